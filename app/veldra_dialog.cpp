@@ -1,0 +1,45 @@
+#include "app/veldra_dialog.h"
+
+#include "app/ui_seam.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+
+QFont CVeldraDialog::DialogFont() {
+    const QStringList families = QFontDatabase::families();
+    QString family = QStringLiteral("Arial");
+    if (!families.contains(family, Qt::CaseInsensitive) &&
+        families.contains(QStringLiteral("Liberation Sans"), Qt::CaseInsensitive))
+        family = QStringLiteral("Liberation Sans");
+    QFont font(family);
+    font.setPointSize(8);
+    return font;
+}
+
+CVeldraDialog::CVeldraDialog(QWidget* parent, const QString& caption, QSize sizeDlu)
+    : QDialog(parent) {
+    setWindowTitle(caption);
+    setFont(DialogFont());
+    // Dialog base units as the platform measures them: the average width of
+    // the 52 Latin letters and the font's height.
+    const QFontMetrics metrics(font());
+    const QString letters =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int average = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+    if (average > 0)
+        m_nBaseUnitX = average;
+    if (metrics.height() > 0)
+        m_nBaseUnitY = metrics.height();
+    const QRect client = DluRect(0, 0, sizeDlu.width(), sizeDlu.height());
+    setFixedSize(client.size());
+}
+
+QRect CVeldraDialog::DluRect(int x, int y, int w, int h) const {
+    return QRect(x * m_nBaseUnitX / 4, y * m_nBaseUnitY / 8, w * m_nBaseUnitX / 4,
+                 h * m_nBaseUnitY / 8);
+}
+
+int CVeldraDialog::DoModal() {
+    OnInitDialog();
+    return RunModal(*this);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+// The registry layer: keys under HKEY_LOCAL_MACHINE ("Software\Apps\..."),
+// each with text and 32-bit values. It lives in one file, registry.ini, in the
+// device root; every call reads the file again, so two processes see each
+// other's changes, and every change replaces the file atomically under a lock,
+// so a crash in the middle of a write loses nothing that was there.
+// Key paths use backslashes and are compared case-sensitively.
+
+// True when the key exists.
+bool RegKeyExists(const QString& key);
+// The names of the direct subkeys of key in a stable order (sorted by name),
+// or nothing when the key does not exist or the registry cannot be read.
+std::optional<QStringList> RegEnumSubkeys(const QString& key);
+// A text value; nothing when the key or value is missing or not text.
+std::optional<QString> RegQueryString(const QString& key, const QString& value);
+// A 32-bit value; nothing when the key or value is missing or not a number.
+std::optional<uint32_t> RegQueryDword(const QString& key, const QString& value);
+// Sets a value, creating the key (and its parents) when needed.
+bool RegSetString(const QString& key, const QString& value, const QString& data);
+bool RegSetDword(const QString& key, const QString& value, uint32_t data);
+// Creates a key (and its parents); true when it exists afterwards.
+bool RegCreateKey(const QString& key);
+// Deletes a key with its values and subkeys; false when it did not exist.
+bool RegDeleteKey(const QString& key);
