@@ -15,6 +15,10 @@ using Rc4Key = std::array<uint8_t, 16>;
 
 Md5Digest Md5(const uint8_t* data, size_t length);
 
+// The 16-byte RC4 key made from an MD5 value: its first five bytes and eleven
+// zero bytes.
+Rc4Key Rc4KeyFromDigest(const Md5Digest& digest);
+
 // The 16-byte RC4 key derived from key material.
 Rc4Key DeriveRc4Key(const uint8_t* keyMaterial, size_t length);
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 // The device root: the host directory under which every device path
 // ("\Veldra\Maps", "/Veldra/My Places/...") lives. It is chosen once at start-up
@@ -27,3 +28,7 @@ QString HostPath(const QString& devicePath);
 
 // Joins a device folder and a name with a backslash ("%s\%s").
 QString JoinDevicePath(const QString& folder, const QString& name);
+
+// How many times a folder's name index has been read from disk since start-up
+// (for tests: a folder is read again only when it has changed).
+uint64_t FolderIndexBuildCount();

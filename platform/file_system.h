@@ -40,9 +40,9 @@ CFileHandle OpenFileForRead(const QString& devicePath);
 // Creates a file anew for writing (an existing one is truncated).
 CFileHandle CreateFileAlways(const QString& devicePath);
 
-bool FileExists(const QString& devicePath);      // a regular file exists
-bool DirectoryExists(const QString& devicePath); // a directory exists
-bool DeleteFileAt(const QString& devicePath);    // removes a file (or a symbolic link)
+bool FileExists(const QString& devicePath);        // a regular file exists
+bool DirectoryExists(const QString& devicePath);   // a directory exists
+bool DeleteFileAt(const QString& devicePath);      // removes a file (or a symbolic link)
 bool CreateDirectoryAt(const QString& devicePath); // false if it exists or cannot be made
 bool RemoveDirectoryAt(const QString& devicePath); // removes an empty directory
 // Gives the file or folder the "normal" attribute: writable by its owner.
@@ -52,10 +52,10 @@ bool RenameFileAt(const QString& fromDevicePath, const QString& toDevicePath);
 
 // One entry of a listing.
 struct FindData {
-    QString name;         // the name as stored on disk
+    QString name; // the name as stored on disk
     bool isDirectory = false;
-    bool isSymLink = false; // a symbolic link (never followed when deleting)
-    uint64_t size = 0;      // bytes, 0 for directories
+    bool isSymLink = false;   // a symbolic link (never followed when deleting)
+    uint64_t size = 0;        // bytes, 0 for directories
     int64_t creationTime = 0; // nanoseconds since the epoch: birth time, else modification time
 };
 
