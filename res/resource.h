@@ -1,0 +1,67 @@
+#pragma once
+
+// Resource and command ids of the program. The command ids are the values the
+// menus, the toolbar and the view's handlers share; dialog and bitmap ids name
+// the dialogs and pictures of the program.
+
+// The document template, its menu, toolbar, toolbar bitmap and icon.
+inline constexpr int IDR_MAINFRAME = 128;
+
+// Bitmaps.
+inline constexpr int IDB_FLAG = 130;         // flag marker, 12 x 12
+inline constexpr int IDB_ME = 131;           // "me" marker, 12 x 12
+inline constexpr int IDB_SPLASH = 144;       // splash picture, 144 x 184
+inline constexpr int IDB_MAPS_LOGO = 145;    // picture of the library and conversion dialogs
+inline constexpr int IDB_MAKER_LOGO = 146;   // software maker's logo, 59 x 40
+inline constexpr int IDB_ABOUT_TITLE = 147;  // About box title picture, 144 x 60
+
+// Dialogs.
+inline constexpr int IDD_MAP_LIBRARY = 136;
+inline constexpr int IDD_ABOUTBOX = 138;
+inline constexpr int IDD_CONVERT_MAP = 139;
+inline constexpr int IDD_SPLASH = 148;
+
+// Controls.
+inline constexpr int IDOK_BUTTON = 1;           // IDOK
+inline constexpr int IDCANCEL_BUTTON = 2;       // IDCANCEL
+inline constexpr int IDC_MAP_LIST = 1004;
+inline constexpr int IDC_DELETE_MAP = 1006;
+inline constexpr int IDC_PROGRESS = 1007;
+inline constexpr int IDC_CONVERTING = 1008;
+inline constexpr int IDC_CONVERT = 1009;
+inline constexpr int IDC_ABOUT_OK = 1010;
+inline constexpr int IDC_READOUT = 100;
+inline constexpr int ID_COMMAND_BAR = 0xE800;   // the command bar's control id
+
+// Commands of the "Map" menu.
+inline constexpr int ID_MAP_OPEN = 32776;  // "Open..."
+inline constexpr int ID_MAP_EXIT = 32779;  // "Exit"
+inline constexpr int ID_MAP_HELP = 32786;  // "Help..."
+inline constexpr int ID_APP_ABOUT = 32790; // "About..."
+
+// Commands of the "Tools" menu.
+inline constexpr int ID_TOOLS_SEARCH = 32785;          // "Search..."
+inline constexpr int ID_TOOLS_ADD_FAVOURITE = 32777;   // "Add to Favourite Places..."
+inline constexpr int ID_TOOLS_SHOW_FAVOURITES = 32778; // "Show Favourite Places..."
+inline constexpr int ID_TOOLS_SET_HOME = 32787;        // "Set as Home"
+inline constexpr int ID_TOOLS_GO_HOME = 32788;         // "Go to Home"
+inline constexpr int ID_TOOLS_SHOW_DIRECTION = 32780;  // "Show Direction to Flag"
+inline constexpr int ID_TOOLS_SHOW_DISTANCE = 32789;   // "Show Distance to Flag"
+
+// Toolbar buttons.
+inline constexpr int ID_ZOOM_IN = 32781;   // "Zoom in"
+inline constexpr int ID_ZOOM_OUT = 32782;  // "Zoom out"
+inline constexpr int ID_MARK_ME = 32783;   // "Mark me"
+inline constexpr int ID_GOTO_ME = 32784;   // "Goto me"
+inline constexpr int ID_MARK_FLAG = 32771; // "Mark flag"
+inline constexpr int ID_GOTO_FLAG = 32772; // "Goto flag"
+inline constexpr int ID_BLANK = 32773;     // the seventh button: no handler
+
+// The framework's own file commands (the view turns both into no-ops).
+inline constexpr int ID_FILE_OPEN = 57601;
+inline constexpr int ID_FILE_SAVE_AS = 57604;
+
+// Private messages posted to the view (custom event types keep these values).
+inline constexpr int WM_USER_BASE = 0x400;
+inline constexpr int WM_OPENMAP = WM_USER_BASE + 1;    // 0x401
+inline constexpr int WM_SHOWSPLASH = WM_USER_BASE + 4; // 0x404
