@@ -1,0 +1,271 @@
+// The tile pipeline.
+//
+// .cbm file (converted tile):
+//   offset 0  4 bytes  N, length of the compressed data, unsigned little-endian
+//   offset 4  N bytes  zlib stream (compress, default level) of the tile's raw
+//                      pixels: the bitmap's pixel memory, W x W x (bits/8) bytes
+// N and the raw size are both at most 500000 bytes (a 500 x 500 RGB565 tile).
+// The .map and .tmp formats are described in tile_crypto.cpp.
+
+#include "store/tile_cache.h"
+
+#include "platform/device_root.h"
+#include "platform/image_codec.h"
+#include "store/tile_crypto.h"
+
+#include <QIODevice>
+#include <QImageReader>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+// Edge of a tile and of the template, in pixels.
+constexpr int TILE_SIZE = 500;
+// More .tmp files than this in a folder make PruneTempFiles delete the oldest.
+constexpr int MAX_TEMP_FILES = 16;
+// PruneTempFiles deletes at most this many files per call.
+constexpr int MAX_PRUNE_ROUNDS = 5;
+
+// Buffers shared by the whole process (one thread only).
+uint8_t s_compressedBuffer[COMPRESSED_BUFFER_SIZE];
+uint8_t s_decoderBuffer[DECODER_BUFFER_SIZE];
+
+QString TilePath(const QString& folder, const QString& tileName, const char* extension) {
+    return JoinDevicePath(folder, tileName + QLatin1StringView(extension));
+}
+
+// Reads up to size bytes, continuing after short reads; the count read.
+int64_t ReadFully(CFileHandle& file, void* buffer, int64_t size) {
+    int64_t total = 0;
+    while (total < size) {
+        const int64_t got = file.Read(static_cast<char*>(buffer) + total, size - total);
+        if (got <= 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
+// Hands the decoder an open .tmp file. Reads go through the shared 1024-byte
+// decoder input buffer, at most 1024 bytes from the file at a time. The device
+// is unbuffered (no per-tile buffer of the device's own) and random-access, so
+// the decoder can look at the header and seek back.
+class CTileImageDevice : public QIODevice {
+public:
+    explicit CTileImageDevice(CFileHandle& file) : m_file(file) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_file.Size(); }
+    bool seek(qint64 pos) override {
+        if (pos < 0 || ::lseek(m_file.Descriptor(), pos, SEEK_SET) < 0)
+            return false;
+        return QIODevice::seek(pos);
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        qint64 total = 0;
+        while (total < maxSize) {
+            const int64_t want = std::min<int64_t>(maxSize - total, DECODER_BUFFER_SIZE);
+            const int64_t got = m_file.Read(s_decoderBuffer, want);
+            if (got < 0)
+                return total > 0 ? total : -1;
+            if (got == 0)
+                break;
+            std::memcpy(data + total, s_decoderBuffer, static_cast<size_t>(got));
+            total += got;
+        }
+        return total;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    CFileHandle& m_file;
+};
+
+} // namespace
+
+TileCache::TileCache() : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000) {}
+
+TileCache::~TileCache() = default;
+
+bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
+                              const QImage*& bitmap) {
+    bitmap = nullptr;
+    if (m_hbmTemplate.isNull() && !LoadTemplate())
+        return false;
+    if (!LoadCompressedTile(folder, tileName))
+        return false;
+    bitmap = &m_hbmTemplate;
+    return true;
+}
+
+bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap) {
+    bitmap = QImage();
+    CFileHandle file = OpenTileImage(folder, tileName);
+    if (!file.IsValid())
+        return false;
+
+    CTileImageDevice device(file);
+    // Refuse pictures larger than the decoder's bounds before decoding them.
+    // m_nScale is 100 per cent: the picture is decoded at its own size.
+    {
+        QImageReader probe(&device);
+        const QSize size = probe.size();
+        if (size.isValid() && (size.width() > m_nMaxWidth || size.height() > m_nMaxHeight))
+            return false;
+    }
+    if (!device.seek(0))
+        return false;
+    QImage decoded;
+    if (!DecodeImageToDisplay(&device, decoded) || decoded.isNull())
+        return false;
+    if (decoded.width() > m_nMaxWidth || decoded.height() > m_nMaxHeight)
+        return false;
+    if (decoded.format() != kDisplayFormat)
+        decoded = decoded.convertToFormat(kDisplayFormat);
+    bitmap = decoded;
+    return true;
+}
+
+bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
+                                   const QImage& bitmap) {
+    if (bitmap.isNull() || bitmap.format() != kDisplayFormat || bitmap.width() != bitmap.height())
+        return false;
+    // Raw size: width x width x bytes per pixel, taken from the start of the
+    // pixel memory (which is at least that large).
+    const int64_t rawSize = int64_t(bitmap.width()) * bitmap.width() * (bitmap.depth() / 8);
+    if (rawSize <= 0 || rawSize > COMPRESSED_BUFFER_SIZE || rawSize > bitmap.sizeInBytes())
+        return false;
+
+    uLongf compressedSize = COMPRESSED_BUFFER_SIZE;
+    if (compress(s_compressedBuffer, &compressedSize, bitmap.constBits(),
+                 static_cast<uLong>(rawSize)) != Z_OK)
+        return false;
+
+    // Written under a side name and renamed into place: a failed write never
+    // leaves a .cbm that would pass for a converted tile.
+    const QString cbmPath = TilePath(folder, tileName, ".cbm");
+    const QString partPath = cbmPath + QStringLiteral(".part");
+    CFileHandle file = CreateFileAlways(partPath);
+    if (!file.IsValid())
+        return false;
+    const uint32_t n = static_cast<uint32_t>(compressedSize);
+    const unsigned char lengthField[4] = {
+        static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+    const bool written = file.Write(lengthField, 4) && file.Write(s_compressedBuffer, n);
+    file.Close();
+    if (!written || !RenameFileAt(partPath, cbmPath)) {
+        DeleteFileAt(partPath);
+        return false;
+    }
+    return true;
+}
+
+bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName) {
+    DeleteFileAt(TilePath(folder, tileName, ".map"));
+    DeleteFileAt(TilePath(folder, tileName, ".tmp"));
+    return true;
+}
+
+bool TileCache::LoadTemplate() {
+    m_bmTemplate = BitmapInfo{};
+    QImage decoded;
+    if (!DecodeTile(QStringLiteral("\\Veldra\\Maps"), QStringLiteral("tpl"), decoded) ||
+        decoded.width() != TILE_SIZE || decoded.height() != TILE_SIZE ||
+        decoded.format() != kDisplayFormat) {
+        m_hbmTemplate = QImage();
+        return false;
+    }
+    m_hbmTemplate = std::move(decoded);
+    // bits() detaches the image, so the template owns its pixel memory alone
+    // and bmBits stays valid as long as the template is not replaced.
+    m_bmTemplate.bmType = 0;
+    m_bmTemplate.bmWidth = m_hbmTemplate.width();
+    m_bmTemplate.bmHeight = m_hbmTemplate.height();
+    m_bmTemplate.bmWidthBytes = static_cast<int>(m_hbmTemplate.bytesPerLine());
+    m_bmTemplate.bmPlanes = 1;
+    m_bmTemplate.bmBitsPixel = m_hbmTemplate.depth();
+    m_bmTemplate.bmBits = m_hbmTemplate.bits();
+    return true;
+}
+
+bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileName) {
+    if (m_hbmTemplate.isNull() || m_bmTemplate.bmBits == nullptr)
+        return false;
+    CFileHandle file = OpenFileForRead(TilePath(folder, tileName, ".cbm"));
+    if (!file.IsValid())
+        return false;
+    unsigned char lengthField[4];
+    if (ReadFully(file, lengthField, 4) != 4)
+        return false;
+    const uint32_t n = uint32_t(lengthField[0]) | uint32_t(lengthField[1]) << 8 |
+                       uint32_t(lengthField[2]) << 16 | uint32_t(lengthField[3]) << 24;
+    if (n > COMPRESSED_BUFFER_SIZE || ReadFully(file, s_compressedBuffer, n) != int64_t(n))
+        return false;
+    file.Close();
+
+    // The tile must fill the template's pixel memory exactly.
+    const uLong pixelSize = static_cast<uLong>(m_hbmTemplate.sizeInBytes());
+    uLongf outSize = pixelSize;
+    if (uncompress(m_bmTemplate.bmBits, &outSize, s_compressedBuffer, n) != Z_OK)
+        return false;
+    return outSize == pixelSize;
+}
+
+CFileHandle TileCache::OpenTileImage(const QString& folder, const QString& tileName) {
+    const QString tmpPath = TilePath(folder, tileName, ".tmp");
+    CFileHandle file = OpenFileForRead(tmpPath);
+    if (file.IsValid())
+        return file;
+    PruneTempFiles(folder);
+    if (!DecryptTileFile(TilePath(folder, tileName, ".map"), tmpPath))
+        return CFileHandle();
+    return OpenFileForRead(tmpPath);
+}
+
+void TileCache::PruneTempFiles(const QString& folder) {
+    const QString pattern = JoinDevicePath(folder, QStringLiteral("*.tmp"));
+    for (int round = 0; round < MAX_PRUNE_ROUNDS; ++round) {
+        CFindFile find;
+        FindData entry;
+        if (!find.FindFirst(pattern, entry))
+            return;
+        int count = 0;
+        QString oldestName;
+        int64_t oldestTime = std::numeric_limits<int64_t>::max();
+        do {
+            if (entry.isDirectory)
+                continue;
+            ++count;
+            // Strictly earlier only: of equal times the first listed stays.
+            if (oldestName.isEmpty() || entry.creationTime < oldestTime) {
+                oldestName = entry.name;
+                oldestTime = entry.creationTime;
+            }
+        } while (find.FindNext(entry));
+        find.Close();
+        if (count <= MAX_TEMP_FILES)
+            return;
+        DeleteFileAt(JoinDevicePath(folder, oldestName));
+    }
+}
+
+int CountFiles(const QString& folder, const QString& pattern, int mode) {
+    CFindFile find;
+    FindData entry;
+    if (!find.FindFirst(JoinDevicePath(folder, pattern), entry))
+        return 0;
+    if (mode == 1)
+        return 1;
+    int count = 1;
+    while (find.FindNext(entry))
+        ++count;
+    return count;
+}
