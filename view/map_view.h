@@ -1,0 +1,81 @@
+#pragma once
+
+#include "view/map_view_core.h"
+
+#include <QEvent>
+#include <QWidget>
+
+class QLineEdit;
+
+// Private messages posted to the view (both fall in Qt's user event range).
+inline constexpr int WM_USER = 0x400;
+inline constexpr QEvent::Type WM_OPENMAP = QEvent::Type(WM_USER + 1);    // 0x401: open a map
+inline constexpr QEvent::Type WM_SHOWSPLASH = QEvent::Type(WM_USER + 4); // 0x404: show the splash
+
+// Control id of the distance read-out.
+inline constexpr int IDC_READOUT = 100;
+
+// The program's one view: a widget that shows the open map. The drawing and
+// navigation logic lives in CMapViewCore; this class turns Qt events into the
+// core's handlers, shows the composed image in paintEvent and reaches the
+// frame's toolbar through g_pMainFrame. The widget is never larger than the
+// back buffer (500 x 500).
+class CVeldraViewerView : public QWidget, public CMapViewCore {
+    Q_OBJECT
+public:
+    // Builds the view and runs OnCreate (check IsCreated()).
+    explicit CVeldraViewerView(QWidget* parent = nullptr);
+    ~CVeldraViewerView() override;
+
+    // Window creation: drawing surfaces, marker images, the hidden read-out,
+    // then posts WM_SHOWSPLASH to itself. 0, or -1 when a surface cannot be made.
+    int OnCreate();
+    // True when OnCreate succeeded at construction.
+    bool IsCreated() const { return m_bCreated; }
+    // Size change: sets the initial centre and re-applies the zoom (full redraw).
+    void OnSize(int cx, int cy);
+    // Redraws from the back buffer when a map is open (fetches no tile while the
+    // buffer origin is unchanged).
+    void OnDraw();
+
+    // Opening a map (view/open_map.cpp).
+    void OpenMap(bool automatic);
+    void OnOpenMapAtStartup();
+    bool EnsureMapConverted(const QString& folder);
+    // Start-up splash (app/shell_commands.cpp).
+    void OnShowSplash();
+
+    // --- CMapViewCore hooks ---
+    void ShowComposedImage() override;
+    void CheckMarkMeButton(bool pressed) override;
+    void CheckMarkFlagButton(bool pressed) override;
+
+    QLineEdit* m_pReadout = nullptr; // distance read-out, control id IDC_READOUT
+
+public slots:
+    // Commands of the frame's menu and toolbar.
+    void OnOpenMap();
+    void OnExit();
+    void OnHelp();
+    void OnAbout();
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnGoToHome();
+    // The framework's Open and Save As commands: no effect.
+    void OnFileOpen();
+    void OnFileSaveAs();
+
+protected:
+    // --- Qt virtuals ---
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void customEvent(QEvent* event) override;
+
+private:
+    bool m_bCreated = false;
+};
