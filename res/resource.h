@@ -30,7 +30,6 @@ inline constexpr int IDC_PROGRESS = 1007;
 inline constexpr int IDC_CONVERTING = 1008;
 inline constexpr int IDC_CONVERT = 1009;
 inline constexpr int IDC_ABOUT_OK = 1010;
-inline constexpr int IDC_READOUT = 100;
 inline constexpr int ID_COMMAND_BAR = 0xE800;   // the command bar's control id
 
 // Commands of the "Map" menu.
@@ -61,7 +60,7 @@ inline constexpr int ID_BLANK = 32773;     // the seventh button: no handler
 inline constexpr int ID_FILE_OPEN = 57601;
 inline constexpr int ID_FILE_SAVE_AS = 57604;
 
-// Private messages posted to the view (custom event types keep these values).
-inline constexpr int WM_USER_BASE = 0x400;
-inline constexpr int WM_OPENMAP = WM_USER_BASE + 1;    // 0x401
-inline constexpr int WM_SHOWSPLASH = WM_USER_BASE + 4; // 0x404
+
+// The window title and the version line shown in the pictures and the About box.
+inline constexpr char kAppTitle[] = "Pocket Veldra";
+inline constexpr char kVersionLine[] = "version 2.0.4";
