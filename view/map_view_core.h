@@ -32,20 +32,6 @@ inline constexpr int VK_UP = 0x26;
 inline constexpr int VK_RIGHT = 0x27;
 inline constexpr int VK_DOWN = 0x28;
 
-// Marker image indices in m_hMarkerImages.
-inline constexpr int MARKER_ME = 0;
-inline constexpr int MARKER_FLAG = 1;
-inline constexpr int MARKER_SIZE = 12; // pixels, square
-
-// Tile edge in pixels at zoom 1.0.
-inline constexpr int TILE_SIZE = 500;
-// Back buffer edge in pixels.
-inline constexpr int BUFFER_SIZE = 500;
-// Pixels moved by one direction key release (zoomed pixels).
-inline constexpr int KEY_STEP = 100;
-// Longest map title or folder the view keeps, in characters.
-inline constexpr int MAX_MAP_TEXT = 99;
-
 // The map view without a window: viewport state, the 500 x 500 back buffer
 // filled from tiles, composition of the client image, overlays and the
 // navigation handlers. Positions are zoomed positions (pixels of the whole
@@ -55,6 +41,19 @@ inline constexpr int MAX_MAP_TEXT = 99;
 // the core runs and is tested without widgets.
 class CMapViewCore {
 public:
+    // Marker image indices in m_hMarkerImages, and the markers' edge in pixels.
+    static constexpr int MARKER_ME = 0;
+    static constexpr int MARKER_FLAG = 1;
+    static constexpr int MARKER_SIZE = 12;
+    // Tile edge in pixels at zoom 1.0.
+    static constexpr int TILE_SIZE = 500;
+    // Back buffer edge in pixels.
+    static constexpr int BUFFER_SIZE = 500;
+    // Zoomed pixels moved by one direction key release.
+    static constexpr int KEY_STEP = 100;
+    // Longest map title or folder the view keeps, in characters.
+    static constexpr int MAX_MAP_TEXT = 99;
+
     CMapViewCore();
     virtual ~CMapViewCore();
     CMapViewCore(const CMapViewCore&) = delete;
@@ -152,10 +151,10 @@ public:
     bool m_bFlagPlaced = false;
     CPoint m_ptMe{-20, -20}; // zoomed; present only when both coordinates > 0
     CPoint m_ptFlag{-20, -20};
-    double m_dZoom = 1.0;     // 0.25, 0.5, 1.0 or 2.0
-    QString m_szMapTitle;     // at most MAX_MAP_TEXT characters
-    QString m_szMapFolder;    // device path, at most MAX_MAP_TEXT characters; empty: no map
-    QString m_szTilePrefix;   // three case-folded characters of the title; empty: no map
+    double m_dZoom = 1.0;   // 0.25, 0.5, 1.0 or 2.0
+    QString m_szMapTitle;   // at most MAX_MAP_TEXT characters
+    QString m_szMapFolder;  // device path, at most MAX_MAP_TEXT characters; empty: no map
+    QString m_szTilePrefix; // three case-folded characters of the title; empty: no map
     TileCache m_tileCache;
     QString m_strLastSearch;
     int m_nLastSearchCategory = 0;
@@ -164,14 +163,24 @@ public:
     CPoint m_ptDragStart; // client point where the drag began
 
 private:
+    // A rectangle of zoomed positions, x0 <= x < x1 and y0 <= y < y1.
+    struct CArea {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        bool Contains(int x, int y, int w, int h) const {
+            return x >= x0 && y >= y0 && x + w <= x1 && y + h <= y1;
+        }
+    };
+
     // The drag image's centre for the stylus at client point (x, y), clamped.
     CPoint DraggedCentre(int x, int y) const;
-    // Fills the cells of the buffer window; false when a tile cannot be drawn.
-    bool DrawCells(int x0, int y0, int x1, int y1, bool reuse, int keptX0, int keptY0,
-                   int keptX1, int keptY1);
-    // Shifts the back buffer's content so that it starts at (x0, y0); returns
-    // the kept area in zoomed positions (empty when nothing is kept).
-    void ShiftBuffer(int x0, int y0, int& keptX0, int& keptY0, int& keptX1, int& keptY1);
+    // Shifts the back buffer's content from the previous origin to (x0, y0);
+    // returns the area it still holds (empty when nothing is kept).
+    CArea ShiftBuffer(int x0, int y0);
+    // Draws the cells of the buffer window (x0, y0)-(x1, y1), skipping those
+    // inside kept; false when a tile cannot be fetched or copied.
+    bool DrawCells(int x0, int y0, int x1, int y1, const CArea& kept);
+    // Sets m_strTileName to the name of the tile in row and column (from 1).
+    void FormatTileName(int row, int column);
 
     QString m_strTileName; // reused for every tile name of a redraw
 };
