@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// The gazetteer: one index file per category of named places in a map folder,
+// and the search for names that contain a typed text. The file format is
+// described at the top of index_search.cpp.
+
+// The most matches one search lists.
+inline constexpr int MAX_MATCHES = 40;
+
+// One listed match: the record's fields as wide text and its map position
+// (pixels of the whole map image at zoom 1.0).
+struct IndexMatch {
+    QString name;   // the stored name after MakeDisplayName, at most 99 characters
+    QString extra1; // field 2 as stored, at most 99 characters
+    QString extra2; // field 3 as stored, at most 99 characters
+    int32_t x = 0;  // 0 when the field is not a number
+    int32_t y = 0;
+};
+
+// The result of a search that was made: the matches in file order and whether
+// the text occurs again after the record of the last of MAX_MATCHES matches.
+struct SearchResult {
+    std::vector<IndexMatch> matches;
+    bool more = false;
+};
+
+// The category names of the map in mapFolder (a device path), in the order
+// they are offered: file-system order, with "Streets" (exact case) moved to
+// the front. Empty when the folder holds no index file.
+QStringList ListCategories(const QString& mapFolder);
+
+// The typed text as the search uses it, still wide: leading and trailing
+// spaces (U+0020 only) removed and the rest in lower case. A zero character
+// ends the text. The search dialog keeps and shows this form.
+QString PrepareSearchText(const QString& typed);
+
+// The bytes searched for: PrepareSearchText converted to Windows-1252 and cut
+// to 99 bytes. A character the code page lacks becomes the substitute byte
+// 0x1A, which no stored name holds.
+QByteArray EncodeSearchText(const QString& typed);
+
+// Searches the index file of category in mapFolder for names containing the
+// typed text. Nothing (no search made) when the prepared text is empty; a
+// result with no matches when the file is missing, empty or unreadable.
+std::optional<SearchResult> SearchIndex(const QString& mapFolder, const QString& category,
+                                        const QString& typed);
+
+// The search over index bytes already in memory (size bytes at data): reads
+// nothing outside [data, data + size). text is the encoded search text and
+// must not be empty.
+SearchResult SearchIndexBytes(const unsigned char* data, size_t size, const QByteArray& text);
+
+// The name as shown: the first character and every character after a space in
+// capitals, and a '!' turned into a space after which the word up to the next
+// space is all capitals; leading white space removed.
+QString MakeDisplayName(const QString& stored);
