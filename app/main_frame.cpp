@@ -1,35 +1,244 @@
 #include "app/main_frame.h"
 
+#include "res/bitmaps.h"
+#include "res/resource.h"
+#include "view/map_view.h"
+
 #include <QAction>
 #include <QCoreApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QToolBar>
+#include <array>
 
 CMainFrame* g_pMainFrame = nullptr;
 
-CMainFrame::CMainFrame() { g_pMainFrame = this; }
+namespace {
+
+// Calls a view handler by name when the view has it: the route answers whether
+// the handler exists, and runs it when invoke is true. Commands whose handler
+// is not written yet stay in the menus and the toolbar, disabled.
+using RouteFn = bool (*)(CVeldraViewerView* view, bool invoke);
+
+#define VELDRA_ROUTE(HANDLER)                                                                      \
+    [](auto* view, bool invoke) -> bool {                                                          \
+        if constexpr (requires { view->HANDLER(); }) {                                             \
+            if (invoke && view)                                                                    \
+                view->HANDLER();                                                                   \
+            return true;                                                                           \
+        } else {                                                                                   \
+            (void)view;                                                                            \
+            (void)invoke;                                                                          \
+            return false;                                                                          \
+        }                                                                                          \
+    }
+
+struct CommandRoute {
+    int id;
+    RouteFn route;
+};
+
+// The command table: every command of the program is handled by the view.
+const std::array<CommandRoute, 19> kCommandTable = {{
+    {ID_MAP_OPEN, VELDRA_ROUTE(OnOpenMap)},
+    {ID_MAP_EXIT, VELDRA_ROUTE(OnExit)},
+    {ID_MAP_HELP, VELDRA_ROUTE(OnHelp)},
+    {ID_APP_ABOUT, VELDRA_ROUTE(OnAbout)},
+    {ID_TOOLS_SEARCH, VELDRA_ROUTE(OnSearch)},
+    {ID_TOOLS_ADD_FAVOURITE, VELDRA_ROUTE(OnAddFavourite)},
+    {ID_TOOLS_SHOW_FAVOURITES, VELDRA_ROUTE(OnShowFavourites)},
+    {ID_TOOLS_SET_HOME, VELDRA_ROUTE(OnSetHome)},
+    {ID_TOOLS_GO_HOME, VELDRA_ROUTE(OnGoToHome)},
+    {ID_TOOLS_SHOW_DIRECTION, VELDRA_ROUTE(OnShowDirection)},
+    {ID_TOOLS_SHOW_DISTANCE, VELDRA_ROUTE(OnShowDistance)},
+    {ID_ZOOM_IN, VELDRA_ROUTE(OnZoomIn)},
+    {ID_ZOOM_OUT, VELDRA_ROUTE(OnZoomOut)},
+    {ID_MARK_ME, VELDRA_ROUTE(OnMarkMe)},
+    {ID_GOTO_ME, VELDRA_ROUTE(OnGotoMe)},
+    {ID_MARK_FLAG, VELDRA_ROUTE(OnMarkFlag)},
+    {ID_GOTO_FLAG, VELDRA_ROUTE(OnGotoFlag)},
+    {ID_FILE_OPEN, VELDRA_ROUTE(OnFileOpen)},
+    {ID_FILE_SAVE_AS, VELDRA_ROUTE(OnFileSaveAs)},
+}};
+
+#undef VELDRA_ROUTE
+
+// The toolbar: command id, tooltip (empty: none) and image index in the strip.
+struct ToolButton {
+    int id;
+    const char* tooltip;
+};
+const std::array<ToolButton, kToolbarImageCount> kToolButtons = {{
+    {ID_ZOOM_IN, "Zoom in"},
+    {ID_ZOOM_OUT, "Zoom out"},
+    {ID_MARK_ME, "Mark me"},
+    {ID_GOTO_ME, "Goto me"},
+    {ID_MARK_FLAG, "Mark flag"},
+    {ID_GOTO_FLAG, "Goto flag"},
+    {ID_BLANK, ""},
+}};
+
+// A menu entry: command id and text; id 0 is a separator.
+struct MenuEntry {
+    int id;
+    const char* text;
+};
+const MenuEntry kMapMenu[] = {
+    {ID_MAP_OPEN, "Open..."}, {ID_MAP_EXIT, "Exit"}, {0, nullptr},
+    {ID_MAP_HELP, "Help..."}, {0, nullptr},          {ID_APP_ABOUT, "About..."},
+};
+const MenuEntry kToolsMenu[] = {
+    {ID_TOOLS_SEARCH, "Search..."},
+    {0, nullptr},
+    {ID_TOOLS_ADD_FAVOURITE, "Add to Favourite Places..."},
+    {ID_TOOLS_SHOW_FAVOURITES, "Show Favourite Places..."},
+    {ID_TOOLS_SET_HOME, "Set as Home"},
+    {ID_TOOLS_GO_HOME, "Go to Home"},
+    {0, nullptr},
+    {ID_TOOLS_SHOW_DIRECTION, "Show Direction to Flag"},
+    {ID_TOOLS_SHOW_DISTANCE, "Show Distance to Flag"},
+};
+
+} // namespace
+
+CMainFrame::CMainFrame() {
+    g_pMainFrame = this;
+    setWindowTitle(QStringLiteral("Pocket Veldra"));
+    setWindowIcon(AppIcon());
+}
 
 CMainFrame::~CMainFrame() {
     if (g_pMainFrame == this)
         g_pMainFrame = nullptr;
 }
 
-int CMainFrame::OnCreate() { return CreateCommandBar() ? 0 : -1; }
+int CMainFrame::OnCreate() {
+    // The view first: its creation resets its state, which already asks for
+    // the marking buttons to be released (ignored: no command bar yet).
+    auto* view = new CVeldraViewerView(this);
+    if (!view->IsCreated()) {
+        delete view;
+        return -1;
+    }
+    m_pView = view;
+    setCentralWidget(m_pView);
+    if (!CreateCommandBar())
+        return -1;
 
-bool CMainFrame::CreateCommandBar() {
-    m_pToolBar = addToolBar(QStringLiteral("Command bar"));
-    return m_pToolBar != nullptr;
+    // The view gets a 240 x 268 client area and never more than 500 x 500.
+    const int chrome = menuBar()->sizeHint().height() + m_pToolBar->sizeHint().height();
+    m_pView->setMaximumSize(kMaxViewSize, kMaxViewSize);
+    setMaximumSize(kMaxViewSize, kMaxViewSize + chrome);
+    resize(kDefaultViewWidth, kDefaultViewHeight + chrome);
+    return 0;
 }
 
-QAction* CMainFrame::AddCommand(QWidget*, int, const QString&) { return nullptr; }
+QAction* CMainFrame::MakeCommand(int id, const QString& text) {
+    auto* action = new QAction(text, this);
+    action->setEnabled(RouteCommand(id, false));
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    m_commands.insert(id, action);
+    return action;
+}
 
-void CMainFrame::CheckMarkMeButton(bool) {}
-void CMainFrame::CheckMarkFlagButton(bool) {}
-void CMainFrame::UpdateCommandUI() {}
+bool CMainFrame::CreateCommandBar() {
+    // Menu bar.
+    auto fillMenu = [this](QMenu* menu, const MenuEntry* entries, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            if (entries[i].id == 0)
+                menu->addSeparator();
+            else
+                menu->addAction(MakeCommand(entries[i].id, QString::fromLatin1(entries[i].text)));
+        }
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    };
+    QMenuBar* bar = menuBar();
+    fillMenu(bar->addMenu(QStringLiteral("Map")), kMapMenu, std::size(kMapMenu));
+    fillMenu(bar->addMenu(QStringLiteral("Tools")), kToolsMenu, std::size(kToolsMenu));
+    CommandAction(ID_TOOLS_SHOW_DIRECTION)->setCheckable(true);
+    CommandAction(ID_TOOLS_SHOW_DISTANCE)->setCheckable(true);
+
+    // Toolbar, id 0xE800, images from the 112 x 16 strip.
+    m_pToolBar = new QToolBar(QStringLiteral("Command bar"), this);
+    m_pToolBar->setObjectName(QStringLiteral("commandBar%1").arg(ID_COMMAND_BAR));
+    m_pToolBar->setMovable(false);
+    m_pToolBar->setFloatable(false);
+    m_pToolBar->setIconSize(QSize(kToolbarImageSize, kToolbarImageSize));
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_pToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (int i = 0; i < kToolbarImageCount; ++i) {
+        const ToolButton& button = kToolButtons[static_cast<size_t>(i)];
+        QAction* action = MakeCommand(button.id, QString::fromLatin1(button.tooltip));
+        action->setIcon(ToolbarIcon(i));
+        action->setToolTip(QString::fromLatin1(button.tooltip));
+        m_pToolBar->addAction(action);
+    }
+    // The two marking buttons show a pressed state, set only by the view.
+    CommandAction(ID_MARK_ME)->setCheckable(true);
+    CommandAction(ID_MARK_FLAG)->setCheckable(true);
+    addToolBar(Qt::TopToolBarArea, m_pToolBar);
+
+    // Accelerators: Ctrl+O reaches the view's no-op Open; Ctrl+Q closes the
+    // window. Save As has no key and does nothing either.
+    QAction* open = MakeCommand(ID_FILE_OPEN, QStringLiteral("Open"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addAction(open);
+    addAction(MakeCommand(ID_FILE_SAVE_AS, QStringLiteral("Save As")));
+    auto* exit = new QAction(QStringLiteral("Exit"), this);
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    addAction(exit);
+    return true;
+}
+
+bool CMainFrame::RouteCommand(int id, bool invoke) {
+    for (const CommandRoute& entry : kCommandTable)
+        if (entry.id == id)
+            return entry.route(m_pView, invoke);
+    return false;
+}
+
+void CMainFrame::OnCommand(int id) {
+    // A checkable action flips itself when triggered; the marking buttons show
+    // only what the view last set.
+    if (id == ID_MARK_ME)
+        CommandAction(id)->setChecked(m_bMarkMePressed);
+    else if (id == ID_MARK_FLAG)
+        CommandAction(id)->setChecked(m_bMarkFlagPressed);
+    RouteCommand(id, true);
+    if (id == ID_TOOLS_SHOW_DIRECTION || id == ID_TOOLS_SHOW_DISTANCE)
+        UpdateCommandUI();
+}
+
+void CMainFrame::UpdateCommandUI() {
+    if (!m_pView)
+        return;
+    if (QAction* direction = CommandAction(ID_TOOLS_SHOW_DIRECTION))
+        direction->setChecked(m_pView->m_bShowDirection);
+    if (QAction* distance = CommandAction(ID_TOOLS_SHOW_DISTANCE))
+        distance->setChecked(m_pView->m_bShowDistance);
+}
+
+void CMainFrame::CheckMarkMeButton(bool pressed) {
+    if (!m_pToolBar)
+        return;
+    m_bMarkMePressed = pressed;
+    CommandAction(ID_MARK_ME)->setChecked(pressed);
+}
+
+void CMainFrame::CheckMarkFlagButton(bool pressed) {
+    if (!m_pToolBar)
+        return;
+    m_bMarkFlagPressed = pressed;
+    CommandAction(ID_MARK_FLAG)->setChecked(pressed);
+}
 
 void CloseApplication() {
-    if (g_pMainFrame) {
-        g_pMainFrame->hide();
-        g_pMainFrame->deleteLater();
+    if (CMainFrame* frame = g_pMainFrame) {
+        // Destroyed once control is back in the event loop: the caller may be
+        // a handler of the view that the frame owns.
+        frame->hide();
+        frame->deleteLater();
     }
     QCoreApplication::quit();
 }

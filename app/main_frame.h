@@ -4,22 +4,22 @@
 #include <QMainWindow>
 
 class QAction;
+class QMenu;
 class QToolBar;
-class QMenuBar;
 class CVeldraViewerView;
 
 // The main frame: the one top-level window. It owns the map view (its central
-// widget) and the command bar, made of the menu bar ("Map", "Tools") and a
-// toolbar of seven 16 x 16 buttons. Every command of the program is routed to
-// the view's handler of the same id; a command whose handler the view does not
-// have is shown disabled.
+// widget) and the command bar: the menu bar with "Map" and "Tools" and a
+// toolbar of seven 16 x 16 buttons. Every command is routed to the view's
+// handler of the same id; a command whose handler the view does not have is
+// shown disabled.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     CMainFrame();
     ~CMainFrame() override;
 
-    // Creates the view and then the command bar. Returns 0, or -1 when a step
+    // Creates the view, then the command bar. Returns 0, or -1 when a step
     // fails (the frame must then not be shown).
     int OnCreate();
 
@@ -33,29 +33,38 @@ public:
     CVeldraViewerView* GetActiveView() const { return m_pView; }
     // The command bar's toolbar, or null before OnCreate.
     QToolBar* CommandBar() const { return m_pToolBar; }
-    // The menu or toolbar action of a command id, or null.
+    // The action of a command id (menu item, toolbar button or accelerator),
+    // or null.
     QAction* CommandAction(int id) const { return m_commands.value(id, nullptr); }
-    // The toolbar action of a command id (the menus and the toolbar share no
-    // command), or null.
-    QAction* ToolbarAction(int id) const { return m_toolButtons.value(id, nullptr); }
 
-    // Refreshes the enabled state and the check marks of the menu commands
-    // from the view (called before a menu opens).
+    // Sets the enabled state of every command from the view's handlers and the
+    // menu check marks from the view's switches (run before a menu opens).
     void UpdateCommandUI();
+
+    // Client size of the view in a new window, pixels.
+    static constexpr int kDefaultViewWidth = 240;
+    static constexpr int kDefaultViewHeight = 268;
+    // The view is never larger than its back buffer, pixels.
+    static constexpr int kMaxViewSize = 500;
 
 private:
     bool CreateCommandBar();
-    QAction* AddCommand(QWidget* container, int id, const QString& text);
+    // Makes the action of a command routed to the view and records it by id.
+    QAction* MakeCommand(int id, const QString& text);
+    // Runs the view's handler of a command; false when it has none.
+    bool RouteCommand(int id, bool invoke);
+    void OnCommand(int id);
 
     CVeldraViewerView* m_pView = nullptr;
     QToolBar* m_pToolBar = nullptr;
-    QHash<int, QAction*> m_commands;    // menu commands by id
-    QHash<int, QAction*> m_toolButtons; // toolbar commands by id
+    QHash<int, QAction*> m_commands;
+    bool m_bMarkMePressed = false;
+    bool m_bMarkFlagPressed = false;
 };
 
 // The one main frame, set by its constructor and cleared by its destructor.
 extern CMainFrame* g_pMainFrame;
 
 // Closes the document, the frame and the view without asking anything, and
-// ends the program once the event loop is reached again.
+// ends the program once control is back in the event loop.
 void CloseApplication();

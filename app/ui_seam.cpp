@@ -1,6 +1,8 @@
 #include "app/ui_seam.h"
 
+#include <QDesktopServices>
 #include <QDialog>
+#include <QUrl>
 
 namespace {
 MessageBoxHandler& MessageHandler() {
@@ -11,13 +13,20 @@ ModalHandler& DialogHandler() {
     static ModalHandler handler;
     return handler;
 }
+BrowserHandler& UrlHandler() {
+    static BrowserHandler handler;
+    return handler;
+}
 } // namespace
 
 int VeldraMessageBox(QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons,
                      QMessageBox::Icon icon) {
     if (MessageHandler())
         return MessageHandler()(text, buttons, icon);
-    QMessageBox box(icon, kMessageCaption, text, buttons, owner);
+    // The texts keep the platform's "\r\n" line breaks; the box shows "\n".
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QMessageBox box(icon, kMessageCaption, shown, buttons, owner);
     return box.exec();
 }
 
@@ -29,5 +38,18 @@ int RunModal(QDialog& dialog) {
     return dialog.exec();
 }
 
-void SetMessageBoxHandler(MessageBoxHandler handler) { MessageHandler() = std::move(handler); }
-void SetModalHandler(ModalHandler handler) { DialogHandler() = std::move(handler); }
+bool OpenInBrowser(const QUrl& url) {
+    if (UrlHandler())
+        return UrlHandler()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    MessageHandler() = std::move(handler);
+}
+void SetModalHandler(ModalHandler handler) {
+    DialogHandler() = std::move(handler);
+}
+void SetBrowserHandler(BrowserHandler handler) {
+    UrlHandler() = std::move(handler);
+}

@@ -5,6 +5,7 @@
 #include <functional>
 
 class QDialog;
+class QUrl;
 class QWidget;
 
 // Every message box and every modal dialog run of the program goes through
@@ -30,6 +31,12 @@ using MessageBoxHandler =
 // buttons) and returns the result. No event loop runs for it.
 using ModalHandler = std::function<int(QDialog& dialog)>;
 
+// Opens a URL in the desktop's browser; false when no browser took it.
+bool OpenInBrowser(const QUrl& url);
+// A scripted browser: receives the URL instead of a browser.
+using BrowserHandler = std::function<bool(const QUrl& url)>;
+
 // Replace the real calls; an empty function restores them.
 void SetMessageBoxHandler(MessageBoxHandler handler);
 void SetModalHandler(ModalHandler handler);
+void SetBrowserHandler(BrowserHandler handler);

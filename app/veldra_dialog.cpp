@@ -23,8 +23,7 @@ CVeldraDialog::CVeldraDialog(QWidget* parent, const QString& caption, QSize size
     // Dialog base units as the platform measures them: the average width of
     // the 52 Latin letters and the font's height.
     const QFontMetrics metrics(font());
-    const QString letters =
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int average = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
     if (average > 0)
         m_nBaseUnitX = average;

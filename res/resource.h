@@ -8,12 +8,12 @@
 inline constexpr int IDR_MAINFRAME = 128;
 
 // Bitmaps.
-inline constexpr int IDB_FLAG = 130;         // flag marker, 12 x 12
-inline constexpr int IDB_ME = 131;           // "me" marker, 12 x 12
-inline constexpr int IDB_SPLASH = 144;       // splash picture, 144 x 184
-inline constexpr int IDB_MAPS_LOGO = 145;    // picture of the library and conversion dialogs
-inline constexpr int IDB_MAKER_LOGO = 146;   // software maker's logo, 59 x 40
-inline constexpr int IDB_ABOUT_TITLE = 147;  // About box title picture, 144 x 60
+inline constexpr int IDB_FLAG = 130;        // flag marker, 12 x 12
+inline constexpr int IDB_ME = 131;          // "me" marker, 12 x 12
+inline constexpr int IDB_SPLASH = 144;      // splash picture, 144 x 184
+inline constexpr int IDB_MAPS_LOGO = 145;   // picture of the library and conversion dialogs
+inline constexpr int IDB_MAKER_LOGO = 146;  // software maker's logo, 59 x 40
+inline constexpr int IDB_ABOUT_TITLE = 147; // About box title picture, 144 x 60
 
 // Dialogs.
 inline constexpr int IDD_MAP_LIBRARY = 136;
@@ -22,15 +22,15 @@ inline constexpr int IDD_CONVERT_MAP = 139;
 inline constexpr int IDD_SPLASH = 148;
 
 // Controls.
-inline constexpr int IDOK_BUTTON = 1;           // IDOK
-inline constexpr int IDCANCEL_BUTTON = 2;       // IDCANCEL
+inline constexpr int IDOK_BUTTON = 1;     // IDOK
+inline constexpr int IDCANCEL_BUTTON = 2; // IDCANCEL
 inline constexpr int IDC_MAP_LIST = 1004;
 inline constexpr int IDC_DELETE_MAP = 1006;
 inline constexpr int IDC_PROGRESS = 1007;
 inline constexpr int IDC_CONVERTING = 1008;
 inline constexpr int IDC_CONVERT = 1009;
 inline constexpr int IDC_ABOUT_OK = 1010;
-inline constexpr int ID_COMMAND_BAR = 0xE800;   // the command bar's control id
+inline constexpr int ID_COMMAND_BAR = 0xE800; // the command bar's control id
 
 // Commands of the "Map" menu.
 inline constexpr int ID_MAP_OPEN = 32776;  // "Open..."
@@ -59,7 +59,6 @@ inline constexpr int ID_BLANK = 32773;     // the seventh button: no handler
 // The framework's own file commands (the view turns both into no-ops).
 inline constexpr int ID_FILE_OPEN = 57601;
 inline constexpr int ID_FILE_SAVE_AS = 57604;
-
 
 // The window title and the version line shown in the pictures and the About box.
 inline constexpr char kAppTitle[] = "Pocket Veldra";

@@ -1,0 +1,62 @@
+#include "app/about_dlg.h"
+
+#include "res/bitmaps.h"
+#include "res/resource.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+
+// The publisher of the maps and the maker of the software. Both are invented
+// for this program; the addresses use reserved example domains and the
+// telephone number a range kept for fiction.
+const char kPublisherWeb[] = "www.example.com";
+const char kPublisherEmail[] = "maps@example.org";
+const char kPublisherTel[] = "+44 (0)1632 960418";
+const char kMapsNotice[] = "Maps \u00a9 2026 Norvane Cartography";
+const char kCredit[] = "Pocket Veldra software written by\nTarnlight Software";
+const char kMakerWeb[] = "www.example.net";
+const char kSoftwareNotice[] = "\u00a9 2026 Tarnlight Software";
+
+} // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : CVeldraDialog(parent, QStringLiteral("Dialog"), QSize(170, 169)) {
+    auto text = [this](int x, int y, int w, int h, const char* content,
+                       Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop) {
+        auto* label = new QLabel(QString::fromUtf8(content), this);
+        label->setGeometry(DluRect(x, y, w, h));
+        label->setAlignment(align);
+        return label;
+    };
+    auto picture = [this](int x, int y, int w, int h, const QImage& image) {
+        auto* label = new QLabel(this);
+        const QPixmap pixmap = QPixmap::fromImage(image);
+        label->setPixmap(pixmap);
+        label->setGeometry(QRect(DluRect(x, y, w, h).topLeft(), pixmap.size()));
+        return label;
+    };
+
+    picture(30, 3, 82, 37, AboutTitleBitmap());
+    text(22, 43, 31, 8, "web:");
+    text(56, 43, 76, 8, kPublisherWeb);
+    text(22, 52, 31, 8, "email:");
+    text(56, 52, 80, 8, kPublisherEmail);
+    text(22, 61, 31, 8, "tel:");
+    text(56, 61, 72, 8, kPublisherTel);
+    text(10, 71, 148, 8, kMapsNotice);
+    text(3, 94, 152, 16, kCredit, Qt::AlignHCenter | Qt::AlignTop)->setWordWrap(true);
+    picture(7, 109, 34, 25, MakerLogoBitmap());
+    text(63, 117, 18, 8, "web:");
+    text(84, 117, 61, 8, kMakerWeb);
+    text(30, 135, 95, 8, kSoftwareNotice);
+    text(104, 154, 53, 8, kVersionLine, Qt::AlignRight | Qt::AlignTop);
+
+    m_pOk = new QPushButton(QStringLiteral("OK"), this);
+    m_pOk->setObjectName(QStringLiteral("button%1").arg(IDC_ABOUT_OK));
+    m_pOk->setGeometry(DluRect(52, 149, 48, 12));
+    m_pOk->setDefault(true);
+    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+}

@@ -1,0 +1,26 @@
+#include "app/splash_dlg.h"
+
+#include "res/bitmaps.h"
+
+#include <QLabel>
+#include <QPixmap>
+
+int CSplashDlg::s_nDelayMs = 3000;
+
+CSplashDlg::CSplashDlg(QWidget* parent)
+    : CVeldraDialog(parent, QStringLiteral("Dialog"), QSize(157, 167)) {
+    // The picture keeps its own size (144 x 184) from the control's top-left.
+    const QPixmap picture = QPixmap::fromImage(SplashBitmap());
+    m_pPicture = new QLabel(this);
+    m_pPicture->setPixmap(picture);
+    m_pPicture->setGeometry(QRect(DluRect(30, 22, 96, 105).topLeft(), picture.size()));
+
+    m_timer.setSingleShot(true);
+    // The timer posts the close, so the dialog ends from its own event loop.
+    connect(&m_timer, &QTimer::timeout, this, &QDialog::reject, Qt::QueuedConnection);
+}
+
+bool CSplashDlg::OnInitDialog() {
+    m_timer.start(s_nDelayMs);
+    return true;
+}

@@ -1,0 +1,148 @@
+#include "store/convert_map_dlg.h"
+
+#include "app/ui_seam.h"
+#include "platform/device_root.h"
+#include "platform/file_system.h"
+#include "res/bitmaps.h"
+#include "res/resource.h"
+#include "store/tile_cache.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const char kConvertedMessage[] = "Conversion process complete";
+const char kFailedMessage[] = "An error occurred during the conversion process.  Please check the "
+                              "available memory on your Pocket PC";
+
+// Shows the busy cursor for the lifetime of the object.
+class CBusyCursor {
+public:
+    CBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    CBusyCursor(const CBusyCursor&) = delete;
+    CBusyCursor& operator=(const CBusyCursor&) = delete;
+};
+
+// Keeps the machine awake during a long conversion, as far as the desktop
+// lets a program do so. There is no portable way here, so it does nothing;
+// it must never make a tile fail.
+void KeepAwake() {}
+
+} // namespace
+
+CConvertMapDlg::CConvertMapDlg(QWidget* parent)
+    : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)) {
+    auto text = [this](int x, int y, int w, int h, const char* content) {
+        auto* label = new QLabel(QString::fromLatin1(content), this);
+        label->setGeometry(DluRect(x, y, w, h));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    };
+    text(40, 10, 89, 11, "MAP CONVERSION");
+    auto* picture = new QLabel(this);
+    const QPixmap pixmap = QPixmap::fromImage(MapsLogoBitmap());
+    picture->setPixmap(pixmap);
+    picture->setGeometry(QRect(DluRect(5, 3, 28, 23).topLeft(), pixmap.size()));
+    text(5, 29, 149, 24,
+         "To provide optimum performance, this map needs to be converted to special format "
+         "specific to this device.");
+    text(5, 64, 149, 24,
+         "This conversion process may take a few minutes, but only needs to be performed once.");
+    text(5, 90, 149, 20, "To start the conversion press Convert.");
+
+    m_pConverting = text(7, 120, 66, 8, "Converting map...");
+    m_pConverting->setObjectName(QStringLiteral("control%1").arg(IDC_CONVERTING));
+    m_pConverting->hide();
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setObjectName(QStringLiteral("control%1").arg(IDC_PROGRESS));
+    m_pProgress->setGeometry(DluRect(7, 130, 130, 9));
+    m_pProgress->setTextVisible(false);
+    m_pProgress->hide();
+
+    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_pCancel->setObjectName(QStringLiteral("control%1").arg(IDCANCEL_BUTTON));
+    m_pCancel->setGeometry(DluRect(21, 142, 44, 14));
+    m_pCancel->setAutoDefault(false);
+    connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
+    m_pConvert = new QPushButton(QStringLiteral("Convert"), this);
+    m_pConvert->setObjectName(QStringLiteral("control%1").arg(IDC_CONVERT));
+    m_pConvert->setGeometry(DluRect(81, 142, 44, 14));
+    m_pConvert->setAutoDefault(false);
+    connect(m_pConvert, &QPushButton::clicked, this, &CConvertMapDlg::OnConvert);
+}
+
+int CConvertMapDlg::CountMapTiles() {
+    CBusyCursor busy;
+    m_nTileCount = CountFiles(m_szFolder, QStringLiteral("*.map"), 2);
+    return m_nTileCount;
+}
+
+void CConvertMapDlg::ShowProgress() {
+    m_pProgress->show();
+    m_pConverting->show();
+}
+
+void CConvertMapDlg::OnConvert() {
+    ShowProgress();
+    m_pConvert->setEnabled(false);
+    m_pCancel->setEnabled(false);
+    if (ConvertAll()) {
+        VeldraMessageBox(this, QString::fromLatin1(kConvertedMessage), QMessageBox::Ok,
+                         QMessageBox::NoIcon);
+        m_bConverted = true;
+        accept();
+        return;
+    }
+    VeldraMessageBox(this, QString::fromLatin1(kFailedMessage), QMessageBox::Ok,
+                     QMessageBox::Critical);
+    m_pConvert->setEnabled(true);
+    m_pCancel->setEnabled(true);
+}
+
+bool CConvertMapDlg::ConvertAll() {
+    ShowProgress();
+    repaint();
+    m_pProgress->setRange(0, m_nTileCount);
+    m_pProgress->setValue(0);
+    const QString pattern = JoinDevicePath(m_szFolder, QStringLiteral("*.map"));
+    int converted = 0;
+    for (;;) {
+        // The search starts afresh for every tile: each converted tile's .map
+        // is gone, so the first match is always a tile still to convert.
+        FindData entry;
+        {
+            CFindFile find;
+            if (!find.FindFirst(pattern, entry))
+                return true;
+        }
+        if (!ConvertTile(entry.name))
+            return false;
+        // A .map that survives its own conversion would be found again for
+        // ever; report it as a failure instead.
+        if (FileExists(JoinDevicePath(m_szFolder, entry.name)))
+            return false;
+        ++converted;
+        m_pProgress->setValue(qMin(converted, m_pProgress->maximum()));
+        m_pProgress->repaint();
+    }
+}
+
+bool CConvertMapDlg::ConvertTile(const QString& fileName) {
+    const qsizetype dot = fileName.indexOf(u'.');
+    if (dot < 0 || m_pTileCache == nullptr)
+        return false;
+    const QString tileName = fileName.left(dot);
+    QImage bitmap;
+    bool ok = m_pTileCache->DecodeTile(m_szFolder, tileName, bitmap) &&
+              m_pTileCache->SaveCompressedTile(m_szFolder, tileName, bitmap) &&
+              m_pTileCache->DeleteTileSources(m_szFolder, tileName);
+    bitmap = QImage();
+    KeepAwake();
+    return ok;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/veldra_dialog.h"
+
+#include <QString>
+#include <cstdint>
+
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The map library: lists the installed maps (registry keys "Veldra Pocket map
+// of <title>" under Software\Apps whose InstallDir folder holds files) with
+// their sizes, sorted by title; lets the user open one or delete one with its
+// folder and key; remembers the chosen map as "Current" = 1; and at start-up
+// preselects the current (or only) map without showing itself.
+class CMapLibraryDlg : public CVeldraDialog {
+    Q_OBJECT
+public:
+    explicit CMapLibraryDlg(QWidget* parent = nullptr);
+
+    // Called instead of showing the dialog at start-up. Chooses the map marked
+    // current (the last such listed map), else the only listed map, and marks
+    // it current; skipDialog then stays true. With no listed map, or several
+    // and none current, the choice is emptied and skipDialog cleared. False
+    // only when the installed maps cannot be read (skipDialog stays true,
+    // nothing chosen).
+    bool PreselectMap(bool& skipDialog);
+
+    // Fills the list and disables "Open Map" and "Delete" until the first
+    // click in the list. Returns true.
+    bool OnInitDialog() override;
+    // Empties the list and lists every installed map with files. Returns true.
+    bool FillMapList();
+    // "Open Map": takes the first selected row as the choice, marks it current
+    // and closes as accepted. Nothing happens without a selected row.
+    void OnOK();
+    // "Cancel" (and Esc, and the window's close button).
+    void OnCancel();
+    // "Delete": after the question, deletes the first selected map's folder
+    // (unless the folder is one that must never go) and its registry key,
+    // then refills the list.
+    void OnDeleteMap();
+    // A click anywhere in the list enables "Open Map" and "Delete".
+    void OnListClick();
+    // Sets "Current" of every installed map: 1 where InstallDir equals
+    // m_strMapFolder exactly, 0 elsewhere. False at the first failed write.
+    bool MarkCurrentMap();
+
+    // Bytes of all files below a folder (device path), summed in 32 bits;
+    // 0 when it cannot be listed. Symbolic links count nothing and are not
+    // followed.
+    static uint32_t GetFolderSize(const QString& folder);
+    // Deletes a folder with everything below it. Never leaves the folder: a
+    // symbolic link inside it (or the folder itself, when it is a link) is
+    // removed, not followed. True when everything went.
+    static bool DeleteFolderTree(const QString& folder);
+    // False for a folder whose deletion would take more than one map: an
+    // empty path, the device root, the map store root \Veldra\Maps or a folder
+    // that holds it, and anything outside the device root.
+    static bool IsDeletableMapFolder(const QString& folder);
+
+    QString m_strMapTitle;     // the chosen map's title; empty when none
+    QString m_strMapFolder;    // the chosen map's folder (device path)
+    bool m_bCancelled = false; // left with Cancel
+
+    // Controls, for tests.
+    QTreeWidget* MapList() const { return m_pList; }
+    QPushButton* OpenButton() const { return m_pOpen; }
+    QPushButton* DeleteButton() const { return m_pDelete; }
+
+    // The message that refills the list (the first user message).
+    static constexpr int kRefillMessage = 0x0401;
+
+    // --- Qt virtuals ---
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The first selected row in list order, or null.
+    QTreeWidgetItem* FirstSelectedRow() const;
+
+    QTreeWidget* m_pList = nullptr;   // id 1004
+    QPushButton* m_pDelete = nullptr; // id 1006
+    QPushButton* m_pCancel = nullptr; // id 2
+    QPushButton* m_pOpen = nullptr;   // id 1, default
+};

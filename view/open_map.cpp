@@ -1,0 +1,97 @@
+// Opening a map: choosing it (preselected at start-up, else through the map
+// library), converting its tiles once, reading its calibration and showing it
+// at its Home or its middle.
+
+#include "app/main_frame.h"
+#include "app/ui_seam.h"
+#include "store/convert_map_dlg.h"
+#include "store/map_calibration.h"
+#include "store/map_library_dlg.h"
+#include "view/map_view.h"
+
+namespace {
+const char kMapGoneQuestion[] = "The current map no longer exists.\r\n\r\nSelect Yes to choose "
+                                "another map, or No to close Pocket Veldra";
+} // namespace
+
+void CVeldraViewerView::OpenMap(bool automatic) {
+    const bool wasOpen = m_bMapOpen;
+    // Only the first attempt of the start-up open may skip the dialog.
+    bool mayPreselect = automatic;
+    for (;;) {
+        m_bMapOpen = false; // nothing is painted while the dialogs are up
+        CMapLibraryDlg library(this);
+        bool skipDialog = false;
+        if (mayPreselect)
+            library.PreselectMap(skipDialog);
+        mayPreselect = false;
+        if (!skipDialog)
+            library.DoModal();
+
+        if (library.m_bCancelled) {
+            m_bMapOpen = wasOpen;
+            if (!wasOpen || TileFileExists(1, 1)) {
+                update(); // repaint the map that was open, if any
+                return;
+            }
+            // The open map was deleted in the library.
+            if (VeldraMessageBox(this, QString::fromLatin1(kMapGoneQuestion),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Warning) == QMessageBox::Yes)
+                continue;
+            CloseApplication();
+            return;
+        }
+
+        if (library.m_strMapTitle.isEmpty() && library.m_strMapFolder.isEmpty()) {
+            // Nothing chosen (no installed map at start-up): no map, and no
+            // look for tiles in the device root either.
+            m_szMapTitle.clear();
+            m_szMapFolder.clear();
+            m_szTilePrefix.clear();
+            ResetViewState();
+            return;
+        }
+
+        // Declining the conversion leads back to the library, never straight
+        // to the conversion again.
+        if (!EnsureMapConverted(library.m_strMapFolder))
+            continue;
+
+        // Titles longer than the view keeps are cut; the cut title names the
+        // map's places consistently from run to run. Folders are at most 49
+        // characters long, so they always fit.
+        m_szMapTitle = library.m_strMapTitle.left(MAX_MAP_TEXT);
+        m_szMapFolder = library.m_strMapFolder.left(MAX_MAP_TEXT);
+        m_szTilePrefix = m_szMapTitle.left(3).toLower();
+        ReadMapCalibration(library.m_strMapTitle, library.m_strMapFolder, m_calibration);
+        ResetViewState();
+        m_bMapOpen = true;
+        if (!GoToHome()) {
+            SetInitialCentre();
+            ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom);
+        }
+        return;
+    }
+}
+
+void CVeldraViewerView::OnOpenMap() {
+    OpenMap(false);
+}
+
+void CVeldraViewerView::OnOpenMapAtStartup() {
+    OpenMap(true);
+    if (m_szMapFolder.isEmpty())
+        CloseApplication();
+}
+
+bool CVeldraViewerView::EnsureMapConverted(const QString& folder) {
+    CConvertMapDlg convert(this);
+    convert.m_szFolder = folder;
+    convert.m_pTileCache = &m_tileCache;
+    if (convert.CountMapTiles() > 0) {
+        convert.DoModal();
+        return convert.m_bConverted;
+    }
+    return true;
+}
