@@ -34,8 +34,6 @@ int VirtualKey(int qtKey) {
 CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent) {
     setMaximumSize(m_nBufferWidth, m_nBufferHeight);
     setFocusPolicy(Qt::StrongFocus);
-    // Every pixel is painted from the composed image; Qt need not clear first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
     m_bCreated = OnCreate() == 0;
 }
 

@@ -1,0 +1,198 @@
+// Tests of the view widget: what it makes when created, and how Qt's resize,
+// key, mouse and paint events reach the view.
+
+#include "app/main_frame.h"
+#include "app/ui_seam.h"
+#include "places/place_files.h"
+#include "test_support.h"
+#include "view/map_view.h"
+#include "view_test_support.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTest>
+
+namespace {
+
+// The widget over the synthetic map, with counted fetches.
+class CTestWidget : public CVeldraViewerView {
+public:
+    bool FetchTile(const QString& name, const QImage*& bitmap) override {
+        return m_tiles.Fetch(m_szTilePrefix, name, bitmap);
+    }
+    // Opens a 10 x 8-tile synthetic map at zoom 1.0 in a 240 x 268 window.
+    void OpenSynthetic() {
+        m_szTilePrefix = QStringLiteral("TST");
+        m_nTileColumns = 10;
+        m_nTileRows = 8;
+        m_nTileWidth = m_nTileHeight = 500;
+        m_bMapOpen = true;
+        resize(240, 268);
+        show();
+    }
+    CSyntheticTiles m_tiles;
+};
+
+// Counts (and swallows) the view's private start-up messages, so that no
+// splash or map library appears during a test.
+class CPrivateMessageFilter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != WM_SHOWSPLASH && event->type() != WM_OPENMAP)
+            return false;
+        m_types << int(event->type());
+        return true;
+    }
+    QList<int> m_types;
+};
+
+void SendKey(QWidget& widget, QEvent::Type type, int key, bool autoRepeat) {
+    QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons held) {
+    QMouseEvent event(type, QPointF(at), widget.mapToGlobal(QPointF(at)), button, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+} // namespace
+
+class TestMapViewWidget : public QObject {
+    Q_OBJECT
+private slots:
+    void creationMakesSurfacesAndPostsSplash() {
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        QVERIFY(view.IsCreated());
+        QCOMPARE(view.maximumSize(), QSize(500, 500));
+        QCOMPARE(view.m_hbmBuffer.size(), QSize(500, 500));
+        QCOMPARE(view.m_hbmCompose.format(), QImage::Format_RGB16);
+        QVERIFY(view.m_pReadout != nullptr);
+        QVERIFY(view.m_pReadout->isHidden());
+        QVERIFY(view.m_pReadout->isReadOnly());
+        QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
+        QCOMPARE(view.m_pReadout->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QCoreApplication::sendPostedEvents(&view);
+        QCOMPARE(filter.m_types, QList<int>{0x404});
+    }
+
+    void resizeCentresAndAppliesZoom() {
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        view.OpenSynthetic();
+        QCOMPARE(view.m_nClientWidth, 240);
+        QCOMPARE(view.m_nClientHeight, 268);
+        QCOMPARE(view.m_ptCentre, (CPoint{2500, 2000}));
+        QCOMPARE(view.m_ptBufferOrigin, (CPoint{2250, 1750}));
+        QVERIFY(!view.m_tiles.m_fetched.isEmpty());
+    }
+
+    void keyMovesOnReleaseOnly() {
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        view.OpenSynthetic();
+        SendKey(view, QEvent::KeyPress, Qt::Key_Right, false);
+        for (int i = 0; i < 3; ++i) { // a held key repeats
+            SendKey(view, QEvent::KeyRelease, Qt::Key_Right, true);
+            SendKey(view, QEvent::KeyPress, Qt::Key_Right, true);
+        }
+        QCOMPARE(view.m_ptCentre, (CPoint{2500, 2000}));
+        SendKey(view, QEvent::KeyRelease, Qt::Key_Right, false);
+        QCOMPARE(view.m_ptCentre, (CPoint{2600, 2000}));
+        SendKey(view, QEvent::KeyRelease, Qt::Key_Up, false);
+        QCOMPARE(view.m_ptCentre, (CPoint{2600, 1900}));
+    }
+
+    void leftButtonDragsTheMap() {
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        view.OpenSynthetic();
+        view.m_tiles.m_fetched.clear();
+        SendMouse(view, QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
+        SendMouse(view, QEvent::MouseMove, {60, 70}, Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(view.m_ptScreenOrigin, (CPoint{2500 + 40 - 120, 2000 + 30 - 134}));
+        QVERIFY(view.m_tiles.m_fetched.isEmpty());
+        SendMouse(view, QEvent::MouseButtonRelease, {60, 70}, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(view.m_ptCentre, (CPoint{2540, 2030}));
+        QVERIFY(!view.m_bDragging);
+        // Other buttons do not drag.
+        SendMouse(view, QEvent::MouseButtonPress, {100, 100}, Qt::RightButton, Qt::RightButton);
+        QVERIFY(!view.m_bDragging);
+    }
+
+    void paintShowsComposedImageAndMarkers() {
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        view.OpenSynthetic();
+        view.m_ptMe = view.m_ptCentre; // client (120, 134)
+        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // The map from the composed image, the marker in its own colours on top.
+        const QImage expected =
+            view.m_hbmCompose.copy(0, 0, 240, 268).convertToFormat(QImage::Format_RGB32);
+        const QImage me = CMapViewCore::MakeMarkerImage(CMapViewCore::MARKER_ME);
+        for (int y = 0; y < 268; y += 2)
+            for (int x = 0; x < 240; x += 2) {
+                const bool onMarker = x >= 114 && x < 126 && y >= 128 && y < 140;
+                QCOMPARE(shown.pixel(x, y),
+                         onMarker ? me.pixel(x - 114, y - 128) : expected.pixel(x, y));
+            }
+
+        // Nothing of the map is painted while no map is open.
+        view.m_bMapOpen = false;
+        const QImage closed = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(closed.pixel(10, 10) != expected.pixel(10, 10));
+    }
+
+    void markingButtonsFollowTheView() {
+        CMainFrame frame;
+        QCOMPARE(frame.OnCreate(), 0);
+        CVeldraViewerView* view = frame.GetActiveView();
+        QVERIFY(view != nullptr);
+        QCoreApplication::removePostedEvents(view, WM_SHOWSPLASH);
+        QAction* markMe = frame.CommandAction(32783);
+        QAction* markFlag = frame.CommandAction(32771);
+        QVERIFY(markMe && markFlag);
+        view->CheckMarkMeButton(true);
+        view->CheckMarkFlagButton(true);
+        QVERIFY(markMe->isChecked() && markFlag->isChecked());
+        view->ResetViewState(); // opening a map releases both
+        QVERIFY(!markMe->isChecked() && !markFlag->isChecked());
+    }
+
+    void goToHomeWithoutHomeWarns() {
+        CTestRoot root;
+        CPrivateMessageFilter filter;
+        CTestWidget view;
+        view.installEventFilter(&filter);
+        view.m_szMapTitle = QStringLiteral("Testmap");
+        view.OpenSynthetic();
+        QStringList shown;
+        SetMessageBoxHandler(
+            [&](const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) {
+                shown << text;
+                return buttons == QMessageBox::Ok && icon == QMessageBox::Warning ? QMessageBox::Ok
+                                                                                  : -1;
+            });
+        view.OnGoToHome();
+        QCOMPARE(shown, QStringList{"No Home defined."});
+        QVERIFY(SavePlace(QStringLiteral("Testmap"), QStringLiteral("Home"), QPoint(1000, 900)));
+        view.OnGoToHome();
+        SetMessageBoxHandler({});
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(view.m_ptCentre, (CPoint{1000, 900}));
+    }
+};
+
+QTEST_MAIN(TestMapViewWidget)
+#include "test_map_view_widget.moc"
