@@ -97,7 +97,7 @@ bool BuildIndex(const QByteArray& hostDir, const FolderStamp& stamp, FolderIndex
             it.value() = name;
     }
     closedir(dir);
-    index.racy = std::max(stamp.mtimeNs, stamp.ctimeNs) + kRacyWindowNs >= started;
+    index.racy = stamp.mtimeNs + kRacyWindowNs >= started;
     return true;
 }
 

@@ -13,7 +13,12 @@
 
 namespace {
 
+// The host path as the system calls take it. A name with a NUL character in it
+// would be cut short there and name another file; such a path becomes "",
+// which every call refuses.
 QByteArray NativePath(const QString& devicePath) {
+    if (devicePath.contains(QChar(u'\0')))
+        return QByteArray();
     return QFile::encodeName(HostPath(devicePath));
 }
 
@@ -209,6 +214,8 @@ bool CFindFile::FindFirst(const QString& devicePattern, FindData& out) {
     QString folder;
     SplitPattern(devicePattern, folder, m_wildcard);
     m_hostDir = HostPath(folder);
+    if (folder.contains(QChar(u'\0')))
+        return false;
     DIR* dir = opendir(QFile::encodeName(m_hostDir).constData());
     if (!dir)
         return false;
