@@ -1,0 +1,1820 @@
+#include "demo_town.h"
+
+#include "platform/device_root.h"
+
+#include <QDir>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+// How a town is made. The town is laid out around a centre: an inner ring
+// road, optionally an outer one, and radial main roads from the inner ring to
+// the edge of the map. The rings and radials cut the town into districts; each
+// district gets its own warped grid of streets (its own orientation, spacing
+// and bends), clipped at the river, the railway, parks and the sea, so that
+// streets end at the main roads around the district. Buildings are set along
+// both sides of every street where there is room. Beyond the built-up edge lie
+// fields and woods crossed by country lanes. Names are written along the
+// streets glyph by glyph, following their bends, where they do not collide with
+// other labels or junctions; every named thing also goes into the gazetteer at
+// the spot where it is drawn.
+//
+// Coordinates are pixels of the whole map picture (x right, y down). Polar
+// coordinates around the centre divide x distances by the stretch so that the
+// rings are ellipses that suit a landscape map.
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A small deterministic generator (xorshift32): the same seed draws the same
+// town on every machine.
+class CRandom {
+public:
+    explicit CRandom(uint32_t seed) : m_state(seed ? seed : 0x9e3779b9u) {}
+    uint32_t Next() {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 17;
+        m_state ^= m_state << 5;
+        return m_state;
+    }
+    double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() / 4294967296.0); }
+    int Int(int lo, int hi) { return lo + static_cast<int>(Next() % uint32_t(hi - lo + 1)); }
+    bool Chance(double p) { return Uniform(0, 1) < p; }
+
+private:
+    uint32_t m_state;
+};
+
+double WrapAngle(double a) {
+    while (a > kPi)
+        a -= 2 * kPi;
+    while (a < -kPi)
+        a += 2 * kPi;
+    return a;
+}
+
+// A polyline with its cumulative arc length, for walking along it.
+class CPath {
+public:
+    CPath() = default;
+    explicit CPath(const QPolygonF& points) : m_points(points) {
+        m_cum.reserve(static_cast<size_t>(points.size()));
+        double total = 0;
+        for (int i = 0; i < points.size(); ++i) {
+            if (i > 0)
+                total += QLineF(points[i - 1], points[i]).length();
+            m_cum.push_back(total);
+        }
+    }
+    const QPolygonF& Points() const { return m_points; }
+    double Length() const { return m_cum.empty() ? 0 : m_cum.back(); }
+    // The point at arc length s (clamped to the ends).
+    QPointF At(double s) const {
+        if (m_points.size() < 2)
+            return m_points.isEmpty() ? QPointF() : m_points.front();
+        s = std::clamp(s, 0.0, Length());
+        size_t i =
+            static_cast<size_t>(std::upper_bound(m_cum.begin(), m_cum.end(), s) - m_cum.begin());
+        i = std::clamp<size_t>(i, 1, m_cum.size() - 1);
+        const double span = m_cum[i] - m_cum[i - 1];
+        const double t = span > 0 ? (s - m_cum[i - 1]) / span : 0;
+        return m_points[int(i) - 1] + (m_points[int(i)] - m_points[int(i) - 1]) * t;
+    }
+    // Direction (radians) of the chord from s - h to s + h.
+    double AngleAt(double s, double h = 4) const {
+        const QPointF a = At(s - h), b = At(s + h);
+        return std::atan2(b.y() - a.y(), b.x() - a.x());
+    }
+
+private:
+    QPolygonF m_points;
+    std::vector<double> m_cum;
+};
+
+// A Catmull-Rom curve through control points, sampled about every step pixels.
+QPolygonF SmoothCurve(const std::vector<QPointF>& c, double step) {
+    QPolygonF out;
+    if (c.size() < 2)
+        return out;
+    for (size_t i = 0; i + 1 < c.size(); ++i) {
+        const QPointF p0 = i > 0 ? c[i - 1] : c[i];
+        const QPointF p1 = c[i], p2 = c[i + 1];
+        const QPointF p3 = i + 2 < c.size() ? c[i + 2] : c[i + 1];
+        const int n = std::max(1, int(QLineF(p1, p2).length() / step));
+        for (int k = 0; k < n; ++k) {
+            const double t = double(k) / n, t2 = t * t, t3 = t2 * t;
+            out << 0.5 * (2 * p1 + (p2 - p0) * t + (2 * p0 - 5 * p1 + 4 * p2 - p3) * t2 +
+                          (3 * p1 - p0 - 3 * p2 + p3) * t3);
+        }
+    }
+    out << c.back();
+    return out;
+}
+
+// A grey mask at half the picture's resolution: what is drawn into it blocks.
+class CMask {
+public:
+    CMask(int width, int height)
+        : m_image((width + 1) / 2, (height + 1) / 2, QImage::Format_Grayscale8) {
+        m_image.fill(0);
+    }
+    bool At(QPointF p) const {
+        const int x = int(p.x() * 0.5), y = int(p.y() * 0.5);
+        if (x < 0 || y < 0 || x >= m_image.width() || y >= m_image.height())
+            return false;
+        return m_image.constScanLine(y)[x] != 0;
+    }
+    // A painter in picture coordinates that draws blocking areas.
+    void Paint(const std::function<void(QPainter&)>& draw) {
+        QPainter painter(&m_image);
+        painter.scale(0.5, 0.5);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        draw(painter);
+    }
+
+private:
+    QImage m_image;
+};
+
+// Where labels and symbols are: a grid of 3-pixel cells. Labels are placed
+// only on free cells, so that no two overlap.
+class CLabelSpace {
+public:
+    CLabelSpace(int width, int height)
+        : m_cols(width / kCell + 1), m_rows(height / kCell + 1),
+          m_taken(static_cast<size_t>(m_cols * m_rows), 0), m_width(width), m_height(height) {}
+
+    // A box of half extents hw (along angle) and hh around c.
+    bool Free(QPointF c, double hw, double hh, double angle) const {
+        bool free = true;
+        Visit(c, hw, hh, angle, [&](int cell) {
+            if (cell < 0 || m_taken[static_cast<size_t>(cell)])
+                free = false;
+        });
+        return free;
+    }
+    void Take(QPointF c, double hw, double hh, double angle) {
+        Visit(c, hw, hh, angle, [&](int cell) {
+            if (cell >= 0)
+                m_taken[static_cast<size_t>(cell)] = 1;
+        });
+    }
+    bool FreeRect(const QRectF& r) const {
+        return Free(r.center(), r.width() / 2, r.height() / 2, 0);
+    }
+    void TakeRect(const QRectF& r) { Take(r.center(), r.width() / 2, r.height() / 2, 0); }
+
+private:
+    static constexpr int kCell = 3;
+    template <class F> void Visit(QPointF c, double hw, double hh, double angle, F f) const {
+        const double ca = std::cos(angle), sa = std::sin(angle);
+        const int na = std::max(1, int(std::ceil(2 * hw / 2))),
+                  nb = std::max(1, int(std::ceil(2 * hh / 2)));
+        for (int i = 0; i <= na; ++i) {
+            const double a = -hw + 2 * hw * i / na;
+            for (int j = 0; j <= nb; ++j) {
+                const double b = -hh + 2 * hh * j / nb;
+                const double x = c.x() + a * ca - b * sa, y = c.y() + a * sa + b * ca;
+                if (x < 2 || y < 2 || x > m_width - 3 || y > m_height - 3)
+                    f(-1);
+                else
+                    f(int(y) / kCell * m_cols + int(x) / kCell);
+            }
+        }
+    }
+    int m_cols, m_rows;
+    std::vector<uint8_t> m_taken;
+    int m_width, m_height;
+};
+
+// Words from which street and place names are made.
+const char* const kStems[] = {
+    "Alder",       "Ash",         "Aspen",      "Beech",       "Birch",     "Blackthorn",
+    "Bramble",     "Briar",       "Broom",      "Cedar",       "Chestnut",  "Clover",
+    "Elder",       "Elm",         "Fern",       "Furze",       "Gorse",     "Hawthorn",
+    "Hazel",       "Heather",     "Holly",      "Hornbeam",    "Juniper",   "Larch",
+    "Laurel",      "Lilac",       "Linden",     "Maple",       "Medlar",    "Myrtle",
+    "Oak",         "Osier",       "Pine",       "Poplar",      "Rowan",     "Sedge",
+    "Sorrel",      "Spruce",      "Sycamore",   "Tansy",       "Teasel",    "Thistle",
+    "Walnut",      "Willow",      "Yew",        "Bittern",     "Buzzard",   "Curlew",
+    "Dunlin",      "Falcon",      "Finch",      "Heron",       "Kestrel",   "Kingfisher",
+    "Lapwing",     "Lark",        "Linnet",     "Mallard",     "Martin",    "Merlin",
+    "Nightjar",    "Osprey",      "Owl",        "Pipit",       "Plover",    "Raven",
+    "Redwing",     "Robin",       "Rook",       "Siskin",      "Skylark",   "Snipe",
+    "Sparrow",     "Starling",    "Swallow",    "Swift",       "Teal",      "Thrush",
+    "Wagtail",     "Warbler",     "Wren",       "Badger",      "Otter",     "Hare",
+    "Abbey",       "Anvil",       "Barley",     "Barn",        "Beacon",    "Bell",
+    "Brewery",     "Brook",       "Chapel",     "Church",      "Cloister",  "Colliery",
+    "Copper",      "Cornmill",    "Cross",      "Dairy",       "Dovecote",  "Ferry",
+    "Flax",        "Forge",       "Foundry",    "Friary",      "Furnace",   "Glebe",
+    "Granary",     "Grange",      "Guild",      "Hayward",     "Kiln",      "Lantern",
+    "Lock",        "Malthouse",   "Manor",      "Meadow",      "Mill",      "Minster",
+    "Moat",        "Orchard",     "Paddock",    "Pinfold",     "Priory",    "Quarry",
+    "Rope",        "Saddler",     "Salt",       "Smithy",      "Spinney",   "Spring",
+    "Tannery",     "Tithe",       "Tollgate",   "Tower",       "Vicarage",  "Warren",
+    "Weaver",      "Well",        "Wharf",      "Windmill",    "Wool",      "Yeoman",
+    "Ambrey",      "Brackwell",   "Calderby",   "Corran",      "Dunmere",   "Elsby",
+    "Fennick",     "Garrowby",    "Halswick",   "Kelmere",     "Larrow",    "Marrowby",
+    "Nethercot",   "Pellworth",   "Quenmore",   "Radlowe",     "Selbury",   "Tarnwick",
+    "Ulbrook",     "Wenmore",     "Yarncliffe", "Orrin",       "Penhallow", "Treworth",
+    "Cindercombe", "Fallowfield", "Greystone",  "Highcroft",   "Longacre",  "Redstone",
+    "Stonecroft",  "Whitegate",   "Blackwater", "Coldharbour", "Foxhollow", "Harewood",
+    "Moorcroft",   "Oakhurst"};
+
+// Street name endings by kind of street.
+const char* const kLongSuffixes[] = {"Road", "Street", "Avenue", "Lane", "Way"};
+const char* const kMiddleSuffixes[] = {"Road",  "Street", "Lane", "Grove",   "Terrace",
+                                       "Place", "Walk",   "Way",  "Gardens", "Drive"};
+const char* const kShortSuffixes[] = {"Close", "Mews", "Court", "Row", "Place", "Walk", "Gardens"};
+const char* const kCentreSuffixes[] = {"Street", "Lane", "Row", "Place", "Walk", "Yard", "Gate"};
+const char* const kSuburbSuffixes[] = {"Drive", "Crescent", "Gardens", "Avenue",
+                                       "Way",   "Rise",     "Grove",   "Road"};
+const char* const kRingSuffixes[] = {"Way", "Road", "Parade", "Avenue"};
+
+enum StreetKind { MINOR, MAIN, RING, LANE, CLOSE };
+
+struct Street {
+    CPath path;
+    StreetKind kind = MINOR;
+    int district = -1;
+    QString name; // empty: unnamed
+    bool labelled = false;
+};
+
+struct StationSpec {
+    int railway; // index into the railways
+    double at;   // fraction of the railway's length
+    QString name;
+};
+
+struct PlaceSpec {
+    QString name;
+    QString kind; // shown as extra2 ("Museum", "Park")
+};
+
+struct TownSpec {
+    QString title;
+    int width = 0, height = 0;
+    uint32_t seed = 1;
+    QPointF centre;
+    double stretch = 1.2;
+    double innerRing = 0, outerRing = 0, urbanEdge = 0; // radii in the stretched metric
+    std::vector<double> radials;                        // degrees from east, clockwise (y down)
+    QStringList radialNames;
+    int throughA = -1, throughB = -1; // radials joined across the centre
+    QString throughName;
+    QString postcodeArea;
+    QStringList districtNames; // centre, inner sectors, outer sectors
+    std::vector<QPointF> river;
+    double riverWidth = 30;
+    QString riverName;
+    std::vector<std::vector<QPointF>> railways;
+    QStringList railwayNames;
+    std::vector<StationSpec> stations;
+    double coastX = 0; // sea to the east of about this x; 0: no sea
+    QString seaName;
+    std::vector<std::pair<QPointF, QString>> parks; // a park at a point ((0,0): anywhere)
+    QStringList woods;
+    std::vector<PlaceSpec> hospitals;
+    std::vector<PlaceSpec> places;
+    double spacingCentre = 110, spacingInner = 150, spacingOuter = 180;
+    MapCalibration calibration;
+    QColor rural = QColor(0xee, 0xf2, 0xdc);
+    std::vector<QColor> fields;
+};
+
+struct Glyph {
+    QPointF at;
+    double angle; // radians
+    QString text;
+    double advance;
+};
+
+struct LabelRun {
+    QFont font;
+    QColor colour;
+    bool halo;
+    std::vector<Glyph> glyphs;
+};
+
+// Road widths in pixels: casing (outer) and fill.
+double CasingWidth(StreetKind kind) {
+    switch (kind) {
+    case MAIN:
+        return 21;
+    case RING:
+        return 20;
+    case LANE:
+        return 11;
+    default:
+        return 15;
+    }
+}
+double FillWidth(StreetKind kind) {
+    switch (kind) {
+    case MAIN:
+        return 17.5;
+    case RING:
+        return 16.5;
+    case LANE:
+        return 8.5;
+    default:
+        return 12.5;
+    }
+}
+
+// Colours of the map.
+const QColor kUrbanLand(0xf3, 0xef, 0xe8);
+const QColor kWater(0xa7, 0xcf, 0xe6);
+const QColor kWaterEdge(0x86, 0xb4, 0xd3);
+const QColor kPark(0xc9, 0xe6, 0xae);
+const QColor kParkEdge(0xa2, 0xcb, 0x87);
+const QColor kWood(0xb6, 0xd6, 0x9c);
+const QColor kBuilding(0xe2, 0xd7, 0xcb);
+const QColor kBuildingEdge(0xc4, 0xb3, 0xa1);
+const QColor kMinorCasing(0xb4, 0xad, 0xa3);
+const QColor kMainFill(0xf7, 0xb5, 0x9a);
+const QColor kMainCasing(0xc0, 0x74, 0x58);
+const QColor kRingFill(0xfb, 0xd8, 0x8f);
+const QColor kRingCasing(0xc2, 0x95, 0x4c);
+const QColor kLaneFill(0xff, 0xfd, 0xe8);
+const QColor kLaneCasing(0xb9, 0xb3, 0x92);
+const QColor kRail(0x6e, 0x6e, 0x6e);
+const QColor kSand(0xf2, 0xe6, 0xbf);
+
+class CTownBuilder {
+public:
+    explicit CTownBuilder(const TownSpec& spec)
+        : m_spec(spec), m_rng(spec.seed), m_obstacle(spec.width, spec.height),
+          m_river(spec.width, spec.height), m_rail(spec.width, spec.height),
+          m_roads(spec.width, spec.height), m_mainRoads(spec.width, spec.height),
+          m_labels(spec.width, spec.height) {}
+
+    DemoTown Build();
+
+private:
+    // Geometry of the town plan.
+    void Polar(QPointF p, double& r, double& phi) const {
+        const double dx = (p.x() - m_spec.centre.x()) / m_spec.stretch;
+        const double dy = p.y() - m_spec.centre.y();
+        r = std::hypot(dx, dy);
+        phi = std::atan2(dy, dx);
+    }
+    QPointF FromPolar(double r, double phi) const {
+        return {m_spec.centre.x() + m_spec.stretch * r * std::cos(phi),
+                m_spec.centre.y() + r * std::sin(phi)};
+    }
+    double RingRadius(int ring, double phi) const {
+        const double base = ring == 0 ? m_spec.innerRing : m_spec.outerRing;
+        const double* a = m_ringPhase[ring];
+        return base * (1 + 0.07 * std::sin(2 * phi + a[0]) + 0.04 * std::sin(3 * phi + a[1]) +
+                       0.025 * std::sin(5 * phi + a[2]));
+    }
+    double UrbanRadius(double phi) const {
+        return m_spec.urbanEdge * (1 + 0.11 * std::sin(3 * phi + m_urbanPhase[0]) +
+                                   0.07 * std::sin(5 * phi + m_urbanPhase[1]) +
+                                   0.04 * std::sin(9 * phi + m_urbanPhase[2]));
+    }
+    double RadialAngle(size_t j, double r) const {
+        const double c = m_radialPhase[j];
+        return m_spec.radials[j] * kPi / 180 + 0.13 * (std::sin(r / 430 + c) - std::sin(c));
+    }
+    bool HasOuterRing() const { return m_spec.outerRing > 0; }
+    int SectorCount() const { return int(m_spec.radials.size()); }
+    int DistrictCount() const { return 1 + SectorCount() * (HasOuterRing() ? 2 : 1); }
+    int Band(int district) const {
+        return district <= 0 ? district : (district - 1) / SectorCount() + 1;
+    }
+    // The district at p: 0 inside the inner ring, then the sectors between
+    // radials ring by ring; -1 beyond the built-up edge.
+    int DistrictAt(QPointF p) const;
+    bool InSea(QPointF p) const { return m_spec.coastX > 0 && p.x() > CoastX(p.y()); }
+    double CoastX(double y) const {
+        return m_spec.coastX + 55 * std::sin(y / 330 + 0.7) + 22 * std::sin(y / 97 + 2.1);
+    }
+    bool OnMap(QPointF p, double margin = 0) const {
+        return p.x() >= -margin && p.y() >= -margin && p.x() < m_spec.width + margin &&
+               p.y() < m_spec.height + margin;
+    }
+    QString Postcode(QPointF p) const;
+    QString DistrictName(int district) const {
+        return district >= 0 && district < m_spec.districtNames.size()
+                   ? m_spec.districtNames[district]
+                   : m_spec.districtNames.value(0);
+    }
+
+    void MakeWaterAndRail();
+    void MakeParks();
+    void MakeMainRoads();
+    void MakeDistrictStreets(int district);
+    void MakeLanes();
+    void NameStreets();
+    void MakeRoadMasks();
+    void PlaceStations();
+    void PlaceBuildingsOfNote();
+    void MakeBuildings();
+    void PlaceLabels();
+    void Paint(QImage& picture);
+    void AddGazetteer();
+
+    QString TakeName(const char* const* suffixes, size_t count);
+    bool TryPathLabel(const CPath& path, double centre, const QString& text, const QFont& font,
+                      const QColor& colour, bool halo, bool checkRoads,
+                      const QPointF* avoid = nullptr);
+    bool TryBoxLabel(QPointF anchor, const QString& text, const QFont& font, const QColor& colour,
+                     bool halo, double gap);
+    bool FreeFootprint(const QRectF& r, bool allowPark = false) const;
+    QPointF FindSpot(const QSizeF& size, int district, bool anyDistrict);
+
+    const TownSpec& m_spec;
+    CRandom m_rng;
+    double m_ringPhase[2][3] = {};
+    double m_urbanPhase[3] = {};
+    std::vector<double> m_radialPhase;
+
+    CMask m_obstacle;  // parks and sea: no streets, no buildings
+    CMask m_river;     // the river with its banks
+    CMask m_rail;      // the railway corridor
+    CMask m_roads;     // every road with a margin, and buildings of note
+    CMask m_mainRoads; // main roads only
+    CLabelSpace m_labels;
+
+    CPath m_riverPath;
+    std::vector<CPath> m_railPaths;
+    std::vector<QPolygonF> m_parks;
+    std::vector<QString> m_parkNames;
+    std::vector<QPolygonF> m_woods;
+    std::vector<Street> m_streets;
+    std::vector<QPointF> m_junctions;
+    std::vector<QPolygonF> m_buildings;
+    std::vector<QPointF> m_closeEnds;
+
+    struct Station {
+        QPointF at;
+        double angle;
+        QString name;
+        QString line;
+    };
+    std::vector<Station> m_stations;
+    struct Landmark {
+        QRectF footprint;
+        QString name;
+        QString kind;
+        QString category;
+    };
+    std::vector<Landmark> m_landmarks;
+    std::vector<LabelRun> m_labelRuns;
+    std::set<QString> m_usedNames;
+    std::vector<int> m_stemOrder;
+    size_t m_nextStem = 0;
+    std::vector<PlaceRecord> m_places;
+};
+
+int CTownBuilder::DistrictAt(QPointF p) const {
+    double r, phi;
+    Polar(p, r, phi);
+    if (r > UrbanRadius(phi))
+        return -1;
+    if (r < RingRadius(0, phi))
+        return 0;
+    const int n = SectorCount();
+    int sector = n - 1; // between the last radial and the first
+    for (int j = 0; j < n; ++j) {
+        const double a = RadialAngle(size_t(j), r);
+        const double b = RadialAngle(size_t((j + 1) % n), r) + (j + 1 == n ? 2 * kPi : 0);
+        double x = phi;
+        while (x < a)
+            x += 2 * kPi;
+        while (x >= a + 2 * kPi)
+            x -= 2 * kPi;
+        if (x < b) {
+            sector = j;
+            break;
+        }
+    }
+    const bool outer = HasOuterRing() && r >= RingRadius(1, phi);
+    return 1 + sector + (outer ? n : 0);
+}
+
+QString CTownBuilder::Postcode(QPointF p) const {
+    const int district = DistrictAt(p);
+    const int number = district < 0 ? DistrictCount() + 1 : district + 1;
+    const int sector = 1 + (int(p.x() / 650) * 7 + int(p.y() / 650) * 3) % 9;
+    return QStringLiteral("%1%2 %3").arg(m_spec.postcodeArea).arg(number).arg(sector);
+}
+
+QString CTownBuilder::TakeName(const char* const* suffixes, size_t count) {
+    const size_t stems = std::size(kStems);
+    for (int attempt = 0; attempt < 4000; ++attempt) {
+        const int stem = m_stemOrder[m_nextStem++ % stems];
+        const QString name = QStringLiteral("%1 %2").arg(
+            QLatin1String(kStems[stem]), QLatin1String(suffixes[m_rng.Next() % count]));
+        if (m_usedNames.insert(name).second)
+            return name;
+    }
+    return {};
+}
+
+void CTownBuilder::MakeWaterAndRail() {
+    const QPolygonF river = SmoothCurve(m_spec.river, 6);
+    m_riverPath = CPath(river);
+    m_river.Paint([&](QPainter& p) {
+        p.setPen(QPen(Qt::white, m_spec.riverWidth + 16, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(river);
+    });
+    for (const auto& controls : m_spec.railways)
+        m_railPaths.emplace_back(SmoothCurve(controls, 6));
+    m_rail.Paint([&](QPainter& p) {
+        p.setPen(QPen(Qt::white, 16, Qt::SolidLine, Qt::FlatCap));
+        p.setBrush(Qt::NoBrush);
+        for (const CPath& rail : m_railPaths)
+            p.drawPolyline(rail.Points());
+    });
+    if (m_spec.coastX > 0) {
+        m_obstacle.Paint([&](QPainter& p) {
+            QPolygonF sea;
+            for (int y = -10; y <= m_spec.height + 10; y += 8)
+                sea << QPointF(CoastX(y) - 30, y); // the beach, too
+            sea << QPointF(m_spec.width + 10, m_spec.height + 10)
+                << QPointF(m_spec.width + 10, -10);
+            p.drawPolygon(sea);
+        });
+    }
+}
+
+void CTownBuilder::MakeParks() {
+    for (const auto& [where, name] : m_spec.parks) {
+        QPointF c = where;
+        double rx = m_rng.Uniform(120, 210), ry = m_rng.Uniform(100, 170);
+        if (c.isNull()) {
+            // Anywhere in town, clear of the railway, the river and other parks.
+            bool found = false;
+            for (int attempt = 0; attempt < 400 && !found; ++attempt) {
+                c = QPointF(m_rng.Uniform(200, m_spec.width - 200),
+                            m_rng.Uniform(200, m_spec.height - 200));
+                const int d = DistrictAt(c);
+                found = d > 0 && !InSea(c) && !m_river.At(c) && !m_rail.At(c);
+                for (const QPolygonF& park : m_parks)
+                    found = found && QLineF(c, park.boundingRect().center()).length() > 600;
+                for (int k = 0; k < 48 && found; ++k) {
+                    const double f = k < 24 ? 1.15 : 0.6;
+                    const QPointF edge = c + QPointF(f * rx * std::cos(k * kPi / 12),
+                                                     f * ry * std::sin(k * kPi / 12));
+                    found = !m_rail.At(edge) && !m_river.At(edge) && !InSea(edge) &&
+                            DistrictAt(edge) >= 0;
+                }
+            }
+            if (!found)
+                continue;
+        }
+        QPolygonF park;
+        const double a1 = m_rng.Uniform(0, 6), a2 = m_rng.Uniform(0, 6),
+                     tilt = m_rng.Uniform(0, kPi);
+        for (int k = 0; k < 48; ++k) {
+            const double t = 2 * kPi * k / 48;
+            const double wobble = 1 + 0.12 * std::sin(3 * t + a1) + 0.07 * std::sin(5 * t + a2);
+            const QPointF local(rx * wobble * std::cos(t), ry * wobble * std::sin(t));
+            park << c + QPointF(local.x() * std::cos(tilt) - local.y() * std::sin(tilt),
+                                local.x() * std::sin(tilt) + local.y() * std::cos(tilt));
+        }
+        m_parks.push_back(park);
+        m_parkNames.push_back(name);
+    }
+    m_obstacle.Paint([&](QPainter& p) {
+        for (const QPolygonF& park : m_parks)
+            p.drawPolygon(park);
+    });
+}
+
+void CTownBuilder::MakeMainRoads() {
+    const int n = SectorCount();
+    const double far = 2.5 * std::max(m_spec.width, m_spec.height);
+    auto clipToLand = [&](const QPolygonF& line) {
+        // Cut a road where it first runs into the sea or far off the map.
+        QPolygonF out;
+        for (const QPointF& p : line) {
+            if (InSea(p) || !OnMap(p, 60))
+                break;
+            out << p;
+        }
+        return out;
+    };
+    // The radials, from the inner ring outwards.
+    std::vector<QPolygonF> radials(static_cast<size_t>(n));
+    for (int j = 0; j < n; ++j) {
+        QPolygonF line;
+        double r0 = m_spec.innerRing;
+        for (int k = 0; k < 4; ++k)
+            r0 = RingRadius(0, RadialAngle(size_t(j), r0));
+        for (double r = r0; r < far; r += 6)
+            line << FromPolar(r, RadialAngle(size_t(j), r));
+        radials[size_t(j)] = clipToLand(line);
+        if (!radials[size_t(j)].isEmpty())
+            m_junctions.push_back(radials[size_t(j)].front());
+        if (HasOuterRing()) {
+            for (const QPointF& p : radials[size_t(j)]) {
+                double r, phi;
+                Polar(p, r, phi);
+                if (r >= RingRadius(1, phi)) {
+                    m_junctions.push_back(p);
+                    break;
+                }
+            }
+        }
+        if (radials[size_t(j)].size() > 2) {
+            Street street;
+            street.path = CPath(radials[size_t(j)]);
+            street.kind = MAIN;
+            street.name = m_spec.radialNames.value(j);
+            m_usedNames.insert(street.name);
+            m_streets.push_back(street);
+        }
+    }
+    // The rings, one arc between each pair of radials.
+    for (int ring = 0; ring < (HasOuterRing() ? 2 : 1); ++ring) {
+        std::vector<double> cross(static_cast<size_t>(n));
+        for (int j = 0; j < n; ++j) {
+            double phi = m_spec.radials[size_t(j)] * kPi / 180;
+            for (int k = 0; k < 5; ++k)
+                phi = RadialAngle(size_t(j), RingRadius(ring, phi));
+            cross[size_t(j)] = phi;
+        }
+        for (int j = 0; j < n; ++j) {
+            double a = cross[size_t(j)], b = cross[size_t((j + 1) % n)];
+            while (b <= a)
+                b += 2 * kPi;
+            QPolygonF arc;
+            const double step =
+                6.0 / (m_spec.outerRing > 0 && ring ? m_spec.outerRing : m_spec.innerRing);
+            for (double phi = a; phi < b; phi += step)
+                arc << FromPolar(RingRadius(ring, phi), phi);
+            arc << FromPolar(RingRadius(ring, b), b);
+            QPolygonF land;
+            for (const QPointF& p : arc)
+                if (!InSea(p))
+                    land << p;
+            if (land.size() < 3)
+                continue;
+            Street street;
+            street.path = CPath(land);
+            street.kind = RING;
+            street.name = TakeName(kRingSuffixes, std::size(kRingSuffixes));
+            m_streets.push_back(street);
+        }
+    }
+    // The route through the centre.
+    if (m_spec.throughA >= 0 && m_spec.throughB >= 0) {
+        const QPolygonF& a = radials[size_t(m_spec.throughA)];
+        const QPolygonF& b = radials[size_t(m_spec.throughB)];
+        if (!a.isEmpty() && !b.isEmpty()) {
+            const QPointF mid = (a.front() + b.front()) / 2 +
+                                QPointF(m_rng.Uniform(-60, 60), m_rng.Uniform(-40, 40));
+            const QPointF q1 =
+                (a.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
+            const QPointF q2 =
+                (b.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
+            Street street;
+            street.path = CPath(SmoothCurve({a.front(), q1, mid, q2, b.front()}, 6));
+            street.kind = MAIN;
+            street.name = m_spec.throughName;
+            m_usedNames.insert(street.name);
+            m_streets.push_back(street);
+        }
+    }
+}
+
+void CTownBuilder::MakeDistrictStreets(int district) {
+    // Where the district lies, on a coarse grid.
+    QRectF box;
+    int cells = 0;
+    for (int y = 0; y < m_spec.height; y += 20)
+        for (int x = 0; x < m_spec.width; x += 20)
+            if (DistrictAt(QPointF(x, y)) == district) {
+                box |= QRectF(x - 20, y - 20, 40, 40);
+                ++cells;
+            }
+    if (cells < 30)
+        return;
+    const int band = Band(district);
+    double spacing = band == 0   ? m_spec.spacingCentre
+                     : band == 1 ? m_spec.spacingInner
+                                 : m_spec.spacingOuter;
+    if (!HasOuterRing() && band == 1)
+        spacing = (m_spec.spacingInner + m_spec.spacingOuter) / 2;
+    spacing *= m_rng.Uniform(0.9, 1.12);
+    const double aspect = m_rng.Uniform(1.35, 1.9);
+
+    // The grid runs along the district's radial direction.
+    double along;
+    if (band == 0) {
+        along = m_rng.Uniform(0, kPi);
+    } else {
+        const int sector = (district - 1) % SectorCount();
+        const double a = m_spec.radials[size_t(sector)] * kPi / 180;
+        double b = m_spec.radials[size_t((sector + 1) % SectorCount())] * kPi / 180;
+        while (b <= a)
+            b += 2 * kPi;
+        const double mid = (a + b) / 2;
+        along =
+            std::atan2(std::sin(mid), m_spec.stretch * std::cos(mid)) + m_rng.Uniform(-0.3, 0.3);
+    }
+    const QPointF e2(std::cos(along), std::sin(along)); // along the A streets
+    const QPointF e1(-e2.y(), e2.x());                  // across them
+    const QPointF origin = box.center();
+    const double warp = band == 2 ? 75 : band == 1 ? 45 : 28;
+    const double l1 = m_rng.Uniform(380, 600), l2 = m_rng.Uniform(300, 520),
+                 l3 = m_rng.Uniform(420, 700);
+    const double p1 = m_rng.Uniform(0, 6), p2 = m_rng.Uniform(0, 6), p3 = m_rng.Uniform(0, 6);
+    auto world = [&](double u, double v) {
+        const double wu =
+            warp * (0.75 * std::sin(v / l1 + p1) + 0.25 * std::sin((u + v) / l2 + p2));
+        const double wv = warp * 0.8 * std::sin(u / l3 + p3);
+        return origin + e1 * (u + wu) + e2 * (v + wv);
+    };
+    double umin = 1e9, umax = -1e9, vmin = 1e9, vmax = -1e9;
+    for (const QPointF& c : {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}) {
+        const QPointF d = c - origin;
+        const double u = QPointF::dotProduct(d, e1), v = QPointF::dotProduct(d, e2);
+        umin = std::min(umin, u), umax = std::max(umax, u), vmin = std::min(vmin, v),
+        vmax = std::max(vmax, v);
+    }
+    umin -= 2 * warp, umax += 2 * warp, vmin -= 2 * warp, vmax += 2 * warp;
+    std::vector<double> us, vs;
+    for (double u = umin + m_rng.Uniform(0, spacing); u < umax;
+         u += spacing * m_rng.Uniform(0.75, 1.25))
+        us.push_back(u);
+    for (double v = vmin + m_rng.Uniform(0, spacing); v < vmax;
+         v += spacing * aspect * m_rng.Uniform(0.75, 1.3))
+        vs.push_back(v);
+    if (us.size() < 2 || vs.size() < 2)
+        return;
+    const double dropA = band == 0 ? 0.06 : 0.1, dropB = band == 0 ? 0.15 : 0.28;
+
+    auto accept = [&](QPointF p, bool crossRiver, bool crossRail) {
+        return OnMap(p, 10) && DistrictAt(p) == district && !m_obstacle.At(p) && !InSea(p) &&
+               (crossRiver || !m_river.At(p)) && (crossRail || !m_rail.At(p));
+    };
+    // Walks one grid line and keeps the runs of accepted points as streets.
+    auto walk = [&](bool familyA, double fixed, const std::vector<double>& others,
+                    const std::vector<bool>& dropped) {
+        const bool crossRiver = m_rng.Chance(0.12), crossRail = m_rng.Chance(0.3);
+        const double lo = familyA ? vmin : umin, hi = familyA ? vmax : umax;
+        QPolygonF run;
+        std::vector<double> runParams;
+        auto flush = [&]() {
+            if (run.size() >= 2 && CPath(run).Length() >= 45) {
+                Street street;
+                street.path = CPath(run);
+                street.kind = MINOR;
+                street.district = district;
+                m_streets.push_back(street);
+                m_junctions.push_back(run.front());
+                m_junctions.push_back(run.back());
+                for (double o : others)
+                    if (o > runParams.front() + 8 && o < runParams.back() - 8)
+                        m_junctions.push_back(familyA ? world(fixed, o) : world(o, fixed));
+            }
+            run.clear();
+            runParams.clear();
+        };
+        for (double t = lo; t <= hi; t += 6) {
+            const size_t segment =
+                size_t(std::upper_bound(others.begin(), others.end(), t) - others.begin());
+            const QPointF p = familyA ? world(fixed, t) : world(t, fixed);
+            if (segment < dropped.size() && !dropped[segment] && accept(p, crossRiver, crossRail)) {
+                run << p;
+                runParams.push_back(t);
+            } else {
+                flush();
+            }
+        }
+        flush();
+    };
+    for (size_t i = 0; i < us.size(); ++i) {
+        std::vector<bool> dropped(vs.size() + 1);
+        for (size_t k = 0; k <= vs.size(); ++k)
+            dropped[k] = m_rng.Chance(dropA);
+        walk(true, us[i], vs, dropped);
+    }
+    for (size_t k = 0; k < vs.size(); ++k) {
+        std::vector<bool> dropped(us.size() + 1);
+        for (size_t i = 0; i <= us.size(); ++i)
+            dropped[i] = m_rng.Chance(dropB);
+        walk(false, vs[k], us, dropped);
+    }
+    // Closes: short dead ends into the middle of suburban blocks.
+    if (band >= 1) {
+        for (size_t i = 0; i + 1 < us.size(); ++i) {
+            for (size_t k = 0; k + 1 < vs.size(); ++k) {
+                if (!m_rng.Chance(band == 2 ? 0.3 : 0.12))
+                    continue;
+                const double v = (vs[k] + vs[k + 1]) / 2 + m_rng.Uniform(-15, 15);
+                const double length = 0.55 * (us[i + 1] - us[i]);
+                QPolygonF close;
+                bool ok = true;
+                for (double u = us[i]; u <= us[i] + length && ok; u += 6) {
+                    const QPointF p = world(u, v);
+                    ok = accept(p, false, false);
+                    close << p;
+                }
+                if (!ok || close.size() < 8)
+                    continue;
+                Street street;
+                street.path = CPath(close);
+                street.kind = CLOSE;
+                street.district = district;
+                m_streets.push_back(street);
+                m_junctions.push_back(close.front());
+                m_closeEnds.push_back(close.back());
+            }
+        }
+    }
+}
+
+void CTownBuilder::MakeLanes() {
+    // Country lanes: a wobbly ring beyond the built-up edge, between radials.
+    const int n = SectorCount();
+    for (int j = 0; j < n; ++j) {
+        double a = m_spec.radials[size_t(j)] * kPi / 180,
+               b = m_spec.radials[size_t((j + 1) % n)] * kPi / 180;
+        while (b <= a)
+            b += 2 * kPi;
+        const double shift = m_rng.Uniform(1.18, 1.35);
+        QPolygonF run;
+        auto flush = [&]() {
+            if (run.size() > 20) {
+                Street lane;
+                lane.path = CPath(run);
+                lane.kind = LANE;
+                m_streets.push_back(lane);
+            }
+            run.clear();
+        };
+        for (double phi = a; phi <= b; phi += 0.002) {
+            const double r = UrbanRadius(phi) * shift * (1 + 0.05 * std::sin(phi * 11 + j));
+            const QPointF p = FromPolar(r, phi);
+            if (OnMap(p, 10) && DistrictAt(p) < 0 && !InSea(p) && !m_obstacle.At(p) &&
+                !m_river.At(p) && !m_rail.At(p))
+                run << p;
+            else
+                flush();
+        }
+        flush();
+    }
+}
+
+void CTownBuilder::NameStreets() {
+    for (Street& street : m_streets) {
+        if (!street.name.isEmpty())
+            continue;
+        const double length = street.path.Length();
+        const int band = Band(street.district);
+        if (street.kind == LANE) {
+            static const char* const lane[] = {"Lane"};
+            street.name = TakeName(lane, 1);
+            continue;
+        }
+        if (street.kind == CLOSE) {
+            static const char* const close[] = {"Close", "Court", "Mews"};
+            if (length >= 45)
+                street.name = TakeName(close, std::size(close));
+            continue;
+        }
+        if (length < 95)
+            continue;
+        if (band == 0)
+            street.name = TakeName(kCentreSuffixes, std::size(kCentreSuffixes));
+        else if (length > 650)
+            street.name = TakeName(kLongSuffixes, std::size(kLongSuffixes));
+        else if (band == 2 || (!HasOuterRing() && band == 1 && m_rng.Chance(0.4)))
+            street.name = TakeName(kSuburbSuffixes, std::size(kSuburbSuffixes));
+        else if (length > 240)
+            street.name = TakeName(kMiddleSuffixes, std::size(kMiddleSuffixes));
+        else
+            street.name = TakeName(kShortSuffixes, std::size(kShortSuffixes));
+    }
+}
+
+void CTownBuilder::MakeRoadMasks() {
+    m_roads.Paint([&](QPainter& p) {
+        for (const Street& street : m_streets) {
+            p.setPen(QPen(Qt::white, CasingWidth(street.kind) + 3, Qt::SolidLine, Qt::RoundCap,
+                          Qt::RoundJoin));
+            p.drawPolyline(street.path.Points());
+        }
+        p.setPen(Qt::NoPen);
+        for (const QPointF& end : m_closeEnds)
+            p.drawEllipse(end, 14, 14);
+    });
+    m_mainRoads.Paint([&](QPainter& p) {
+        for (const Street& street : m_streets) {
+            if (street.kind != MAIN && street.kind != RING)
+                continue;
+            p.setPen(QPen(Qt::white, CasingWidth(street.kind), Qt::SolidLine, Qt::RoundCap,
+                          Qt::RoundJoin));
+            p.drawPolyline(street.path.Points());
+        }
+    });
+}
+
+bool CTownBuilder::FreeFootprint(const QRectF& r, bool allowPark) const {
+    for (double y = r.top(); y <= r.bottom() + 0.1; y += std::max(1.0, r.height() / 6))
+        for (double x = r.left(); x <= r.right() + 0.1; x += std::max(1.0, r.width() / 6)) {
+            const QPointF p(x, y);
+            if (!OnMap(p, -20) || m_roads.At(p) || m_river.At(p) || m_rail.At(p) || InSea(p) ||
+                DistrictAt(p) < 0 || (!allowPark && m_obstacle.At(p)))
+                return false;
+        }
+    return true;
+}
+
+QPointF CTownBuilder::FindSpot(const QSizeF& size, int district, bool anyDistrict) {
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+        const QPointF c(m_rng.Uniform(100, m_spec.width - 100),
+                        m_rng.Uniform(100, m_spec.height - 100));
+        if (!anyDistrict && DistrictAt(c) != district)
+            continue;
+        const QRectF r(c - QPointF(size.width() / 2, size.height() / 2), size);
+        if (FreeFootprint(r.adjusted(-6, -6, 6, 6)))
+            return c;
+    }
+    return {};
+}
+
+void CTownBuilder::PlaceStations() {
+    for (const StationSpec& spec : m_spec.stations) {
+        if (spec.railway < 0 || size_t(spec.railway) >= m_railPaths.size())
+            continue;
+        const CPath& rail = m_railPaths[size_t(spec.railway)];
+        const double s = spec.at * rail.Length();
+        const QPointF at = rail.At(s);
+        if (!OnMap(at, -150))
+            continue;
+        m_stations.push_back(
+            {at, rail.AngleAt(s, 20), spec.name, m_spec.railwayNames.value(spec.railway)});
+    }
+    // Station buildings keep buildings away.
+    m_roads.Paint([&](QPainter& p) {
+        for (const Station& station : m_stations)
+            p.drawEllipse(station.at, 40, 40);
+    });
+}
+
+void CTownBuilder::PlaceBuildingsOfNote() {
+    auto place = [&](const PlaceSpec& spec, const QString& category, int preferred, QSizeF size) {
+        QPointF c = preferred >= 0 ? FindSpot(size, preferred, false) : QPointF();
+        if (c.isNull())
+            c = FindSpot(size, -1, true);
+        if (c.isNull())
+            return;
+        const QRectF footprint(c - QPointF(size.width() / 2, size.height() / 2), size);
+        m_landmarks.push_back({footprint, spec.name, spec.kind, category});
+        m_roads.Paint([&](QPainter& p) { p.drawRect(footprint.adjusted(-8, -8, 8, 8)); });
+    };
+    // Hospitals spread over the town, places of note mostly near the centre.
+    for (size_t i = 0; i < m_spec.hospitals.size(); ++i) {
+        const int district = i == 0 ? 0 : 1 + int(i * 3) % (DistrictCount() - 1);
+        place(m_spec.hospitals[i], QStringLiteral("Hospitals"), district, QSizeF(64, 44));
+    }
+    for (size_t i = 0; i < m_spec.places.size(); ++i) {
+        const int district = i < 5 ? 0 : 1 + int(i * 5) % (DistrictCount() - 1);
+        place(m_spec.places[i], QStringLiteral("Places"), district,
+              QSizeF(m_rng.Uniform(40, 64), m_rng.Uniform(30, 46)));
+    }
+}
+
+void CTownBuilder::MakeBuildings() {
+    for (const Street& street : m_streets) {
+        if (street.kind == LANE)
+            continue;
+        const CPath& path = street.path;
+        const double half = CasingWidth(street.kind) / 2;
+        const bool centre = street.district == 0;
+        for (int side = -1; side <= 1; side += 2) {
+            double s = m_rng.Uniform(2, 10);
+            while (s < path.Length() - 4) {
+                const double width = centre ? m_rng.Uniform(16, 34) : m_rng.Uniform(11, 20);
+                const double depth = centre ? m_rng.Uniform(26, 44) : m_rng.Uniform(16, 28);
+                const double angle = path.AngleAt(s + width / 2);
+                const QPointF t(std::cos(angle), std::sin(angle));
+                const QPointF n(-t.y() * side, t.x() * side);
+                const QPointF base = path.At(s + width / 2) + n * (half + 3.5);
+                const double w = width - (centre ? 0.5 : 2);
+                const QPointF c0 = base - t * (w / 2), c1 = base + t * (w / 2);
+                const QPolygonF footprint{c0, c1, c1 + n * depth, c0 + n * depth};
+                bool ok = !m_rng.Chance(centre ? 0.02 : 0.07);
+                const QPointF probes[] = {c0,
+                                          c1,
+                                          c0 + n * depth,
+                                          c1 + n * depth,
+                                          base + n * (depth / 2),
+                                          base + n * depth,
+                                          c0 + n * (depth / 2),
+                                          c1 + n * (depth / 2)};
+                for (const QPointF& probe : probes) {
+                    if (!ok)
+                        break;
+                    ok = OnMap(probe, -2) && !m_roads.At(probe) && !m_obstacle.At(probe) &&
+                         !m_river.At(probe) && !m_rail.At(probe) && !InSea(probe) &&
+                         DistrictAt(probe) >= 0;
+                }
+                if (ok)
+                    m_buildings.push_back(footprint);
+                s += width;
+            }
+        }
+    }
+}
+
+bool CTownBuilder::TryPathLabel(const CPath& path, double centre, const QString& text,
+                                const QFont& font, const QColor& colour, bool halo, bool checkRoads,
+                                const QPointF* avoid) {
+    const QFontMetricsF metrics(font);
+    std::vector<double> advances;
+    double total = 0;
+    for (QChar c : text) {
+        advances.push_back(metrics.horizontalAdvance(c));
+        total += advances.back();
+    }
+    const double start = centre - total / 2;
+    if (start < 6 || start + total > path.Length() - 6)
+        return false;
+    const QPointF a = path.At(start), b = path.At(start + total);
+    const bool reverse = b.x() < a.x();
+    std::vector<Glyph> glyphs;
+    double done = 0, previous = 0;
+    const double hh = metrics.ascent() * 0.5 + 1;
+    for (size_t i = 0; i < advances.size(); ++i) {
+        const double adv = advances[i];
+        const double mid = reverse ? start + total - (done + adv / 2) : start + done + adv / 2;
+        done += adv;
+        double angle = path.AngleAt(mid, std::max(3.0, adv / 2));
+        if (reverse)
+            angle = WrapAngle(angle + kPi);
+        if (i > 0 && std::abs(WrapAngle(angle - previous)) > 0.3)
+            return false;
+        previous = angle;
+        const QPointF at = path.At(mid);
+        if (!m_labels.Free(at, adv / 2 + 0.5, hh, angle))
+            return false;
+        if (checkRoads && m_mainRoads.At(at))
+            return false;
+        if (avoid && QLineF(at, *avoid).length() < 500)
+            return false;
+        glyphs.push_back({at, angle, QString(text[int(i)]), adv});
+    }
+    for (const Glyph& g : glyphs)
+        m_labels.Take(g.at, g.advance / 2 + 1.5, hh + 1, g.angle);
+    m_labelRuns.push_back({font, colour, halo, std::move(glyphs)});
+    return true;
+}
+
+bool CTownBuilder::TryBoxLabel(QPointF anchor, const QString& text, const QFont& font,
+                               const QColor& colour, bool halo, double gap) {
+    const QFontMetricsF metrics(font);
+    const double w = metrics.horizontalAdvance(text), h = metrics.ascent() + 2;
+    // Right, left, below, above the anchor, then a little further out.
+    const QPointF offsets[] = {{gap + w / 2, 0},     {-gap - w / 2, 0},   {0, gap + h / 2},
+                               {0, -gap - h / 2},    {gap + w / 2, gap},  {-gap - w / 2, -gap},
+                               {gap + w / 2, -gap},  {-gap - w / 2, gap}, {0, 2 * gap + h / 2},
+                               {0, -2 * gap - h / 2}};
+    const QPointF centred[] = {{0, 0},      {0, h},     {0, -h},    {w / 3, 0},
+                               {-w / 3, 0}, {0, 2 * h}, {0, -2 * h}};
+    const bool centre = gap <= 0;
+    for (size_t i = 0; i < (centre ? std::size(centred) : std::size(offsets)); ++i) {
+        const QPointF c = anchor + (centre ? centred[i] : offsets[i]);
+        const QRectF box(c.x() - w / 2 - 1, c.y() - h / 2 - 1, w + 2, h + 2);
+        if (!m_labels.FreeRect(box))
+            continue;
+        m_labels.TakeRect(box);
+        m_labelRuns.push_back({font, colour, halo, {{c, 0, text, w}}});
+        return true;
+    }
+    return false;
+}
+
+void CTownBuilder::PlaceLabels() {
+    QFont base(QStringLiteral("Liberation Sans"));
+    base.setHintingPreference(QFont::PreferNoHinting);
+
+    // Symbols first: nothing may cover them.
+    for (const Station& s : m_stations)
+        m_labels.Take(s.at, 12, 8, s.angle);
+    for (const Landmark& l : m_landmarks)
+        m_labels.TakeRect(l.category == QLatin1String("Hospitals")
+                              ? QRectF(l.footprint.center() - QPointF(9, 9), QSizeF(18, 18))
+                              : QRectF(l.footprint.center() - QPointF(4, 4), QSizeF(8, 8)));
+    // Junctions: street names do not run across them.
+    for (const QPointF& j : m_junctions)
+        m_labels.Take(j, 8, 8, 0);
+
+    QFont station = base;
+    station.setPixelSize(13);
+    station.setBold(true);
+    for (const Station& s : m_stations)
+        TryBoxLabel(s.at, s.name, station, QColor(0x1d, 0x1d, 0x1d), true, 14);
+    QFont hospital = base;
+    hospital.setPixelSize(12);
+    hospital.setBold(true);
+    QFont landmark = base;
+    landmark.setPixelSize(11);
+    landmark.setItalic(true);
+    for (const Landmark& l : m_landmarks) {
+        const bool isHospital = l.category == QLatin1String("Hospitals");
+        TryBoxLabel(l.footprint.center(), l.name, isHospital ? hospital : landmark,
+                    isHospital ? QColor(0xb0, 0x20, 0x2a) : QColor(0x4e, 0x3b, 0x2c), true,
+                    isHospital ? l.footprint.width() / 2 + 4 : l.footprint.width() / 2 + 2);
+    }
+    QFont park = base;
+    park.setPixelSize(13);
+    park.setItalic(true);
+    for (size_t i = 0; i < m_parks.size(); ++i)
+        TryBoxLabel(m_parks[i].boundingRect().center(), m_parkNames[i], park,
+                    QColor(0x2f, 0x6b, 0x24), true, 0);
+    for (size_t i = 0; i < m_woods.size() && i < size_t(m_spec.woods.size()); ++i)
+        TryBoxLabel(m_woods[i].boundingRect().center(), m_spec.woods[int(i)], park,
+                    QColor(0x2f, 0x5b, 0x24), true, 0);
+
+    // The river's name along it.
+    QFont river = base;
+    river.setPixelSize(15);
+    river.setItalic(true);
+    river.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    for (double s = 500; s < m_riverPath.Length() - 300; s += 350) {
+        if (OnMap(m_riverPath.At(s), -40) && TryPathLabel(m_riverPath, s, m_spec.riverName, river,
+                                                          QColor(0x2a, 0x64, 0x8c), false, false))
+            s += 900;
+    }
+
+    // The sea's name.
+    if (m_spec.coastX > 0 && !m_spec.seaName.isEmpty()) {
+        QFont sea = river;
+        sea.setPixelSize(19);
+        sea.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+        for (double y = m_spec.height * 0.3; y < m_spec.height * 0.9; y += 50) {
+            const QPointF at((CoastX(y) + m_spec.width) / 2 + 10, y);
+            if (TryBoxLabel(at, m_spec.seaName.toUpper(), sea, QColor(0x2a, 0x64, 0x8c), false,
+                            0)) {
+                const QPoint p = at.toPoint();
+                m_places.push_back({QStringLiteral("Places"), m_spec.seaName, QString(),
+                                    QStringLiteral("Sea"), p.x(), p.y(), 0});
+                break;
+            }
+        }
+    }
+
+    // District names, spaced capitals, near the middle of each district.
+    QFont area = base;
+    area.setPixelSize(21);
+    area.setBold(true);
+    area.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+    for (int d = 0; d < DistrictCount() && d < m_spec.districtNames.size(); ++d) {
+        double sx = 0, sy = 0;
+        std::vector<QPointF> cells;
+        for (int y = 100; y < m_spec.height - 100; y += 40)
+            for (int x = 150; x < m_spec.width - 150; x += 40)
+                if (DistrictAt(QPointF(x, y)) == d && !InSea(QPointF(x, y))) {
+                    cells.emplace_back(x, y);
+                    sx += x, sy += y;
+                }
+        if (cells.size() < 40)
+            continue;
+        const QPointF mean(sx / cells.size(), sy / cells.size());
+        std::sort(cells.begin(), cells.end(), [&](QPointF a, QPointF b) {
+            return QLineF(a, mean).length() < QLineF(b, mean).length();
+        });
+        const QString text = m_spec.districtNames[d].toUpper();
+        const QFontMetricsF metrics(area);
+        const double w = metrics.horizontalAdvance(text), h = metrics.ascent();
+        for (size_t k = 0; k < cells.size() && k < 400; ++k) {
+            const QRectF box(cells[k].x() - w / 2 - 2, cells[k].y() - h / 2 - 2, w + 4, h + 4);
+            bool inside = true;
+            for (const QPointF& corner :
+                 {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()})
+                inside = inside && DistrictAt(corner) == d;
+            if (!inside || !m_labels.FreeRect(box) || m_obstacle.At(cells[k]) ||
+                m_river.At(cells[k]))
+                continue;
+            m_labels.TakeRect(box);
+            m_labelRuns.push_back(
+                {area, QColor(0x6f, 0x5b, 0x86, 200), true, {{cells[k], 0, text, w}}});
+            PlaceRecord town;
+            town.category = QStringLiteral("Towns");
+            town.name = m_spec.districtNames[d];
+            town.extra1 = Postcode(cells[k]);
+            town.x = int(cells[k].x());
+            town.y = int(cells[k].y());
+            m_places.push_back(town);
+            break;
+        }
+    }
+
+    // Street names: main roads first, then the rest, longest first; long
+    // streets carry their name more than once.
+    QFont mainFont = base;
+    mainFont.setPixelSize(12);
+    mainFont.setBold(true);
+    QFont minorFont = base;
+    minorFont.setPixelSize(10);
+    QFont smallFont = base;
+    smallFont.setPixelSize(9);
+    std::vector<size_t> order(m_streets.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    auto rank = [&](const Street& s) { return s.kind == MAIN || s.kind == RING ? 0 : 1; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const Street &sa = m_streets[a], &sb = m_streets[b];
+        if (rank(sa) != rank(sb))
+            return rank(sa) < rank(sb);
+        return sa.path.Length() > sb.path.Length();
+    });
+    for (size_t index : order) {
+        Street& street = m_streets[index];
+        if (street.name.isEmpty())
+            continue;
+        const bool major = street.kind == MAIN || street.kind == RING;
+        const double length = street.path.Length();
+        const double repeat = major ? 800 : 650;
+        std::vector<double> tries;
+        tries.push_back(length / 2);
+        for (double d = 40; d < length / 2; d += 22) {
+            tries.push_back(length / 2 - d);
+            tries.push_back(length / 2 + d);
+        }
+        std::vector<double> placed;
+        for (double s : tries) {
+            bool nearOther = false;
+            for (double q : placed)
+                nearOther = nearOther || std::abs(q - s) < repeat;
+            if (nearOther || !OnMap(street.path.At(s), -30))
+                continue;
+            const bool ok = major ? TryPathLabel(street.path, s, street.name, mainFont,
+                                                 QColor(0x26, 0x1a, 0x12), false, false)
+                                  : TryPathLabel(street.path, s, street.name, minorFont,
+                                                 QColor(0x3a, 0x3a, 0x3a), false, true);
+            if (ok)
+                placed.push_back(s);
+        }
+        if (placed.empty() && !major) {
+            for (double s : tries)
+                if (OnMap(street.path.At(s), -30) &&
+                    TryPathLabel(street.path, s, street.name, smallFont, QColor(0x3a, 0x3a, 0x3a),
+                                 false, true)) {
+                    placed.push_back(s);
+                    break;
+                }
+        }
+        street.labelled = !placed.empty();
+    }
+}
+
+void CTownBuilder::Paint(QImage& picture) {
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    // Countryside: a patchwork of fields with hedges.
+    p.fillRect(picture.rect(), m_spec.rural);
+    const double fw = 190, fh = 150;
+    const int nx = int(m_spec.width / fw) + 3, ny = int(m_spec.height / fh) + 3;
+    std::vector<QPointF> lattice(static_cast<size_t>(nx * ny));
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i)
+            lattice[size_t(j * nx + i)] = QPointF((i - 1) * fw + m_rng.Uniform(-50, 50),
+                                                  (j - 1) * fh + m_rng.Uniform(-40, 40));
+    p.setPen(QPen(QColor(0xb8, 0xc8, 0x98), 1.6));
+    for (int j = 0; j + 1 < ny; ++j)
+        for (int i = 0; i + 1 < nx; ++i) {
+            const QPolygonF field{lattice[size_t(j * nx + i)], lattice[size_t(j * nx + i + 1)],
+                                  lattice[size_t((j + 1) * nx + i + 1)],
+                                  lattice[size_t((j + 1) * nx + i)]};
+            p.setBrush(m_spec.fields[m_rng.Next() % m_spec.fields.size()]);
+            p.drawPolygon(field);
+        }
+    p.setPen(Qt::NoPen);
+    p.setBrush(kWood);
+    for (const QPolygonF& wood : m_woods)
+        p.drawPolygon(wood);
+    // The built-up area.
+    QPolygonF urban;
+    for (int k = 0; k <= 1440; ++k) {
+        const double phi = 2 * kPi * k / 1440;
+        urban << FromPolar(UrbanRadius(phi), phi);
+    }
+    p.setBrush(kUrbanLand);
+    p.drawPolygon(urban);
+
+    // The beach, under the river's mouth.
+    QPolygonF seaShape;
+    if (m_spec.coastX > 0) {
+        QPolygonF beach;
+        for (int y = -10; y <= m_spec.height + 10; y += 6) {
+            beach << QPointF(CoastX(y) - 28 - 6 * std::sin(y / 60.0), y);
+            seaShape << QPointF(CoastX(y), y);
+        }
+        const QPointF farBottom(m_spec.width + 10, m_spec.height + 10),
+            farTop(m_spec.width + 10, -10);
+        beach << farBottom << farTop;
+        seaShape << farBottom << farTop;
+        p.setPen(Qt::NoPen);
+        p.setBrush(kSand);
+        p.drawPolygon(beach);
+    }
+    // Parks.
+    p.setPen(QPen(kParkEdge, 2));
+    p.setBrush(kPark);
+    for (const QPolygonF& park : m_parks)
+        p.drawPolygon(park);
+    // River.
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(kWaterEdge, m_spec.riverWidth + 3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.drawPolyline(m_riverPath.Points());
+    p.setPen(QPen(kWater, m_spec.riverWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.drawPolyline(m_riverPath.Points());
+
+    // The sea over the river's mouth.
+    if (m_spec.coastX > 0) {
+        p.setPen(QPen(kWaterEdge, 2));
+        p.setBrush(kWater);
+        p.drawPolygon(seaShape);
+        p.setPen(Qt::NoPen);
+    }
+    // Buildings: outlines first, then fills, so touching buildings merge
+    // into blocks with one outline.
+    p.setPen(QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setBrush(kBuildingEdge);
+    for (const QPolygonF& b : m_buildings)
+        p.drawPolygon(b);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBuilding);
+    for (const QPolygonF& b : m_buildings)
+        p.drawPolygon(b);
+    // Buildings of note.
+    for (const Landmark& l : m_landmarks) {
+        const bool isHospital = l.category == QLatin1String("Hospitals");
+        p.setPen(QPen(isHospital ? QColor(0xc8, 0x8c, 0x8c) : QColor(0xa8, 0x94, 0x7c), 1.5));
+        p.setBrush(isHospital ? QColor(0xf4, 0xcf, 0xcf) : QColor(0xdc, 0xc7, 0xab));
+        p.drawRect(l.footprint);
+    }
+
+    // Railway, under the roads that bridge it: a grey band with white dashes.
+    for (const CPath& rail : m_railPaths) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(kRail, 5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+        p.drawPolyline(rail.Points());
+        QPen dashes(Qt::white, 2.6, Qt::CustomDashLine, Qt::FlatCap, Qt::RoundJoin);
+        dashes.setDashPattern({4, 4});
+        p.setPen(dashes);
+        p.drawPolyline(rail.Points());
+    }
+
+    // Roads: every casing, then every fill, so that junctions join cleanly.
+    auto casingColour = [](StreetKind k) {
+        return k == MAIN   ? kMainCasing
+               : k == RING ? kRingCasing
+               : k == LANE ? kLaneCasing
+                           : kMinorCasing;
+    };
+    auto fillColour = [](StreetKind k) {
+        return k == MAIN   ? kMainFill
+               : k == RING ? kRingFill
+               : k == LANE ? kLaneFill
+                           : QColor(Qt::white);
+    };
+    const StreetKind layers[] = {LANE, MINOR, CLOSE, RING, MAIN};
+    // Bridges: roads over water or rail get dark parapets.
+    p.setBrush(Qt::NoBrush);
+    for (const Street& street : m_streets) {
+        QPolygonF over;
+        auto flush = [&]() {
+            if (over.size() >= 2) {
+                p.setPen(QPen(QColor(0x55, 0x55, 0x55), CasingWidth(street.kind) + 5, Qt::SolidLine,
+                              Qt::FlatCap));
+                p.drawPolyline(over);
+            }
+            over.clear();
+        };
+        for (const QPointF& q : street.path.Points()) {
+            if (m_river.At(q) || m_rail.At(q))
+                over << q;
+            else
+                flush();
+        }
+        flush();
+    }
+    for (StreetKind kind : layers) {
+        for (const Street& street : m_streets) {
+            if (street.kind != kind)
+                continue;
+            p.setPen(QPen(casingColour(kind), CasingWidth(kind), Qt::SolidLine, Qt::RoundCap,
+                          Qt::RoundJoin));
+            p.drawPolyline(street.path.Points());
+        }
+        if (kind == CLOSE) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(casingColour(CLOSE));
+            for (const QPointF& end : m_closeEnds)
+                p.drawEllipse(end, 11, 11);
+            p.setBrush(Qt::NoBrush);
+        }
+    }
+    for (StreetKind kind : layers) {
+        for (const Street& street : m_streets) {
+            if (street.kind != kind)
+                continue;
+            p.setPen(QPen(fillColour(kind), FillWidth(kind), Qt::SolidLine, Qt::RoundCap,
+                          Qt::RoundJoin));
+            p.drawPolyline(street.path.Points());
+        }
+        if (kind == CLOSE) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            for (const QPointF& end : m_closeEnds)
+                p.drawEllipse(end, 9.5, 9.5);
+            p.setBrush(Qt::NoBrush);
+        }
+    }
+
+    // Stations: a red bar across the track with a white border.
+    for (const Station& s : m_stations) {
+        p.save();
+        p.translate(s.at);
+        p.rotate(s.angle * 180 / kPi);
+        p.setPen(QPen(Qt::white, 2));
+        p.setBrush(QColor(0xd0, 0x2f, 0x2f));
+        p.drawRoundedRect(QRectF(-11, -7, 22, 14), 3, 3);
+        p.setPen(QPen(Qt::white, 2.2));
+        p.drawLine(QPointF(-6, 0), QPointF(6, 0));
+        p.restore();
+    }
+    // Hospitals: a blue square with a white H; other places: a brown dot.
+    QFont symbol(QStringLiteral("Liberation Sans"));
+    symbol.setPixelSize(13);
+    symbol.setBold(true);
+    p.setFont(symbol);
+    for (const Landmark& l : m_landmarks) {
+        if (l.category == QLatin1String("Hospitals")) {
+            const QRectF box(l.footprint.center() - QPointF(8, 8), QSizeF(16, 16));
+            p.setPen(QPen(Qt::white, 1.5));
+            p.setBrush(QColor(0x1f, 0x5f, 0xbf));
+            p.drawRoundedRect(box, 2, 2);
+            p.setPen(Qt::white);
+            p.drawText(box, Qt::AlignCenter, QStringLiteral("H"));
+        } else {
+            p.setPen(QPen(Qt::white, 1.2));
+            p.setBrush(QColor(0x7a, 0x4e, 0x2e));
+            p.drawEllipse(l.footprint.center(), 3.5, 3.5);
+        }
+    }
+
+    // Labels.
+    for (const LabelRun& run : m_labelRuns) {
+        p.setFont(run.font);
+        const QFontMetricsF metrics(run.font);
+        const double rise = (metrics.ascent() - metrics.descent()) / 2;
+        for (const Glyph& g : run.glyphs) {
+            p.save();
+            p.translate(g.at);
+            p.rotate(g.angle * 180 / kPi);
+            const QPointF origin(-g.advance / 2, rise);
+            if (run.halo) {
+                QPainterPath path;
+                path.addText(origin, run.font, g.text);
+                p.setPen(QPen(QColor(255, 255, 255, 215), 3.2, Qt::SolidLine, Qt::RoundCap,
+                              Qt::RoundJoin));
+                p.setBrush(Qt::NoBrush);
+                p.drawPath(path);
+                p.setPen(Qt::NoPen);
+                p.setBrush(run.colour);
+                p.drawPath(path);
+            } else {
+                p.setPen(run.colour);
+                p.drawText(origin, g.text);
+            }
+            p.restore();
+        }
+    }
+}
+
+void CTownBuilder::AddGazetteer() {
+    auto position = [&](QPointF at) {
+        return QPoint(std::clamp(int(at.x()), 1, m_spec.width - 1),
+                      std::clamp(int(at.y()), 1, m_spec.height - 1));
+    };
+    // Streets: one entry per named street, at the middle of its part on the map.
+    for (const Street& street : m_streets) {
+        if (street.name.isEmpty())
+            continue;
+        std::vector<double> onMap;
+        for (double s = 0; s <= street.path.Length(); s += 6)
+            if (OnMap(street.path.At(s), -5))
+                onMap.push_back(s);
+        if (onMap.empty())
+            continue;
+        const QPointF at = street.path.At(onMap[onMap.size() / 2]);
+        PlaceRecord place;
+        place.category = QStringLiteral("Streets");
+        place.name = street.name;
+        place.extra1 = Postcode(at);
+        place.extra2 = DistrictName(DistrictAt(at) >= 0 ? DistrictAt(at) : 0);
+        const QPoint p = position(at);
+        place.x = p.x();
+        place.y = p.y();
+        m_places.push_back(place);
+    }
+    for (const Station& s : m_stations) {
+        const QPoint p = position(s.at);
+        m_places.push_back(
+            {QStringLiteral("Stations"), s.name, Postcode(s.at), s.line, p.x(), p.y(), 0});
+    }
+    for (const Landmark& l : m_landmarks) {
+        const QPoint p = position(l.footprint.center());
+        m_places.push_back(
+            {l.category, l.name, Postcode(l.footprint.center()), l.kind, p.x(), p.y(), 0});
+    }
+    for (size_t i = 0; i < m_parks.size(); ++i) {
+        const QPoint p = position(m_parks[i].boundingRect().center());
+        m_places.push_back({QStringLiteral("Places"), m_parkNames[i], Postcode(p),
+                            QStringLiteral("Park"), p.x(), p.y(), 0});
+    }
+    for (size_t i = 0; i < m_woods.size() && i < size_t(m_spec.woods.size()); ++i) {
+        const QPoint p = position(m_woods[i].boundingRect().center());
+        m_places.push_back({QStringLiteral("Places"), m_spec.woods[int(i)], Postcode(p),
+                            QStringLiteral("Woodland"), p.x(), p.y(), 0});
+    }
+}
+
+DemoTown CTownBuilder::Build() {
+    for (auto& ring : m_ringPhase)
+        for (double& a : ring)
+            a = m_rng.Uniform(0, 2 * kPi);
+    for (double& a : m_urbanPhase)
+        a = m_rng.Uniform(0, 2 * kPi);
+    for (size_t j = 0; j < m_spec.radials.size(); ++j)
+        m_radialPhase.push_back(m_rng.Uniform(0, 2 * kPi));
+    m_stemOrder.resize(std::size(kStems));
+    for (size_t i = 0; i < m_stemOrder.size(); ++i)
+        m_stemOrder[i] = int(i);
+    for (size_t i = m_stemOrder.size() - 1; i > 0; --i)
+        std::swap(m_stemOrder[i], m_stemOrder[m_rng.Next() % (i + 1)]);
+
+    MakeWaterAndRail();
+    MakeParks();
+    // Woods in the countryside.
+    for (int k = 0; k < m_spec.woods.size(); ++k) {
+        for (int attempt = 0; attempt < 300; ++attempt) {
+            const QPointF c(m_rng.Uniform(150, m_spec.width - 150),
+                            m_rng.Uniform(150, m_spec.height - 150));
+            const double rx = m_rng.Uniform(110, 190), ry = m_rng.Uniform(80, 140);
+            bool ok = true;
+            for (int i = 0; i < 12 && ok; ++i) {
+                const QPointF q =
+                    c + QPointF(rx * std::cos(i * kPi / 6), ry * std::sin(i * kPi / 6));
+                ok = DistrictAt(q) < 0 && !InSea(q) && !m_river.At(q) && !m_rail.At(q) &&
+                     !m_obstacle.At(q);
+            }
+            if (!ok)
+                continue;
+            QPolygonF wood;
+            const double ph = m_rng.Uniform(0, 6);
+            for (int i = 0; i < 40; ++i) {
+                const double t = 2 * kPi * i / 40,
+                             w = 1 + 0.15 * std::sin(4 * t + ph) + 0.08 * std::sin(7 * t);
+                wood << c + QPointF(rx * w * std::cos(t), ry * w * std::sin(t));
+            }
+            m_woods.push_back(wood);
+            m_obstacle.Paint([&](QPainter& p) { p.drawPolygon(wood); });
+            break;
+        }
+    }
+    MakeMainRoads();
+    // Main roads are boundaries; keep minor streets off them where a district
+    // runs along a radial beyond the map's edge as well.
+    for (int d = 0; d < DistrictCount(); ++d)
+        MakeDistrictStreets(d);
+    MakeLanes();
+    NameStreets();
+    MakeRoadMasks();
+    PlaceStations();
+    PlaceBuildingsOfNote();
+    MakeBuildings();
+    PlaceLabels();
+
+    DemoTown town;
+    town.title = m_spec.title;
+    town.calibration = m_spec.calibration;
+    town.picture = QImage(m_spec.width, m_spec.height, QImage::Format_RGB32);
+    Paint(town.picture);
+    AddGazetteer();
+    town.places = std::move(m_places);
+    return town;
+}
+
+TownSpec NorthcombeSpec() {
+    TownSpec s;
+    s.title = QStringLiteral("Northcombe");
+    s.width = 5000;
+    s.height = 4000;
+    s.seed = 0x4e43u;
+    s.centre = QPointF(2450, 2020);
+    s.stretch = 1.25;
+    s.innerRing = 470;
+    s.outerRing = 1120;
+    s.urbanEdge = 1950;
+    s.radials = {4, 47, 93, 139, 184, 226, 268, 317};
+    s.radialNames = {QStringLiteral("Quenmore Road"),   QStringLiteral("Larrow Road"),
+                     QStringLiteral("Ulbrook Road"),    QStringLiteral("Halswick Road"),
+                     QStringLiteral("Marrowby Road"),   QStringLiteral("Corran Road"),
+                     QStringLiteral("Yarncliffe Road"), QStringLiteral("Kelmere Road")};
+    s.throughA = 2;
+    s.throughB = 6;
+    s.throughName = QStringLiteral("High Street");
+    s.postcodeArea = QStringLiteral("NC");
+    s.districtNames = {QStringLiteral("Northcombe"),  QStringLiteral("Brackwell"),
+                       QStringLiteral("St Aldric's"), QStringLiteral("Quayside"),
+                       QStringLiteral("Old Town"),    QStringLiteral("Fennick"),
+                       QStringLiteral("Upper Combe"), QStringLiteral("Kestrel Vale"),
+                       QStringLiteral("Dunmere"),     QStringLiteral("Ashlow"),
+                       QStringLiteral("Tarnwick"),    QStringLiteral("Lower Combe"),
+                       QStringLiteral("Elsby Green"), QStringLiteral("Garrowby"),
+                       QStringLiteral("Nethercot"),   QStringLiteral("Pellworth"),
+                       QStringLiteral("Wenmore Hill")};
+    s.river = {{-40, 2760},  {500, 2700},  {950, 2860},  {1450, 2690}, {1900, 2560}, {2400, 2640},
+               {2900, 2520}, {3350, 2330}, {3800, 2420}, {4300, 2250}, {4700, 2330}, {5040, 2200}};
+    s.riverWidth = 38;
+    s.riverName = QStringLiteral("River Wendle");
+    s.railways = {{{-40, 1420},
+                   {700, 1500},
+                   {1500, 1640},
+                   {2200, 1760},
+                   {2800, 1760},
+                   {3500, 1650},
+                   {4300, 1580},
+                   {5040, 1560}},
+                  {{2950, 1745}, {3250, 1500}, {3500, 1100}, {3800, 600}, {4150, -40}}};
+    s.railwayNames = {QStringLiteral("Main Line"), QStringLiteral("Brackwell Branch")};
+    s.stations = {{0, 0.13, QStringLiteral("Dunmere")},
+                  {0, 0.31, QStringLiteral("Ashlow Halt")},
+                  {0, 0.49, QStringLiteral("Northcombe Central")},
+                  {0, 0.73, QStringLiteral("Fennick Junction")},
+                  {0, 0.92, QStringLiteral("Upper Combe")},
+                  {1, 0.42, QStringLiteral("Brackwell")},
+                  {1, 0.8, QStringLiteral("Brackwell Parkway")}};
+    s.parks = {{QPointF(1560, 2720), QStringLiteral("Riverside Park")},
+               {QPointF(), QStringLiteral("Brackwell Common")},
+               {QPointF(), QStringLiteral("Aldric Park")},
+               {QPointF(), QStringLiteral("Fennick Recreation Ground")},
+               {QPointF(), QStringLiteral("Hawthorn Park")},
+               {QPointF(), QStringLiteral("Dunmere Fields")},
+               {QPointF(), QStringLiteral("Castle Gardens")},
+               {QPointF(), QStringLiteral("Millpond Park")}};
+    s.woods = {QStringLiteral("Kestrel Wood"), QStringLiteral("Harrow Copse"),
+               QStringLiteral("Lapwing Wood"), QStringLiteral("Coldharbour Wood")};
+    s.hospitals = {
+        {QStringLiteral("Northcombe General Hospital"), QStringLiteral("24-hour A&E")},
+        {QStringLiteral("St Aldric's Hospital"), QStringLiteral("Inpatients")},
+        {QStringLiteral("Kestrel Vale NHS Health Centre"), QStringLiteral("GP surgery")},
+        {QStringLiteral("Riverside NHS Walk-in Centre"), QStringLiteral("Walk-in, 8am-8pm")},
+        {QStringLiteral("Ashlow Maternity Unit"), QStringLiteral("Maternity")}};
+    s.places = {{QStringLiteral("Town Hall"), QStringLiteral("Civic building")},
+                {QStringLiteral("Northcombe Museum"), QStringLiteral("Museum")},
+                {QStringLiteral("Central Library"), QStringLiteral("Library")},
+                {QStringLiteral("Market Hall"), QStringLiteral("Market")},
+                {QStringLiteral("Corn Exchange"), QStringLiteral("Arts venue")},
+                {QStringLiteral("Northcombe University"), QStringLiteral("University")},
+                {QStringLiteral("Northcombe FC Stadium"), QStringLiteral("Football ground")},
+                {QStringLiteral("Combe Leisure Centre"), QStringLiteral("Sports centre")},
+                {QStringLiteral("Police Station"), QStringLiteral("Police")},
+                {QStringLiteral("Fire Station"), QStringLiteral("Fire service")},
+                {QStringLiteral("Brackwell College"), QStringLiteral("College")},
+                {QStringLiteral("Lantern Cinema"), QStringLiteral("Cinema")},
+                {QStringLiteral("Fennick Primary School"), QStringLiteral("School")},
+                {QStringLiteral("Ashlow High School"), QStringLiteral("School")},
+                {QStringLiteral("Northcombe RFC Ground"), QStringLiteral("Rugby ground")},
+                {QStringLiteral("Old Castle"), QStringLiteral("Historic site")},
+                {QStringLiteral("St Aldric's Church"), QStringLiteral("Church")},
+                {QStringLiteral("Tarnwick Retail Park"), QStringLiteral("Shopping")}};
+    s.spacingCentre = 112;
+    s.spacingInner = 150;
+    s.spacingOuter = 185;
+    s.calibration = MapCalibration{290670, 283280, 411720, 402220, 21115};
+    s.fields = {QColor(0xe3, 0xec, 0xc9), QColor(0xea, 0xf0, 0xd2), QColor(0xf0, 0xee, 0xd0),
+                QColor(0xdd, 0xe8, 0xc0), QColor(0xe8, 0xe9, 0xc8)};
+    return s;
+}
+
+TownSpec EastmoorSpec() {
+    TownSpec s;
+    s.title = QStringLiteral("Eastmoor");
+    s.width = 3000;
+    s.height = 2500;
+    s.seed = 0x454du;
+    s.centre = QPointF(1420, 1180);
+    s.stretch = 1.2;
+    s.innerRing = 360;
+    s.outerRing = 0;
+    s.urbanEdge = 930;
+    s.radials = {28, 96, 158, 208, 258, 318};
+    s.radialNames = {QStringLiteral("Coast Road"),    QStringLiteral("Saltings Road"),
+                     QStringLiteral("Garrowby Road"), QStringLiteral("Pellworth Road"),
+                     QStringLiteral("Moor Road"),     QStringLiteral("Tarnwick Road")};
+    s.throughA = 1;
+    s.throughB = 4;
+    s.throughName = QStringLiteral("Fore Street");
+    s.postcodeArea = QStringLiteral("EM");
+    s.districtNames = {QStringLiteral("Eastmoor"), QStringLiteral("Harbourside"),
+                       QStringLiteral("Saltings"), QStringLiteral("Westgate"),
+                       QStringLiteral("Moorend"),  QStringLiteral("Kelmere"),
+                       QStringLiteral("Cliff Top")};
+    s.river = {{-40, 1800},  {400, 1720},  {800, 1850},  {1150, 1740}, {1500, 1700},
+               {1900, 1720}, {2300, 1590}, {2700, 1610}, {3040, 1570}};
+    s.riverWidth = 30;
+    s.riverName = QStringLiteral("River Esk Water");
+    s.coastX = 2560;
+    s.seaName = QStringLiteral("Eastmoor Bay");
+    s.railways = {{{-40, 860}, {500, 930}, {1000, 1010}, {1450, 1040}, {1800, 990}, {2050, 960}}};
+    s.railwayNames = {QStringLiteral("Moorland Line")};
+    s.stations = {{0, 0.22, QStringLiteral("Moorend")},
+                  {0, 0.58, QStringLiteral("Westgate")},
+                  {0, 0.985, QStringLiteral("Eastmoor")}};
+    s.parks = {{QPointF(), QStringLiteral("Promenade Gardens")},
+               {QPointF(), QStringLiteral("Kelmere Park")},
+               {QPointF(), QStringLiteral("Saltings Green")},
+               {QPointF(), QStringLiteral("Moorend Recreation Ground")}};
+    s.woods = {QStringLiteral("Heather Wood"), QStringLiteral("Rook Copse")};
+    s.hospitals = {
+        {QStringLiteral("Eastmoor Community Hospital"), QStringLiteral("Minor injuries")},
+        {QStringLiteral("Harbour NHS Walk-in Centre"), QStringLiteral("Walk-in, 8am-8pm")}};
+    s.places = {{QStringLiteral("Town Hall"), QStringLiteral("Civic building")},
+                {QStringLiteral("Fish Market"), QStringLiteral("Market")},
+                {QStringLiteral("Eastmoor Museum"), QStringLiteral("Museum")},
+                {QStringLiteral("Public Library"), QStringLiteral("Library")},
+                {QStringLiteral("Lifeboat Station"), QStringLiteral("Lifeboat")},
+                {QStringLiteral("Eastmoor AFC Ground"), QStringLiteral("Football ground")},
+                {QStringLiteral("Moorend School"), QStringLiteral("School")},
+                {QStringLiteral("Swimming Baths"), QStringLiteral("Sports centre")}};
+    s.spacingCentre = 105;
+    s.spacingInner = 145;
+    s.spacingOuter = 175;
+    s.calibration = MapCalibration{677502, 669003, 328999, 316998, 23844};
+    s.rural = QColor(0xec, 0xe6, 0xda);
+    s.fields = {QColor(0xe6, 0xdd, 0xd0), QColor(0xe9, 0xe3, 0xcc), QColor(0xdf, 0xe6, 0xc8),
+                QColor(0xe4, 0xd9, 0xd6)};
+    return s;
+}
+
+} // namespace
+
+DemoTown MakeNorthcombe() {
+    const TownSpec spec = NorthcombeSpec();
+    return CTownBuilder(spec).Build();
+}
+
+DemoTown MakeEastmoor() {
+    const TownSpec spec = EastmoorSpec();
+    return CTownBuilder(spec).Build();
+}
+
+bool InstallDemoMaps(bool replace, const QString& picturesDir, QString& error,
+                     const DemoProgress& progress) {
+    for (DemoTown (*make)() : {&MakeNorthcombe, &MakeEastmoor}) {
+        const QString title =
+            make == &MakeNorthcombe ? QStringLiteral("Northcombe") : QStringLiteral("Eastmoor");
+        if (progress)
+            progress(title, QStringLiteral("drawing"), 0, 0);
+        DemoTown town = make();
+        if (!picturesDir.isEmpty()) {
+            QDir().mkpath(picturesDir);
+            const QString path = QDir(picturesDir).filePath(town.title + QStringLiteral(".png"));
+            if (!town.picture.save(path)) {
+                error = QStringLiteral("cannot save the picture %1").arg(path);
+                return false;
+            }
+        }
+        PackageRequest request;
+        request.title = town.title;
+        request.picture = town.picture;
+        request.calibration = town.calibration;
+        request.places = town.places;
+        request.replace = replace;
+        const bool ok = PackageMap(request, error, [&](int done, int total) {
+            if (progress)
+                progress(town.title, QStringLiteral("tile"), done, total);
+        });
+        if (!ok) {
+            error = QStringLiteral("%1: %2").arg(town.title, error);
+            return false;
+        }
+    }
+    return true;
+}

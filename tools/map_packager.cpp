@@ -1,0 +1,843 @@
+#include "map_packager.h"
+
+#include "platform/crypto.h"
+#include "platform/device_root.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "store/tile_key.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QThread>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Characters that cannot stand in a file or folder name on the device (besides
+// control characters).
+const QString kForbiddenNameChars = QStringLiteral("/\\:*?\"<>|");
+
+bool IsControl(QChar c) {
+    const ushort u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f);
+}
+
+// Why name cannot be one component of a path, or an empty string when it can.
+QString NameProblem(const QString& name) {
+    if (name.isEmpty())
+        return QStringLiteral("is empty");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("cannot be a folder name");
+    if (name.front().isSpace() || name.back().isSpace())
+        return QStringLiteral("begins or ends with a blank");
+    if (name.back() == QLatin1Char('.'))
+        return QStringLiteral("ends with '.'");
+    for (QChar c : name) {
+        if (IsControl(c))
+            return QStringLiteral("contains a control character");
+        if (kForbiddenNameChars.contains(c))
+            return QStringLiteral("contains '%1', which cannot be in a folder name").arg(c);
+    }
+    return {};
+}
+
+// Bytes 0x80-0x9f of Windows-1252 (0 where the byte is undefined).
+constexpr char16_t kCp1252High[32] = {
+    0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
+
+bool WriteHostFile(const QString& hostPath, const QByteArray& bytes, QString& error) {
+    QFile file(hostPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush()) {
+        error = QStringLiteral("cannot write %1: %2").arg(hostPath, file.errorString());
+        return false;
+    }
+    file.close();
+    return true;
+}
+
+QByteArray WritePng(const QImage& image, int quality) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(quality); // 0: strongest compression, -1: the default
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+int ChannelOf(QRgb c, int channel) {
+    return channel == 0 ? qRed(c) : channel == 1 ? qGreen(c) : qBlue(c);
+}
+
+// The parent device path of a device path ("\a\b" -> "\a").
+QString DeviceParent(const QString& devicePath) {
+    const int cut = devicePath.lastIndexOf(QLatin1Char('\\'));
+    return cut <= 0 ? QString() : devicePath.left(cut);
+}
+
+QString DeviceLeaf(const QString& devicePath) {
+    return devicePath.mid(devicePath.lastIndexOf(QLatin1Char('\\')) + 1);
+}
+
+// Encodes the tiles of a picture on worker threads and hands each finished
+// tile to consume in row-major order on the calling thread. Stops at the first
+// tile that cannot be encoded or consumed; false, with error, then.
+bool EncodeTilesInOrder(
+    const QImage& picture, int rows, int cols,
+    const std::function<bool(int row, int col, const QByteArray& image, QString& error)>& consume,
+    QString& error) {
+    const int total = rows * cols;
+    const int workers = std::clamp(QThread::idealThreadCount(), 1, 4);
+    const int window = 4 * workers; // tiles encoded ahead of the writer at most
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<QByteArray>> done(static_cast<size_t>(total));
+    std::vector<QString> errors(static_cast<size_t>(total));
+    int next = 0;     // next tile to encode
+    int consumed = 0; // tiles handed to consume
+    bool stop = false;
+
+    auto work = [&]() {
+        for (;;) {
+            int index;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock,
+                             [&] { return stop || next >= total || next < consumed + window; });
+                if (stop || next >= total)
+                    return;
+                index = next++;
+            }
+            QByteArray image;
+            QString tileError;
+            const bool ok = EncodeTileImage(CutTile(picture, index / cols + 1, index % cols + 1),
+                                            image, tileError);
+            std::lock_guard lock(mutex);
+            done[static_cast<size_t>(index)] = ok ? image : QByteArray();
+            errors[static_cast<size_t>(index)] = tileError;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i)
+        threads.emplace_back(work);
+
+    bool ok = true;
+    for (int index = 0; index < total && ok; ++index) {
+        QByteArray image;
+        QString tileError;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return done[static_cast<size_t>(index)].has_value(); });
+            image = std::move(*done[static_cast<size_t>(index)]);
+            done[static_cast<size_t>(index)].reset();
+            tileError = errors[static_cast<size_t>(index)];
+        }
+        const int row = index / cols + 1, col = index % cols + 1;
+        if (image.isEmpty()) {
+            error = QStringLiteral("tile %1_%2: %3").arg(row).arg(col).arg(tileError);
+            ok = false;
+        } else if (!consume(row, col, image, error)) {
+            ok = false;
+        }
+        std::lock_guard lock(mutex);
+        consumed = index + 1;
+        if (!ok)
+            stop = true;
+        changed.notify_all();
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+    for (auto& thread : threads)
+        thread.join();
+    return ok;
+}
+
+} // namespace
+
+QString TilePrefix(const QString& title) {
+    return title.left(3).toLower();
+}
+
+QString TileName(const QString& prefix, int row, int col) {
+    return QStringLiteral("%1%2_%3").arg(prefix).arg(row).arg(col);
+}
+
+bool CheckMapTitle(const QString& title, QString& error) {
+    const QString problem = NameProblem(title);
+    if (!problem.isEmpty()) {
+        error = QStringLiteral("the map title \"%1\" %2").arg(title, problem);
+        return false;
+    }
+    if (title.size() > MAX_TITLE_CHARS) {
+        error = QStringLiteral("the map title is longer than %1 characters").arg(MAX_TITLE_CHARS);
+        return false;
+    }
+    // Tile file names are cut at their first '.' to find the tile name, so the
+    // prefix must not hold one.
+    if (TilePrefix(title).contains(QLatin1Char('.'))) {
+        error = QStringLiteral("the map title \"%1\" has '.' among its first three characters, "
+                               "which name the tile files")
+                    .arg(title);
+        return false;
+    }
+    return true;
+}
+
+bool ResolveMapFolder(const QString& title, const QString& folder, QString& devicePath,
+                      QString& error) {
+    QString path =
+        folder.isEmpty() ? QString::fromLatin1(MAPS_FOLDER) + QLatin1Char('\\') + title : folder;
+    path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const QStringList parts = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (parts.isEmpty()) {
+        error = QStringLiteral("the map folder \"%1\" names no folder").arg(folder);
+        return false;
+    }
+    for (const QString& part : parts) {
+        const QString problem = NameProblem(part);
+        if (!problem.isEmpty()) {
+            error = QStringLiteral("the map folder \"%1\": \"%2\" %3").arg(path, part, problem);
+            return false;
+        }
+    }
+    devicePath = QLatin1Char('\\') + parts.join(QLatin1Char('\\'));
+    // The folders the viewer itself keeps cannot hold a map, nor can their parents.
+    for (const char* reserved : {"\\Veldra\\Maps", "\\Veldra\\My Places", "\\Veldra\\HTML"}) {
+        const QString r = QString::fromLatin1(reserved);
+        if (r.compare(devicePath, Qt::CaseInsensitive) == 0 ||
+            r.startsWith(devicePath + QLatin1Char('\\'), Qt::CaseInsensitive) ||
+            (r != QLatin1String("\\Veldra\\Maps") &&
+             devicePath.startsWith(r + QLatin1Char('\\'), Qt::CaseInsensitive))) {
+            error = QStringLiteral("the map folder %1 is one the viewer keeps for itself")
+                        .arg(devicePath);
+            return false;
+        }
+    }
+    if (devicePath.size() > MAX_INSTALL_DIR_CHARS) {
+        error = QStringLiteral("the map folder %1 is %2 characters long; the viewer reads at "
+                               "most %3 (choose a shorter title or --folder)")
+                    .arg(devicePath)
+                    .arg(devicePath.size())
+                    .arg(MAX_INSTALL_DIR_CHARS);
+        return false;
+    }
+    return true;
+}
+
+QString StoredPlaceName(const QString& name) {
+    const QString simple = name.simplified();
+    if (simple.contains(QLatin1Char('!')))
+        return simple.toLower();
+    QString stored;
+    const QStringList words = simple.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (int i = 0; i < words.size(); ++i) {
+        const QString& word = words[i];
+        int letters = 0;
+        bool allUpper = true;
+        for (QChar c : word) {
+            if (c.isLetter()) {
+                ++letters;
+                if (!c.isUpper())
+                    allUpper = false;
+            }
+        }
+        const bool capitals = letters >= 2 && allUpper;
+        if (capitals)
+            stored += QLatin1Char('!');
+        else if (i > 0)
+            stored += QLatin1Char(' ');
+        stored += word.toLower();
+    }
+    return stored;
+}
+
+bool EncodeWindows1252(const QString& text, QByteArray& out) {
+    out.clear();
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xa0 && u <= 0xff)) {
+            out.append(static_cast<char>(u));
+            continue;
+        }
+        const auto* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
+        if (u == 0 || hit == std::end(kCp1252High))
+            return false;
+        out.append(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
+    }
+    return true;
+}
+
+bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArray& record,
+                       QString& error) {
+    const QString name = StoredPlaceName(place.name);
+    if (QString(name).remove(QLatin1Char('!')).trimmed().isEmpty()) {
+        error = QStringLiteral("the place has no name");
+        return false;
+    }
+    const std::pair<const char*, QString> fields[] = {
+        {"name", name}, {"extra1", place.extra1}, {"extra2", place.extra2}};
+    QByteArray bytes[3];
+    for (int i = 0; i < 3; ++i) {
+        const QString& text = fields[i].second;
+        const char* label = fields[i].first;
+        for (QChar c : text) {
+            if (c == QLatin1Char('|') || IsControl(c)) {
+                error = QStringLiteral("%1 \"%2\" holds '|' or a control character")
+                            .arg(QLatin1String(label), text);
+                return false;
+            }
+        }
+        if (text.startsWith(QLatin1Char('#'))) {
+            error = QStringLiteral("%1 \"%2\" begins with '#'").arg(QLatin1String(label), text);
+            return false;
+        }
+        if (!EncodeWindows1252(text, bytes[i])) {
+            error = QStringLiteral("%1 \"%2\" has a character outside Windows-1252")
+                        .arg(QLatin1String(label), text);
+            return false;
+        }
+        if (bytes[i].size() > MAX_INDEX_TEXT_BYTES) {
+            error = QStringLiteral("%1 \"%2\" is longer than %3 bytes")
+                        .arg(QLatin1String(label), text)
+                        .arg(MAX_INDEX_TEXT_BYTES);
+            return false;
+        }
+    }
+    const bool inside =
+        place.x >= 1 && place.y >= 1 &&
+        (mapSize.isEmpty() || (place.x < mapSize.width() && place.y < mapSize.height()));
+    if (!inside) {
+        error = QStringLiteral("position %1,%2 of \"%3\" is not on the map (1..%4, 1..%5)")
+                    .arg(place.x)
+                    .arg(place.y)
+                    .arg(place.name)
+                    .arg(mapSize.width() - 1)
+                    .arg(mapSize.height() - 1);
+        return false;
+    }
+    record.clear();
+    record += '|';
+    for (const QByteArray& field : bytes)
+        record += field + '|';
+    record += QByteArray::number(place.x) + '|' + QByteArray::number(place.y) + "|#";
+    return true;
+}
+
+bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSize,
+                     std::vector<std::pair<QString, QByteArray>>& files, QString& error) {
+    files.clear();
+    for (const PlaceRecord& place : places) {
+        const QString where =
+            place.line > 0 ? QStringLiteral("line %1: ").arg(place.line) : QString();
+        const QString problem = NameProblem(place.category);
+        if (!problem.isEmpty()) {
+            error = QStringLiteral("%1the category \"%2\" %3").arg(where, place.category, problem);
+            return false;
+        }
+        auto it = std::find_if(files.begin(), files.end(), [&](const auto& file) {
+            return file.first.compare(place.category, Qt::CaseInsensitive) == 0;
+        });
+        if (it != files.end() && it->first != place.category) {
+            error = QStringLiteral("%1the categories \"%2\" and \"%3\" differ only in letter case "
+                                   "and would share one file")
+                        .arg(where, it->first, place.category);
+            return false;
+        }
+        QByteArray record;
+        QString recordError;
+        if (!EncodeIndexRecord(place, mapSize, record, recordError)) {
+            error = where + recordError;
+            return false;
+        }
+        if (it == files.end()) {
+            files.emplace_back(place.category, QByteArray());
+            it = files.end() - 1;
+        }
+        it->second += record;
+    }
+    return true;
+}
+
+bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, QString& error) {
+    places.clear();
+    QFile file(hostPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error =
+            QStringLiteral("cannot read the places file %1: %2").arg(hostPath, file.errorString());
+        return false;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(file.readAll());
+    if (decoder.hasError()) {
+        error = QStringLiteral("the places file %1 is not UTF-8 text").arg(hostPath);
+        return false;
+    }
+    if (text.startsWith(QChar(0xfeff)))
+        text.remove(0, 1);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() != 6) {
+            error = QStringLiteral("%1 line %2: expected 6 tab-separated fields (category, name, "
+                                   "extra1, extra2, x, y), found %3")
+                        .arg(hostPath)
+                        .arg(i + 1)
+                        .arg(fields.size());
+            return false;
+        }
+        PlaceRecord place;
+        place.category = fields[0].trimmed();
+        place.name = fields[1].trimmed();
+        place.extra1 = fields[2].trimmed();
+        place.extra2 = fields[3].trimmed();
+        bool okX = false, okY = false;
+        place.x = fields[4].trimmed().toInt(&okX);
+        place.y = fields[5].trimmed().toInt(&okY);
+        if (!okX || !okY) {
+            error = QStringLiteral("%1 line %2: x and y must be whole numbers")
+                        .arg(hostPath)
+                        .arg(i + 1);
+            return false;
+        }
+        place.line = i + 1;
+        places.push_back(place);
+    }
+    return true;
+}
+
+QByteArray MakeMapDat(const MapCalibration& calibration) {
+    QByteArray bytes(20, '\0');
+    const int32_t values[5] = {calibration.nScale, calibration.nNorth, calibration.nEast,
+                               calibration.nSouth, calibration.nWest};
+    for (int i = 0; i < 5; ++i)
+        qToLittleEndian<int32_t>(values[i], bytes.data() + 4 * i);
+    return bytes;
+}
+
+bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    int32_t values[5] = {};
+    bool ok = parts.size() == 5;
+    for (int i = 0; ok && i < 5; ++i)
+        values[i] = parts[i].trimmed().toInt(&ok);
+    if (!ok) {
+        error = QStringLiteral("the calibration \"%1\" is not five whole numbers "
+                               "NORTH,SOUTH,EAST,WEST,SCALE")
+                    .arg(text);
+        return false;
+    }
+    calibration = MapCalibration{values[0], values[1], values[2], values[3], values[4]};
+    return true;
+}
+
+bool LoadPicture(const QString& hostPath, QImage& picture, QString& error) {
+    if (!QFileInfo(hostPath).isFile()) {
+        error = QStringLiteral("cannot read the picture %1: no such file").arg(hostPath);
+        return false;
+    }
+    // A map picture may be far larger than an ordinary image; lift the
+    // reader's default memory limit for it.
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(0);
+    QImageReader reader(hostPath);
+    const bool ok = reader.read(&picture);
+    QImageReader::setAllocationLimit(limit);
+    if (!ok || picture.isNull()) {
+        error =
+            QStringLiteral("cannot read the picture %1: %2").arg(hostPath, reader.errorString());
+        return false;
+    }
+    return true;
+}
+
+QImage CutTile(const QImage& picture, int row, int col) {
+    QImage tile(TILE_SIZE, TILE_SIZE, QImage::Format_RGB32);
+    tile.fill(Qt::white);
+    const QRect source =
+        QRect(TILE_SIZE * (col - 1), TILE_SIZE * (row - 1), TILE_SIZE, TILE_SIZE) & picture.rect();
+    if (source.isEmpty())
+        return tile;
+    if (picture.format() == QImage::Format_RGB32) {
+        // Copy straight so that the pixels stay exactly the picture's.
+        for (int y = 0; y < source.height(); ++y)
+            std::memcpy(tile.scanLine(y), picture.constScanLine(source.y() + y) + 4 * source.x(),
+                        static_cast<size_t>(4 * source.width()));
+    } else {
+        QPainter painter(&tile);
+        painter.drawImage(QPoint(0, 0), picture, source);
+    }
+    return tile;
+}
+
+QImage ToPaletteImage(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    // Colours are counted at the display's precision (5, 6 and 5 bits): finer
+    // differences do not survive on the display anyway, and far fewer
+    // colours make the palette search quick. Each colour stands for the
+    // middle of its cell.
+    auto cellOf = [](QRgb c) {
+        return static_cast<uint16_t>(((qRed(c) >> 3) << 11) | ((qGreen(c) >> 2) << 5) |
+                                     (qBlue(c) >> 3));
+    };
+    auto colourOf = [](uint16_t cell) {
+        return qRgb(((cell >> 11) << 3) | 4, (((cell >> 5) & 63) << 2) | 2, ((cell & 31) << 3) | 4);
+    };
+    std::vector<int> histogram(65536, 0);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x)
+            ++histogram[cellOf(line[x])];
+    }
+    struct Entry {
+        QRgb colour;
+        int count;
+    };
+    std::vector<Entry> entries;
+    std::vector<QRgb> exact; // the exact colours while there are at most 256
+    bool fewColours = true;
+    for (int y = 0; y < rgb.height() && fewColours; ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width() && fewColours; ++x) {
+            const QRgb c = line[x] | 0xff000000u;
+            if (std::find(exact.begin(), exact.end(), c) == exact.end()) {
+                exact.push_back(c);
+                fewColours = exact.size() <= 256;
+            }
+        }
+    }
+    for (int cell = 0; cell < 65536; ++cell)
+        if (histogram[static_cast<size_t>(cell)] > 0)
+            entries.push_back(
+                {colourOf(static_cast<uint16_t>(cell)), histogram[static_cast<size_t>(cell)]});
+
+    std::vector<QRgb> palette;
+    if (fewColours) {
+        std::sort(exact.begin(), exact.end());
+        palette = exact;
+    } else {
+        // Median cut: split the box whose widest channel spans most (weighted
+        // by its pixel count) at its weighted median, until there are 256.
+        struct Box {
+            size_t begin, end;
+            long long pixels;
+            int channel, range;
+        };
+        auto describe = [&](size_t begin, size_t end) {
+            Box box{begin, end, 0, 0, 0};
+            int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+            for (size_t i = begin; i < end; ++i) {
+                box.pixels += entries[i].count;
+                for (int c = 0; c < 3; ++c) {
+                    lo[c] = std::min(lo[c], ChannelOf(entries[i].colour, c));
+                    hi[c] = std::max(hi[c], ChannelOf(entries[i].colour, c));
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                if (hi[c] - lo[c] > box.range) {
+                    box.range = hi[c] - lo[c];
+                    box.channel = c;
+                }
+            }
+            return box;
+        };
+        std::vector<Box> boxes{describe(0, entries.size())};
+        while (boxes.size() < 256) {
+            size_t pick = boxes.size();
+            double best = 0;
+            for (size_t i = 0; i < boxes.size(); ++i) {
+                const double score =
+                    boxes[i].end - boxes[i].begin < 2
+                        ? 0
+                        : double(boxes[i].range) * std::sqrt(double(boxes[i].pixels));
+                if (score > best) {
+                    best = score;
+                    pick = i;
+                }
+            }
+            if (pick == boxes.size())
+                break;
+            const Box box = boxes[pick];
+            const int channel = box.channel;
+            std::sort(entries.begin() + static_cast<long>(box.begin),
+                      entries.begin() + static_cast<long>(box.end),
+                      [channel](const Entry& a, const Entry& b) {
+                          const int ca = ChannelOf(a.colour, channel),
+                                    cb = ChannelOf(b.colour, channel);
+                          return ca != cb ? ca < cb : a.colour < b.colour;
+                      });
+            long long seen = 0;
+            size_t split = box.begin + 1;
+            for (size_t i = box.begin; i + 1 < box.end; ++i) {
+                seen += entries[i].count;
+                split = i + 1;
+                if (2 * seen >= box.pixels)
+                    break;
+            }
+            boxes[pick] = describe(box.begin, split);
+            boxes.push_back(describe(split, box.end));
+        }
+        for (const Box& box : boxes) {
+            double sum[3] = {0, 0, 0};
+            for (size_t i = box.begin; i < box.end; ++i)
+                for (int c = 0; c < 3; ++c)
+                    sum[c] += double(ChannelOf(entries[i].colour, c)) * entries[i].count;
+            const double n = double(box.pixels);
+            palette.push_back(
+                qRgb(int(sum[0] / n + 0.5), int(sum[1] / n + 0.5), int(sum[2] / n + 0.5)));
+        }
+    }
+
+    QImage indexed(rgb.size(), QImage::Format_Indexed8);
+    indexed.setColorTable(QList<QRgb>(palette.begin(), palette.end()));
+    if (fewColours) {
+        for (int y = 0; y < rgb.height(); ++y) {
+            const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+            uchar* out = indexed.scanLine(y);
+            for (int x = 0; x < rgb.width(); ++x)
+                out[x] = static_cast<uchar>(
+                    std::lower_bound(palette.begin(), palette.end(), line[x] | 0xff000000u) -
+                    palette.begin());
+        }
+        return indexed;
+    }
+    // The nearest palette entry of every colour cell in use.
+    std::vector<uint8_t> nearest(65536, 0);
+    for (const Entry& e : entries) {
+        int best = 0;
+        int bestDistance = -1;
+        for (size_t i = 0; i < palette.size(); ++i) {
+            const int dr = qRed(e.colour) - qRed(palette[i]);
+            const int dg = qGreen(e.colour) - qGreen(palette[i]);
+            const int db = qBlue(e.colour) - qBlue(palette[i]);
+            const int distance = dr * dr + dg * dg + db * db;
+            if (bestDistance < 0 || distance < bestDistance) {
+                bestDistance = distance;
+                best = static_cast<int>(i);
+            }
+        }
+        nearest[cellOf(e.colour)] = static_cast<uint8_t>(best);
+    }
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        uchar* out = indexed.scanLine(y);
+        for (int x = 0; x < rgb.width(); ++x)
+            out[x] = nearest[cellOf(line[x])];
+    }
+    return indexed;
+}
+
+bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
+    const QImage rgb = tile.convertToFormat(QImage::Format_RGB32);
+    QByteArray png = WritePng(rgb, -1);
+    if (png.isEmpty()) {
+        error = QStringLiteral("the tile could not be encoded as PNG");
+        return false;
+    }
+    const qsizetype straight = png.size();
+    // The strongest compression rarely gains more than a tenth; try it only
+    // when that could be enough.
+    if (png.size() > MAX_TILE_IMAGE_BYTES && png.size() < MAX_TILE_IMAGE_BYTES * 11 / 10)
+        png = WritePng(rgb, 0);
+    if (png.size() > MAX_TILE_IMAGE_BYTES)
+        png = WritePng(ToPaletteImage(rgb), 0);
+    if (png.isEmpty() || png.size() > MAX_TILE_IMAGE_BYTES) {
+        error = QStringLiteral("the tile does not fit in %1 bytes, neither as PNG (%2 bytes) nor "
+                               "as 8-bit palette PNG (%3 bytes)")
+                    .arg(MAX_TILE_IMAGE_BYTES)
+                    .arg(straight)
+                    .arg(png.size());
+        return false;
+    }
+    image = png;
+    return true;
+}
+
+QByteArray EncryptTileImage(const QByteArray& image) {
+    QByteArray file(TILE_HEADER_BYTES + image.size(), '\0');
+    uint8_t* data = reinterpret_cast<uint8_t*>(file.data());
+    // The four plain bytes are not read by the viewer; they mark the file.
+    std::memcpy(data, "VPK1", 4);
+    for (int i = 4; i < TILE_HEADER_BYTES; ++i)
+        data[i] = static_cast<uint8_t>(i * 37 + 11);
+    std::memcpy(data + TILE_HEADER_BYTES, image.constData(), static_cast<size_t>(image.size()));
+    const auto material = MakeTileKeyMaterial();
+    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
+    rc4.Crypt(data + 4, static_cast<size_t>(file.size() - 4));
+    return file;
+}
+
+bool EnsureTemplateTile(QString& error) {
+    const QString maps = QString::fromLatin1(MAPS_FOLDER);
+    const QString devicePath = JoinDevicePath(maps, QStringLiteral("tpl.map"));
+    if (FileExists(devicePath))
+        return true;
+    const QString hostMaps = HostPath(maps);
+    if (!QDir().mkpath(hostMaps)) {
+        error = QStringLiteral("cannot create the folder %1").arg(hostMaps);
+        return false;
+    }
+    QImage white(TILE_SIZE, TILE_SIZE, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    QByteArray image;
+    if (!EncodeTileImage(white, image, error))
+        return false;
+    // Written whole under another name and renamed, so that a template is
+    // either complete or absent.
+    QSaveFile file(HostPath(devicePath));
+    const QByteArray bytes = EncryptTileImage(image);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        error = QStringLiteral("cannot write the template tile %1: %2")
+                    .arg(HostPath(devicePath), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool PackageMap(const PackageRequest& request, QString& error, const PackageProgress& progress) {
+    // Everything that can be checked without touching the disk comes first.
+    if (!CheckMapTitle(request.title, error))
+        return false;
+    QString folder;
+    if (!ResolveMapFolder(request.title, request.folder, folder, error))
+        return false;
+    if (request.picture.isNull() || request.picture.width() < 1 || request.picture.height() < 1) {
+        error = QStringLiteral("the picture is empty");
+        return false;
+    }
+    std::vector<std::pair<QString, QByteArray>> indexFiles;
+    if (!BuildIndexFiles(request.places, request.picture.size(), indexFiles, error))
+        return false;
+
+    const QString root = DeviceRoot();
+    if (!QDir().mkpath(root) || !QFileInfo(root).isDir()) {
+        error = QStringLiteral("cannot create the device root %1").arg(root);
+        return false;
+    }
+    const QString key = QString::fromLatin1(APPS_KEY) + QLatin1Char('\\') +
+                        QString::fromLatin1(MAP_KEY_PREFIX) + request.title;
+    const QString hostTarget = HostPath(folder);
+    if (QFileInfo::exists(hostTarget) && !request.replace) {
+        error = QStringLiteral("%1 exists already; give --replace to replace it").arg(hostTarget);
+        return false;
+    }
+    if (const auto installed = RegQueryString(key, QStringLiteral("InstallDir"));
+        installed && !request.replace && installed->compare(folder, Qt::CaseInsensitive) != 0 &&
+        DirectoryExists(*installed)) {
+        error = QStringLiteral("a map titled \"%1\" is installed in %2 already; give --replace "
+                               "to register this one instead")
+                    .arg(request.title, *installed);
+        return false;
+    }
+    const QString hostParent = HostPath(DeviceParent(folder));
+    if (!QDir().mkpath(hostParent)) {
+        error = QStringLiteral("cannot create the folder %1").arg(hostParent);
+        return false;
+    }
+    const QString leaf = DeviceLeaf(folder);
+    const QString staging = QDir(hostParent).filePath(QLatin1Char('.') + leaf + ".partial");
+    const QString previous = QDir(hostParent).filePath(QLatin1Char('.') + leaf + ".previous");
+    QDir(staging).removeRecursively(); // left by an interrupted run
+    if (!QDir().mkdir(staging)) {
+        error = QStringLiteral("cannot create the folder %1").arg(staging);
+        return false;
+    }
+    auto fail = [&]() {
+        QDir(staging).removeRecursively();
+        return false;
+    };
+
+    // Tiles.
+    const QImage picture = request.picture.convertToFormat(request.picture.hasAlphaChannel()
+                                                               ? QImage::Format_ARGB32_Premultiplied
+                                                               : QImage::Format_RGB32);
+    const int cols = (picture.width() + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (picture.height() + TILE_SIZE - 1) / TILE_SIZE;
+    const QString prefix = TilePrefix(request.title);
+    int written = 0;
+    const bool tilesOk = EncodeTilesInOrder(
+        picture, rows, cols,
+        [&](int row, int col, const QByteArray& image, QString& tileError) {
+            const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
+            if (!WriteHostFile(QDir(staging).filePath(name), EncryptTileImage(image), tileError))
+                return false;
+            if (progress)
+                progress(++written, rows * cols);
+            return true;
+        },
+        error);
+    if (!tilesOk)
+        return fail();
+
+    // Calibration and gazetteer.
+    if (request.calibration && !WriteHostFile(QDir(staging).filePath(QStringLiteral("Map.dat")),
+                                              MakeMapDat(*request.calibration), error))
+        return fail();
+    for (const auto& [category, bytes] : indexFiles) {
+        if (!WriteHostFile(QDir(staging).filePath(category + QStringLiteral(".idx")), bytes, error))
+            return fail();
+    }
+    if (!EnsureTemplateTile(error))
+        return fail();
+
+    // Into place: an old folder is moved aside and removed only once the new
+    // one is registered, so that a failure can put it back.
+    const QString hostExisting = HostPath(folder);
+    bool movedAside = false;
+    if (QFileInfo::exists(hostExisting)) {
+        QDir(previous).removeRecursively();
+        if (!QDir().rename(hostExisting, previous)) {
+            error = QStringLiteral("cannot move %1 aside to replace it").arg(hostExisting);
+            return fail();
+        }
+        movedAside = true;
+    }
+    const QString hostFinal = QDir(hostParent).filePath(leaf);
+    auto restore = [&]() {
+        if (movedAside)
+            QDir().rename(previous, hostExisting);
+    };
+    if (!QDir().rename(staging, hostFinal)) {
+        error = QStringLiteral("cannot move the new map folder into %1").arg(hostFinal);
+        restore();
+        return fail();
+    }
+    if (!RegSetString(key, QStringLiteral("InstallDir"), folder)) {
+        error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
+        QDir(hostFinal).removeRecursively();
+        restore();
+        return false;
+    }
+    if (movedAside)
+        QDir(previous).removeRecursively();
+    return true;
+}

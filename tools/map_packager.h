@@ -1,0 +1,153 @@
+#pragma once
+
+#include "store/map_calibration.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// The map packaging tool's library: turns a picture and a list of named places
+// into an installed map on the device root (tiles, Map.dat, index files, the
+// shared template tile and the registry key).
+//
+// A map folder holds:
+//   {prefix}{row}_{col}.map  one 500 x 500 tile of the picture, rows and columns
+//                            counted from 1; the last row and column padded white.
+//                            Bytes 0-3 are plain, bytes 4 onward one RC4 stream
+//                            (key-stream position 0 at offset 4): 52 filler bytes,
+//                            then a PNG image. At most 131072 bytes in all.
+//   Map.dat                  20 bytes: nScale, nNorth, nEast, nSouth, nWest as
+//                            32-bit signed little-endian integers (optional).
+//   {category}.idx           records "|name|extra1|extra2|x|y|#" in Windows-1252.
+// The prefix is the first three characters of the title in lower case.
+
+inline constexpr int TILE_SIZE = 500;              // pixels, square
+inline constexpr int MAX_TILE_FILE_BYTES = 131072; // whole .map file
+inline constexpr int TILE_HEADER_BYTES = 56;       // 4 plain + 52 encrypted filler
+inline constexpr int MAX_TILE_IMAGE_BYTES = MAX_TILE_FILE_BYTES - TILE_HEADER_BYTES;
+inline constexpr int MAX_INSTALL_DIR_CHARS = 49;  // InstallDir is read into 100 bytes
+inline constexpr int MAX_INDEX_TEXT_BYTES = 99;   // name, extra1, extra2
+inline constexpr int MAX_INDEX_NUMBER_BYTES = 19; // x, y
+inline constexpr int MAX_TITLE_CHARS = 234;       // a subkey name is at most 255 characters
+
+inline constexpr char APPS_KEY[] = "Software\\Apps";
+inline constexpr char MAP_KEY_PREFIX[] = "Veldra Pocket map of ";
+inline constexpr char MAPS_FOLDER[] = "\\Veldra\\Maps";
+
+// One named place of a gazetteer: its category (the index file's name), its
+// name as it is to be shown ("St John's Wood NHS Centre") or already in stored
+// form (lower case with '!', see StoredPlaceName), two free texts and its map
+// position (pixels of the whole picture at zoom 1.0).
+struct PlaceRecord {
+    QString category;
+    QString name;
+    QString extra1;
+    QString extra2;
+    int x = 0;
+    int y = 0;
+    int line = 0; // line of the places file it came from, 0 when made in code
+};
+
+// What PackageMap installs.
+struct PackageRequest {
+    QString title;  // the map title shown by the viewer
+    QImage picture; // the whole map image, any size
+    QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
+    std::optional<MapCalibration> calibration; // written as Map.dat when given
+    std::vector<PlaceRecord> places;           // written as index files
+    bool replace = false; // replace a map already installed under this title or folder
+};
+
+// Called after each tile is written: tiles done so far and the total.
+using PackageProgress = std::function<void(int done, int total)>;
+
+// The tile prefix of a title: its first three characters in lower case (the
+// whole title when shorter).
+QString TilePrefix(const QString& title);
+
+// "%s%d_%d" with the prefix, the row and the column (both from 1).
+QString TileName(const QString& prefix, int row, int col);
+
+// True when title can serve as a map title: it names the map's folder and its
+// place-file folder and forms the tile prefix. Otherwise error says why.
+bool CheckMapTitle(const QString& title, QString& error);
+
+// The device path of the map folder for a title and an optional folder: the
+// folder given (separators made backslashes, a leading one added), else
+// \Veldra\Maps\<title>. False, with error, when it is unusable or longer than
+// InstallDir allows.
+bool ResolveMapFolder(const QString& title, const QString& folder, QString& devicePath,
+                      QString& error);
+
+// The stored form of a place name: lower case, with '!' in place of the space
+// before each word written in capitals of two or more letters ("St John's Wood
+// NHS Centre" -> "st john's wood!nhs centre", "BBX Hall" -> "!bbx hall"). A
+// name that already holds '!' is taken as stored form and only lower-cased.
+QString StoredPlaceName(const QString& name);
+
+// Text in Windows-1252; false when a character has no byte there.
+bool EncodeWindows1252(const QString& text, QByteArray& out);
+
+// One index record "|name|extra1|extra2|x|y|#". False, with error, for a
+// field holding '|' or a control character, beginning with '#', longer than
+// the format allows, not in Windows-1252, an empty name, or a position outside
+// mapSize (both coordinates must be at least 1).
+bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArray& record,
+                       QString& error);
+
+// The index files of a list of places: one (category, file bytes) pair per
+// category, in order of first appearance, records in list order. Categories
+// must be usable file names. False, with error naming the place, on the first
+// bad place.
+bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSize,
+                     std::vector<std::pair<QString, QByteArray>>& files, QString& error);
+
+// Reads a places file: UTF-8 text, one place a line with six tab-separated
+// fields (category, name, extra1, extra2, x, y); blank lines and lines starting
+// with '#' are skipped. False, with error naming the line, when it cannot be
+// read or a line is malformed.
+bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, QString& error);
+
+// The 20 bytes of Map.dat for a calibration.
+QByteArray MakeMapDat(const MapCalibration& calibration);
+
+// Parses "NORTH,SOUTH,EAST,WEST,SCALE" (decimal 32-bit integers).
+bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error);
+
+// Loads a picture file of any size; false, with error, when it is unreadable.
+bool LoadPicture(const QString& hostPath, QImage& picture, QString& error);
+
+// Tile (row, col), both from 1, of a picture: 500 x 500 pixels in
+// Format_RGB32, white where the picture does not reach (and behind
+// transparent pixels).
+QImage CutTile(const QImage& picture, int row, int col);
+
+// The image file of a tile: a straight PNG, else an 8-bit palette PNG, of at
+// most MAX_TILE_IMAGE_BYTES. False, with error, when neither fits.
+bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error);
+
+// Reduces an image to at most 256 colours (Format_Indexed8), keeping the
+// colours exactly when it has no more than 256.
+QImage ToPaletteImage(const QImage& image);
+
+// A .map file holding an image file: 4 plain bytes, then 52 filler bytes and
+// the image, encrypted as one RC4 stream with the tile key.
+QByteArray EncryptTileImage(const QByteArray& image);
+
+// Writes the shared template tile tpl.map (a white 500 x 500 tile) in
+// \Veldra\Maps unless it is there already. False, with error, when it is
+// missing and cannot be written.
+bool EnsureTemplateTile(QString& error);
+
+// Installs a map: checks everything first, builds the folder under a staging
+// name beside its final place, moves it into place when complete, and only
+// then registers it under Software\Apps. On failure nothing is left behind: no
+// staging folder, no key, and a replaced map is put back. False, with one line
+// in error, on failure.
+bool PackageMap(const PackageRequest& request, QString& error,
+                const PackageProgress& progress = {});

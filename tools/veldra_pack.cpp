@@ -1,0 +1,197 @@
+// veldra-pack: makes and installs maps for the viewer (see --help).
+
+#include "demo_town.h"
+#include "map_packager.h"
+
+#include "platform/device_root.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const char kHelp[] = R"(Usage:
+  veldra-pack make --root DIR --title TITLE --picture FILE [--places FILE.tsv]
+                   [--calibration NORTH,SOUTH,EAST,WEST,SCALE] [--folder DEVICEPATH]
+                   [--replace]
+  veldra-pack demo --root DIR [--replace] [--keep-pictures DIR]
+  veldra-pack --help
+
+Makes maps for Pocket Veldra and installs them under a device root (the folder
+that stands for the device; the viewer takes the same --root).
+
+make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITLE.
+       The picture is cut into 500 x 500 tiles, counted from 1 and named
+       {prefix}{row}_{col}.map, where the prefix is the first three characters
+       of TITLE in lower case; the last row and column are padded white. Each
+       tile is stored as a PNG (an 8-bit palette PNG where a straight one is too
+       big) encrypted with the tile key, at most 131072 bytes; a tile that still
+       does not fit is an error. The map folder is DEVICEPATH, by default
+       \Veldra\Maps\TITLE; it may be at most 49 characters long. The shared
+       template tile \Veldra\Maps\tpl.map is written when it is missing. When
+       the folder is complete the map is registered as the registry key
+       "Software\Apps\Veldra Pocket map of TITLE" with the value InstallDir.
+
+       --calibration writes Map.dat with the grid edges (metres) and the scale.
+
+       --places reads named places for the gazetteer from a UTF-8 text file, one
+       place a line, six fields separated by tabs:
+           category  name  extra1  extra2  x  y
+       (lines starting with # are skipped). Each category becomes an index file
+       {category}.idx ("Streets", "Towns", "Stations", ...). Write names as they
+       are to be shown: they are stored in lower case, and a word written in
+       capitals of two or more letters ("NHS") is marked to be shown so. A name
+       that holds '!' is taken as already stored that way. x and y are pixels of
+       the picture, from 1. Fields may not hold '|', begin with '#' or be longer
+       than 99 bytes in Windows-1252.
+
+demo   Draws the two demo towns, Northcombe (5000 x 4000 pixels, 80 tiles) and
+       Eastmoor (3000 x 2500 pixels, 30 tiles), with their gazetteers, and
+       installs them. --keep-pictures also saves the whole pictures as PNG.
+
+--root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
+--replace    replace a map that is installed already under the same title or folder
+
+Nothing is left half made: on any error the new folder is removed, no registry
+key is written, and a map being replaced stays as it was. Errors are reported
+on one line and the exit status is 1 (2 for a bad command line).
+)";
+
+int Fail(const QString& message, int status = 1) {
+    std::fprintf(stderr, "veldra-pack: %s\n", qPrintable(message));
+    return status;
+}
+
+// Progress: one rewritten line on a terminal, otherwise a line every few tiles.
+class CProgress {
+public:
+    CProgress() : m_terminal(isatty(fileno(stdout)) != 0) {}
+    void Tile(const QString& title, int done, int total) {
+        if (m_terminal) {
+            std::printf("\r%s: tile %d/%d", qPrintable(title), done, total);
+            if (done == total)
+                std::printf("\n");
+        } else if (done == total || done % 10 == 0 || done == 1) {
+            std::printf("%s: tile %d/%d\n", qPrintable(title), done, total);
+        }
+        std::fflush(stdout);
+    }
+    void Step(const QString& text) {
+        std::printf("%s\n", qPrintable(text));
+        std::fflush(stdout);
+    }
+
+private:
+    bool m_terminal;
+};
+
+int RunMake(const QCommandLineParser& parser) {
+    for (const char* required : {"title", "picture"}) {
+        if (!parser.isSet(QLatin1String(required)))
+            return Fail(QStringLiteral("make needs --%1 (see --help)").arg(QLatin1String(required)),
+                        2);
+    }
+    PackageRequest request;
+    request.title = parser.value(QStringLiteral("title"));
+    request.folder = parser.value(QStringLiteral("folder"));
+    request.replace = parser.isSet(QStringLiteral("replace"));
+    QString error;
+    // Check the title before the long work of reading a large picture.
+    QString folder;
+    if (!CheckMapTitle(request.title, error) ||
+        !ResolveMapFolder(request.title, request.folder, folder, error))
+        return Fail(error);
+    if (parser.isSet(QStringLiteral("calibration"))) {
+        MapCalibration calibration;
+        if (!ParseCalibration(parser.value(QStringLiteral("calibration")), calibration, error))
+            return Fail(error);
+        request.calibration = calibration;
+    }
+    if (parser.isSet(QStringLiteral("places")) &&
+        !ReadPlacesFile(parser.value(QStringLiteral("places")), request.places, error))
+        return Fail(error);
+    if (!LoadPicture(parser.value(QStringLiteral("picture")), request.picture, error))
+        return Fail(error);
+    CProgress progress;
+    if (!PackageMap(request, error,
+                    [&](int done, int total) { progress.Tile(request.title, done, total); }))
+        return Fail(error);
+    progress.Step(QStringLiteral("Installed \"%1\" in %2 (device root %3)")
+                      .arg(request.title, folder, DeviceRoot()));
+    return 0;
+}
+
+int RunDemo(const QCommandLineParser& parser) {
+    CProgress progress;
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const bool ok = InstallDemoMaps(
+        parser.isSet(QStringLiteral("replace")), parser.value(QStringLiteral("keep-pictures")),
+        error, [&](const QString& title, const QString& step, int done, int total) {
+            if (step == QLatin1String("tile"))
+                progress.Tile(title, done, total);
+            else
+                progress.Step(QStringLiteral("%1: %2").arg(title, step));
+        });
+    if (!ok)
+        return Fail(error);
+    progress.Step(QStringLiteral("Installed the demo maps Northcombe and Eastmoor in %1 "
+                                 "(device root %2) in %3 s")
+                      .arg(QString::fromLatin1(MAPS_FOLDER), DeviceRoot())
+                      .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Drawing needs fonts, not a window.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("veldra-pack"));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("make or demo"));
+    parser.addOption(
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show the help.")});
+    parser.addOption(
+        {QStringLiteral("root"), QStringLiteral("Device root."), QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("title"), QStringLiteral("Map title."), QStringLiteral("TITLE")});
+    parser.addOption(
+        {QStringLiteral("picture"), QStringLiteral("Map picture."), QStringLiteral("FILE")});
+    parser.addOption(
+        {QStringLiteral("places"), QStringLiteral("Places list."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("calibration"), QStringLiteral("Calibration."),
+                      QStringLiteral("N,S,E,W,SCALE")});
+    parser.addOption(
+        {QStringLiteral("folder"), QStringLiteral("Map folder."), QStringLiteral("DEVICEPATH")});
+    parser.addOption({QStringLiteral("keep-pictures"), QStringLiteral("Save the demo pictures."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("replace"), QStringLiteral("Replace an installed map.")});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return Fail(parser.errorText() + QStringLiteral(" (see --help)"), 2);
+    const QStringList args = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("help")) ||
+        (args.size() == 1 && args[0] == QLatin1String("help"))) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args.size() != 1)
+        return Fail(QStringLiteral("give one command, make or demo (see --help)"), 2);
+
+    // The device root: --root, else $VELDRA_ROOT, else the per-user folder.
+    SetDeviceRoot(ChooseDeviceRoot(QCoreApplication::arguments()));
+    if (args[0] == QLatin1String("make"))
+        return RunMake(parser);
+    if (args[0] == QLatin1String("demo"))
+        return RunDemo(parser);
+    return Fail(QStringLiteral("unknown command \"%1\" (see --help)").arg(args[0]), 2);
+}
