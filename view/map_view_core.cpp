@@ -204,7 +204,7 @@ CSpan CMapViewCore::ClipSpan(int delta, int sizeA, int sizeB) {
 }
 
 void CMapViewCore::FormatTileName(int row, int column) {
-    m_strTileName.clear();
+    m_strTileName.resize(0); // keeps the capacity: no allocation per tile
     m_strTileName += m_szTilePrefix;
     AppendNumber(m_strTileName, row);
     m_strTileName += QLatin1Char('_');
