@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/main_frame.h"
 #include "app/ui_seam.h"
 #include "platform/crypto.h"
 #include "platform/image_codec.h"
@@ -7,8 +8,10 @@
 #include "store/tile_cache.h"
 #include "store/tile_key.h"
 #include "test_support.h"
+#include "view/map_view.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QImage>
 #include <QList>
@@ -72,7 +75,7 @@ inline bool WriteTemplate(const CTestRoot& root) {
 // folder (device path) through the tile pipeline.
 inline bool WriteConvertedTile(const QString& folder, const QString& tileName, QRgb colour) {
     QImage tile(500, 500, kDisplayFormat);
-    tile.fill(colour);
+    tile.fill(QColor(colour));
     TileCache cache;
     return cache.SaveCompressedTile(folder, tileName, tile);
 }
@@ -166,3 +169,22 @@ private:
     std::map<QString, std::deque<std::function<int(QDialog&)>>> m_dialogs;
     std::deque<int> m_answers;
 };
+
+// A main frame with its view and command bar. The splash that the view posts
+// at creation is dropped unless keepStartup is set. CloseApplication deletes
+// the frame later, so tests hold it in a QPointer.
+inline CMainFrame* MakeFrame(bool keepStartup = false) {
+    auto* frame = new CMainFrame();
+    if (frame->OnCreate() != 0) {
+        delete frame;
+        return nullptr;
+    }
+    if (!keepStartup)
+        QCoreApplication::removePostedEvents(frame->GetActiveView());
+    return frame;
+}
+
+// Runs the deletions that CloseApplication left for the event loop.
+inline void FlushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}

@@ -25,23 +25,6 @@
 
 namespace {
 
-// A frame with its view and command bar; the splash its view posted at
-// creation is dropped unless keepStartup is set.
-CMainFrame* MakeFrame(bool keepStartup = false) {
-    auto* frame = new CMainFrame();
-    if (frame->OnCreate() != 0) {
-        delete frame;
-        return nullptr;
-    }
-    if (!keepStartup)
-        QCoreApplication::removePostedEvents(frame->GetActiveView());
-    return frame;
-}
-
-void FlushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 // Texts of a menu's entries, separators as "-".
 QStringList MenuTexts(const QMenu* menu) {
     QStringList texts;

@@ -1,0 +1,160 @@
+// The one-time conversion of a map's encrypted tiles.
+
+#include "app_test_support.h"
+#include "platform/file_system.h"
+#include "store/convert_map_dlg.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const QString kFolder = QStringLiteral("\\Veldra\\Maps\\conv");
+const QString kFailedText = QStringLiteral("An error occurred during the conversion process.  "
+                                           "Please check the available memory on your Pocket PC");
+
+// Writes the encrypted tiles conv/<name>.map; names in badTiles get bytes
+// that decrypt to no image.
+void WriteTiles(const CTestRoot& root, const QStringList& names, const QStringList& badTiles = {}) {
+    for (const QString& name : names) {
+        const QByteArray image =
+            badTiles.contains(name) ? QByteArray(400, '\x13') : TilePng(500, qRgb(10, 200, 30));
+        root.WriteFile(QStringLiteral("Veldra/Maps/conv/") + name + QStringLiteral(".map"),
+                       EncryptTile(image));
+    }
+}
+
+QStringList FilesWithExtension(const CTestRoot& root, const QString& extension) {
+    QStringList names = QDir(root.Host(QStringLiteral("Veldra/Maps/conv")))
+                            .entryList({QStringLiteral("*.") + extension}, QDir::Files);
+    for (QString& name : names)
+        name.chop(extension.size() + 1);
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class TestConvertMap : public QObject {
+    Q_OBJECT
+private slots:
+    void convertsEveryTileAndLeavesOtherFiles() {
+        CTestRoot root;
+        WriteTiles(root, {"con1_1"});
+        root.WriteFile(QStringLiteral("Veldra/Maps/conv/Map.dat"), "calibration");
+        root.WriteFile(QStringLiteral("Veldra/Maps/conv/Streets.idx"), "index");
+        CScriptedUi ui;
+        TileCache cache;
+        CConvertMapDlg dialog;
+        dialog.m_szFolder = kFolder;
+        dialog.m_pTileCache = &cache;
+        QCOMPARE(dialog.CountMapTiles(), 1);
+        QCOMPARE(dialog.m_nTileCount, 1);
+        QVERIFY(dialog.Progress()->isHidden() && dialog.ConvertingLabel()->isHidden());
+        dialog.ConvertButton()->click();
+
+        QCOMPARE(dialog.Progress()->minimum(), 0);
+        QCOMPARE(dialog.Progress()->maximum(), 1);
+        QCOMPARE(dialog.Progress()->value(), 1);
+        QCOMPARE(ui.MessageTexts(), QStringList{"Conversion process complete"});
+        QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(dialog.m_bConverted);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(FilesWithExtension(root, "cbm"), QStringList{"con1_1"});
+        QVERIFY(FilesWithExtension(root, "map").isEmpty());
+        QVERIFY(FilesWithExtension(root, "tmp").isEmpty());
+        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Map.dat")),
+                 QByteArray("calibration"));
+        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Streets.idx")),
+                 QByteArray("index"));
+        // The converted tile holds the picture.
+        QVERIFY(WriteTemplate(root));
+        TileCache reader;
+        const QImage* tile = nullptr;
+        QVERIFY(reader.GetTileBitmap(kFolder, QStringLiteral("con1_1"), tile));
+        QImage expected(1, 1, kDisplayFormat);
+        expected.fill(QColor(10, 200, 30));
+        QCOMPARE(tile->pixel(250, 250), expected.pixel(0, 0));
+    }
+
+    void failureInTheMiddleKeepsEarlierTilesAndAllowsARetry() {
+        CTestRoot root;
+        const QStringList tiles = {"con1_1", "con1_2", "con2_1", "con2_2", "con3_1"};
+        WriteTiles(root, tiles, {"con2_1"});
+        // Tiles convert in the order the folder lists them.
+        QStringList order;
+        for (const FindData& entry : FindFiles(kFolder + QStringLiteral("\\*.map")))
+            order.append(entry.name.chopped(4));
+        const QStringList before = order.mid(0, order.indexOf("con2_1"));
+        QStringList after = order.mid(order.indexOf("con2_1"));
+        after.sort();
+
+        CScriptedUi ui;
+        TileCache cache;
+        CConvertMapDlg dialog;
+        dialog.m_szFolder = kFolder;
+        dialog.m_pTileCache = &cache;
+        QCOMPARE(dialog.CountMapTiles(), 5);
+        dialog.OnConvert();
+        QCOMPARE(ui.MessageTexts(), QStringList{kFailedText});
+        QCOMPARE(ui.m_messages[0].icon, QMessageBox::Critical);
+        QVERIFY(!dialog.m_bConverted);
+        QVERIFY(dialog.ConvertButton()->isEnabled() && dialog.CancelButton()->isEnabled());
+        QVERIFY(!dialog.Progress()->isHidden() && !dialog.ConvertingLabel()->isHidden());
+        QCOMPARE(dialog.Progress()->value(), before.size());
+        QStringList converted = before;
+        converted.sort();
+        QCOMPARE(FilesWithExtension(root, "cbm"), converted);
+        QCOMPARE(FilesWithExtension(root, "map"), after);
+
+        // The bad tile mended (its decrypted image is kept and reused, so it
+        // goes too), Convert again finishes the rest.
+        WriteTiles(root, {"con2_1"});
+        QFile::remove(root.Host(QStringLiteral("Veldra/Maps/conv/con2_1.tmp")));
+        QCOMPARE(dialog.CountMapTiles(), after.size());
+        dialog.ConvertButton()->click();
+        QCOMPARE(ui.MessageTexts().last(), QStringLiteral("Conversion process complete"));
+        QVERIFY(dialog.m_bConverted);
+        QCOMPARE(FilesWithExtension(root, "cbm"), tiles);
+        QVERIFY(FilesWithExtension(root, "map").isEmpty());
+        QVERIFY(FilesWithExtension(root, "tmp").isEmpty());
+    }
+
+    void cancelTouchesNothing() {
+        CTestRoot root;
+        WriteTiles(root, {"con1_1", "con1_2"});
+        const QByteArray original = root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map"));
+        CScriptedUi ui;
+        TileCache cache;
+        CConvertMapDlg dialog;
+        dialog.m_szFolder = kFolder;
+        dialog.m_pTileCache = &cache;
+        QCOMPARE(dialog.CountMapTiles(), 2);
+        dialog.CancelButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!dialog.m_bConverted);
+        QVERIFY(ui.m_messages.empty());
+        QCOMPARE(FilesWithExtension(root, "map"), QStringList({"con1_1", "con1_2"}));
+        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
+        QVERIFY(FilesWithExtension(root, "cbm").isEmpty());
+        QVERIFY(FilesWithExtension(root, "tmp").isEmpty());
+    }
+
+    void tileNamesWithoutAnExtensionFail() {
+        CTestRoot root;
+        TileCache cache;
+        CConvertMapDlg dialog;
+        dialog.m_szFolder = kFolder;
+        dialog.m_pTileCache = &cache;
+        QVERIFY(!dialog.ConvertTile(QStringLiteral("con1_1")));
+        WriteTiles(root, {"con1_1"});
+        QVERIFY(dialog.ConvertTile(QStringLiteral("con1_1.map")));
+        QCOMPARE(FilesWithExtension(root, "cbm"), QStringList{"con1_1"});
+    }
+};
+
+QTEST_MAIN(TestConvertMap)
+#include "test_convert_map.moc"
