@@ -272,8 +272,8 @@ QImage AboutTitleBitmap() {
     p.setRenderHint(QPainter::Antialiasing);
     DrawFoldedMap(p, QRectF(4, 12, 34, 32));
     p.setPen(QColor(20, 50, 110));
-    p.setFont(PictureFont(18, true));
-    p.drawText(QRect(40, 8, 104, 26), Qt::AlignCenter, QString::fromLatin1(kAppTitle));
+    p.setFont(PictureFont(14, true));
+    p.drawText(QRect(40, 10, 104, 24), Qt::AlignCenter, QString::fromLatin1(kAppTitle));
     p.setPen(QColor(80, 80, 80));
     p.setFont(PictureFont(11, false));
     p.drawText(QRect(40, 34, 104, 16), Qt::AlignCenter, QString::fromLatin1(kVersionLine));
@@ -301,7 +301,7 @@ QImage MakerLogoBitmap() {
                              QPointF(48, 28), QPointF(45, 19), QPointF(40, 16), QPointF(45, 13)}));
     p.setPen(QColor(0, 90, 96));
     p.setFont(PictureFont(9, true));
-    p.drawText(QRect(38, 28, 21, 12), Qt::AlignCenter, QStringLiteral("QS"));
+    p.drawText(QRect(38, 28, 21, 12), Qt::AlignCenter, QStringLiteral("TS"));
     return image;
 }
 
