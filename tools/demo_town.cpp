@@ -6,7 +6,6 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -1488,19 +1487,15 @@ void CTownBuilder::Paint(QImage& picture) {
             p.rotate(g.angle * 180 / kPi);
             const QPointF origin(-g.advance / 2, rise);
             if (run.halo) {
-                QPainterPath path;
-                path.addText(origin, run.font, g.text);
-                p.setPen(QPen(QColor(255, 255, 255, 215), 3.2, Qt::SolidLine, Qt::RoundCap,
-                              Qt::RoundJoin));
-                p.setBrush(Qt::NoBrush);
-                p.drawPath(path);
-                p.setPen(Qt::NoPen);
-                p.setBrush(run.colour);
-                p.drawPath(path);
-            } else {
-                p.setPen(run.colour);
-                p.drawText(origin, g.text);
+                // A white rim: the text drawn around itself, then on top.
+                p.setPen(QColor(255, 255, 255, 200));
+                for (const QPointF& d : {QPointF(-1.2, 0), QPointF(1.2, 0), QPointF(0, -1.2),
+                                         QPointF(0, 1.2), QPointF(-0.9, -0.9), QPointF(0.9, 0.9),
+                                         QPointF(-0.9, 0.9), QPointF(0.9, -0.9)})
+                    p.drawText(origin + d, g.text);
             }
+            p.setPen(run.colour);
+            p.drawText(origin, g.text);
             p.restore();
         }
     }

@@ -62,6 +62,16 @@ key is written, and a map being replaced stays as it was. Errors are reported
 on one line and the exit status is 1 (2 for a bad command line).
 )";
 
+// Qt's own notes go to stderr like the tool's errors, marked as warnings;
+// the note that the offscreen platform makes up its own runtime folder
+// (XDG_RUNTIME_DIR unset) is noise for a command-line tool and is dropped.
+void ReportQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtDebugMsg || type == QtInfoMsg ||
+        message.contains(QLatin1String("XDG_RUNTIME_DIR")))
+        return;
+    std::fprintf(stderr, "veldra-pack: warning: %s\n", qPrintable(message));
+}
+
 int Fail(const QString& message, int status = 1) {
     std::fprintf(stderr, "veldra-pack: %s\n", qPrintable(message));
     return status;
@@ -154,6 +164,7 @@ int main(int argc, char* argv[]) {
     // Drawing needs fonts, not a window.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(ReportQtMessage);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("veldra-pack"));
 
