@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -251,16 +252,38 @@ void BM_SaveCompressedTile(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveCompressedTile)->Unit(benchmark::kMillisecond);
 
-// Console output as usual, keeping each benchmark's real time per iteration.
+// Console output as usual, keeping each benchmark's real and CPU time per
+// iteration (the mean over repetitions when there are several).
 class CRecordingReporter : public benchmark::ConsoleReporter {
 public:
+    struct Times {
+        double dReal = 0; // seconds per iteration
+        double dCpu = 0;
+        int nRuns = 0;
+        bool bMean = false; // taken from the "mean" aggregate
+    };
+
+    // Colours only on a terminal.
+    CRecordingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                m_times[run.benchmark_name()] = run.real_accumulated_time / double(run.iterations);
+        for (const Run& run : runs) {
+            Times& t = m_times[run.run_name.function_name];
+            const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double real = run.GetAdjustedRealTime() / unit;
+            const double cpu = run.GetAdjustedCPUTime() / unit;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean") {
+                t = Times{real, cpu, 1, true};
+            } else if (run.run_type == Run::RT_Iteration && !t.bMean) {
+                t.dReal = (t.dReal * t.nRuns + real) / (t.nRuns + 1);
+                t.dCpu = (t.dCpu * t.nRuns + cpu) / (t.nRuns + 1);
+                ++t.nRuns;
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> m_times; // seconds per iteration
+
+    std::map<std::string, Times> m_times;
 };
 
 } // namespace
@@ -283,9 +306,15 @@ int main(int argc, char** argv) {
 
     const auto load = reporter.m_times.find("BM_LoadCompressedTile");
     const auto zlib = reporter.m_times.find("BM_ZlibUncompress");
-    if (load != reporter.m_times.end() && zlib != reporter.m_times.end() && zlib->second > 0)
-        std::printf("LoadCompressedTile / uncompress: %.3f (%.1f us vs %.1f us per tile)\n",
-                    load->second / zlib->second, load->second * 1e6, zlib->second * 1e6);
+    if (load != reporter.m_times.end() && zlib != reporter.m_times.end() &&
+        zlib->second.dReal > 0 && zlib->second.dCpu > 0) {
+        std::printf("LoadCompressedTile / uncompress, real time: %.3f (%.1f us vs %.1f us)\n",
+                    load->second.dReal / zlib->second.dReal, load->second.dReal * 1e6,
+                    zlib->second.dReal * 1e6);
+        std::printf("LoadCompressedTile / uncompress, CPU time:  %.3f (%.1f us vs %.1f us)\n",
+                    load->second.dCpu / zlib->second.dCpu, load->second.dCpu * 1e6,
+                    zlib->second.dCpu * 1e6);
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -14,7 +14,6 @@
 #include "store/tile_crypto.h"
 
 #include <QIODevice>
-#include <QImageReader>
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -111,25 +110,15 @@ bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImag
     if (!file.IsValid())
         return false;
 
+    // The decoder refuses pictures over 10000 pixels a side before decoding
+    // them; m_nMaxWidth and m_nMaxHeight bound the result. m_nScale is 100 per
+    // cent: the picture is decoded at its own size.
     CTileImageDevice device(file);
-    // Refuse pictures larger than the decoder's bounds before decoding them.
-    // m_nScale is 100 per cent: the picture is decoded at its own size.
-    {
-        QImageReader probe(&device);
-        const QSize size = probe.size();
-        if (size.isValid() && (size.width() > m_nMaxWidth || size.height() > m_nMaxHeight))
-            return false;
-    }
-    if (!device.seek(0))
-        return false;
     QImage decoded;
-    if (!DecodeImageToDisplay(&device, decoded) || decoded.isNull())
+    if (!DecodeImageToDisplay(&device, decoded) || decoded.isNull() ||
+        decoded.width() > m_nMaxWidth || decoded.height() > m_nMaxHeight)
         return false;
-    if (decoded.width() > m_nMaxWidth || decoded.height() > m_nMaxHeight)
-        return false;
-    if (decoded.format() != kDisplayFormat)
-        decoded = decoded.convertToFormat(kDisplayFormat);
-    bitmap = decoded;
+    bitmap = std::move(decoded);
     return true;
 }
 

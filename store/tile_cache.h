@@ -14,7 +14,7 @@ struct BitmapInfo {
     int bmHeight = 0;     // pixels
     int bmWidthBytes = 0; // bytes per row
     int bmPlanes = 1;
-    int bmBitsPixel = 0;  // bits per pixel
+    int bmBitsPixel = 0;             // bits per pixel
     unsigned char* bmBits = nullptr; // the pixel memory
 };
 

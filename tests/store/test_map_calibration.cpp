@@ -60,15 +60,6 @@ private slots:
         QCOMPARE(Fields(cal), Fields(expected));
     }
 
-    // The file name is matched without regard to letter case.
-    void mapDatAnyCase() {
-        CTestRoot root;
-        QVERIFY(root.WriteFile("Veldra/Maps/Testmap/MAP.DAT", LittleEndian({23843, 1, 2, 3, 4})));
-        MapCalibration cal;
-        QVERIFY(ReadMapCalibration("Nowhere", kFolder, cal));
-        QCOMPARE(Fields(cal), Fields(MapCalibration{1, 3, 2, 4, 23843}));
-    }
-
     void fromTable_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<bool>("found");
@@ -92,14 +83,6 @@ private slots:
         MapCalibration cal = Garbage();
         QCOMPARE(ReadMapCalibration(title, kFolder, cal), found);
         QCOMPARE(Fields(cal), Fields(expected));
-    }
-
-    // A folder that does not exist at all still falls back to the table.
-    void missingFolderUsesTable() {
-        CTestRoot root;
-        MapCalibration cal;
-        QVERIFY(ReadMapCalibration("Eastmoor", "\\Veldra\\Maps\\Gone", cal));
-        QCOMPARE(cal.nScale, 23844);
     }
 
     void cityAndCentreShareARow() {
