@@ -18,10 +18,10 @@
 // (two upper-case hex digits of the UTF-8 byte); in text data '%' and the
 // control bytes are. Any key name, value name or text therefore round-trips.
 //
-// Reading is lenient: a line that is neither a comment, a section nor a valid
-// value line, a value before the first section, and a '%' not followed by two
-// hex digits (kept as it is) are all skipped over, never fatal. A later value
-// of the same name in the same key wins.
+// Reading is lenient: blanks after a section's ']' are ignored, and a line that is neither a
+// comment, a section nor a valid value line, a value before the first section, and a '%' not
+// followed by two hex digits (kept as it is) are all skipped over, never fatal. A later value of
+// the same name in the same key wins.
 //
 // Every query reads the file again. Every change takes registry.ini.lock
 // (QLockFile, so other processes wait, and a lock left by a dead process is
@@ -33,10 +33,13 @@
 
 #include "platform/device_root.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QRandomGenerator>
 #include <QSaveFile>
+#include <QThread>
 
 #include <map>
 #include <set>
@@ -165,6 +168,8 @@ Registry Parse(const QByteArray& bytes) {
             continue;
         if (line.front() == '[') {
             current = nullptr;
+            while (line.endsWith(' ') || line.endsWith('\t')) // after the ']', from hand edits
+                line.chop(1);
             if (!line.endsWith(']'))
                 continue;
             KeyPath path;
@@ -227,7 +232,7 @@ std::optional<Registry> ReadRegistry() {
         return Registry();
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxRegistryBytes)
         return std::nullopt;
-    const QByteArray bytes = file.read(kMaxRegistryBytes + 1);
+    const QByteArray bytes = file.readAll(); // sized by the file, not by the limit
     if (file.error() != QFileDevice::NoError || bytes.size() > kMaxRegistryBytes)
         return std::nullopt;
     return Parse(bytes);
@@ -245,6 +250,22 @@ void AddKey(Registry& registry, const KeyPath& path) {
         registry[KeyPath(path.begin(), path.begin() + n)];
 }
 
+// Takes the registry lock, waiting up to kLockTimeoutMs for another writer.
+// QLockFile's own waiting doubles its pause after every attempt (up to
+// seconds), which starves a waiter while others write in quick succession; a
+// change holds the lock for milliseconds, so it is polled at short random
+// intervals instead. A lock left by a process that has died is taken over.
+bool TakeLock(QLockFile& lock) {
+    QDeadlineTimer deadline(kLockTimeoutMs);
+    for (;;) {
+        if (lock.tryLock(0))
+            return true;
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        QThread::msleep(2 + QRandomGenerator::global()->bounded(8u));
+    }
+}
+
 // Applies change to the registry on disk under the lock. change returns false
 // to fail the call, and sets its second argument when something changed.
 template <typename Change> bool ModifyRegistry(Change change) {
@@ -252,7 +273,7 @@ template <typename Change> bool ModifyRegistry(Change change) {
     if (!QDir().mkpath(root))
         return false;
     QLockFile lock(root + QLatin1String("/registry.ini.lock"));
-    if (!lock.tryLock(kLockTimeoutMs))
+    if (!TakeLock(lock))
         return false;
     std::optional<Registry> registry = ReadRegistry();
     if (!registry)

@@ -299,7 +299,7 @@ void TestRegistry::malformedFile_data() {
                                                                "[Software\\Apps\\Good]\n"
                                                                "Num=dword:42\n");
     QTest::newRow("CRLF and a missing last newline")
-        << QByteArray("[Software\\Apps\\Good]\r\nName=sz:ok\r\nNum=dword:42");
+        << QByteArray("[Software\\Apps\\Good] \t\r\nName=sz:ok\r\nNum=dword:42");
     static const char kBadBytes[] = "[Software\\Apps\\Good]\nName=sz:ok\nNum=dword:42\n"
                                     "Esc=sz:%\n%zz=sz:%4\n\xff\xfe=sz:\xc3\n[%]\n\0\0\0\n";
     QTest::newRow("bad escapes and bytes") << QByteArray(kBadBytes, sizeof kBadBytes - 1);
