@@ -261,13 +261,12 @@ std::vector<FindData> FindFiles(const QString& devicePattern) {
     return found;
 }
 
-bool WildcardMatch(const QString& wildcard, const QString& name) {
-    // "*.*" stands for every name, those without a dot included.
-    if (wildcard == QLatin1String("*.*"))
-        return true;
-    const QString p = wildcard.toCaseFolded();
-    const QString s = name.toCaseFolded();
-    // Greedy match with one back-tracking point: the last "*" seen.
+namespace {
+
+// Case-folded glob match: "*" any run, "?" exactly one character. Greedy, with
+// one back-tracking point (the last "*" seen): linear in practice, quadratic
+// at worst.
+bool GlobMatch(QStringView p, QStringView s) {
     qsizetype pi = 0, si = 0, starP = -1, starS = 0;
     while (si < s.size()) {
         if (pi < p.size() && (p[pi] == u'?' || (p[pi] != u'*' && p[pi] == s[si]))) {
@@ -286,6 +285,18 @@ bool WildcardMatch(const QString& wildcard, const QString& name) {
     while (pi < p.size() && p[pi] == u'*')
         ++pi;
     return pi == p.size();
+}
+
+} // namespace
+
+bool WildcardMatch(const QString& wildcard, const QString& name) {
+    const QString p = wildcard.toCaseFolded();
+    const QString s = name.toCaseFolded();
+    if (GlobMatch(p, s))
+        return true;
+    // A trailing ".*" also stands for no extension at all, as on the device:
+    // "*.*" matches every name and "tpl.*" matches "tpl".
+    return p.endsWith(QLatin1String(".*")) && GlobMatch(QStringView(p).chopped(2), s);
 }
 
 // --- CMappedFile

@@ -86,7 +86,8 @@ private:
 // All entries matching a pattern, in file-system order.
 std::vector<FindData> FindFiles(const QString& devicePattern);
 
-// Case-insensitive wildcard match of a name ("*", "?"; "*.*" matches all).
+// Case-insensitive wildcard match of a name ("*", "?"; a trailing ".*" also
+// matches no extension, so "*.*" matches all).
 bool WildcardMatch(const QString& wildcard, const QString& name);
 
 // A whole file mapped into memory read-only. An empty file cannot be mapped.

@@ -208,6 +208,14 @@ void TestFileSystem::wildcard_data() {
                                      << "README" << true;
     QTest::newRow("* anything") << "*"
                                 << "x.y.z" << true;
+    QTest::newRow("name.* without extension") << "tpl.*"
+                                              << "TPL" << true;
+    QTest::newRow("name.* with extension") << "tpl.*"
+                                           << "tpl.map" << true;
+    QTest::newRow("name.* other name") << "tpl.*"
+                                       << "tp" << false;
+    QTest::newRow(".* is not *") << "a*.*"
+                                 << "b" << false;
     QTest::newRow("*.map") << "*.map"
                            << "abc1_1.map" << true;
     QTest::newRow("*.map case") << "*.map"

@@ -64,6 +64,7 @@ class TestImageCodec : public QObject {
 private slots:
     void decodesToRgb565_data();
     void decodesToRgb565();
+    void gif();
     void noImage_data();
     void noImage();
     void hugeImageIsRefused();
@@ -110,6 +111,31 @@ void TestImageCodec::decodesToRgb565() {
                      qPrintable(got.name()));
         }
     }
+}
+
+void TestImageCodec::gif() {
+    // A 1 x 1 GIF whose one pixel is palette entry 0, red.
+    const QByteArray gif = QByteArray::fromHex("474946383961"
+                                               "01000100"
+                                               "800000"
+                                               "ff0000"
+                                               "000000"
+                                               "2c"
+                                               "0000"
+                                               "0000"
+                                               "0100"
+                                               "0100"
+                                               "00"
+                                               "02"
+                                               "02"
+                                               "4401"
+                                               "00"
+                                               "3b");
+    QImage out;
+    QVERIFY(Decode(gif, out));
+    QCOMPARE(out.format(), QImage::Format_RGB16);
+    QCOMPARE(out.size(), QSize(1, 1));
+    QCOMPARE(reinterpret_cast<const quint16*>(out.constScanLine(0))[0], quint16(0xf800));
 }
 
 void TestImageCodec::noImage_data() {
