@@ -90,7 +90,7 @@ private slots:
             QVERIFY2(frame->CommandAction(id)->isEnabled(), qPrintable(QString::number(id)));
     }
 
-    void toolbarImagesAreSevenDistinctSixteenColourPictures() {
+    void toolbarImagesAreSixDistinctPicturesAndABlank() {
         const QImage strip = ToolbarStrip();
         QCOMPARE(strip.size(), QSize(112, 16));
         QVERIFY(strip.colorCount() <= 16);
@@ -107,16 +107,6 @@ private slots:
                                    cell.sizeInBytes());
             QVERIFY2(!seen.contains(bytes), qPrintable(QString::number(i)));
             seen.insert(bytes);
-        }
-        for (int size : {32, 16}) {
-            const QImage icon = AppIconImage(size);
-            QCOMPARE(icon.size(), QSize(size, size));
-            QSet<QRgb> colours;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x)
-                    if (qAlpha(icon.pixel(x, y)) != 0)
-                        colours.insert(icon.pixel(x, y));
-            QVERIFY(colours.size() > 1 && colours.size() <= 16);
         }
     }
 

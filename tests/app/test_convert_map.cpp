@@ -142,18 +142,6 @@ private slots:
         QVERIFY(FilesWithExtension(root, "cbm").isEmpty());
         QVERIFY(FilesWithExtension(root, "tmp").isEmpty());
     }
-
-    void tileNamesWithoutAnExtensionFail() {
-        CTestRoot root;
-        TileCache cache;
-        CConvertMapDlg dialog;
-        dialog.m_szFolder = kFolder;
-        dialog.m_pTileCache = &cache;
-        QVERIFY(!dialog.ConvertTile(QStringLiteral("con1_1")));
-        WriteTiles(root, {"con1_1"});
-        QVERIFY(dialog.ConvertTile(QStringLiteral("con1_1.map")));
-        QCOMPARE(FilesWithExtension(root, "cbm"), QStringList{"con1_1"});
-    }
 };
 
 QTEST_MAIN(TestConvertMap)

@@ -121,8 +121,8 @@ private slots:
         QFETCH(QString, chosen);
         CTestRoot root;
         QString chosenFolder;
-        for (const QString& spec : maps) {
-            const QStringList parts = spec.split(u'|');
+        for (const QString& row : maps) {
+            const QStringList parts = row.split(u'|');
             if (parts[1].isEmpty()) {
                 RegSetDword(MapKey(parts[0]), QStringLiteral("Current"), 1);
                 continue;
@@ -143,9 +143,9 @@ private slots:
         // The chosen map is marked current and every other map released; a
         // key without InstallDir is no map and keeps what it had.
         if (skip) {
-            for (const QString& spec : maps) {
-                const QString title = spec.section(u'|', 0, 0);
-                if (spec.section(u'|', 1, 1).isEmpty()) {
+            for (const QString& row : maps) {
+                const QString title = row.section(u'|', 0, 0);
+                if (row.section(u'|', 1, 1).isEmpty()) {
                     QCOMPARE(CurrentValue(title), std::optional<uint32_t>(1));
                     continue;
                 }
