@@ -31,7 +31,6 @@ private slots:
     void keyFromKeyMaterial();
     void rc4Reference();
     void streamContinuesAcrossCalls();
-    void decryptUndoesEncrypt();
 };
 
 void TestCrypto::md5_data() {
@@ -106,19 +105,6 @@ void TestCrypto::streamContinuesAcrossCalls() {
     rc4.Crypt(p + 7, 500);
     rc4.Crypt(p + 507, 493);
     QCOMPARE(pieces, whole);
-}
-
-void TestCrypto::decryptUndoesEncrypt() {
-    const QByteArray material = Counting(16);
-    const Rc4Key key = DeriveRc4Key(reinterpret_cast<const uint8_t*>(material.constData()),
-                                    size_t(material.size()));
-    const QByteArray plain("a tile of 500 x 500 pixels, more or less");
-    QByteArray data = plain;
-    CRc4(key).Crypt(reinterpret_cast<uint8_t*>(data.data()), size_t(data.size()));
-    QVERIFY(data != plain);
-    // Every decryption starts a new stream at position 0.
-    CRc4(key).Crypt(reinterpret_cast<uint8_t*>(data.data()), size_t(data.size()));
-    QCOMPARE(data, plain);
 }
 
 QTEST_GUILESS_MAIN(TestCrypto)

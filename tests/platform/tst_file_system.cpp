@@ -48,6 +48,7 @@ private slots:
     void wildcard_data();
     void wildcard();
     void listing();
+    void creationTimeIsBirthTime();
     void listingPatterns_data();
     void listingPatterns();
     void findWithoutMatches();
@@ -296,6 +297,30 @@ void TestFileSystem::listing() {
     QVERIFY(!find.FindNext(data));
     find.Close();
     QVERIFY(!find.FindNext(data));
+}
+
+void TestFileSystem::creationTimeIsBirthTime() {
+    CTestRoot root;
+    const int64_t before = NowNs() - 2'000'000'000LL;
+    QVERIFY(root.WriteFile("Veldra/old.cbm", "x"));
+    // Modified "an hour ago": the birth time, where the file system keeps
+    // one, is still now; elsewhere the listing falls back to that time.
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 3600;
+    times[1] = times[0];
+    const QByteArray host = QFile::encodeName(root.Host("Veldra/old.cbm"));
+    QCOMPARE(utimensat(AT_FDCWD, host.constData(), times, 0), 0);
+    const int64_t backdated = int64_t(times[1].tv_sec) * 1'000'000'000 + times[1].tv_nsec;
+
+    const std::vector<FindData> found = FindFiles("\\Veldra\\*.cbm");
+    QCOMPARE(found.size(), size_t(1));
+    struct statx sx {};
+    QCOMPARE(statx(AT_FDCWD, host.constData(), 0, STATX_BTIME, &sx), 0);
+    if (sx.stx_mask & STATX_BTIME)
+        QVERIFY(found[0].creationTime >= before);
+    else
+        QCOMPARE(found[0].creationTime, backdated);
 }
 
 void TestFileSystem::listingPatterns_data() {
