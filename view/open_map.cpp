@@ -44,12 +44,11 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         }
 
         if (library.m_strMapTitle.isEmpty() && library.m_strMapFolder.isEmpty()) {
-            // Nothing chosen (no installed map at start-up): no map, and no
-            // look for tiles in the device root either.
-            m_szMapTitle.clear();
-            m_szMapFolder.clear();
-            m_szTilePrefix.clear();
-            ResetViewState();
+            // Nothing chosen (no installed map at start-up): the map on
+            // screen, if any, stays, and no tiles are looked for in the
+            // device root.
+            m_bMapOpen = wasOpen;
+            update();
             return;
         }
 
