@@ -1,5 +1,6 @@
 #include "store/convert_map_dlg.h"
 
+#include "app/busy_cursor.h"
 #include "app/ui_seam.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -7,7 +8,6 @@
 #include "res/resource.h"
 #include "store/tile_cache.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
@@ -18,15 +18,6 @@ namespace {
 const char kConvertedMessage[] = "Conversion process complete";
 const char kFailedMessage[] = "An error occurred during the conversion process.  Please check the "
                               "available memory on your Pocket PC";
-
-// Shows the busy cursor for the lifetime of the object.
-class CBusyCursor {
-public:
-    CBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    CBusyCursor(const CBusyCursor&) = delete;
-    CBusyCursor& operator=(const CBusyCursor&) = delete;
-};
 
 // Keeps the machine awake during a long conversion, as far as the desktop
 // lets a program do so. There is no portable way here, so it does nothing;

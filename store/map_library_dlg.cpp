@@ -5,6 +5,7 @@
 
 #include "store/map_library_dlg.h"
 
+#include "app/busy_cursor.h"
 #include "app/ui_seam.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -14,7 +15,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
@@ -63,15 +63,6 @@ std::optional<std::vector<InstalledMap>> WalkInstalledMaps() {
     }
     return maps;
 }
-
-// Shows the busy cursor for the lifetime of the object.
-class CBusyCursor {
-public:
-    CBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    CBusyCursor(const CBusyCursor&) = delete;
-    CBusyCursor& operator=(const CBusyCursor&) = delete;
-};
 
 // A row of the list; rows sort by title without regard to letter case.
 class CMapListItem : public QTreeWidgetItem {
