@@ -1,7 +1,5 @@
 #include "demo_town.h"
 
-#include "platform/device_root.h"
-
 #include <QDir>
 #include <QFont>
 #include <QFontMetricsF>
@@ -10,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <set>
 
 // How a town is made. The town is laid out around a centre: an inner ring
@@ -34,7 +31,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // A small deterministic generator (xorshift32): the same seed draws the same
-// town on every machine.
+// town on every run.
 class CRandom {
 public:
     explicit CRandom(uint32_t seed) : m_state(seed ? seed : 0x9e3779b9u) {}
@@ -45,7 +42,6 @@ public:
         return m_state;
     }
     double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() / 4294967296.0); }
-    int Int(int lo, int hi) { return lo + static_cast<int>(Next() % uint32_t(hi - lo + 1)); }
     bool Chance(double p) { return Uniform(0, 1) < p; }
 
 private:
@@ -1593,8 +1589,7 @@ DemoTown CTownBuilder::Build() {
         }
     }
     MakeMainRoads();
-    // Main roads are boundaries; keep minor streets off them where a district
-    // runs along a radial beyond the map's edge as well.
+    // Each district's streets end where the district does: at the main roads.
     for (int d = 0; d < DistrictCount(); ++d)
         MakeDistrictStreets(d);
     MakeLanes();

@@ -470,6 +470,7 @@ bool LoadPicture(const QString& hostPath, QImage& picture, QString& error) {
     const int limit = QImageReader::allocationLimit();
     QImageReader::setAllocationLimit(0);
     QImageReader reader(hostPath);
+    reader.setAutoTransform(true); // a photo's orientation mark is honoured
     const bool ok = reader.read(&picture);
     QImageReader::setAllocationLimit(limit);
     if (!ok || picture.isNull()) {
