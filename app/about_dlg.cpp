@@ -3,8 +3,6 @@
 #include "res/bitmaps.h"
 #include "res/resource.h"
 
-#include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 
 namespace {
@@ -26,20 +24,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     : CVeldraDialog(parent, QStringLiteral("Dialog"), QSize(170, 169)) {
     auto text = [this](int x, int y, int w, int h, const char* content,
                        Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop) {
-        auto* label = new QLabel(QString::fromUtf8(content), this);
-        label->setGeometry(DluRect(x, y, w, h));
-        label->setAlignment(align);
-        return label;
-    };
-    auto picture = [this](int x, int y, int w, int h, const QImage& image) {
-        auto* label = new QLabel(this);
-        const QPixmap pixmap = QPixmap::fromImage(image);
-        label->setPixmap(pixmap);
-        label->setGeometry(QRect(DluRect(x, y, w, h).topLeft(), pixmap.size()));
-        return label;
+        return AddText(x, y, w, h, QString::fromUtf8(content), align);
     };
 
-    picture(30, 3, 82, 37, AboutTitleBitmap());
+    AddPicture(30, 3, AboutTitleBitmap());
     text(22, 43, 31, 8, "web:");
     text(56, 43, 76, 8, kPublisherWeb);
     text(22, 52, 31, 8, "email:");
@@ -47,8 +35,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     text(22, 61, 31, 8, "tel:");
     text(56, 61, 72, 8, kPublisherTel);
     text(10, 71, 148, 8, kMapsNotice);
-    text(3, 94, 152, 16, kCredit, Qt::AlignHCenter | Qt::AlignTop)->setWordWrap(true);
-    picture(7, 109, 34, 25, MakerLogoBitmap());
+    text(3, 94, 152, 16, kCredit, Qt::AlignHCenter | Qt::AlignTop);
+    AddPicture(7, 109, MakerLogoBitmap());
     text(63, 117, 18, 8, "web:");
     text(84, 117, 61, 8, kMakerWeb);
     text(30, 135, 95, 8, kSoftwareNotice);

@@ -3,17 +3,13 @@
 #include "res/bitmaps.h"
 
 #include <QLabel>
-#include <QPixmap>
 
 int CSplashDlg::s_nDelayMs = 3000;
 
 CSplashDlg::CSplashDlg(QWidget* parent)
     : CVeldraDialog(parent, QStringLiteral("Dialog"), QSize(157, 167)) {
     // The picture keeps its own size (144 x 184) from the control's top-left.
-    const QPixmap picture = QPixmap::fromImage(SplashBitmap());
-    m_pPicture = new QLabel(this);
-    m_pPicture->setPixmap(picture);
-    m_pPicture->setGeometry(QRect(DluRect(30, 22, 96, 105).topLeft(), picture.size()));
+    m_pPicture = AddPicture(30, 22, SplashBitmap());
 
     m_timer.setSingleShot(true);
     // The timer posts the close, so the dialog ends from its own event loop.

@@ -4,6 +4,8 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QPixmap>
 
 QFont CVeldraDialog::DialogFont() {
     const QStringList families = QFontDatabase::families();
@@ -36,6 +38,23 @@ CVeldraDialog::CVeldraDialog(QWidget* parent, const QString& caption, QSize size
 QRect CVeldraDialog::DluRect(int x, int y, int w, int h) const {
     return QRect(x * m_nBaseUnitX / 4, y * m_nBaseUnitY / 8, w * m_nBaseUnitX / 4,
                  h * m_nBaseUnitY / 8);
+}
+
+QLabel* CVeldraDialog::AddText(int x, int y, int w, int h, const QString& text,
+                               Qt::Alignment align) {
+    auto* label = new QLabel(text, this);
+    label->setGeometry(DluRect(x, y, w, h));
+    label->setAlignment(align);
+    label->setWordWrap(true);
+    return label;
+}
+
+QLabel* CVeldraDialog::AddPicture(int x, int y, const QImage& picture) {
+    auto* label = new QLabel(this);
+    const QPixmap pixmap = QPixmap::fromImage(picture);
+    label->setPixmap(pixmap);
+    label->setGeometry(QRect(DluRect(x, y, 0, 0).topLeft(), pixmap.size()));
+    return label;
 }
 
 int CVeldraDialog::DoModal() {

@@ -2,7 +2,10 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QImage>
 #include <QRect>
+
+class QLabel;
 
 // Base of the program's dialogs. A dialog is made on the stack of the handler
 // that shows it, given its inputs in members, run with DoModal (which calls
@@ -25,6 +28,12 @@ public:
     QRect DluRect(int x, int y, int w, int h) const;
     // The dialog font: Arial 8 points, or a font with its metrics.
     static QFont DialogFont();
+
+    // A static text control at (x, y) with size (w, h) in dialog units.
+    QLabel* AddText(int x, int y, int w, int h, const QString& text,
+                    Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop);
+    // A picture control at (x, y) in dialog units; it takes the picture's own size.
+    QLabel* AddPicture(int x, int y, const QImage& picture);
 
 private:
     int m_nBaseUnitX = 6;  // average character width, pixels

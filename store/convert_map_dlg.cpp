@@ -9,7 +9,6 @@
 #include "store/tile_cache.h"
 
 #include <QLabel>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -29,17 +28,10 @@ void KeepAwake() {}
 CConvertMapDlg::CConvertMapDlg(QWidget* parent)
     : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)) {
     auto text = [this](int x, int y, int w, int h, const char* content) {
-        auto* label = new QLabel(QString::fromLatin1(content), this);
-        label->setGeometry(DluRect(x, y, w, h));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setWordWrap(true);
-        return label;
+        return AddText(x, y, w, h, QString::fromLatin1(content));
     };
     text(40, 10, 89, 11, "MAP CONVERSION");
-    auto* picture = new QLabel(this);
-    const QPixmap pixmap = QPixmap::fromImage(MapsLogoBitmap());
-    picture->setPixmap(pixmap);
-    picture->setGeometry(QRect(DluRect(5, 3, 28, 23).topLeft(), pixmap.size()));
+    AddPicture(5, 3, MapsLogoBitmap());
     text(5, 29, 149, 24,
          "To provide optimum performance, this map needs to be converted to special format "
          "specific to this device.");

@@ -16,9 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <optional>
@@ -90,12 +88,8 @@ QString ResolvedPath(const QString& devicePath) {
 
 CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     : CVeldraDialog(parent, QStringLiteral("Pocket Veldra Maps"), QSize(165, 164)) {
-    auto* picture = new QLabel(this);
-    const QPixmap pixmap = QPixmap::fromImage(MapsLogoBitmap());
-    picture->setPixmap(pixmap);
-    picture->setGeometry(QRect(DluRect(7, 7, 28, 23).topLeft(), pixmap.size()));
-    auto* prompt = new QLabel(QStringLiteral("Select a Map:"), this);
-    prompt->setGeometry(DluRect(39, 14, 112, 10));
+    AddPicture(7, 7, MapsLogoBitmap());
+    AddText(39, 14, 112, 10, QStringLiteral("Select a Map:"));
 
     m_pList = new QTreeWidget(this);
     m_pList->setObjectName(QStringLiteral("control%1").arg(IDC_MAP_LIST));
@@ -124,8 +118,7 @@ CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     m_pOpen->setDefault(true);
     connect(m_pOpen, &QPushButton::clicked, this, &CMapLibraryDlg::OnOK);
 
-    auto* web = new QLabel(QStringLiteral("www.example.com"), this);
-    web->setGeometry(DluRect(44, 155, 77, 8));
+    AddText(44, 155, 77, 8, QStringLiteral("www.example.com"));
 }
 
 bool CMapLibraryDlg::OnInitDialog() {
