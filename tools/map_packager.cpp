@@ -747,6 +747,10 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     const QString key = QString::fromLatin1(APPS_KEY) + QLatin1Char('\\') +
                         QString::fromLatin1(MAP_KEY_PREFIX) + request.title;
     const QString hostTarget = HostPath(folder);
+    if (QFileInfo::exists(hostTarget) && !QFileInfo(hostTarget).isDir()) {
+        error = QStringLiteral("%1 is a file, not a map folder").arg(hostTarget);
+        return false;
+    }
     if (QFileInfo::exists(hostTarget) && !request.replace) {
         error = QStringLiteral("%1 exists already; give --replace to replace it").arg(hostTarget);
         return false;

@@ -748,6 +748,13 @@ void TestMapPackager::replaceOnlyWhenAsked() {
     QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/Town/tow1_1.cbm")), QByteArray("converted"));
     QCOMPARE(QDir(root.Host(QStringLiteral("Veldra/Maps/Town"))).entryList(QDir::Files).size(), 4);
 
+    // A file where the folder would go is never replaced.
+    QVERIFY(root.WriteFile(QStringLiteral("Veldra/Maps/Plain"), "a file"));
+    other.folder = QStringLiteral("\\Veldra\\Maps\\Plain");
+    other.replace = true;
+    QVERIFY(!PackageMap(other, error));
+    QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/Plain")), QByteArray("a file"));
+
     // With replace the folder holds the new map only.
     request.replace = true;
     QVERIFY2(PackageMap(request, error), qPrintable(error));
