@@ -1737,7 +1737,7 @@ TownSpec EastmoorSpec() {
     s.stations = {{0, 0.22, QStringLiteral("Moorend")},
                   {0, 0.58, QStringLiteral("Westgate")},
                   {0, 0.985, QStringLiteral("Eastmoor")}};
-    s.parks = {{QPointF(), QStringLiteral("Promenade Gardens")},
+    s.parks = {{QPointF(), QStringLiteral("Chapel Gardens")},
                {QPointF(), QStringLiteral("Kelmere Park")},
                {QPointF(), QStringLiteral("Saltings Green")},
                {QPointF(), QStringLiteral("Moorend Recreation Ground")}};
