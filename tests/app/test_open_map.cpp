@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+Q_DECLARE_METATYPE(CPoint)
+
 namespace {
 
 const QString kGoneText = QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to "
@@ -309,7 +311,7 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(CPoint)
 
 QTEST_MAIN(TestOpenMap)
 #include "test_open_map.moc"
+
