@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QtTest>
 
+#include <memory>
 #include <unistd.h>
 
 // The test program doubles as a second process: "--child-write ROOT TAG N"
@@ -16,6 +17,11 @@
 namespace {
 
 const QString kApps = QStringLiteral("Software\\Apps");
+
+// A list of subkey names as RegEnumSubkeys returns it.
+std::optional<QStringList> Keys(const QStringList& names) {
+    return names;
+}
 
 QString ProgramPath() {
     return QCoreApplication::applicationFilePath();
@@ -27,16 +33,9 @@ class TestRegistry : public QObject {
     Q_OBJECT
 
 private slots:
-    void textRoundTrip_data();
-    void textRoundTrip();
-    void dwordRoundTrip_data();
-    void dwordRoundTrip();
-    void valueTypeIsKept();
-    void enumerationIsSortedAndDirect();
-    void keysAreCaseSensitive();
-    void keyPathsAreNormalised();
-    void deleteTakesSubkeys();
-    void createKeyMakesParents();
+    void roundTrip_data();
+    void roundTrip();
+    void subkeys();
     void seesChangesOfOthers();
     void concurrentWritersLoseNothing();
     void crashedWriteLosesNothing();
@@ -46,259 +45,140 @@ private slots:
     void randomBytesDoNotCrash();
 };
 
-void TestRegistry::textRoundTrip_data() {
+// A text value under NAME and a number under "#" NAME, in one key.
+void TestRegistry::roundTrip_data() {
     QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<uint>("number");
     const QString map = kApps + "\\Veldra Pocket map of Northcombe";
     QTest::newRow("plain") << map << "InstallDir"
-                           << "\\Veldra\\Maps\\Northcombe";
-    QTest::newRow("empty text") << map << "Note"
-                                << "";
-    QTest::newRow("empty value name") << map << ""
-                                      << "default";
-    QTest::newRow("newlines") << map << "Multi"
-                              << "line 1\nline 2\r\nline 3\n";
-    QTest::newRow("escape look-alikes") << map << "P"
-                                        << "%41 %% %zz % 100%";
-    QTest::newRow("section look-alike") << map << "S"
-                                        << "[Software\\Apps]\n[x]";
-    QTest::newRow("value look-alike") << map << "V"
-                                      << "\nA=sz:b\nC=dword:5";
-    QTest::newRow("comment look-alikes") << map << ";#"
-                                         << "; not a comment";
-    QTest::newRow("spaces kept") << map << " spaced name "
-                                 << "  two leading, one trailing ";
-    QTest::newRow("tabs and controls") << map << "T" << QString("a\tb") + QChar(1) + QChar(0x7f);
-    QTest::newRow("non-ASCII") << map << "Straße"
-                               << "Ærø – 東京 😀";
-    QTest::newRow("NUL inside") << map << "N" << QString("a") + QChar(0) + "b";
-    QTest::newRow("odd value name") << map << "a=b[c]\\d%e\n"
-                                    << "x";
-    QTest::newRow("odd key name") << kApps + "\\Veldra Pocket map of [A=B] %20;#x"
-                                  << "InstallDir"
-                                  << "\\Veldra\\Maps\\A";
-    QTest::newRow("long text") << map << "L" << QString(100000, QChar(u'z'));
+                           << "\\Veldra\\Maps\\N" << 0u;
+    QTest::newRow("empty") << map << ""
+                           << "" << 0xffffffffu;
+    QTest::newRow("look-alikes") << map << "P"
+                                 << "%41 %% %zz 1%\n[Software]\nA=sz:b\r\n;x\n"
+                                 << 1u;
+    QTest::newRow("spaces, NUL, non-ASCII")
+        << map << " Straße " << QString("  Ærø 東京 😀 a") + QChar(0) + QChar(1) + "\tb " << 42u;
+    QTest::newRow("odd names") << kApps + "\\map [A=B] %20;#x"
+                               << ";a=b[c]\\d%e\n"
+                               << "123" << 0x80000000u;
 }
 
-void TestRegistry::textRoundTrip() {
+void TestRegistry::roundTrip() {
     QFETCH(QString, key);
-    QFETCH(QString, value);
+    QFETCH(QString, name);
     QFETCH(QString, text);
-    CTestRoot root;
-    QVERIFY(RegSetDword(key, "Current", 1));
-    QVERIFY(RegSetString(key, value, text));
-    QCOMPARE(RegQueryString(key, value), std::optional<QString>(text));
-    QCOMPARE(RegQueryDword(key, "Current"), std::optional<uint32_t>(1));
-    QVERIFY(!RegQueryDword(key, value)); // text is not a number
-    const std::optional<QStringList> subkeys = RegEnumSubkeys(kApps);
-    QVERIFY(subkeys);
-    QCOMPARE(*subkeys, QStringList{key.section('\\', 2)});
-}
-
-void TestRegistry::dwordRoundTrip_data() {
-    QTest::addColumn<uint>("number");
-    QTest::newRow("0") << 0u;
-    QTest::newRow("1") << 1u;
-    QTest::newRow("2^31") << 0x80000000u;
-    QTest::newRow("max") << 0xffffffffu;
-}
-
-void TestRegistry::dwordRoundTrip() {
     QFETCH(uint, number);
     CTestRoot root;
-    QVERIFY(RegSetDword(kApps + "\\K", "Current", number));
-    QCOMPARE(RegQueryDword(kApps + "\\K", "Current"), std::optional<uint32_t>(number));
-    QVERIFY(!RegQueryString(kApps + "\\K", "Current"));
+    QVERIFY(RegSetString(key, name, text));
+    QVERIFY(RegSetDword(key, "#" + name, number));
+    QCOMPARE(RegQueryString(key, name), std::optional<QString>(text));
+    QCOMPARE(RegQueryDword(key, "#" + name), std::optional<uint32_t>(number));
+    QVERIFY(!RegQueryDword(key, name)); // each value keeps its type
+    QVERIFY(!RegQueryString(key, "#" + name));
+    QCOMPARE(RegEnumSubkeys(kApps), Keys({key.section('\\', 2)}));
 }
 
-void TestRegistry::valueTypeIsKept() {
-    CTestRoot root;
-    QVERIFY(!RegQueryString(kApps, "X")); // no registry file yet
-    QVERIFY(RegSetString(kApps, "X", "123"));
-    QVERIFY(!RegQueryDword(kApps, "X")); // text that looks like a number stays text
-    QVERIFY(RegSetDword(kApps, "X", 7));
-    QVERIFY(!RegQueryString(kApps, "X"));
-    QCOMPARE(RegQueryDword(kApps, "X"), std::optional<uint32_t>(7));
-    QVERIFY(!RegQueryDword(kApps, "Y"));
-    QVERIFY(!RegQueryDword(kApps + "\\Missing", "X"));
-}
-
-void TestRegistry::enumerationIsSortedAndDirect() {
-    CTestRoot root;
-    for (const QString name :
-         {"b", "Veldra Pocket map of Zeta", "a", "A", "Veldra Pocket map of Alpha", "c\\deep\\er"})
-        QVERIFY(RegCreateKey(kApps + "\\" + name));
-    QVERIFY(RegSetString(kApps + "\\b\\child", "v", "x"));
-    const QStringList expected{
-        "A", "Veldra Pocket map of Alpha", "Veldra Pocket map of Zeta", "a", "b", "c"};
-    QCOMPARE(RegEnumSubkeys(kApps), std::optional<QStringList>(expected));
-    QCOMPARE(RegEnumSubkeys("Software"), std::optional<QStringList>(QStringList{"Apps"}));
-    QCOMPARE(RegEnumSubkeys(kApps + "\\a"), std::optional<QStringList>(QStringList{}));
-    QVERIFY(!RegEnumSubkeys(kApps + "\\missing"));
-    // The order does not depend on the order of creation or of the file.
-    QVERIFY(RegCreateKey(kApps + "\\0 first"));
-    QCOMPARE(RegEnumSubkeys(kApps)->first(), QString("0 first"));
-}
-
-void TestRegistry::keysAreCaseSensitive() {
-    CTestRoot root;
-    QVERIFY(RegSetString(kApps + "\\Map", "InstallDir", "\\x"));
-    QVERIFY(RegKeyExists(kApps + "\\Map"));
-    QVERIFY(!RegKeyExists("software\\apps\\map"));
-    QVERIFY(!RegQueryString(kApps + "\\MAP", "InstallDir"));
-    QVERIFY(!RegQueryString(kApps + "\\Map", "installdir"));
-    QVERIFY(RegSetString(kApps + "\\MAP", "InstallDir", "\\y"));
-    QCOMPARE(RegEnumSubkeys(kApps), std::optional<QStringList>(QStringList{"MAP", "Map"}));
-    QCOMPARE(RegQueryString(kApps + "\\Map", "InstallDir"), std::optional<QString>("\\x"));
-}
-
-void TestRegistry::keyPathsAreNormalised() {
-    CTestRoot root;
-    QVERIFY(RegSetDword("\\Software\\\\Apps\\K\\", "V", 3));
-    QCOMPARE(RegQueryDword("Software\\Apps\\K", "V"), std::optional<uint32_t>(3));
-    QVERIFY(RegKeyExists(""));         // the root key
-    QVERIFY(!RegSetDword("", "V", 1)); // values need a key
-    QVERIFY(!RegSetDword("\\", "V", 1));
-    QCOMPARE(RegEnumSubkeys(""), std::optional<QStringList>(QStringList{"Software"}));
-}
-
-void TestRegistry::deleteTakesSubkeys() {
+void TestRegistry::subkeys() {
     CTestRoot root;
     QVERIFY(RegSetString(kApps + "\\M\\Sub\\Deeper", "v", "1"));
-    QVERIFY(RegSetString(kApps + "\\M", "InstallDir", "\\Veldra\\Maps\\M"));
-    QVERIFY(RegSetString(kApps + "\\M x", "InstallDir", "\\Veldra\\Maps\\Mx"));
-    QVERIFY(RegSetString(kApps + "\\Ma", "InstallDir", "\\Veldra\\Maps\\Ma"));
-
+    for (const QString name : {"b", "a", "A", "Ma", "M x"})
+        QVERIFY(RegSetString(kApps + "\\" + name, "Dir", name));
+    // Sorted by code point whatever the order of creation; direct children only.
+    QCOMPARE(RegEnumSubkeys(kApps), Keys({"A", "M", "M x", "Ma", "a", "b"}));
+    QCOMPARE(RegEnumSubkeys(kApps + "\\a"), Keys({}));
+    QVERIFY(!RegEnumSubkeys(kApps + "\\missing"));
+    // Deleting a key takes its subkeys, not the keys whose names start alike.
     QVERIFY(RegDeleteKey(kApps + "\\M"));
-    QVERIFY(!RegKeyExists(kApps + "\\M"));
     QVERIFY(!RegKeyExists(kApps + "\\M\\Sub\\Deeper"));
     QVERIFY(!RegQueryString(kApps + "\\M\\Sub\\Deeper", "v"));
-    QCOMPARE(RegEnumSubkeys(kApps), std::optional<QStringList>(QStringList{"M x", "Ma"}));
-    QCOMPARE(RegQueryString(kApps + "\\Ma", "InstallDir"),
-             std::optional<QString>("\\Veldra\\Maps\\Ma"));
+    QCOMPARE(RegEnumSubkeys(kApps), Keys({"A", "M x", "Ma", "a", "b"}));
+    QCOMPARE(RegQueryString(kApps + "\\Ma", "Dir"), std::optional<QString>("Ma"));
     QVERIFY(!RegDeleteKey(kApps + "\\M"));
-    QVERIFY(!RegDeleteKey(""));
-    QVERIFY(RegKeyExists(kApps));
-}
-
-void TestRegistry::createKeyMakesParents() {
-    CTestRoot root;
-    QVERIFY(RegCreateKey("A\\B\\C"));
-    QVERIFY(RegKeyExists("A") && RegKeyExists("A\\B") && RegKeyExists("A\\B\\C"));
-    QVERIFY(RegCreateKey("A\\B\\C")); // exists afterwards
-    // A parent keeps existing when only its child is deleted.
-    QVERIFY(RegDeleteKey("A\\B\\C"));
-    QVERIFY(RegKeyExists("A\\B"));
-    QCOMPARE(RegEnumSubkeys("A\\B"), std::optional<QStringList>(QStringList{}));
 }
 
 void TestRegistry::seesChangesOfOthers() {
     CTestRoot root;
     QVERIFY(RegSetDword(kApps + "\\Mine", "Current", 0));
-    // Another process replaces the file; the next call reads the new file.
-    const QByteArray other = root.ReadFile("registry.ini") +
-                             "\n[Software\\Apps\\Theirs]\nInstallDir=sz:\\Veldra\\Maps\\T\n";
-    QVERIFY(root.WriteFile("registry.ini", other));
-    QCOMPARE(RegEnumSubkeys(kApps), std::optional<QStringList>(QStringList{"Mine", "Theirs"}));
-    QCOMPARE(RegQueryString(kApps + "\\Theirs", "InstallDir"),
-             std::optional<QString>("\\Veldra\\Maps\\T"));
-    // A change made here keeps what the other process wrote.
+    // Another process replaces the file; the next call reads the new file,
+    // and a change made here keeps what the other process wrote.
+    QVERIFY(root.WriteFile("registry.ini", root.ReadFile("registry.ini") +
+                                               "\n[Software\\Apps\\Theirs]\nDir=sz:\\T\n"));
+    QCOMPARE(RegEnumSubkeys(kApps), Keys({"Mine", "Theirs"}));
     QVERIFY(RegSetDword(kApps + "\\Mine", "Current", 1));
-    QCOMPARE(RegQueryString(kApps + "\\Theirs", "InstallDir"),
-             std::optional<QString>("\\Veldra\\Maps\\T"));
+    QCOMPARE(RegQueryString(kApps + "\\Theirs", "Dir"), std::optional<QString>("\\T"));
     QCOMPARE(RegQueryDword(kApps + "\\Mine", "Current"), std::optional<uint32_t>(1));
 }
 
 void TestRegistry::concurrentWritersLoseNothing() {
     CTestRoot root;
     constexpr int kEach = 25;
-    QList<QProcess*> children;
+    std::vector<std::unique_ptr<QProcess>> children;
     for (const QString tag : {"p1", "p2"}) {
-        auto* child = new QProcess(this);
-        child->start(ProgramPath(), {"--child-write", root.Path(), tag, QString::number(kEach)});
-        children.append(child);
+        children.push_back(std::make_unique<QProcess>());
+        children.back()->start(ProgramPath(),
+                               {"--child-write", root.Path(), tag, QString::number(kEach)});
     }
     for (int i = 0; i < kEach; ++i)
         QVERIFY(RegSetDword("Software\\Stress", QStringLiteral("me-%1").arg(i), uint32_t(i)));
-    for (QProcess* child : children) {
+    for (const auto& child : children) {
         QVERIFY(child->waitForFinished(60000));
         QCOMPARE(child->exitStatus(), QProcess::NormalExit);
         QCOMPARE(child->exitCode(), 0);
-        delete child;
     }
     for (const QString tag : {"me", "p1", "p2"}) {
-        for (int i = 0; i < kEach; ++i) {
+        for (int i = 0; i < kEach; ++i)
             QCOMPARE(RegQueryDword("Software\\Stress", QStringLiteral("%1-%2").arg(tag).arg(i)),
                      std::optional<uint32_t>(i));
-        }
     }
 }
 
 void TestRegistry::crashedWriteLosesNothing() {
     CTestRoot root;
-    QVERIFY(RegSetString(kApps + "\\Veldra Pocket map of A", "InstallDir", "\\Veldra\\Maps\\A"));
-    QVERIFY(RegSetDword(kApps + "\\Veldra Pocket map of A", "Current", 1));
+    QVERIFY(RegSetDword(kApps + "\\A", "Current", 1));
     const QByteArray before = root.ReadFile("registry.ini");
-
     {
         // A writer that dies half way: its new file is never committed.
         QSaveFile partial(root.Host("registry.ini"));
         QVERIFY(partial.open(QIODevice::WriteOnly));
         partial.write("[Software\\Apps\\Veldra Pocket m");
     }
-    // Left-overs of earlier crashes, and a lock of a process that has died.
+    // Left-overs of an earlier crash, and a lock of a process that has died.
     QVERIFY(root.WriteFile("registry.ini.tmp", "[Software\\Apps\\Half"));
-    QVERIFY(root.WriteFile("registry.ini.Ab12Cd", "garbage"));
     QProcess locker;
     locker.start(ProgramPath(), {"--child-lock-and-die", root.Path()});
     QVERIFY(locker.waitForFinished(30000));
     QCOMPARE(locker.exitCode(), 0);
     QVERIFY(root.Exists("registry.ini.lock"));
-
     QCOMPARE(root.ReadFile("registry.ini"), before);
-    QCOMPARE(RegQueryString(kApps + "\\Veldra Pocket map of A", "InstallDir"),
-             std::optional<QString>("\\Veldra\\Maps\\A"));
+
     // The next change takes over the dead lock and keeps every entry.
-    QVERIFY(RegSetString(kApps + "\\Veldra Pocket map of B", "InstallDir", "\\Veldra\\Maps\\B"));
-    QCOMPARE(RegQueryDword(kApps + "\\Veldra Pocket map of A", "Current"),
-             std::optional<uint32_t>(1));
-    QCOMPARE(RegEnumSubkeys(kApps), std::optional<QStringList>(QStringList{
-                                        "Veldra Pocket map of A", "Veldra Pocket map of B"}));
+    QVERIFY(RegSetDword(kApps + "\\B", "Current", 2));
+    QCOMPARE(RegQueryDword(kApps + "\\A", "Current"), std::optional<uint32_t>(1));
+    QCOMPARE(RegEnumSubkeys(kApps), Keys({"A", "B"}));
     QVERIFY(!root.Exists("registry.ini.lock"));
 }
 
 void TestRegistry::unreadableFileIsNotOverwritten() {
     CTestRoot root;
-    // A registry that cannot be read (here: a folder in its place) must make
-    // changes fail rather than replace it with a registry holding only them.
+    // A registry that cannot be read (here: a folder in its place) makes
+    // changes fail rather than be replaced by a registry holding only them.
     QVERIFY(root.MakeDir("registry.ini/keep"));
     QVERIFY(!RegSetDword(kApps, "X", 1));
     QVERIFY(!RegCreateKey(kApps));
     QVERIFY(!RegDeleteKey("Software"));
-    QVERIFY(!RegKeyExists(kApps));
-    QVERIFY(!RegEnumSubkeys(""));
     QVERIFY(QFileInfo(root.Host("registry.ini/keep")).isDir());
 }
 
 void TestRegistry::malformedFile_data() {
     QTest::addColumn<QByteArray>("contents");
-    QTest::newRow("bad lines between good ones") << QByteArray("Orphan=sz:before any key\n"
-                                                               "[Software\\Apps\\Good]\n"
-                                                               "no equals sign\n"
-                                                               "Bad=dword:12x\n"
-                                                               "Big=dword:4294967296\n"
-                                                               "Neg=dword:-1\n"
-                                                               "Empty=dword:\n"
-                                                               "Kind=blob:00\n"
-                                                               "Name=sz:ok\n"
-                                                               "[unterminated\n"
-                                                               "Lost=sz:after a bad section\n"
-                                                               "[]\n"
-                                                               "AlsoLost=sz:x\n"
-                                                               "[Software\\Apps\\Good]\n"
-                                                               "Num=dword:42\n");
-    QTest::newRow("CRLF and a missing last newline")
+    QTest::newRow("bad lines") << QByteArray(
+        "Orphan=sz:before any key\n[Software\\Apps\\Good]\nno equals sign\nBad=dword:12x\n"
+        "Big=dword:4294967296\nNeg=dword:-1\nKind=blob:00\nName=sz:ok\n[unterminated\n"
+        "Lost=sz:after a bad section\n[Software\\Apps\\Good]\nNum=dword:42\n");
+    QTest::newRow("CRLF, no last newline")
         << QByteArray("[Software\\Apps\\Good] \t\r\nName=sz:ok\r\nNum=dword:42");
     static const char kBadBytes[] = "[Software\\Apps\\Good]\nName=sz:ok\nNum=dword:42\n"
                                     "Esc=sz:%\n%zz=sz:%4\n\xff\xfe=sz:\xc3\n[%]\n\0\0\0\n";
@@ -311,26 +191,22 @@ void TestRegistry::malformedFile() {
     QVERIFY(root.WriteFile("registry.ini", contents));
     QCOMPARE(RegQueryString(kApps + "\\Good", "Name"), std::optional<QString>("ok"));
     QCOMPARE(RegQueryDword(kApps + "\\Good", "Num"), std::optional<uint32_t>(42));
-    for (const QString bad : {"Bad", "Big", "Neg", "Empty", "Kind", "Orphan", "Lost", "AlsoLost"}) {
-        QVERIFY(!RegQueryDword(kApps + "\\Good", bad));
-        QVERIFY(!RegQueryString(kApps + "\\Good", bad));
-    }
+    for (const QString bad : {"Bad", "Big", "Neg", "Kind", "Orphan", "Lost"})
+        QVERIFY(!RegQueryDword(kApps + "\\Good", bad) && !RegQueryString(kApps + "\\Good", bad));
     QVERIFY(RegSetDword(kApps + "\\Good", "Current", 1));
     QCOMPARE(RegQueryString(kApps + "\\Good", "Name"), std::optional<QString>("ok"));
-    QCOMPARE(RegQueryDword(kApps + "\\Good", "Current"), std::optional<uint32_t>(1));
 }
 
 void TestRegistry::randomBytesDoNotCrash() {
     CTestRoot root;
     QRandomGenerator random(20240607);
+    // Mostly the format's own characters, so that lines get far in parsing.
+    static const char kAlphabet[] = "[]\\=%:;#\n\r szdwor09AF\xc3\xff";
     for (int round = 0; round < 50; ++round) {
         QByteArray bytes(int(random.bounded(4000)), Qt::Uninitialized);
-        // Mostly the format's own characters, so that lines get far in parsing.
-        static const char kAlphabet[] = "[]\\=%:;#\n\r szdwor09AF\xc3\xff";
         for (char& c : bytes)
             c = kAlphabet[random.bounded(int(sizeof kAlphabet - 1))];
         QVERIFY(root.WriteFile("registry.ini", bytes));
-        RegKeyExists("Software");
         RegEnumSubkeys("");
         QVERIFY(RegSetString("Software\\After", "v", "w"));
         QCOMPARE(RegQueryString("Software\\After", "v"), std::optional<QString>("w"));
