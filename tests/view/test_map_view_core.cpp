@@ -22,32 +22,25 @@ using P = CPoint;
 using Names = QStringList;
 
 // The core over the synthetic map, with counted fetches and presents.
-class CFakeView : public CMapViewCore {
+class CFakeView : public CSyntheticView<CMapViewCore> {
 public:
-    bool FetchTile(const QString& name, const QImage*& bitmap) override {
-        return m_tiles.Fetch(m_szTilePrefix, name, bitmap);
-    }
     void ShowComposedImage() override { ++m_nPresents; }
 
-    // Shows a 10 x 8-tile map in a 240 x 268 client area at zoom 1.0 centred
-    // on a map position, then forgets the fetches and presents.
-    void Open(P centre = {2000, 1500}) {
+    // Shows the map in a 240 x 268 client area centred on a map position,
+    // then forgets the fetches and presents.
+    void Open(P centre = {2000, 1500}, double zoom = 1.0) {
         CreateDrawingSurfaces();
-        m_szTilePrefix = QStringLiteral("TST");
-        m_nTileColumns = 10;
-        m_nTileRows = 8;
-        m_nTileWidth = m_nTileHeight = 500;
-        m_bMapOpen = true;
+        SetSyntheticMap();
         m_ptPending = centre;
-        ApplyZoom(240, 268, 1.0);
+        ApplyZoom(240, 268, zoom);
         Forget();
     }
     void Forget() {
-        m_tiles.m_fetched.clear();
+        m_fetched.clear();
         m_nPresents = 0;
     }
     Names Fetched() const {
-        Names names = m_tiles.m_fetched;
+        Names names = m_fetched;
         names.sort();
         return names;
     }
@@ -65,7 +58,6 @@ public:
     // The client image without overlays.
     QImage Plain() const { return m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight); }
 
-    CSyntheticTiles m_tiles;
     int m_nPresents = 0;
 };
 
@@ -112,9 +104,7 @@ private slots:
         QFETCH(P, origin);
         QFETCH(Names, tiles);
         CFakeView view;
-        view.Open({1000, 1000});
-        view.ApplyZoom(240, 268, zoom);
-        view.Forget();
+        view.Open({1000, 1000}, zoom);
         view.SetCentre(request.x, request.y);
         QCOMPARE(view.m_ptCentre, centre);
         QVERIFY(view.RedrawMap(false));
@@ -131,18 +121,16 @@ private slots:
 
     void tileGridFromConvertedFiles_data() {
         QTest::addColumn<Names>("files");
-        QTest::addColumn<int>("columns");
-        QTest::addColumn<int>("rows");
+        QTest::addColumn<QSize>("grid"); // columns x rows
         Names twelve;
         for (int i = 0; i < 12; ++i)
             twelve << QStringLiteral("TST%1_%2.cbm").arg(i / 4 + 1).arg(i % 4 + 1);
-        QTest::newRow("12 tiles, 4 in row 1") << twelve << 4 << 3;
-        QTest::newRow("no row 1") << Names{"TST2_1.cbm", "TST2_2.cbm", "TST1_1.map"} << 0 << 0;
+        QTest::newRow("12 tiles, 4 in row 1") << twelve << QSize(4, 3);
+        QTest::newRow("no row 1") << Names{"TST2_1.cbm", "TST2_2.cbm", "TST1_1.map"} << QSize(0, 0);
     }
     void tileGridFromConvertedFiles() {
         QFETCH(Names, files);
-        QFETCH(int, columns);
-        QFETCH(int, rows);
+        QFETCH(QSize, grid);
         CTestRoot root;
         for (const QString& name : files)
             QVERIFY(root.WriteFile("Veldra/Maps/Test/" + name, "x"));
@@ -151,13 +139,12 @@ private slots:
         view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\Test");
         view.m_szTilePrefix = QStringLiteral("TST");
         view.ResetViewState();
-        QCOMPARE(view.m_nTileColumns, columns);
-        QCOMPARE(view.m_nTileRows, rows);
+        QCOMPARE(QSize(view.m_nTileColumns, view.m_nTileRows), grid);
         QVERIFY(view.TileFileExists(1, 1)); // as .cbm or as .map
         // An empty grid draws nothing (and divides by nothing).
         view.SetInitialCentre();
         view.ApplyZoom(240, 268, 1.0);
-        QCOMPARE(view.m_tiles.m_fetched.isEmpty(), columns == 0);
+        QCOMPARE(view.m_fetched.isEmpty(), grid.isEmpty());
     }
 
     // Key releases step the centre and redraw reusing the buffer: only the
@@ -193,38 +180,40 @@ private slots:
     void failedFetchStopsWithoutPresenting() {
         CFakeView view;
         view.Open({120, 134});
-        view.m_tiles.m_failing.insert(QStringLiteral("TST4_4"));
+        view.m_failing.insert(QStringLiteral("TST4_4"));
         view.SetCentre(2000, 1500);
         QVERIFY(!view.RedrawMap(false));
-        QCOMPARE(view.m_tiles.m_fetched, (Names{"TST3_4", "TST3_5", "TST4_4"}));
+        QCOMPARE(view.m_fetched, (Names{"TST3_4", "TST3_5", "TST4_4"}));
         QCOMPARE(view.m_nPresents, 0);
         QCOMPARE(view.m_ptScreenOrigin, (P{0, 0})); // the screen keeps its image
     }
 
+    // A marker is drawn while its centre lies inside the client area, edges included.
     void markersDrawnInsideClientBounds_data() {
-        QTest::addColumn<P>("marker");
+        QTest::addColumn<P>("me");
+        QTest::addColumn<P>("flag");
         QTest::addColumn<bool>("drawn");
-        QTest::addColumn<P>("probe"); // a client pixel the marker would cover
-        QTest::newRow("right edge") << P{240, 100} << true << P{239, 100};
-        QTest::newRow("bottom edge") << P{100, 268} << true << P{100, 267};
-        QTest::newRow("beyond right") << P{241, 100} << false << P{236, 100};
-        QTest::newRow("none") << P{-20, -20} << false << P{0, 0};
+        QTest::newRow("right and bottom edges") << P{240, 100} << P{100, 268} << true;
+        QTest::newRow("just beyond") << P{241, 100} << P{100, 269} << false;
+        QTest::newRow("none") << P{-20, -20} << P{-20, -20} << false;
     }
     void markersDrawnInsideClientBounds() {
-        QFETCH(P, marker);
+        QFETCH(P, me);
+        QFETCH(P, flag);
         QFETCH(bool, drawn);
-        QFETCH(P, probe);
-        for (int index : {CMapViewCore::MARKER_ME, CMapViewCore::MARKER_FLAG}) {
-            CFakeView view;
-            view.Open({120, 134}); // screen origin (0, 0)
-            (index == CMapViewCore::MARKER_ME ? view.m_ptMe : view.m_ptFlag) = marker;
-            const QImage shown = view.RenderClientImage();
-            const QRgb colour = CMapViewCore::MakeMarkerImage(index).pixel(probe.x - marker.x + 6,
-                                                                           probe.y - marker.y + 6);
-            if (drawn)
-                QCOMPARE(RawPixel(shown, probe.x, probe.y), Rgb565(colour));
-            else
-                QCOMPARE(shown, view.Plain());
+        CFakeView view;
+        view.Open({120, 134}); // screen origin (0, 0)
+        view.m_ptMe = me;
+        view.m_ptFlag = flag;
+        const QImage shown = view.RenderClientImage();
+        if (!drawn)
+            QCOMPARE(shown, view.Plain());
+        else { // the markers' pixels just inside the edges
+            const auto& images = view.m_hMarkerImages;
+            QCOMPARE(RawPixel(shown, 239, 100),
+                     Rgb565(images[CMapViewCore::MARKER_ME].pixel(5, 6)));
+            QCOMPARE(RawPixel(shown, 100, 267),
+                     Rgb565(images[CMapViewCore::MARKER_FLAG].pixel(6, 5)));
         }
     }
 
@@ -244,13 +233,10 @@ private slots:
         view.SetCentre(request.x, request.y);
         view.RedrawMap(true);
         const QImage shown = view.RenderClientImage();
-        const quint16 red = Rgb565(qRgb(255, 0, 0));
         QCOMPARE(shown != view.Plain(), drawn);
-        if (drawn) { // through the requested point itself
-            const P t{request.x - view.m_ptScreenOrigin.x, request.y - view.m_ptScreenOrigin.y};
-            QCOMPARE(RawPixel(shown, t.x, t.y), red);
-            QCOMPARE(RawPixel(shown, t.x + 5, t.y + 5), red);
-        }
+        // A pixel on the cross through the requested point.
+        const P t{request.x - view.m_ptScreenOrigin.x + 5, request.y - view.m_ptScreenOrigin.y + 5};
+        QCOMPARE(RawPixel(shown, t.x, t.y) == Rgb565(qRgb(255, 0, 0)), drawn);
     }
 
     void dragPresentsWithoutFetching() {
@@ -286,8 +272,8 @@ private slots:
         QCOMPARE(view.m_ptMe, (P{1890, 1386}));
         QCOMPARE(view.m_ptFlag, (P{-20, -20}));
         view.OnLButtonUp(10, 20);
-        QVERIFY(view.m_bMePlaced && view.m_bFlagPlaced);
-        QVERIFY(!view.m_bMarkMeArmed && !view.m_bMarkFlagArmed);
+        QVERIFY(view.m_bMePlaced && view.m_bFlagPlaced && !view.m_bMarkMeArmed &&
+                !view.m_bMarkFlagArmed);
         QCOMPARE(view.Fetched(), Names{}); // neither the empty drag nor the tap fetched
     }
 
@@ -332,7 +318,7 @@ private slots:
         view.OnZoomOut();
         view.Forget();
         QCOMPARE(view.GoToHome(), found);
-        QCOMPARE(view.m_dZoom, 0.5); // a map position, centred at the zoom in force
+        // Home is a map position, centred at the zoom in force (0.5).
         QCOMPARE(view.m_ptCentre, (found ? P{1500, 1000} : P{400, 450}));
         QCOMPARE(view.m_nPresents, found ? 1 : 0);
     }

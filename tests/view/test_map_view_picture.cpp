@@ -12,58 +12,38 @@
 #include <QTest>
 #include <cstdlib>
 
-namespace {
-
-const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Harbour");
-
-// A 1500 x 1000 picture: a smooth colour ramp with a few sharp shapes.
-QImage MakePicture() {
-    QImage picture(1500, 1000, kDisplayFormat);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            picture.setPixel(x, y, qRgb(x * 255 / 1500, y * 255 / 1000, 128));
-    QPainter painter(&picture);
-    painter.fillRect(480, 470, 60, 70, QColor(200, 30, 30));
-    painter.setPen(QPen(Qt::black, 2));
-    painter.drawLine(0, 0, 1499, 999);
-    return picture;
-}
-
-// Writes the picture as the converted map "Harbour" (prefix HAR) and the
-// template tile the pipeline loads tiles into.
-bool WriteConvertedMap(const CTestRoot& root, const QImage& picture) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImage(500, 500, QImage::Format_RGB32).save(&buffer, "PNG");
-    if (!root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), png) ||
-        !root.MakeDir(QStringLiteral("Veldra/Maps/Harbour")))
-        return false;
-    TileCache cache;
-    for (int row = 1; row <= picture.height() / 500; ++row)
-        for (int column = 1; column <= picture.width() / 500; ++column) {
-            const QImage tile = picture.copy((column - 1) * 500, (row - 1) * 500, 500, 500);
-            if (!cache.SaveCompressedTile(kFolder, QStringLiteral("HAR%1_%2").arg(row).arg(column),
-                                          tile))
-                return false;
-        }
-    return true;
-}
-
-} // namespace
-
 class TestMapViewPicture : public QObject {
     Q_OBJECT
 private slots:
     void showsThePictureWhereItBelongs() {
         CTestRoot root;
-        const QImage picture = MakePicture();
-        QVERIFY(WriteConvertedMap(root, picture));
+        const QString folder = QStringLiteral("\\Veldra\\Maps\\Harbour");
+        // A 1500 x 1000 picture: a smooth colour ramp with a few sharp shapes.
+        QImage picture(1500, 1000, kDisplayFormat);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 255 / 1500, y * 255 / 1000, 128));
+        QPainter painter(&picture);
+        painter.fillRect(480, 470, 60, 70, QColor(200, 30, 30));
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawLine(0, 0, 1499, 999);
+        painter.end();
+        // The template tile the pipeline loads tiles into, and the picture as
+        // the converted map "Harbour" (prefix HAR) of 3 x 2 tiles.
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(QImage(500, 500, QImage::Format_RGB32).save(&buffer, "PNG"));
+        QVERIFY(root.WriteFile("Veldra/Maps/tpl.tmp", png) && root.MakeDir("Veldra/Maps/Harbour"));
+        TileCache cache;
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(cache.SaveCompressedTile(
+                folder, QStringLiteral("HAR%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
+                picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
 
         CMapViewCore view;
         QVERIFY(view.CreateDrawingSurfaces());
-        view.m_szMapTitle = QStringLiteral("Harbour");
-        view.m_szMapFolder = kFolder;
+        view.m_szMapFolder = folder;
         view.m_szTilePrefix = QStringLiteral("HAR");
         view.ResetViewState();
         QCOMPARE(QSize(view.m_nTileColumns, view.m_nTileRows), QSize(3, 2));

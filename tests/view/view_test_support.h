@@ -1,15 +1,16 @@
 #pragma once
 
 #include "platform/image_codec.h"
+#include "view/map_view_core.h"
 
 #include <QImage>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
-// A synthetic map for view tests: every pixel holds a value computed from its
-// map position (zoom 1.0), so that a pixel of the back buffer or of the
-// composed image tells where it came from. Never 0 (black) or 0xFFFF (white);
+// Every pixel of the synthetic map holds a value computed from its map
+// position (zoom 1.0), so that a pixel of the back buffer or of the composed
+// image tells where it came from. Never 0 (black) or 0xFFFF (white);
 // neighbours always differ.
 inline quint16 MapPixel(int x, int y) {
     return quint16((x * 31 + y * 17) % 0xFFF0 + 8);
@@ -26,15 +27,16 @@ inline quint16 Rgb565(QRgb colour) {
     return RawPixel(one, 0, 0);
 }
 
-// Serves the 500 x 500 tiles of the synthetic map by name ("<prefix><row>_<column>")
-// and records every fetch. A tile is valid until the next fetch.
-class CSyntheticTiles {
+// A view (the core or the widget) over the synthetic map: 10 x 8 tiles of
+// 500 x 500 named "TST<row>_<column>", made on demand, every fetch recorded.
+// A fetched tile is valid until the next fetch.
+template <class TView> class CSyntheticView : public TView {
 public:
-    bool Fetch(const QString& prefix, const QString& name, const QImage*& bitmap) {
+    bool FetchTile(const QString& name, const QImage*& bitmap) override {
         m_fetched.append(name);
         bitmap = nullptr;
-        const QStringList parts = name.mid(prefix.size()).split(QLatin1Char('_'));
-        if (m_failing.contains(name) || !name.startsWith(prefix) || parts.size() != 2)
+        const QStringList parts = name.mid(3).split(QLatin1Char('_'));
+        if (m_failing.contains(name) || !name.startsWith(QLatin1String("TST")) || parts.size() != 2)
             return false;
         const int left = 500 * (parts[1].toInt() - 1), top = 500 * (parts[0].toInt() - 1);
         m_tile = QImage(500, 500, kDisplayFormat);
@@ -43,6 +45,14 @@ public:
                 reinterpret_cast<quint16*>(m_tile.scanLine(y))[x] = MapPixel(left + x, top + y);
         bitmap = &m_tile;
         return true;
+    }
+    // Sets the synthetic map's tile grid and marks it open.
+    void SetSyntheticMap() {
+        this->m_szTilePrefix = QStringLiteral("TST");
+        this->m_nTileColumns = 10;
+        this->m_nTileRows = 8;
+        this->m_nTileWidth = this->m_nTileHeight = 500;
+        this->m_bMapOpen = true;
     }
 
     QStringList m_fetched;   // names in fetch order
