@@ -3,8 +3,6 @@
 
 #include <QtTest>
 
-#include <algorithm>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -16,12 +14,6 @@ QStringList Names(const std::vector<FindData>& found) {
         names.append(data.name);
     names.sort();
     return names;
-}
-
-int64_t NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
 // Veldra/Maps with files, a hidden file, a folder, a link to the folder and
@@ -58,18 +50,14 @@ void TestFileSystem::fileOperations() {
         CFileHandle out = CreateFileAlways("\\Veldra\\old.TMP");
         QVERIFY(out.IsValid() && out.Write("abc", 3));
     }
+    QCOMPARE(root.ReadFile("Veldra/Old.tmp"), QByteArray("abc"));
     QVERIFY(!root.Exists("Veldra/old.TMP"));
-    QByteArray back(10, '\0');
-    QCOMPARE(OpenFileForRead("\\VELDRA\\OLD.TMP").Read(back.data(), 10), int64_t(3));
-    QCOMPARE(back.left(3), QByteArray("abc"));
 
     QVERIFY(root.WriteFile("Veldra/B.cbm", "old"));
     QVERIFY(RenameFileAt("\\Veldra\\OLD.tmp", "\\Veldra\\b.CBM")); // replaces B.cbm
     QCOMPARE(root.ReadFile("Veldra/B.cbm"), QByteArray("abc"));
     QVERIFY(!root.Exists("Veldra/Old.tmp") && !root.Exists("Veldra/b.CBM"));
 
-    QVERIFY(CreateDirectoryAt("\\Veldra\\Folder") && DirectoryExists("\\VELDRA\\FOLDER"));
-    QVERIFY(!OpenFileForRead("\\Veldra\\Folder").IsValid() && !FileExists("\\Veldra\\Folder"));
     // A FIFO must neither block the open nor count as a file.
     QCOMPARE(mkfifo(QFile::encodeName(root.Host("Veldra/pipe.map")).constData(), 0644), 0);
     QVERIFY(!OpenFileForRead("\\Veldra\\pipe.map").IsValid());
@@ -131,7 +119,7 @@ void TestFileSystem::listing() {
 
 void TestFileSystem::entries() {
     CTestRoot root;
-    const int64_t before = NowNs() - 2'000'000'000LL;
+    const int64_t before = (QDateTime::currentSecsSinceEpoch() - 2) * 1'000'000'000;
     QVERIFY(MakeMaps(root));
     // Modified "an hour ago": the creation time is the birth time where the
     // file system keeps one, else the modification time.
