@@ -1,8 +1,8 @@
 #include "places/place_files.h"
 #include "test_support.h"
 
-#include <QDirIterator>
 #include <QTest>
+#include <QtEndian>
 
 namespace {
 
@@ -13,20 +13,9 @@ QString PlaceHost(const QString& map, const QString& name) {
 }
 
 QByteArray Utf16(const QString& text) {
-    QByteArray bytes;
-    for (QChar c : text)
-        bytes += char(c.unicode() & 0xff), bytes += char(c.unicode() >> 8);
+    QByteArray bytes(text.size() * 2, '\0');
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
     return bytes;
-}
-
-// Every entry under the root, folders included.
-QStringList Everything(const CTestRoot& root) {
-    QStringList all;
-    QDirIterator it(root.Path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        all << it.next();
-    return all;
 }
 
 } // namespace
@@ -35,13 +24,13 @@ class TestPlaceFiles : public QObject {
     Q_OBJECT
 
 private slots:
+    // The file is "%ld %ld" in UTF-16LE without byte-order mark.
     void roundTrip_data() {
         QTest::addColumn<QPoint>("position");
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << QPoint(250, 731) << "250 731";
         QTest::newRow("negative") << QPoint(-5, -12345) << "-5 -12345";
         QTest::newRow("extremes") << QPoint(INT_MIN, INT_MAX) << "-2147483648 2147483647";
-        QTest::newRow("zero") << QPoint(0, 0) << "0 0";
     }
     void roundTrip() {
         QFETCH(QPoint, position);
@@ -52,6 +41,7 @@ private slots:
         QCOMPARE(LoadPlace(kMap, "Harbour"), std::optional<QPoint>(position));
     }
 
+    // "Home" is an ordinary place; a dot in a name stays; maps are kept apart.
     void replaceListAndDelete() {
         CTestRoot root;
         QVERIFY(SavePlace(kMap, "Home", QPoint(10, 20)));
@@ -62,39 +52,29 @@ private slots:
         names.sort();
         QCOMPARE(names, (QStringList{"Home", "St. Mary's.old"}));
         QCOMPARE(LoadPlace(kMap, "St. Mary's.old"), std::optional<QPoint>(QPoint(3, 4)));
+
+        QVERIFY(ListPlaces("Map B").isEmpty());
+        QVERIFY(root.Exists("Veldra/My Places/Map B")); // made by the listing
+        QVERIFY(!LoadPlace("Map B", "Home").has_value() && !DeletePlace("Map B", "Home"));
+
         QVERIFY(DeletePlace(kMap, "Home"));
         QVERIFY(!LoadPlace(kMap, "Home").has_value());
         QVERIFY(!DeletePlace(kMap, "Home"));
         QCOMPARE(ListPlaces(kMap), QStringList{"St. Mary's.old"});
-        QVERIFY(root.Exists("Veldra/My Places/" + kMap)); // the folder stays
-    }
-
-    void mapsKeptApart() {
-        CTestRoot root;
-        QVERIFY(SavePlace("Map A", "Pier", QPoint(1, 2)));
-        QVERIFY(ListPlaces("Map B").isEmpty());
-        QVERIFY(root.Exists("Veldra/My Places/Map B")); // made by the listing
-        QVERIFY(!LoadPlace("Map B", "Pier").has_value());
-        QCOMPARE(ListPlaces("Map A"), QStringList{"Pier"});
     }
 
     void refused_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("name");
-        QTest::newRow("slash") << kMap << "a/b";
-        QTest::newRow("backslash") << kMap << "a\\b";
-        QTest::newRow("up slash") << kMap << "../Other";
-        QTest::newRow("up backslash") << kMap << "..\\Other";
+        QTest::newRow("slash") << kMap << "../Other";
+        QTest::newRow("backslash") << kMap << "..\\Other";
         QTest::newRow("dot dot") << kMap << "..";
         QTest::newRow("dot") << kMap << ".";
         QTest::newRow("empty") << kMap << "";
         QTest::newRow("zero") << kMap << QString::fromUtf8("ab\0c", 4);
-        QTest::newRow("title slash") << "Map/Sub"
-                                     << "Pier";
-        QTest::newRow("title up") << ".."
-                                  << "Pier";
-        QTest::newRow("title empty") << ""
-                                     << "Pier";
+        QTest::newRow("title slash") << QString("Map/Sub") << "Pier";
+        QTest::newRow("title up") << QString("..") << "Pier";
+        QTest::newRow("title empty") << QString() << "Pier";
     }
     void refused() {
         QFETCH(QString, title);
@@ -103,7 +83,8 @@ private slots:
         QVERIFY(!SavePlace(title, name, QPoint(5, 6)));
         if (title != kMap) // a refused title is not listed either
             QVERIFY(ListPlaces(title).isEmpty());
-        QCOMPARE(Everything(root), QStringList()); // nothing written, no folder made
+        // Nothing written, no folder made.
+        QVERIFY(QDir(root.Path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
         // A file that the refused address would reach is neither read nor deleted.
         root.WriteFile("Veldra/My Places/Other.plc", Utf16("7 8"));
         root.WriteFile("Veldra/My Places/Pier.plc", Utf16("7 8"));
@@ -113,13 +94,13 @@ private slots:
                 root.Exists("Veldra/My Places/Pier.plc"));
     }
 
+    // Whole UTF-16LE characters of the first 50 bytes, up to a zero character:
+    // two words by the C library's rules, a missing one read as 0.
     void malformed_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QPoint>("position");
         QTest::newRow("empty") << QByteArray() << QPoint(0, 0);
         QTest::newRow("one number") << Utf16("12") << QPoint(12, 0);
-        QTest::newRow("words") << Utf16("east west") << QPoint(0, 0);
-        QTest::newRow("number and word") << Utf16("12 abc") << QPoint(12, 0);
         QTest::newRow("trailing letters") << Utf16("12x 34y") << QPoint(12, 34);
         QTest::newRow("white space") << Utf16("\t 7 \r\n 9 ") << QPoint(7, 9);
         QTest::newRow("odd byte") << Utf16("1 2") + '5' << QPoint(1, 2);
@@ -141,17 +122,18 @@ private slots:
     // half-written new file left behind by a crash does not matter.
     void replacementIsWhole() {
         CTestRoot root;
+        const QString tmp = PlaceHost(kMap, "Home") + ".tmp";
         QVERIFY(SavePlace(kMap, "Home", QPoint(11, 22)));
-        root.MakeDir(PlaceHost(kMap, "Home") + ".tmp"); // the new file cannot be made
+        root.MakeDir(tmp); // the new file cannot be made
         QVERIFY(!SavePlace(kMap, "Home", QPoint(33, 44)));
         QCOMPARE(LoadPlace(kMap, "Home"), std::optional<QPoint>(QPoint(11, 22)));
-        QDir(root.Host(PlaceHost(kMap, "Home") + ".tmp")).removeRecursively();
+        QDir(root.Host(tmp)).removeRecursively();
 
-        root.WriteFile(PlaceHost(kMap, "Home") + ".tmp", Utf16("9"));
+        root.WriteFile(tmp, Utf16("9"));
         QCOMPARE(ListPlaces(kMap), QStringList{"Home"});
         QVERIFY(SavePlace(kMap, "Home", QPoint(55, 66)));
         QCOMPARE(root.ReadFile(PlaceHost(kMap, "Home")), Utf16("55 66"));
-        QVERIFY(!root.Exists(PlaceHost(kMap, "Home") + ".tmp"));
+        QVERIFY(!root.Exists(tmp));
     }
 };
 

@@ -1,18 +1,57 @@
+#include "platform/crypto.h"
 #include "platform/file_system.h"
+#include "platform/image_codec.h"
 #include "store/tile_cache.h"
 #include "store/tile_crypto.h"
-#include "store_test_support.h"
+#include "store/tile_key.h"
 #include "test_support.h"
 
+#include <QBuffer>
+#include <QPainter>
 #include <QThread>
+#include <QtEndian>
 #include <QtTest>
 #include <algorithm>
-#include <zlib.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 namespace {
 
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Testmap");
 const QString kHostFolder = QStringLiteral("Veldra/Maps/Testmap/");
+
+// A .map tile file around an image file: a 4-byte plain header, 52 filler
+// bytes and the image, bytes 4 onward RC4-encrypted with the tile key from
+// key-stream position 0 (RC4 is symmetric).
+QByteArray EncryptTile(const QByteArray& imageFile) {
+    QByteArray file = "VTL1" + QByteArray(52, '\xA0') + imageFile;
+    const auto material = MakeTileKeyMaterial();
+    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
+    rc4.Crypt(reinterpret_cast<uint8_t*>(file.data()) + 4, size_t(file.size() - 4));
+    return file;
+}
+
+QByteArray EncodeImage(const QImage& image, const char* format = "PNG") {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return buffer.data();
+}
+
+// A display-format picture (bands, lines and a block) whose pixels depend on seed.
+QImage TestPicture(int width, int height, int seed) {
+    QImage image(width, height, kDisplayFormat);
+    image.fill(QColor::fromHsv((seed * 47) % 360, 60, 230));
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor::fromHsv((seed * 97) % 360, 200, 120), 3));
+    for (int x = seed % 37; x < width; x += 41)
+        painter.drawLine(x, 0, x + seed % 50, height);
+    for (int y = seed % 23; y < height; y += 29)
+        painter.drawLine(0, y, width, y + 7);
+    painter.fillRect(width / 4, height / 3, width / 3, height / 5,
+                     QColor::fromHsv((seed * 13) % 360, 255, 200));
+    return image;
+}
 
 QByteArray Raw(const QImage& image) {
     return QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
@@ -20,9 +59,8 @@ QByteArray Raw(const QImage& image) {
 
 // A .cbm file: 4-byte little-endian length, then the bytes.
 QByteArray CbmFile(const QByteArray& data, uint32_t lengthField) {
-    QByteArray file;
-    for (int shift = 0; shift < 32; shift += 8)
-        file.append(char((lengthField >> shift) & 0xFF));
+    QByteArray file(4, '\0');
+    qToLittleEndian(lengthField, file.data());
     return file + data;
 }
 
@@ -37,159 +75,125 @@ QStringList Listing(const CTestRoot& root) {
     return names;
 }
 
+// Installs the template tile (a 500 x 500 picture) in \Veldra\Maps.
+bool InstallTemplate(const CTestRoot& root) {
+    return root.WriteFile("Veldra/Maps/tpl.map",
+                          EncryptTile(EncodeImage(TestPicture(500, 500, 0))));
+}
+
+// Lowers the file-size limit for its lifetime, so that writes past limit
+// bytes fail part-way (EFBIG) instead of raising SIGXFSZ.
+struct CFileSizeLimit {
+    explicit CFileSizeLimit(rlim_t limit) {
+        m_handler = signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit lowered{limit, m_previous.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        signal(SIGXFSZ, m_handler);
+    }
+    rlimit m_previous{};
+    sighandler_t m_handler;
+};
+
 } // namespace
 
 class TestTilePipeline : public QObject {
     Q_OBJECT
 
-private:
-    // Installs the template tile (a 500 x 500 picture) in \Veldra\Maps.
-    static bool InstallTemplate(const CTestRoot& root, const QImage& image) {
-        return root.WriteFile("Veldra/Maps/tpl.map", EncryptTile(EncodeImage(image)));
-    }
-
 private slots:
-    // --- decryption
-
-    void decryptBufferStartsAtKeyStreamZero() {
-        const auto material = MakeTileKeyMaterial();
-        QByteArray plain(300, '\0');
-        for (int i = 0; i < plain.size(); ++i)
-            plain[i] = char(i * 7);
-        QByteArray expected = plain;
-        CRc4(DeriveRc4Key(material.data(), 16))
-            .Crypt(reinterpret_cast<uint8_t*>(expected.data()), size_t(expected.size()));
-        // Two calls on equal data give equal results: no call continues the key stream.
-        for (int call = 0; call < 2; ++call) {
-            QByteArray data = plain;
-            QCOMPARE(DecryptBuffer(TILE_PROVIDER_NAME, material.data(), 16,
-                                   reinterpret_cast<uint8_t*>(data.data()), uint32_t(data.size())),
-                     uint32_t(TILE_CRYPT_OK));
-            QCOMPARE(data, expected);
-        }
-        QByteArray data = plain;
-        QCOMPARE(DecryptBuffer("Another Provider", material.data(), 16,
-                               reinterpret_cast<uint8_t*>(data.data()), uint32_t(data.size())),
-                 uint32_t(TILE_CRYPT_BAD_PROVIDER));
-        QCOMPARE(data, plain);
-    }
-
     // The .tmp holds the decrypted bytes 56 .. min(n, 131072) - 1; shorter
-    // files hold no image and write no .tmp.
+    // files hold no image and write no .tmp. Every row decrypts from key-stream
+    // position 0 again.
     void decryptTileFile_data() {
         QTest::addColumn<int>("fileSize");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("empty") << 0 << false;
-        QTest::newRow("header only") << 4 << false;
-        QTest::newRow("55 bytes") << 55 << false;
-        QTest::newRow("56 bytes, no image") << 56 << false;
-        QTest::newRow("57 bytes") << 57 << true;
-        QTest::newRow("ordinary tile") << 30000 << true;
-        QTest::newRow("131072 bytes") << 131072 << true;
-        QTest::newRow("131073 bytes") << 131073 << true;
-        QTest::newRow("300000 bytes") << 300000 << true;
+        QTest::newRow("empty") << 0;
+        QTest::newRow("56 bytes, no image") << 56;
+        QTest::newRow("57 bytes") << 57;
+        QTest::newRow("131072 bytes") << 131072;
+        QTest::newRow("131073 bytes") << 131073;
     }
     void decryptTileFile() {
         QFETCH(int, fileSize);
-        QFETCH(bool, ok);
         CTestRoot root;
         QByteArray image(std::max(0, fileSize - 56), '\0');
         for (int i = 0; i < image.size(); ++i)
             image[i] = char((i * 131) ^ (i >> 9));
-        const QByteArray map = EncryptTile(image).left(fileSize);
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", map));
-        const QByteArray expected = image.left(std::min(fileSize, DECRYPT_BUFFER_SIZE) - 56);
-
-        std::vector<uint8_t> buffer(DECRYPT_BUFFER_SIZE);
-        const uint8_t* payload = nullptr;
-        const auto material = MakeTileKeyMaterial();
-        const uint32_t length =
-            ReadAndDecrypt(TILE_PROVIDER_NAME, material.data(), 16, kFolder + "\\a1_1.map",
-                           buffer.data(), uint32_t(buffer.size()), payload);
-        QCOMPARE(length, ok ? uint32_t(expected.size()) : 0u);
-        if (ok)
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(payload), length), expected);
-
+        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image).left(fileSize)));
+        const bool ok = fileSize > 56;
         QCOMPARE(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"), ok);
         if (ok)
-            QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), expected);
+            QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"),
+                     image.left(std::min(fileSize, DECRYPT_BUFFER_SIZE) - 56));
         else
             QCOMPARE(Listing(root), QStringList{"a1_1.map"});
     }
 
-    // A write that fails part-way leaves no .tmp behind; a later try succeeds.
-    void failedTmpWriteLeavesNothing() {
+    // Writes that fail part-way (file-size limit) leave no .tmp and no .cbm,
+    // and nor does a refused provider; a later decryption succeeds.
+    void failedWritesLeaveNothing() {
         CTestRoot root;
         const QByteArray image(20000, '\x5a');
         QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image)));
+        TileCache cache;
         {
             CFileSizeLimit limit(4096);
             QVERIFY(!DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
+            QVERIFY(!cache.SaveCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 4)));
         }
+        const auto material = MakeTileKeyMaterial();
+        QVERIFY(!DecryptFileToFile("Another Provider", material.data(), 16, kFolder + "\\a1_1.map",
+                                   kFolder + "\\a1_1.tmp"));
         QCOMPARE(Listing(root), QStringList{"a1_1.map"});
         QVERIFY(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
         QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
     }
 
-    // --- decoding
-
-    // Every image format arrives intact through the pipeline's reads; the file
-    // names on disk may use another letter case than the tile name.
+    // Each image format arrives intact, file names on disk may differ in
+    // letter case, and an existing .tmp is decoded without reading the .map.
+    // A missing or unreadable tile, or one over the size bounds, gives a null image.
     void decodeTile_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<int>("side");
-        QTest::newRow("png") << QByteArray("PNG") << 500;
-        QTest::newRow("jpeg") << QByteArray("JPG") << 500;
-        QTest::newRow("bmp") << QByteArray("BMP") << 200; // 24-bit: 120054 bytes
+        QTest::addColumn<QByteArray>("map");
+        QTest::addColumn<QByteArray>("tmp");
+        QTest::addColumn<int>("maxSide");
+        QTest::addColumn<QImage>("expected");
+        auto encoded = [](const char* name, const char* format, int side, bool tmpExists) {
+            const QByteArray file = EncodeImage(TestPicture(side, side, 3), format);
+            QVERIFY(file.size() > 0 && file.size() <= DECRYPT_BUFFER_SIZE - 56);
+            QTest::newRow(name) << (tmpExists ? QByteArray(5000, '\x13') : EncryptTile(file))
+                                << (tmpExists ? file : QByteArray()) << 10000
+                                << QImage::fromData(file).convertToFormat(kDisplayFormat);
+        };
+        encoded("png", "PNG", 500, false);
+        encoded("jpeg", "JPG", 500, false);
+        encoded("bmp", "BMP", 200, false); // 24-bit: 120054 bytes
+        encoded("existing .tmp", "PNG", 500, true);
+        QTest::newRow("no .map") << QByteArray() << QByteArray() << 10000 << QImage();
+        QTest::newRow("garbage image")
+            << EncryptTile(QByteArray(3000, '\x42')) << QByteArray() << 10000 << QImage();
+        QTest::newRow("wider than 10000")
+            << EncryptTile(EncodeImage(QImage(10001, 1, kDisplayFormat))) << QByteArray() << 10000
+            << QImage();
+        QTest::newRow("over a lowered bound") << EncryptTile(EncodeImage(TestPicture(500, 500, 1)))
+                                              << QByteArray() << 499 << QImage();
     }
     void decodeTile() {
-        QFETCH(QByteArray, format);
-        QFETCH(int, side);
-        CTestRoot root;
-        const QByteArray file = EncodeImage(TestPicture(side, side, 3), format.constData());
-        QVERIFY(file.size() > 0 && file.size() <= DECRYPT_BUFFER_SIZE - 56);
-        QVERIFY(root.WriteFile(kHostFolder + "ABC1_2.MAP", EncryptTile(file)));
-        TileCache cache;
-        QImage bitmap;
-        QVERIFY(cache.DecodeTile(kFolder, "abc1_2", bitmap));
-        QCOMPARE(bitmap.format(), kDisplayFormat);
-        QCOMPARE(bitmap, QImage::fromData(file).convertToFormat(kDisplayFormat));
-    }
-
-    // An existing .tmp is decoded as it is; the .map is not read.
-    void existingTmpReused() {
-        CTestRoot root;
-        const QImage picture = TestPicture(500, 500, 5);
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.tmp", EncodeImage(picture)));
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", QByteArray(5000, '\x13')));
-        TileCache cache;
-        QImage bitmap;
-        QVERIFY(cache.DecodeTile(kFolder, "a1_1", bitmap));
-        QCOMPARE(bitmap, picture);
-    }
-
-    void decodeRefuses_data() {
-        QTest::addColumn<QByteArray>("map");
-        QTest::addColumn<int>("maxSide");
-        QTest::newRow("no .map") << QByteArray() << 10000;
-        QTest::newRow("garbage image") << EncryptTile(QByteArray(3000, '\x42')) << 10000;
-        QTest::newRow("wider than 10000")
-            << EncryptTile(EncodeImage(QImage(10001, 1, kDisplayFormat))) << 10000;
-        QTest::newRow("over a lowered bound")
-            << EncryptTile(EncodeImage(TestPicture(500, 500, 1))) << 499;
-    }
-    void decodeRefuses() {
         QFETCH(QByteArray, map);
+        QFETCH(QByteArray, tmp);
         QFETCH(int, maxSide);
+        QFETCH(QImage, expected);
         CTestRoot root;
-        QVERIFY(root.MakeDir(kHostFolder));
         if (!map.isEmpty())
-            QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", map));
+            QVERIFY(root.WriteFile(kHostFolder + "ABC1_2.MAP", map));
+        if (!tmp.isEmpty())
+            QVERIFY(root.WriteFile(kHostFolder + "ABC1_2.TMP", tmp));
         TileCache cache;
         cache.m_nMaxWidth = cache.m_nMaxHeight = maxSide;
         QImage bitmap = TestPicture(10, 10, 1);
-        QVERIFY(!cache.DecodeTile(kFolder, "a1_1", bitmap));
-        QVERIFY(bitmap.isNull());
+        QCOMPARE(cache.DecodeTile(kFolder, "abc1_2", bitmap), !expected.isNull());
+        QCOMPARE(bitmap, expected);
     }
 
     // Decoding a tile without a .tmp first deletes the oldest .tmp files while
@@ -200,7 +204,6 @@ private slots:
         QTest::newRow("16") << 16 << 0;
         QTest::newRow("17") << 17 << 1;
         QTest::newRow("22") << 22 << 5;
-        QTest::newRow("30") << 30 << 5;
     }
     void pruneTempFiles() {
         QFETCH(int, existing);
@@ -210,22 +213,19 @@ private slots:
         QStringList byAge;
         for (int i = 0; i < existing; ++i)
             byAge << QString("t%1_%2.tmp").arg((i * 7) % existing).arg(i);
+        // Each file strictly younger than the one before, by the creation times
+        // the file layer reports (the clock may not move between two writes).
         int64_t previous = 0;
         for (const QString& name : byAge) {
-            // Make each file strictly younger than the one before, as the file
-            // layer reports creation times (birth time, else modification time).
-            for (int attempt = 0;; ++attempt) {
-                QVERIFY(root.WriteFile(kHostFolder + name, "x"));
-                const std::vector<FindData> found = FindFiles(JoinDevicePath(kFolder, name));
-                QCOMPARE(found.size(), size_t(1));
-                if (found[0].creationTime > previous) {
-                    previous = found[0].creationTime;
-                    break;
-                }
+            int64_t created = previous;
+            for (int attempt = 0; created <= previous; ++attempt) {
                 QVERIFY(attempt < 200);
                 QFile::remove(root.Host(kHostFolder + name));
-                QThread::msleep(2);
+                QThread::msleep(1);
+                QVERIFY(root.WriteFile(kHostFolder + name, "x"));
+                created = FindFiles(JoinDevicePath(kFolder, name)).at(0).creationTime;
             }
+            previous = created;
         }
         QVERIFY(root.WriteFile(kHostFolder + "new1_1.map",
                                EncryptTile(EncodeImage(TestPicture(500, 500, 2)))));
@@ -233,63 +233,36 @@ private slots:
         QImage bitmap;
         QVERIFY(cache.DecodeTile(kFolder, "new1_1", bitmap));
 
-        QStringList expected = byAge.mid(deleted);
-        expected << "new1_1.map"
-                 << "new1_1.tmp";
+        QStringList expected = byAge.mid(deleted) << "new1_1.map"
+                                                  << "new1_1.tmp";
         expected.sort();
         QCOMPARE(Listing(root), expected);
     }
 
-    // --- converted tiles
-
-    void saveWritesCbm() {
-        CTestRoot root;
-        QVERIFY(root.MakeDir(kHostFolder));
-        const QImage tile = TestPicture(500, 500, 9);
-        TileCache cache;
-        QVERIFY(cache.SaveCompressedTile(kFolder, "a2_3", tile));
-        const QByteArray file = root.ReadFile(kHostFolder + "a2_3.cbm");
-        QVERIFY(file.size() > 4);
-        const uint32_t n = uint8_t(file[0]) | uint8_t(file[1]) << 8 | uint8_t(file[2]) << 16 |
-                           uint32_t(uint8_t(file[3])) << 24;
-        QCOMPARE(qsizetype(n), file.size() - 4);
-        QByteArray raw(600000, '\0');
-        uLongf rawSize = uLongf(raw.size());
-        QCOMPARE(uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
-                            reinterpret_cast<const Bytef*>(file.constData()) + 4, n),
-                 Z_OK);
-        QCOMPARE(QByteArray(raw.constData(), qsizetype(rawSize)), Raw(tile));
-        QCOMPARE(Listing(root), QStringList{"a2_3.cbm"});
-    }
-
-    void saveRefuses_data() {
+    // A square display-format tile of at most 500000 raw bytes is written as
+    // a .cbm (length field, then the zlib stream); anything else writes nothing.
+    void saveCompressedTile_data() {
         QTest::addColumn<QImage>("bitmap");
-        QTest::newRow("null") << QImage();
-        QTest::newRow("wider than tall") << TestPicture(300, 200, 1);
-        QTest::newRow("taller than wide") << TestPicture(200, 300, 1);
-        QTest::newRow("raw size over 500000") << TestPicture(501, 501, 1);
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("500 x 500") << TestPicture(500, 500, 9) << true;
+        QTest::newRow("null") << QImage() << false;
+        QTest::newRow("wider than tall") << TestPicture(300, 200, 1) << false;
+        QTest::newRow("raw size over 500000") << TestPicture(501, 501, 1) << false;
         QTest::newRow("not the display format")
-            << TestPicture(300, 300, 1).convertToFormat(QImage::Format_RGB32);
+            << TestPicture(300, 300, 1).convertToFormat(QImage::Format_RGB32) << false;
     }
-    void saveRefuses() {
+    void saveCompressedTile() {
         QFETCH(QImage, bitmap);
+        QFETCH(bool, ok);
         CTestRoot root;
         QVERIFY(root.MakeDir(kHostFolder));
         TileCache cache;
-        QVERIFY(!cache.SaveCompressedTile(kFolder, "a1_1", bitmap));
-        QVERIFY(Listing(root).isEmpty());
-    }
-
-    // A .cbm write that fails part-way leaves no .cbm.
-    void failedCbmWriteLeavesNothing() {
-        CTestRoot root;
-        QVERIFY(root.MakeDir(kHostFolder));
-        TileCache cache;
-        {
-            CFileSizeLimit limit(1000);
-            QVERIFY(!cache.SaveCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 4)));
-        }
-        QVERIFY(Listing(root).isEmpty());
+        QCOMPARE(cache.SaveCompressedTile(kFolder, "a2_3", bitmap), ok);
+        QCOMPARE(Listing(root), ok ? QStringList{"a2_3.cbm"} : QStringList{});
+        // The stream itself is checked by loading saved tiles (unusableTemplate).
+        const QByteArray file = root.ReadFile(kHostFolder + "a2_3.cbm");
+        if (ok)
+            QCOMPARE(file, CbmFile(file.mid(4), uint32_t(file.size() - 4)));
     }
 
     void deleteTileSources() {
@@ -302,38 +275,14 @@ private slots:
         QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
     }
 
-    // Every fetch returns the one template image, filled with that tile.
-    void getTileBitmapReusesTemplate() {
-        CTestRoot root;
-        QVERIFY(InstallTemplate(root, TestPicture(500, 500, 0)));
-        TileCache cache;
-        QVERIFY(root.MakeDir(kHostFolder));
-        const QImage first = TestPicture(500, 500, 11), second = TestPicture(500, 500, 12);
-        QVERIFY(cache.SaveCompressedTile(kFolder, "a1_1", first));
-        QVERIFY(cache.SaveCompressedTile(kFolder, "a1_2", second));
-
-        const QImage* bitmap = nullptr;
-        QVERIFY(cache.GetTileBitmap(kFolder, "a1_1", bitmap));
-        const QImage* const image = bitmap;
-        const uchar* const pixels = bitmap->constBits();
-        QCOMPARE(*bitmap, first);
-        QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
-        QCOMPARE(bitmap, image);
-        QCOMPARE(bitmap->constBits(), pixels);
-        QCOMPARE(*bitmap, second);
-        QVERIFY(cache.GetTileBitmap(kFolder, "A1_1", bitmap));
-        QCOMPARE(bitmap, image);
-        QCOMPARE(*bitmap, first);
-        QVERIFY(!cache.GetTileBitmap(kFolder, "a9_9", bitmap));
-        QVERIFY(root.Exists("Veldra/Maps/tpl.tmp"));
-    }
-
-    void loadCompressedTile_data() {
+    // Every fetch fills the one template image with that tile and returns it;
+    // a missing or malformed .cbm is refused and leaves the template usable.
+    void getTileBitmap_data() {
         QTest::addColumn<QByteArray>("cbm");
         QTest::addColumn<bool>("ok");
         const QByteArray good = Compressed(Raw(TestPicture(500, 500, 6)));
         QTest::newRow("good tile") << CbmFile(good, uint32_t(good.size())) << true;
-        QTest::newRow("empty file") << QByteArray() << false;
+        QTest::newRow("no .cbm") << QByteArray() << false;
         QTest::newRow("3 bytes") << QByteArray("\x10\0\0", 3) << false;
         // A stream that would decode well, padded past the compressed-tile buffer.
         QTest::newRow("length over 500000")
@@ -349,19 +298,29 @@ private slots:
         const QByteArray big = Compressed(QByteArray(500002, '\x21'));
         QTest::newRow("too many pixels") << CbmFile(big, uint32_t(big.size())) << false;
     }
-    void loadCompressedTile() {
+    void getTileBitmap() {
         QFETCH(QByteArray, cbm);
         QFETCH(bool, ok);
         CTestRoot root;
-        QVERIFY(InstallTemplate(root, TestPicture(500, 500, 0)));
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.cbm", cbm));
+        const QImage other = TestPicture(500, 500, 11);
+        const QByteArray otherData = Compressed(Raw(other));
+        QVERIFY(InstallTemplate(root) &&
+                root.WriteFile(kHostFolder + "a1_2.cbm", CbmFile(otherData, otherData.size())));
+        if (!cbm.isEmpty())
+            QVERIFY(root.WriteFile(kHostFolder + "a1_1.cbm", cbm));
         TileCache cache;
+        const QImage* first = nullptr;
+        QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", first));
+        const uchar* const pixels = first->constBits();
+        QCOMPARE(*first, other);
         const QImage* bitmap = nullptr;
-        QCOMPARE(cache.GetTileBitmap(kFolder, "a1_1", bitmap), ok);
-        QCOMPARE(bitmap != nullptr, ok);
+        QCOMPARE(cache.GetTileBitmap(kFolder, "A1_1", bitmap), ok);
+        QCOMPARE(bitmap, ok ? first : nullptr);
         if (ok)
             QCOMPARE(*bitmap, TestPicture(500, 500, 6));
-        QCOMPARE(cache.m_hbmTemplate.size(), QSize(500, 500));
+        QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
+        QVERIFY(bitmap == first && bitmap->constBits() == pixels);
+        QCOMPARE(*bitmap, other);
     }
 
     // Without a usable template no tile is returned; once a good template is
@@ -369,7 +328,6 @@ private slots:
     void unusableTemplate_data() {
         QTest::addColumn<QByteArray>("tplMap");
         QTest::newRow("missing") << QByteArray();
-        QTest::newRow("400 x 400") << EncryptTile(EncodeImage(TestPicture(400, 400, 0)));
         QTest::newRow("501 x 500") << EncryptTile(EncodeImage(TestPicture(501, 500, 0)));
         QTest::newRow("500 x 501") << EncryptTile(EncodeImage(TestPicture(500, 501, 0)));
         QTest::newRow("garbage image") << EncryptTile(QByteArray(4000, '\x77'));
@@ -386,32 +344,28 @@ private slots:
         QVERIFY(cache.SaveCompressedTile(kFolder, "a1_1", tile));
         const QImage* bitmap = nullptr;
         QVERIFY(!cache.GetTileBitmap(kFolder, "a1_1", bitmap));
-        QVERIFY(bitmap == nullptr);
-        QVERIFY(cache.m_hbmTemplate.isNull());
+        QVERIFY(bitmap == nullptr && cache.m_hbmTemplate.isNull());
 
         QFile::remove(root.Host("Veldra/Maps/tpl.tmp"));
-        QVERIFY(InstallTemplate(root, TestPicture(500, 500, 0)));
+        QVERIFY(InstallTemplate(root));
         QVERIFY(cache.GetTileBitmap(kFolder, "a1_1", bitmap));
         QCOMPARE(*bitmap, tile);
     }
 
+    // Mode 1 stops at the first match; any other mode counts every entry.
     void countFiles_data() {
-        QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("count");
-        QTest::newRow("all .cbm, mode 2") << kFolder << "*.cbm" << 2 << 7;
-        QTest::newRow("all .cbm, mode 1") << kFolder << "*.cbm" << 1 << 1;
-        QTest::newRow("all .cbm, mode 0") << kFolder << "*.cbm" << 0 << 7;
-        QTest::newRow("other case") << kFolder << "*.CBM" << 2 << 7;
-        QTest::newRow("row 1") << kFolder << "abc1_*.cbm" << 2 << 3;
-        QTest::newRow("every entry") << kFolder << "*.*" << 2 << 11;
-        QTest::newRow("no match, mode 2") << kFolder << "*.idx" << 2 << 0;
-        QTest::newRow("no match, mode 1") << kFolder << "*.idx" << 1 << 0;
-        QTest::newRow("no folder") << QString("\\Veldra\\Nothing") << "*.cbm" << 2 << 0;
+        QTest::newRow("all .cbm, mode 2") << "*.cbm" << 2 << 7;
+        QTest::newRow("all .cbm, mode 1") << "*.cbm" << 1 << 1;
+        QTest::newRow("all .cbm, mode 0") << "*.cbm" << 0 << 7;
+        QTest::newRow("other case") << "*.CBM" << 2 << 7;
+        QTest::newRow("row 1") << "abc1_*.cbm" << 2 << 3;
+        QTest::newRow("every entry") << "*.*" << 2 << 11;
+        QTest::newRow("no match, mode 1") << "*.idx" << 1 << 0;
     }
     void countFiles() {
-        QFETCH(QString, folder);
         QFETCH(QString, pattern);
         QFETCH(int, mode);
         QFETCH(int, count);
@@ -421,7 +375,7 @@ private slots:
               "abc11_1.cbm", "abc3_1.map", "Map.dat", "streets.idx.bak"})
             QVERIFY(root.WriteFile(kHostFolder + name, "x"));
         QVERIFY(root.MakeDir(kHostFolder + "sub"));
-        QCOMPARE(CountFiles(folder, pattern, mode), count);
+        QCOMPARE(CountFiles(kFolder, pattern, mode), count);
     }
 };
 
