@@ -5,6 +5,7 @@
 #include "platform/crypto.h"
 #include "platform/image_codec.h"
 #include "platform/registry.h"
+#include "store/map_library_dlg.h"
 #include "store/tile_cache.h"
 #include "store/tile_key.h"
 #include "test_support.h"
@@ -12,36 +13,31 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QDialog>
-#include <QImage>
-#include <QList>
+#include <QMap>
 #include <QMessageBox>
-#include <QStringList>
+#include <QTreeWidget>
 #include <QUrl>
-#include <deque>
 #include <functional>
-#include <map>
-#include <vector>
 
 // Map folders, registry keys and scripted dialogs for the application tests.
 
 inline const QString kAppsKey = QStringLiteral("Software\\Apps");
-inline const QString kMapKeyPrefix = QStringLiteral("Veldra Pocket map of ");
 
 // The registry key of an installed map.
 inline QString MapKey(const QString& title) {
-    return kAppsKey + u'\\' + kMapKeyPrefix + title;
+    return kAppsKey + QStringLiteral("\\Veldra Pocket map of ") + title;
 }
 
 // Registers a map: its key with InstallDir (and Current when given).
-inline bool RegisterMap(const QString& title, const QString& installDir, int current = -1) {
-    if (!RegSetString(MapKey(title), QStringLiteral("InstallDir"), installDir))
-        return false;
-    return current < 0 || RegSetDword(MapKey(title), QStringLiteral("Current"), uint32_t(current));
+inline void RegisterMap(const QString& title, const QString& installDir, int current = -1) {
+    RegSetString(MapKey(title), QStringLiteral("InstallDir"), installDir);
+    if (current >= 0)
+        RegSetDword(MapKey(title), QStringLiteral("Current"), uint32_t(current));
 }
 
-inline std::optional<uint32_t> CurrentValue(const QString& title) {
-    return RegQueryDword(MapKey(title), QStringLiteral("Current"));
+// A map's "Current" value; -1 when it has none.
+inline int CurrentValue(const QString& title) {
+    return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
 }
 
 // A PNG of a square tile in one colour.
@@ -58,8 +54,7 @@ inline QByteArray TilePng(int edge, QRgb colour) {
 // An encrypted tile file: 4 plain bytes, then 52 filler bytes and the image,
 // encrypted as one RC4 stream from key-stream position 0.
 inline QByteArray EncryptTile(const QByteArray& image) {
-    QByteArray body(52, '\x5a');
-    body += image;
+    QByteArray body = QByteArray(52, '\x5a') + image;
     const std::array<uint8_t, 16> material = MakeTileKeyMaterial();
     CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
     rc4.Crypt(reinterpret_cast<uint8_t*>(body.data()), size_t(body.size()));
@@ -71,33 +66,33 @@ inline bool WriteTemplate(const CTestRoot& root) {
     return root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), TilePng(500, qRgb(255, 255, 255)));
 }
 
-// Writes a converted 500 x 500 tile "<prefix><row>_<column>.cbm" into a
-// folder (device path) through the tile pipeline.
-inline bool WriteConvertedTile(const QString& folder, const QString& tileName, QRgb colour) {
-    QImage tile(500, 500, kDisplayFormat);
-    tile.fill(QColor(colour));
-    TileCache cache;
-    return cache.SaveCompressedTile(folder, tileName, tile);
-}
-
-// A map of rows x columns converted tiles under Veldra/Maps/<name>,
-// registered as <title>. Returns the folder's device path.
+// A map of rows x columns converted 500 x 500 tiles "<tla><row>_<column>.cbm"
+// under Veldra/Maps/<name>, registered as <title>. Returns its device path.
 inline QString MakeConvertedMap(const CTestRoot& root, const QString& title, const QString& name,
-                                int rows = 2, int columns = 2, const QString& prefix = {}) {
+                                int rows = 2, int columns = 2) {
     const QString folder = QStringLiteral("\\Veldra\\Maps\\") + name;
     root.MakeDir(QStringLiteral("Veldra/Maps/") + name);
-    const QString tilePrefix = prefix.isEmpty() ? title.left(3).toLower() : prefix;
+    TileCache cache;
     for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= columns; ++c)
-            WriteConvertedTile(folder, tilePrefix + QString::number(r) + u'_' + QString::number(c),
-                               qRgb(40 * r, 60 * c, 90));
+        for (int c = 1; c <= columns; ++c) {
+            QImage tile(500, 500, kDisplayFormat);
+            tile.fill(QColor(40 * r, 60 * c, 90));
+            cache.SaveCompressedTile(
+                folder, QStringLiteral("%1%2_%3").arg(title.left(3).toLower()).arg(r).arg(c), tile);
+        }
     RegisterMap(title, folder);
     return folder;
 }
 
+// The library's row of a title, or null.
+inline QTreeWidgetItem* RowOf(const CMapLibraryDlg& library, const QString& title) {
+    const QList<QTreeWidgetItem*> rows = library.MapList()->findItems(title, Qt::MatchExactly);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
 // Scripted message boxes and modal runs. Message boxes are recorded and
 // answered from a queue (OK / Yes when it is empty); modal runs go to the
-// handler given for the dialog's class, which acts on the dialog and returns
+// handler queued for the dialog's class, which acts on the dialog and returns
 // its result. A dialog without a handler is recorded and rejected.
 class CScriptedUi {
 public:
@@ -112,24 +107,17 @@ public:
                                     QMessageBox::Icon icon) {
             m_messages.push_back({text, buttons, icon});
             m_events.append(QStringLiteral("message"));
-            if (!m_answers.empty()) {
-                const int answer = m_answers.front();
-                m_answers.pop_front();
-                return answer;
-            }
-            return int(buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
+            if (m_answers.isEmpty())
+                return int(buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
+            return m_answers.takeFirst();
         });
         SetModalHandler([this](QDialog& dialog) {
             const QString name = QString::fromLatin1(dialog.metaObject()->className());
             m_events.append(name);
-            auto it = m_dialogs.find(name);
-            if (it == m_dialogs.end() || it->second.empty()) {
-                dialog.reject();
-                return int(QDialog::Rejected);
-            }
-            auto handler = it->second.front();
-            it->second.pop_front();
-            return handler(dialog);
+            if (!m_dialogs[name].isEmpty())
+                return m_dialogs[name].takeFirst()(dialog);
+            dialog.reject();
+            return int(QDialog::Rejected);
         });
         SetBrowserHandler([this](const QUrl& url) {
             m_events.append(QStringLiteral("browser"));
@@ -142,13 +130,9 @@ public:
         SetModalHandler({});
         SetBrowserHandler({});
     }
-    CScriptedUi(const CScriptedUi&) = delete;
-    CScriptedUi& operator=(const CScriptedUi&) = delete;
-
     // Queues the handling of the next modal run of a dialog class.
     template <class Dialog> void OnDialog(std::function<int(Dialog&)> handler) {
-        const QString name = QString::fromLatin1(Dialog::staticMetaObject.className());
-        m_dialogs[name].push_back(
+        m_dialogs[QString::fromLatin1(Dialog::staticMetaObject.className())].push_back(
             [handler](QDialog& dialog) { return handler(static_cast<Dialog&>(dialog)); });
     }
     // Queues the answer to the next message box.
@@ -166,8 +150,8 @@ public:
     QList<QUrl> m_urls;
 
 private:
-    std::map<QString, std::deque<std::function<int(QDialog&)>>> m_dialogs;
-    std::deque<int> m_answers;
+    QMap<QString, QList<std::function<int(QDialog&)>>> m_dialogs;
+    QList<int> m_answers;
 };
 
 // A main frame with its view and command bar. The splash that the view posts

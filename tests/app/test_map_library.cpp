@@ -2,11 +2,9 @@
 // marking the current map, and deleting a map without ever reaching beyond it.
 
 #include "app_test_support.h"
-#include "store/map_library_dlg.h"
 
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
 #include <unistd.h>
 
 namespace {
@@ -19,18 +17,14 @@ QStringList ListedTitles(const CMapLibraryDlg& dialog) {
     return titles;
 }
 
-QTreeWidgetItem* RowOf(const CMapLibraryDlg& dialog, const QString& title) {
-    for (int i = 0; i < dialog.MapList()->topLevelItemCount(); ++i)
-        if (dialog.MapList()->topLevelItem(i)->text(0) == title)
-            return dialog.MapList()->topLevelItem(i);
-    return nullptr;
-}
-
 // A map folder Veldra/Maps/<name> holding one file of the given size.
 QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) {
-    root.WriteFile(QStringLiteral("Veldra/Maps/") + name + QStringLiteral("/tile.cbm"),
-                   QByteArray(bytes, 'x'));
+    root.WriteFile(QStringLiteral("Veldra/Maps/%1/tile.cbm").arg(name), QByteArray(bytes, 'x'));
     return QStringLiteral("\\Veldra\\Maps\\") + name;
+}
+
+bool Link(const CTestRoot& root, const char* target, const char* link) {
+    return ::symlink(qPrintable(root.Host(target)), qPrintable(root.Host(link))) == 0;
 }
 
 } // namespace
@@ -38,35 +32,13 @@ QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) 
 class TestMapLibrary : public QObject {
     Q_OBJECT
 private slots:
-    void sizeColumnShowsDecimalMegabytes_data() {
-        QTest::addColumn<QList<int>>("files"); // sizes; a negative size goes in a sub-folder
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("1 234 567 bytes") << QList<int>{1234567} << "1.23 MB";
-        QTest::newRow("one byte") << QList<int>{1} << "0.00 MB";
-        QTest::newRow("rounds half up") << QList<int>{5000, 1} << "0.01 MB";
-        QTest::newRow("sub-folders count") << QList<int>{1000000, -2000000} << "3.00 MB";
-    }
-    void sizeColumnShowsDecimalMegabytes() {
-        QFETCH(QList<int>, files);
-        QFETCH(QString, shown);
+    void listsOnlyMapsWithFilesSortedByTitleWithTheirSizes() {
         CTestRoot root;
-        for (int i = 0; i < files.size(); ++i) {
-            const QString sub = files[i] < 0 ? QStringLiteral("deep/er/") : QString();
-            root.WriteFile(QStringLiteral("Veldra/Maps/m/%1f%2").arg(sub).arg(i),
-                           QByteArray(qAbs(files[i]), 'x'));
-        }
-        RegisterMap(QStringLiteral("Map"), QStringLiteral("\\Veldra\\Maps\\m"));
-        CMapLibraryDlg dialog;
-        dialog.OnInitDialog();
-        QCOMPARE(ListedTitles(dialog), QStringList{"Map"});
-        QCOMPARE(dialog.MapList()->topLevelItem(0)->text(1), shown);
-    }
-
-    void listsOnlyReadableMapsWithFilesSortedByTitle() {
-        CTestRoot root;
-        RegisterMap(QStringLiteral("Zeta Vale"), MakeFolder(root, "z"));
-        RegisterMap(QStringLiteral("alder Cross"), MakeFolder(root, "a"));
-        RegisterMap(QStringLiteral("Mill End"), MakeFolder(root, "m"));
+        RegisterMap(QStringLiteral("Zeta Vale"), MakeFolder(root, "z", 1));
+        RegisterMap(QStringLiteral("alder Cross"), MakeFolder(root, "a", 5001));
+        // 1 234 567 bytes, some in a sub-folder.
+        RegisterMap(QStringLiteral("Mill End"), MakeFolder(root, "m", 1000000));
+        root.WriteFile(QStringLiteral("Veldra/Maps/m/deep/er/more"), QByteArray(234567, 'x'));
         // Not maps, or not readable, or without files.
         RegSetString(MapKey("No Folder Value"), QStringLiteral("Other"), QStringLiteral("x"));
         root.MakeDir(QStringLiteral("Veldra/Maps/empty/sub"));
@@ -77,90 +49,68 @@ private slots:
         RegSetString(kAppsKey + QStringLiteral("\\Some Other App"), QStringLiteral("InstallDir"),
                      MakeFolder(root, "o"));
         // Longer than an InstallDir value can be: cannot be read, so not a map.
-        root.MakeDir(QStringLiteral("Veldra/Maps/") + QString(45, u'q'));
         RegisterMap(QStringLiteral("Long Folder"),
                     MakeFolder(root, QString(45, u'q') + QStringLiteral("/inner")));
 
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
         QCOMPARE(ListedTitles(dialog), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
+        QStringList sizes; // in megabytes of 10^6 bytes, rounded half up
+        for (int i = 0; i < 3; ++i)
+            sizes.append(dialog.MapList()->topLevelItem(i)->text(1));
+        QCOMPARE(sizes, QStringList({"0.01 MB", "1.23 MB", "0.00 MB"}));
         QCOMPARE(dialog.MapList()->topLevelItem(1)->text(2), QStringLiteral("\\Veldra\\Maps\\m"));
         QVERIFY(dialog.MapList()->isColumnHidden(2));
-        QCOMPARE(dialog.MapList()->headerItem()->text(0), QStringLiteral("Map"));
-        QCOMPARE(dialog.MapList()->headerItem()->text(1), QStringLiteral("Size"));
-    }
-
-    void refillMessageListsMapsAddedSince() {
-        CTestRoot root;
-        RegisterMap(QStringLiteral("First"), MakeFolder(root, "f"));
-        CMapLibraryDlg dialog;
-        dialog.OnInitDialog();
-        RegisterMap(QStringLiteral("Second"), MakeFolder(root, "s"));
-        QCOMPARE(ListedTitles(dialog), QStringList{"First"});
+        // The refill message lists maps added since.
+        RegisterMap(QStringLiteral("Beech"), MakeFolder(root, "b"));
         QEvent refill(QEvent::Type(CMapLibraryDlg::kRefillMessage));
         QCoreApplication::sendEvent(&dialog, &refill);
-        QCOMPARE(ListedTitles(dialog), QStringList({"First", "Second"}));
+        QCOMPARE(ListedTitles(dialog),
+                 QStringList({"alder Cross", "Beech", "Mill End", "Zeta Vale"}));
     }
 
     void preselectionAtStartUp_data() {
-        QTest::addColumn<QStringList>("maps"); // "title|folder|current", folder "-" has no files
-        QTest::addColumn<bool>("skip");
-        QTest::addColumn<QString>("chosen");
-        QTest::newRow("only map, never opened") << QStringList{"Solo|a|"} << true << "Solo";
-        QTest::newRow("two, none current") << QStringList{"One|a|", "Two|b|"} << false << "";
-        QTest::newRow("two, second current") << QStringList{"One|a|0", "Two|b|1"} << true << "Two";
-        QTest::newRow("two marked, the last wins")
-            << QStringList{"One|a|1", "Two|b|1"} << true << "Two";
+        // "title" or "title=current"; "Gone" has no files, "NoDir" no InstallDir.
+        QTest::addColumn<QStringList>("maps"); // none: no installed-map key at all
+        QTest::addColumn<QString>("chosen");   // none: the library must be shown
+        QTest::newRow("no installed-map key") << QStringList{} << "";
+        QTest::newRow("only map, never opened") << QStringList{"Solo"} << "Solo";
+        QTest::newRow("two, none current") << QStringList{"One", "Two"} << "";
+        QTest::newRow("two, second current") << QStringList{"One=0", "Two=1"} << "Two";
+        QTest::newRow("two marked, the last wins") << QStringList{"One=1", "Two=1"} << "Two";
         QTest::newRow("unlisted ones do not count")
-            << QStringList{"Gone|-|1", "Solo|a|0", "NoDir||"} << true << "Solo";
-        QTest::newRow("nothing installed") << QStringList{"Gone|-|1"} << false << "";
+            << QStringList{"Gone=1", "Solo=0", "NoDir=1"} << "Solo";
+        QTest::newRow("nothing installed") << QStringList{"Gone=1"} << "";
     }
     void preselectionAtStartUp() {
         QFETCH(QStringList, maps);
-        QFETCH(bool, skip);
         QFETCH(QString, chosen);
         CTestRoot root;
-        QString chosenFolder;
-        for (const QString& row : maps) {
-            const QStringList parts = row.split(u'|');
-            if (parts[1].isEmpty()) {
-                RegSetDword(MapKey(parts[0]), QStringLiteral("Current"), 1);
-                continue;
-            }
-            const QString folder = parts[1] == QStringLiteral("-")
-                                       ? QStringLiteral("\\Veldra\\Maps\\missing")
-                                       : MakeFolder(root, parts[1]);
-            RegisterMap(parts[0], folder, parts[2].isEmpty() ? -1 : parts[2].toInt());
-            if (parts[0] == chosen)
-                chosenFolder = folder;
+        for (const QString& map : maps) {
+            const QString title = map.section(u'=', 0, 0);
+            const int current = map.contains(u'=') ? map.section(u'=', 1).toInt() : -1;
+            if (title == QStringLiteral("NoDir"))
+                RegSetDword(MapKey(title), QStringLiteral("Current"), uint32_t(current));
+            else
+                RegisterMap(title,
+                            title == QStringLiteral("Gone") ? QStringLiteral("\\Veldra\\Maps\\gone")
+                                                            : MakeFolder(root, title),
+                            current);
         }
+        const bool skip = maps.isEmpty() || !chosen.isEmpty();
         CMapLibraryDlg dialog;
         bool skipDialog = !skip;
-        QVERIFY(dialog.PreselectMap(skipDialog));
+        QCOMPARE(dialog.PreselectMap(skipDialog), !maps.isEmpty()); // false: no key to read
         QCOMPARE(skipDialog, skip);
         QCOMPARE(dialog.m_strMapTitle, chosen);
-        QCOMPARE(dialog.m_strMapFolder, chosenFolder);
+        QCOMPARE(dialog.m_strMapFolder, chosen.isEmpty() ? QString() : "\\Veldra\\Maps\\" + chosen);
         // The chosen map is marked current and every other map released; a
         // key without InstallDir is no map and keeps what it had.
-        if (skip) {
-            for (const QString& row : maps) {
-                const QString title = row.section(u'|', 0, 0);
-                if (row.section(u'|', 1, 1).isEmpty()) {
-                    QCOMPARE(CurrentValue(title), std::optional<uint32_t>(1));
-                    continue;
-                }
-                QCOMPARE(CurrentValue(title), std::optional<uint32_t>(title == chosen ? 1 : 0));
-            }
+        for (const QString& map : maps) {
+            const QString title = map.section(u'=', 0, 0);
+            if (!chosen.isEmpty())
+                QCOMPARE(CurrentValue(title), title == chosen || title == "NoDir" ? 1 : 0);
         }
-    }
-
-    void preselectionWithoutTheAppsKeyChoosesNothing() {
-        CTestRoot root;
-        CMapLibraryDlg dialog;
-        bool skipDialog = false;
-        QVERIFY(!dialog.PreselectMap(skipDialog));
-        QVERIFY(skipDialog);
-        QVERIFY(dialog.m_strMapTitle.isEmpty() && dialog.m_strMapFolder.isEmpty());
     }
 
     void openMapMarksEveryKeyOfTheChosenFolder() {
@@ -173,25 +123,15 @@ private slots:
         RegisterMap(QStringLiteral("Town Upper"), QStringLiteral("\\Veldra\\Maps\\SHARED"));
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
-        QVERIFY(!dialog.OpenButton()->isEnabled() && !dialog.DeleteButton()->isEnabled());
-        RowOf(dialog, QStringLiteral("Town"))->setSelected(true);
-        RowOf(dialog, QStringLiteral("Elsewhere"))->setSelected(true);
-        dialog.OpenButton()->setEnabled(true);
-        dialog.OpenButton()->click();
-        // The first selected row in list order wins.
-        QCOMPARE(dialog.m_strMapTitle, QStringLiteral("Elsewhere"));
+        RowOf(dialog, QStringLiteral("Town Again"))->setSelected(true);
+        dialog.OnOK();
+        QVERIFY(!dialog.m_bCancelled);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-
-        CMapLibraryDlg again;
-        again.OnInitDialog();
-        RowOf(again, QStringLiteral("Town Again"))->setSelected(true);
-        again.OnOK();
-        QVERIFY(!again.m_bCancelled);
-        QCOMPARE(again.m_strMapFolder, shared);
-        QCOMPARE(CurrentValue("Town"), std::optional<uint32_t>(1));
-        QCOMPARE(CurrentValue("Town Again"), std::optional<uint32_t>(1));
-        QCOMPARE(CurrentValue("Elsewhere"), std::optional<uint32_t>(0));
-        QCOMPARE(CurrentValue("Town Upper"), std::optional<uint32_t>(0));
+        QCOMPARE(dialog.m_strMapFolder, shared);
+        QCOMPARE(CurrentValue("Town"), 1);
+        QCOMPARE(CurrentValue("Town Again"), 1);
+        QCOMPARE(CurrentValue("Elsewhere"), 0);
+        QCOMPARE(CurrentValue("Town Upper"), 0);
     }
 
     void clickInTheListEnablesButtonsWhichThenNeedARow() {
@@ -202,6 +142,7 @@ private slots:
         dialog.OnInitDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(!dialog.OpenButton()->isEnabled() && !dialog.DeleteButton()->isEnabled());
         // A click below the last row selects nothing but enables both buttons.
         QWidget* viewport = dialog.MapList()->viewport();
         QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
@@ -213,120 +154,81 @@ private slots:
         QVERIFY(ui.m_events.isEmpty());
         QVERIFY(dialog.m_strMapTitle.isEmpty());
         QCOMPARE(ListedTitles(dialog), QStringList{"Only"});
-        dialog.OnCancel();
-        QVERIFY(dialog.m_bCancelled);
-        QVERIFY(!dialog.isVisible());
     }
 
-    void deleteAsksAndNoLeavesEverything() {
-        CTestRoot root;
-        const QString folder = MakeFolder(root, "keep");
-        RegisterMap(QStringLiteral("Keep Town"), folder);
-        CScriptedUi ui;
-        ui.Answer(QMessageBox::No);
-        CMapLibraryDlg dialog;
-        dialog.OnInitDialog();
-        dialog.MapList()->topLevelItem(0)->setSelected(true);
-        dialog.OnDeleteMap();
-        QCOMPARE(ui.MessageTexts(),
-                 QStringList{"Are you sure you want to delete the \"Keep Town\" map?"});
-        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
-        QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/keep/tile.cbm")));
-        QVERIFY(RegKeyExists(MapKey("Keep Town")));
-        QCOMPARE(ListedTitles(dialog), QStringList{"Keep Town"});
+    void deleteAsksThenRemovesOnlyTheFirstSelectedMap_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("installDir"); // of the map deleted
+        const QString doomed = QStringLiteral("\\Veldra\\Maps\\doomed");
+        QTest::newRow("No leaves everything") << int(QMessageBox::No) << doomed;
+        QTest::newRow("Yes removes folder and key") << int(QMessageBox::Yes) << doomed;
+        // Folders holding more than one map are never deleted; the key goes.
+        const int yes = QMessageBox::Yes;
+        QTest::newRow("empty") << yes << "";
+        QTest::newRow("device root") << yes << "\\";
+        QTest::newRow("map store") << yes << "\\Veldra\\Maps";
+        QTest::newRow("map store, other spelling") << yes << "/veldra/maps/";
+        QTest::newRow("holds the map store") << yes << "\\Veldra";
+        QTest::newRow("climbs to the root") << yes << "\\Veldra\\Maps\\..\\..";
     }
-
-    void deleteYesRemovesFolderAndKeyOfThatMapOnly() {
+    void deleteAsksThenRemovesOnlyTheFirstSelectedMap() {
+        QFETCH(int, answer);
+        QFETCH(QString, installDir);
+        const bool yes = answer == QMessageBox::Yes;
         CTestRoot root;
-        RegisterMap(QStringLiteral("Doomed"), MakeFolder(root, "doomed"));
+        const QString doomed = MakeFolder(root, "doomed");
         root.WriteFile(QStringLiteral("Veldra/Maps/doomed/sub/deeper/x.idx"), "idx");
+        root.WriteFile(QStringLiteral("top.txt"), "top");
+        RegisterMap(QStringLiteral("Doomed"), installDir);
         RegisterMap(QStringLiteral("Doomed Too"), MakeFolder(root, "doomed2"));
         RegisterMap(QStringLiteral("Other"), MakeFolder(root, "other"));
         CScriptedUi ui;
+        ui.Answer(answer);
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
         RowOf(dialog, QStringLiteral("Doomed Too"))->setSelected(true);
-        RowOf(dialog, QStringLiteral("Doomed"))->setSelected(true);
-        dialog.OnDeleteMap(); // only the first selected in list order goes
-        QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/doomed")));
-        QVERIFY(!RegKeyExists(MapKey("Doomed")));
-        QVERIFY(RegKeyExists(MapKey("Doomed Too")));
-        QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/doomed2/tile.cbm")));
-        QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/other/tile.cbm")));
-        QCOMPARE(ListedTitles(dialog), QStringList({"Doomed Too", "Other"}));
-    }
-
-    void foldersHoldingMoreThanOneMapAreNeverDeleted_data() {
-        QTest::addColumn<QString>("installDir");
-        QTest::newRow("empty") << "";
-        QTest::newRow("device root") << "\\";
-        QTest::newRow("map store") << "\\Veldra\\Maps";
-        QTest::newRow("map store, other spelling") << "/veldra/maps/";
-        QTest::newRow("holds the map store") << "\\Veldra";
-        QTest::newRow("climbs to the root") << "\\Veldra\\Maps\\..\\..";
-    }
-    void foldersHoldingMoreThanOneMapAreNeverDeleted() {
-        QFETCH(QString, installDir);
-        CTestRoot root;
-        RegisterMap(QStringLiteral("Neighbour"), MakeFolder(root, "neighbour"));
-        root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), "template");
-        root.WriteFile(QStringLiteral("top.txt"), "top");
-        RegisterMap(QStringLiteral("Broken"), installDir);
-        CScriptedUi ui;
-        CMapLibraryDlg dialog;
-        dialog.OnInitDialog();
-        QTreeWidgetItem* row = RowOf(dialog, QStringLiteral("Broken"));
+        QTreeWidgetItem* row = RowOf(dialog, QStringLiteral("Doomed"));
         QVERIFY(row); // listed: its folder holds files
         row->setSelected(true);
-        dialog.OnDeleteMap();
-        QCOMPARE(ui.m_messages.size(), size_t(1));
-        QVERIFY(!RegKeyExists(MapKey("Broken"))); // the entry goes ...
-        QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/neighbour/tile.cbm"))); // ... nothing else
-        QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/tpl.tmp")));
-        QVERIFY(root.Exists(QStringLiteral("top.txt")));
-        QCOMPARE(ListedTitles(dialog), QStringList{"Neighbour"});
+        dialog.OnDeleteMap(); // only the first selected in list order goes
+        QCOMPARE(ui.MessageTexts(),
+                 QStringList{"Are you sure you want to delete the \"Doomed\" map?"});
+        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(RegKeyExists(MapKey("Doomed")), !yes);
+        QCOMPARE(root.Exists(QStringLiteral("Veldra/Maps/doomed")), !yes || installDir != doomed);
+        QVERIFY(RegKeyExists(MapKey("Doomed Too")));
+        for (const char* kept :
+             {"Veldra/Maps/doomed2/tile.cbm", "Veldra/Maps/other/tile.cbm", "top.txt"})
+            QVERIFY2(root.Exists(kept), kept);
+        QCOMPARE(ListedTitles(dialog), yes ? QStringList({"Doomed Too", "Other"})
+                                           : QStringList({"Doomed", "Doomed Too", "Other"}));
     }
 
-    void deleteFolderTreeNeverLeavesTheFolder() {
+    void folderWalksNeverFollowLinks() {
         CTestRoot root;
-        root.WriteFile(QStringLiteral("outside/precious.txt"), "keep me");
+        root.WriteFile(QStringLiteral("outside/precious.txt"), QByteArray(5000, 'p'));
         root.WriteFile(QStringLiteral("Veldra/Maps/victim.txt"), "keep me too");
-        root.WriteFile(QStringLiteral("Veldra/Maps/m/a.cbm"), "tile");
-        root.WriteFile(QStringLiteral("Veldra/Maps/m/sub/b.cbm"), "tile");
-        QVERIFY(::symlink(qPrintable(root.Host("outside")),
-                          qPrintable(root.Host("Veldra/Maps/m/link"))) == 0);
-        QVERIFY(::symlink(qPrintable(root.Host("outside/precious.txt")),
-                          qPrintable(root.Host("Veldra/Maps/m/sub/file-link"))) == 0);
+        root.WriteFile(QStringLiteral("Veldra/Maps/m/a.cbm"), QByteArray(300, 'x'));
+        root.WriteFile(QStringLiteral("Veldra/Maps/m/sub/b.cbm"), QByteArray(20, 'x'));
+        QVERIFY(Link(root, "outside", "Veldra/Maps/m/link"));
+        QVERIFY(Link(root, "outside/precious.txt", "Veldra/Maps/m/sub/file-link"));
+        QVERIFY(Link(root, "Veldra/Maps", "Veldra/Maps/m/loop")); // would never end
         // A name that reads as a path out of the folder.
-        root.WriteFile(QStringLiteral("Veldra/Maps/m/..\\victim.txt"), "odd name");
+        root.WriteFile(QStringLiteral("Veldra/Maps/m/..\\victim.txt"), "odd");
 
+        QCOMPARE(CMapLibraryDlg::GetFolderSize(QStringLiteral("\\Veldra\\Maps\\m")), 323u);
         QVERIFY(!CMapLibraryDlg::DeleteFolderTree(QStringLiteral("\\Veldra\\Maps\\m")));
-        QCOMPARE(root.ReadFile(QStringLiteral("outside/precious.txt")), QByteArray("keep me"));
+        QCOMPARE(root.ReadFile(QStringLiteral("outside/precious.txt")), QByteArray(5000, 'p'));
         QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/victim.txt")),
                  QByteArray("keep me too"));
         QVERIFY(!QFileInfo(root.Host("Veldra/Maps/m/link")).isSymLink());
         QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/m/sub")));
         QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/m/a.cbm")));
         // The folder given as a link: the link goes, its target stays.
-        QVERIFY(::symlink(qPrintable(root.Host("outside")),
-                          qPrintable(root.Host("Veldra/Maps/linked"))) == 0);
+        QVERIFY(Link(root, "outside", "Veldra/Maps/linked"));
         QVERIFY(CMapLibraryDlg::DeleteFolderTree(QStringLiteral("\\Veldra\\Maps\\linked")));
         QVERIFY(!QFileInfo(root.Host("Veldra/Maps/linked")).isSymLink());
         QVERIFY(root.Exists(QStringLiteral("outside/precious.txt")));
-    }
-
-    void folderSizeDoesNotFollowLinks() {
-        CTestRoot root;
-        root.WriteFile(QStringLiteral("Veldra/Maps/m/a.cbm"), QByteArray(300, 'x'));
-        root.WriteFile(QStringLiteral("outside/big"), QByteArray(5000, 'x'));
-        QVERIFY(::symlink(qPrintable(root.Host("outside")),
-                          qPrintable(root.Host("Veldra/Maps/m/link"))) == 0);
-        // A link back up would otherwise never end.
-        QVERIFY(::symlink(qPrintable(root.Host("Veldra/Maps")),
-                          qPrintable(root.Host("Veldra/Maps/m/loop"))) == 0);
-        QCOMPARE(CMapLibraryDlg::GetFolderSize(QStringLiteral("\\Veldra\\Maps\\m")), 300u);
-        QCOMPARE(CMapLibraryDlg::GetFolderSize(QStringLiteral("\\Veldra\\Maps\\none")), 0u);
     }
 };
 

@@ -5,61 +5,37 @@
 #include "places/place_files.h"
 #include "res/resource.h"
 #include "store/convert_map_dlg.h"
-#include "store/map_library_dlg.h"
 
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
 
 Q_DECLARE_METATYPE(CPoint)
 
 namespace {
 
-const QString kGoneText = QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to "
-                                         "choose another map, or No to close Pocket Veldra");
-
-// A library run that opens the map of this title.
-std::function<int(CMapLibraryDlg&)> Choose(const QString& title) {
-    return [title](CMapLibraryDlg& library) {
-        QTreeWidget* list = library.MapList();
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) == title);
+// A library run that selects the map of this title, then opens it or (with
+// remove) deletes it and cancels.
+std::function<int(CMapLibraryDlg&)> Choose(const QString& title, bool remove = false) {
+    return [title, remove](CMapLibraryDlg& library) {
+        RowOf(library, title)->setSelected(true);
         library.OnListClick();
-        library.OnOK();
+        if (remove) {
+            library.OnDeleteMap();
+            library.OnCancel();
+        } else {
+            library.OnOK();
+        }
         return library.result();
     };
-}
-
-// A library run that deletes the map of this title and then cancels.
-std::function<int(CMapLibraryDlg&)> DeleteAndCancel(const QString& title) {
-    return [title](CMapLibraryDlg& library) {
-        QTreeWidget* list = library.MapList();
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) == title);
-        library.OnDeleteMap();
-        library.OnCancel();
-        return library.result();
-    };
-}
-
-// A map whose tiles are still encrypted, registered as <title>.
-void MakeEncryptedMap(const CTestRoot& root, const QString& title, const QString& name) {
-    for (const char* tile : {"1_1", "1_2"})
-        root.WriteFile(QStringLiteral("Veldra/Maps/%1/%2%3.map")
-                           .arg(name, title.left(3).toLower(), QLatin1String(tile)),
-                       EncryptTile(TilePng(500, qRgb(200, 100, 50))));
-    RegisterMap(title, QStringLiteral("\\Veldra\\Maps\\") + name);
 }
 
 // A shown frame (so the view has its 240 x 268 client area).
 CMainFrame* ShownFrame() {
     CMainFrame* frame = MakeFrame();
-    if (frame) {
-        frame->show();
-        QTest::qWaitForWindowExposed(frame);
-        QCoreApplication::removePostedEvents(frame->GetActiveView());
-    }
+    frame->show();
+    QTest::qWaitForWindowExposed(frame);
+    QCoreApplication::removePostedEvents(frame->GetActiveView());
     return frame;
 }
 
@@ -73,61 +49,73 @@ private slots:
         delete g_pMainFrame;
     }
 
+    void startUpWithOneMapOpensItWithoutTheLibrary_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QPoint>("home"); // (0, 0): none
+        QTest::addColumn<QString>("keptTitle");
+        QTest::addColumn<CPoint>("centre");
+        QTest::newRow("no Home: the middle")
+            << "Northcombe" << QPoint() << "Northcombe" << CPoint{500, 500};
+        QTest::newRow("opens on its Home")
+            << "Northcombe" << QPoint(600, 700) << "Northcombe" << CPoint{600, 700};
+        QTest::newRow("two-letter title: the prefix is the title")
+            << "Ab" << QPoint() << "Ab" << CPoint{500, 500};
+        const QString longTitle = QStringLiteral("Greater ") + QString(112, u'x');
+        QTest::newRow("title over 99 characters is cut")
+            << longTitle << QPoint() << longTitle.left(99) << CPoint{500, 500};
+    }
     void startUpWithOneMapOpensItWithoutTheLibrary() {
+        QFETCH(QString, title);
+        QFETCH(QPoint, home);
+        QFETCH(QString, keptTitle);
+        QFETCH(CPoint, centre);
         CTestRoot root;
         WriteTemplate(root);
-        const QString folder = MakeConvertedMap(root, "Northcombe", "north");
+        const QString folder = MakeConvertedMap(root, title, "m");
+        if (!home.isNull())
+            QVERIFY(SavePlace(title, kHomePlace, home));
         CScriptedUi ui;
         QPointer<CMainFrame> frame = ShownFrame();
-        frame->CheckMarkFlagButton(true);
         CVeldraViewerView* view = frame->GetActiveView();
         view->OnOpenMapAtStartup();
         QVERIFY(ui.m_events.isEmpty());
         QVERIFY(frame->isVisible());
         QVERIFY(view->m_bMapOpen);
-        QCOMPARE(view->m_szMapTitle, QStringLiteral("Northcombe"));
+        QCOMPARE(view->m_szMapTitle, keptTitle);
         QCOMPARE(view->m_szMapFolder, folder);
-        QCOMPARE(view->m_szTilePrefix.toLower(), QStringLiteral("nor"));
-        QCOMPARE(CurrentValue("Northcombe"), std::optional<uint32_t>(1));
-        // A 2 x 2 map without Home opens on its middle at zoom 1, buttons released.
+        QCOMPARE(view->m_szTilePrefix.toLower(), title.left(3).toLower());
+        QCOMPARE(CurrentValue(title), 1);
+        // A 2 x 2 map of 500-pixel tiles.
         QCOMPARE(view->m_nTileColumns, 2);
-        QCOMPARE(view->m_ptCentre, (CPoint{500, 500}));
-        QCOMPARE(view->m_dZoom, 1.0);
-        QVERIFY(!frame->CommandAction(ID_MARK_FLAG)->isChecked());
+        QCOMPARE(view->m_ptCentre, centre);
     }
 
-    void startUpWithSeveralMapsShowsTheLibrary_data() {
-        QTest::addColumn<QString>("choice"); // empty: Cancel
-        QTest::newRow("cancel closes the program") << QString();
-        QTest::newRow("a chosen map opens") << QStringLiteral("Beta");
+    void startUpWithoutAChoiceCloses_data() {
+        QTest::addColumn<int>("maps"); // -1: no installed-map key; 0: one without files
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("several maps, Cancel") << 2 << QStringList{"CMapLibraryDlg"};
+        QTest::newRow("no installed-map key at all") << -1 << QStringList{};
+        QTest::newRow("no map with files") << 0 << QStringList{"CMapLibraryDlg"};
     }
-    void startUpWithSeveralMapsShowsTheLibrary() {
-        QFETCH(QString, choice);
+    void startUpWithoutAChoiceCloses() {
+        QFETCH(int, maps);
+        QFETCH(QStringList, events);
         CTestRoot root;
         WriteTemplate(root);
-        MakeConvertedMap(root, "Alpha", "alpha");
-        MakeConvertedMap(root, "Beta", "beta");
+        // A stray encrypted tile in the device root is no map to convert.
+        root.WriteFile(QStringLiteral("stray.map"), EncryptTile(TilePng(8, qRgb(1, 2, 3))));
+        if (maps == 0)
+            RegisterMap(QStringLiteral("Empty"), QStringLiteral("\\Veldra\\Maps\\empty"));
+        for (int i = 0; i < maps; ++i)
+            MakeConvertedMap(root, QStringLiteral("Map %1").arg(i), QStringLiteral("m%1").arg(i));
         CScriptedUi ui;
-        if (!choice.isEmpty())
-            ui.OnDialog<CMapLibraryDlg>(Choose(choice));
         QPointer<CMainFrame> frame = ShownFrame();
         frame->GetActiveView()->OnOpenMapAtStartup();
-        QCOMPARE(ui.m_events, QStringList{"CMapLibraryDlg"});
-        if (choice.isEmpty()) {
-            QVERIFY(!frame->isVisible());
-            FlushDeletes();
-            QVERIFY(frame.isNull());
-            return;
-        }
-        QCOMPARE(frame->GetActiveView()->m_szMapTitle, choice);
-        // The next start opens the chosen map without asking.
-        delete frame.data();
-        CScriptedUi next;
-        QPointer<CMainFrame> again = ShownFrame();
-        again->GetActiveView()->OnOpenMapAtStartup();
-        QVERIFY(next.m_events.isEmpty());
-        QCOMPARE(again->GetActiveView()->m_szMapTitle, choice);
-        QCOMPARE(CurrentValue("Alpha"), std::optional<uint32_t>(0));
+        QCOMPARE(ui.m_events, events);
+        QVERIFY(!frame->isVisible());
+        FlushDeletes();
+        QVERIFY(frame.isNull());
+        QVERIFY(root.Exists(QStringLiteral("stray.map")));
     }
 
     void startUpWithUnconvertedTilesAsksToConvert_data() {
@@ -143,7 +131,10 @@ private slots:
         QFETCH(QStringList, events);
         CTestRoot root;
         WriteTemplate(root);
-        MakeEncryptedMap(root, "Southmere", "south");
+        for (const char* tile : {"sou1_1", "sou1_2"})
+            root.WriteFile(QStringLiteral("Veldra/Maps/south/%1.map").arg(tile),
+                           EncryptTile(TilePng(500, qRgb(200, 100, 50))));
+        RegisterMap(QStringLiteral("Southmere"), QStringLiteral("\\Veldra\\Maps\\south"));
         CScriptedUi ui;
         int tilesCounted = 0;
         ui.OnDialog<CConvertMapDlg>([&](CConvertMapDlg& dialog) {
@@ -158,34 +149,10 @@ private slots:
         QCOMPARE(frame && frame->isVisible(), convert);
         QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.cbm"), convert);
         QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.map"), !convert);
-        if (convert) {
+        if (convert)
             QVERIFY(frame->GetActiveView()->m_bMapOpen);
-            QCOMPARE(frame->GetActiveView()->m_nTileColumns, 2);
-        }
         // Declining leaves the map current for the next start.
-        QCOMPARE(CurrentValue("Southmere"), std::optional<uint32_t>(1));
-    }
-
-    void nothingChosenAtStartUpCloses_data() {
-        QTest::addColumn<bool>("appsKey");
-        QTest::addColumn<QStringList>("events");
-        QTest::newRow("no installed-map key at all") << false << QStringList{};
-        QTest::newRow("no map with files") << true << QStringList{"CMapLibraryDlg"};
-    }
-    void nothingChosenAtStartUpCloses() {
-        QFETCH(bool, appsKey);
-        QFETCH(QStringList, events);
-        CTestRoot root;
-        // A stray encrypted tile in the device root is no map to convert.
-        root.WriteFile(QStringLiteral("stray.map"), EncryptTile(TilePng(8, qRgb(1, 2, 3))));
-        if (appsKey)
-            RegisterMap(QStringLiteral("Empty"), QStringLiteral("\\Veldra\\Maps\\empty"));
-        CScriptedUi ui;
-        QPointer<CMainFrame> frame = ShownFrame();
-        frame->GetActiveView()->OnOpenMapAtStartup();
-        QCOMPARE(ui.m_events, events);
-        QVERIFY(!frame->isVisible());
-        QVERIFY(root.Exists(QStringLiteral("stray.map")));
+        QCOMPARE(CurrentValue("Southmere"), 1);
     }
 
     void openCancelledKeepsTheViewAsItWas() {
@@ -205,113 +172,57 @@ private slots:
 
         frame->CommandAction(ID_MAP_OPEN)->trigger();
         QCOMPARE(ui.m_events, QStringList{"CMapLibraryDlg"});
-        QVERIFY(view->m_bMapOpen);
+        QVERIFY(frame->isVisible() && view->m_bMapOpen);
         QCOMPARE(view->m_ptCentre, centre);
         QCOMPARE(view->m_dZoom, zoom);
         QCOMPARE(view->m_ptFlag, (CPoint{310, 330}));
-        QVERIFY(frame->isVisible());
 
         // Choosing the same map again opens it afresh.
         ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe"));
         view->OnOpenMap();
         QCOMPARE(view->m_dZoom, 1.0);
-        QCOMPARE(view->m_ptFlag, (CPoint{-20, -20}));
         QCOMPARE(view->m_ptCentre, (CPoint{750, 750}));
     }
 
     void deletingTheOpenMapThenCancelling_data() {
-        QTest::addColumn<QList<int>>("answers"); // to "no longer exists", in turn
-        QTest::addColumn<QString>("thenChoose"); // in the second library; empty: Cancel
-        QTest::addColumn<QStringList>("events");
-        QTest::addColumn<QString>("openAfter"); // empty: the program closed
-        const QString library = QStringLiteral("CMapLibraryDlg");
-        const QString message = QStringLiteral("message");
-        QTest::newRow("No closes") << QList<int>{QMessageBox::No} << QString()
-                                   << QStringList{library, message, message} << QString();
-        QTest::newRow("Yes shows the library again, then No")
-            << QList<int>{QMessageBox::Yes, QMessageBox::No} << QString()
-            << QStringList{library, message, message, library, message} << QString();
-        QTest::newRow("Yes and another map")
-            << QList<int>{QMessageBox::Yes} << QStringLiteral("Other")
-            << QStringList{library, message, message, library} << QStringLiteral("Other");
+        QTest::addColumn<bool>("yes"); // the answer to "no longer exists"
+        QTest::newRow("No closes") << false;
+        QTest::newRow("Yes shows the library") << true;
     }
     void deletingTheOpenMapThenCancelling() {
-        QFETCH(QList<int>, answers);
-        QFETCH(QString, thenChoose);
-        QFETCH(QStringList, events);
-        QFETCH(QString, openAfter);
+        QFETCH(bool, yes);
         CTestRoot root;
         WriteTemplate(root);
         MakeConvertedMap(root, "Northcombe", "north");
         MakeConvertedMap(root, "Other", "other");
         RegSetDword(MapKey("Northcombe"), QStringLiteral("Current"), 1);
+        CScriptedUi ui;
         QPointer<CMainFrame> frame = ShownFrame();
         CVeldraViewerView* view = frame->GetActiveView();
-        {
-            CScriptedUi startUp;
-            view->OnOpenMapAtStartup();
-            QCOMPARE(view->m_szMapTitle, QStringLiteral("Northcombe"));
-        }
-        CScriptedUi ui;
-        ui.OnDialog<CMapLibraryDlg>(DeleteAndCancel("Northcombe"));
-        if (!thenChoose.isEmpty())
-            ui.OnDialog<CMapLibraryDlg>(Choose(thenChoose));
+        view->OnOpenMapAtStartup(); // the current map, without a question
+        QCOMPARE(view->m_szMapTitle, QStringLiteral("Northcombe"));
+        ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe", /*remove=*/true));
+        ui.OnDialog<CMapLibraryDlg>(Choose("Other"));
         ui.Answer(QMessageBox::Yes); // the delete question
-        for (int answer : answers)
-            ui.Answer(answer);
+        ui.Answer(yes ? QMessageBox::Yes : QMessageBox::No);
         view->OnOpenMap();
 
+        QStringList events = {"CMapLibraryDlg", "message", "message"};
+        if (yes)
+            events.append("CMapLibraryDlg");
         QCOMPARE(ui.m_events, events);
-        QCOMPARE(ui.m_messages[1].text, kGoneText);
+        QCOMPARE(ui.m_messages[1].text,
+                 QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
+                                "another map, or No to close Pocket Veldra"));
         QCOMPARE(ui.m_messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(ui.m_messages[1].icon, QMessageBox::Warning);
         QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/north")));
-        if (openAfter.isEmpty()) {
-            QVERIFY(!frame->isVisible());
-        } else {
-            QVERIFY(frame->isVisible());
-            QCOMPARE(view->m_szMapTitle, openAfter);
+        QCOMPARE(frame->isVisible(), yes);
+        if (yes) {
+            QCOMPARE(view->m_szMapTitle, QStringLiteral("Other"));
             QVERIFY(view->m_bMapOpen);
         }
     }
-
-    void titlesAndHome_data() {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QPoint>("home"); // (0, 0): none
-        QTest::addColumn<QString>("keptTitle");
-        QTest::addColumn<CPoint>("centre");
-        QTest::newRow("opens on its Home")
-            << "Northcombe" << QPoint(600, 700) << "Northcombe" << CPoint{600, 700};
-        QTest::newRow("two-letter title: the prefix is the title")
-            << "Ab" << QPoint() << "Ab" << CPoint{500, 500};
-        const QString longTitle = QStringLiteral("Greater ") + QString(112, u'x');
-        QTest::newRow("title over 99 characters is cut")
-            << longTitle << QPoint() << longTitle.left(99) << CPoint{500, 500};
-    }
-    void titlesAndHome() {
-        QFETCH(QString, title);
-        QFETCH(QPoint, home);
-        QFETCH(QString, keptTitle);
-        QFETCH(CPoint, centre);
-        CTestRoot root;
-        WriteTemplate(root);
-        MakeConvertedMap(root, title, "m");
-        if (!home.isNull())
-            QVERIFY(SavePlace(title, kHomePlace, home));
-        CScriptedUi ui;
-        QPointer<CMainFrame> frame = ShownFrame();
-        CVeldraViewerView* view = frame->GetActiveView();
-        view->OnOpenMapAtStartup();
-        QVERIFY(ui.m_events.isEmpty());
-        QVERIFY(view->m_bMapOpen);
-        QCOMPARE(view->m_szMapTitle, keptTitle);
-        QCOMPARE(view->m_szTilePrefix.toLower(), title.left(3).toLower());
-        QCOMPARE(view->m_nTileColumns, 2);
-        QCOMPARE(view->m_ptCentre, centre);
-    }
 };
-
 
 QTEST_MAIN(TestOpenMap)
 #include "test_open_map.moc"
-
