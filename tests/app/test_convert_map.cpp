@@ -24,7 +24,7 @@ void WriteTiles(const CTestRoot& root, const QStringList& names, const QStringLi
 
 // The sorted base names of the folder's files with an extension.
 QStringList Files(const CTestRoot& root, const QString& extension) {
-    QStringList names = QDir(root.Host(QStringLiteral("Veldra/Maps/conv")))
+    QStringList names = QDir(root.Host("Veldra/Maps/conv"))
                             .entryList({QStringLiteral("*.") + extension}, QDir::Files);
     for (QString& name : names)
         name.chop(extension.size() + 1);
@@ -47,54 +47,17 @@ struct CConversion {
 class TestConvertMap : public QObject {
     Q_OBJECT
 private slots:
-    void cancelTouchesNothingAndConvertConvertsEveryTile() {
-        CTestRoot root;
-        WriteTiles(root, {"con1_1"});
-        root.WriteFile(QStringLiteral("Veldra/Maps/conv/Map.dat"), "calibration");
-        const QByteArray original = root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map"));
-        CScriptedUi ui;
-        {
-            CConversion cancelled;
-            QCOMPARE(cancelled.dialog.CountMapTiles(), 1);
-            cancelled.dialog.CancelButton()->click();
-            QCOMPARE(cancelled.dialog.result(), int(QDialog::Rejected));
-            QVERIFY(!cancelled.dialog.m_bConverted && ui.m_messages.empty());
-            QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
-            QVERIFY(Files(root, "cbm").isEmpty() && Files(root, "tmp").isEmpty());
-        }
-        CConversion conversion;
-        CConvertMapDlg& dialog = conversion.dialog;
-        QCOMPARE(dialog.CountMapTiles(), 1);
-        QVERIFY(dialog.Progress()->isHidden() && dialog.ConvertingLabel()->isHidden());
-        dialog.ConvertButton()->click();
-
-        QCOMPARE(dialog.Progress()->minimum(), 0);
-        QCOMPARE(dialog.Progress()->maximum(), 1);
-        QCOMPARE(dialog.Progress()->value(), 1);
-        QCOMPARE(ui.MessageTexts(), QStringList{"Conversion process complete"});
-        QVERIFY(dialog.m_bConverted);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(Files(root, "cbm"), QStringList{"con1_1"});
-        QVERIFY(Files(root, "map").isEmpty() && Files(root, "tmp").isEmpty());
-        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Map.dat")),
-                 QByteArray("calibration"));
-        // The converted tile holds the picture.
-        QVERIFY(WriteTemplate(root));
-        TileCache reader;
-        const QImage* tile = nullptr;
-        QVERIFY(reader.GetTileBitmap(kFolder, QStringLiteral("con1_1"), tile));
-        QImage expected(1, 1, kDisplayFormat);
-        expected.fill(QColor(10, 200, 30));
-        QCOMPARE(tile->pixel(250, 250), expected.pixel(0, 0));
-    }
-
-    void failureInTheMiddleKeepsEarlierTilesAndAllowsARetry() {
+    // Cancel first, then Convert failing at a bad tile, then Convert again
+    // once that tile is mended.
+    void cancelThenFailureInTheMiddleThenRetry() {
         CTestRoot root;
         const QStringList tiles = {"con1_1", "con1_2", "con2_1", "con2_2", "con3_1"};
         WriteTiles(root, tiles, {"con2_1"});
+        root.WriteFile("Veldra/Maps/conv/Map.dat", "calibration");
+        const QByteArray original = root.ReadFile("Veldra/Maps/conv/con1_1.map");
         // Tiles convert in the order the folder lists them.
         QStringList order;
-        for (const FindData& entry : FindFiles(kFolder + QStringLiteral("\\*.map")))
+        for (const FindData& entry : FindFiles(kFolder + "\\*.map"))
             order.append(entry.name.chopped(4));
         const int bad = order.indexOf("con2_1");
         QStringList before = order.mid(0, bad), after = order.mid(bad);
@@ -102,10 +65,22 @@ private slots:
         after.sort();
 
         CScriptedUi ui;
+        {
+            CConversion cancelled;
+            QCOMPARE(cancelled.dialog.CountMapTiles(), 5);
+            cancelled.dialog.CancelButton()->click();
+            QCOMPARE(cancelled.dialog.result(), int(QDialog::Rejected));
+            QVERIFY(!cancelled.dialog.m_bConverted && ui.m_messages.empty());
+            QCOMPARE(Files(root, "map"), tiles);
+            QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
+            QVERIFY(Files(root, "cbm").isEmpty() && Files(root, "tmp").isEmpty());
+        }
+
         CConversion conversion;
         CConvertMapDlg& dialog = conversion.dialog;
         QCOMPARE(dialog.CountMapTiles(), 5);
-        dialog.OnConvert();
+        QVERIFY(dialog.Progress()->isHidden() && dialog.ConvertingLabel()->isHidden());
+        dialog.ConvertButton()->click();
         QCOMPARE(ui.MessageTexts(),
                  QStringList{"An error occurred during the conversion process.  "
                              "Please check the available memory on your Pocket PC"});
@@ -119,13 +94,27 @@ private slots:
         // The bad tile mended (its decrypted image is kept and reused, so it
         // goes too), Convert again finishes the rest.
         WriteTiles(root, {"con2_1"});
-        QFile::remove(root.Host(QStringLiteral("Veldra/Maps/conv/con2_1.tmp")));
+        QFile::remove(root.Host("Veldra/Maps/conv/con2_1.tmp"));
         QCOMPARE(dialog.CountMapTiles(), after.size());
         dialog.ConvertButton()->click();
-        QCOMPARE(ui.MessageTexts().last(), QStringLiteral("Conversion process complete"));
+        QCOMPARE(dialog.Progress()->minimum(), 0);
+        QCOMPARE(dialog.Progress()->maximum(), after.size());
+        QCOMPARE(dialog.Progress()->value(), after.size());
+        QCOMPARE(ui.MessageTexts().mid(1), QStringList{"Conversion process complete"});
         QVERIFY(dialog.m_bConverted);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(Files(root, "cbm"), tiles);
         QVERIFY(Files(root, "map").isEmpty() && Files(root, "tmp").isEmpty());
+        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Map.dat")),
+                 QByteArray("calibration"));
+        // A converted tile holds the picture.
+        QVERIFY(WriteTemplate(root));
+        TileCache reader;
+        const QImage* tile = nullptr;
+        QVERIFY(reader.GetTileBitmap(kFolder, "con3_1", tile));
+        QImage expected(1, 1, kDisplayFormat);
+        expected.fill(QColor(10, 200, 30));
+        QCOMPARE(tile->pixel(250, 250), expected.pixel(0, 0));
     }
 };
 

@@ -90,69 +90,58 @@ private slots:
         QCOMPARE(view->m_ptCentre, centre);
     }
 
-    void startUpWithoutAChoiceCloses_data() {
-        QTest::addColumn<int>("maps"); // -1: no installed-map key; 0: one without files
+    void startUpWithoutAMapReadyToOpen_data() {
+        QTest::addColumn<QString>("maps"); // "two", "none", "empty" or "encrypted"
         QTest::addColumn<QStringList>("events");
-        QTest::newRow("several maps, Cancel") << 2 << QStringList{"CMapLibraryDlg"};
-        QTest::newRow("no installed-map key at all") << -1 << QStringList{};
-        QTest::newRow("no map with files") << 0 << QStringList{"CMapLibraryDlg"};
+        const QString library = "CMapLibraryDlg", conversion = "CConvertMapDlg";
+        QTest::newRow("several maps, Cancel: closes") << "two" << QStringList{library};
+        QTest::newRow("no installed-map key: closes") << "none" << QStringList{};
+        QTest::newRow("no map with files: closes") << "empty" << QStringList{library};
+        QTest::newRow("conversion declined: the library, not the conversion again")
+            << "encrypted" << QStringList{conversion, library};
+        QTest::newRow("converted: the map opens")
+            << "encrypted" << QStringList{conversion, "message"};
     }
-    void startUpWithoutAChoiceCloses() {
-        QFETCH(int, maps);
+    void startUpWithoutAMapReadyToOpen() {
+        QFETCH(QString, maps);
         QFETCH(QStringList, events);
+        const bool opens = events.contains("message"); // "Conversion process complete"
         CTestRoot root;
         WriteTemplate(root);
         // A stray encrypted tile in the device root is no map to convert.
-        root.WriteFile(QStringLiteral("stray.map"), EncryptTile(TilePng(8, qRgb(1, 2, 3))));
-        if (maps == 0)
-            RegisterMap(QStringLiteral("Empty"), QStringLiteral("\\Veldra\\Maps\\empty"));
-        for (int i = 0; i < maps; ++i)
-            MakeConvertedMap(root, QStringLiteral("Map %1").arg(i), QStringLiteral("m%1").arg(i));
-        CScriptedUi ui;
-        QPointer<CMainFrame> frame = ShownFrame();
-        frame->GetActiveView()->OnOpenMapAtStartup();
-        QCOMPARE(ui.m_events, events);
-        QVERIFY(!frame->isVisible());
-        FlushDeletes();
-        QVERIFY(frame.isNull());
-        QVERIFY(root.Exists(QStringLiteral("stray.map")));
-    }
-
-    void startUpWithUnconvertedTilesAsksToConvert_data() {
-        QTest::addColumn<bool>("convert");
-        QTest::addColumn<QStringList>("events");
-        QTest::newRow("declined: the library, not the conversion again")
-            << false << QStringList{"CConvertMapDlg", "CMapLibraryDlg"};
-        QTest::newRow("converted: the map opens")
-            << true << QStringList{"CConvertMapDlg", "message"};
-    }
-    void startUpWithUnconvertedTilesAsksToConvert() {
-        QFETCH(bool, convert);
-        QFETCH(QStringList, events);
-        CTestRoot root;
-        WriteTemplate(root);
-        for (const char* tile : {"sou1_1", "sou1_2"})
-            root.WriteFile(QStringLiteral("Veldra/Maps/south/%1.map").arg(tile),
-                           EncryptTile(TilePng(500, qRgb(200, 100, 50))));
-        RegisterMap(QStringLiteral("Southmere"), QStringLiteral("\\Veldra\\Maps\\south"));
+        root.WriteFile("stray.map", EncryptTile(TilePng(8, qRgb(1, 2, 3))));
+        if (maps == "two") {
+            MakeConvertedMap(root, "Alpha", "alpha");
+            MakeConvertedMap(root, "Beta", "beta");
+        } else if (maps == "empty") {
+            RegisterMap("Empty", "\\Veldra\\Maps\\empty");
+        } else if (maps == "encrypted") {
+            for (const char* tile : {"sou1_1", "sou1_2"})
+                root.WriteFile(QStringLiteral("Veldra/Maps/south/%1.map").arg(tile),
+                               EncryptTile(TilePng(500, qRgb(200, 100, 50))));
+            RegisterMap("Southmere", "\\Veldra\\Maps\\south");
+        }
         CScriptedUi ui;
         int tilesCounted = 0;
         ui.OnDialog<CConvertMapDlg>([&](CConvertMapDlg& dialog) {
             tilesCounted = dialog.m_nTileCount;
-            (convert ? dialog.ConvertButton() : dialog.CancelButton())->click();
+            (opens ? dialog.ConvertButton() : dialog.CancelButton())->click();
             return dialog.result();
         });
         QPointer<CMainFrame> frame = ShownFrame();
         frame->GetActiveView()->OnOpenMapAtStartup();
         QCOMPARE(ui.m_events, events);
-        QCOMPARE(tilesCounted, 2);
-        QCOMPARE(frame && frame->isVisible(), convert);
-        QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.cbm"), convert);
-        QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.map"), !convert);
-        if (convert)
-            QVERIFY(frame->GetActiveView()->m_bMapOpen);
-        // Declining leaves the map current for the next start.
-        QCOMPARE(CurrentValue("Southmere"), 1);
+        QCOMPARE(frame->isVisible(), opens);
+        QCOMPARE(frame->GetActiveView()->m_bMapOpen, opens);
+        QVERIFY(root.Exists("stray.map"));
+        if (maps == "encrypted") {
+            QCOMPARE(tilesCounted, 2);
+            QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.cbm"), opens);
+            QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.map"), !opens);
+            QCOMPARE(CurrentValue("Southmere"), 1); // declined: still current for the next start
+        }
+        FlushDeletes();
+        QCOMPARE(frame.isNull(), !opens);
     }
 
     void openCancelledKeepsTheViewAsItWas() {
@@ -195,7 +184,7 @@ private slots:
         WriteTemplate(root);
         MakeConvertedMap(root, "Northcombe", "north");
         MakeConvertedMap(root, "Other", "other");
-        RegSetDword(MapKey("Northcombe"), QStringLiteral("Current"), 1);
+        RegSetDword(MapKey("Northcombe"), "Current", 1);
         CScriptedUi ui;
         QPointer<CMainFrame> frame = ShownFrame();
         CVeldraViewerView* view = frame->GetActiveView();
@@ -215,7 +204,7 @@ private slots:
                  QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
                                 "another map, or No to close Pocket Veldra"));
         QCOMPARE(ui.m_messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
-        QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/north")));
+        QVERIFY(!root.Exists("Veldra/Maps/north"));
         QCOMPARE(frame->isVisible(), yes);
         if (yes) {
             QCOMPARE(view->m_szMapTitle, QStringLiteral("Other"));
