@@ -32,16 +32,6 @@ QStringList Files(const CTestRoot& root, const QString& extension) {
     return names;
 }
 
-// A conversion dialog on the test folder, with its own tile pipeline.
-struct CConversion {
-    TileCache cache;
-    CConvertMapDlg dialog;
-    CConversion() {
-        dialog.m_szFolder = kFolder;
-        dialog.m_pTileCache = &cache;
-    }
-};
-
 } // namespace
 
 class TestConvertMap : public QObject {
@@ -65,19 +55,20 @@ private slots:
         after.sort();
 
         CScriptedUi ui;
-        {
-            CConversion cancelled;
-            QCOMPARE(cancelled.dialog.CountMapTiles(), 5);
-            cancelled.dialog.CancelButton()->click();
-            QCOMPARE(cancelled.dialog.result(), int(QDialog::Rejected));
-            QVERIFY(!cancelled.dialog.m_bConverted && ui.m_messages.empty());
-            QCOMPARE(Files(root, "map"), tiles);
-            QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
-            QVERIFY(Files(root, "cbm").isEmpty() && Files(root, "tmp").isEmpty());
+        TileCache cache;
+        CConvertMapDlg cancelled, dialog;
+        for (CConvertMapDlg* each : {&cancelled, &dialog}) {
+            each->m_szFolder = kFolder;
+            each->m_pTileCache = &cache;
         }
+        QCOMPARE(cancelled.CountMapTiles(), 5);
+        cancelled.CancelButton()->click();
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+        QVERIFY(!cancelled.m_bConverted && ui.m_messages.empty());
+        QCOMPARE(Files(root, "map"), tiles);
+        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
+        QVERIFY(Files(root, "cbm").isEmpty() && Files(root, "tmp").isEmpty());
 
-        CConversion conversion;
-        CConvertMapDlg& dialog = conversion.dialog;
         QCOMPARE(dialog.CountMapTiles(), 5);
         QVERIFY(dialog.Progress()->isHidden() && dialog.ConvertingLabel()->isHidden());
         dialog.ConvertButton()->click();
