@@ -13,27 +13,32 @@
 #include <QProcess>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-// Soft colours and a few sharp shapes: many colours, yet small as PNG.
+// Soft colours: many of them, yet small as PNG.
 QImage Picture(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            line[x] = qRgb((x / 3) % 256, (y / 2) % 256, ((x + y) / 4) % 256);
-    }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(20, 120, 40));
-    painter.drawEllipse(QPointF(480, 260), 90, 60); // across a tile edge
-    painter.setPen(QPen(Qt::black, 3));
-    painter.drawLine(0, height - 1, width - 1, 0);
+            image.setPixel(x, y, qRgb((x / 3) % 256, (y / 2) % 256, ((x + y) / 4) % 256));
     return image;
 }
 
-QString PackTool() {
-    return QStringLiteral(VELDRA_PACK_PATH);
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+// Runs veldra-pack with the arguments and waits for it.
+Run PackTool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral(VELDRA_PACK_PATH), arguments);
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
+            QString::fromUtf8(tool.readAllStandardError())};
 }
 
 } // namespace
@@ -43,7 +48,6 @@ class TestPackRoundTrip : public QObject {
 
 private slots:
     void pictureComesBackPixelForPixel();
-    void commandHelp();
     void commandMakesAMap();
     void commandRefusesBadInput_data();
     void commandRefusesBadInput();
@@ -54,119 +58,92 @@ void TestPackRoundTrip::pictureComesBackPixelForPixel() {
     // 1234 x 567: three columns and two rows, the last ones padded white.
     const QImage picture = Picture(1234, 567);
     PackageRequest request;
-    request.title = QStringLiteral("Round Trip");
+    request.title = u"Round Trip"_s;
     request.picture = picture;
     QString error;
     QVERIFY2(PackageMap(request, error), qPrintable(error));
 
-    const QString folder = QStringLiteral("\\Veldra\\Maps\\Round Trip");
-    const QImage expected = picture.convertToFormat(kDisplayFormat);
+    // The picture as the display shows it, padded white to whole tiles.
+    QImage padded(3 * TILE_SIZE, 2 * TILE_SIZE, QImage::Format_RGB32);
+    padded.fill(Qt::white);
+    QPainter(&padded).drawImage(0, 0, picture);
+    padded = padded.convertToFormat(kDisplayFormat);
+
+    const QString folder = u"\\Veldra\\Maps\\Round Trip"_s;
     TileCache cache;
     for (int row = 1; row <= 2; ++row) {
         for (int col = 1; col <= 3; ++col) {
-            const QString name = TileName(QStringLiteral("rou"), row, col);
+            const QString name = u"rou%1_%2"_s.arg(row).arg(col);
             QImage decoded;
             QVERIFY2(cache.DecodeTile(folder, name, decoded), qPrintable(name));
             QVERIFY(cache.SaveCompressedTile(folder, name, decoded));
             QVERIFY(cache.DeleteTileSources(folder, name));
-            QVERIFY(root.Exists(QStringLiteral("Veldra/Maps/Round Trip/") + name + ".cbm"));
-            QVERIFY(!root.Exists(QStringLiteral("Veldra/Maps/Round Trip/") + name + ".map"));
-
+            QVERIFY(root.Exists(u"Veldra/Maps/Round Trip/"_s + name + u".cbm"_s));
             const QImage* bitmap = nullptr;
-            QVERIFY(cache.GetTileBitmap(folder, name, bitmap));
-            QVERIFY(bitmap);
-            QCOMPARE(bitmap->format(), kDisplayFormat);
-            QCOMPARE(bitmap->size(), QSize(TILE_SIZE, TILE_SIZE));
-            int mismatches = 0;
-            for (int y = 0; y < TILE_SIZE; ++y) {
-                const auto* got = reinterpret_cast<const quint16*>(bitmap->constScanLine(y));
-                const int py = (row - 1) * TILE_SIZE + y;
-                for (int x = 0; x < TILE_SIZE; ++x) {
-                    const int px = (col - 1) * TILE_SIZE + x;
-                    const quint16 want =
-                        px < picture.width() && py < picture.height()
-                            ? reinterpret_cast<const quint16*>(expected.constScanLine(py))[px]
-                            : quint16(0xffff); // white padding
-                    if (got[x] != want && mismatches++ < 3)
-                        qWarning("tile %d_%d pixel %d,%d: %04x, expected %04x", row, col, x, y,
-                                 got[x], want);
-                }
-            }
-            QCOMPARE(mismatches, 0);
+            QVERIFY(cache.GetTileBitmap(folder, name, bitmap) && bitmap);
+            QCOMPARE(*bitmap, padded.copy((col - 1) * TILE_SIZE, (row - 1) * TILE_SIZE, TILE_SIZE,
+                                          TILE_SIZE));
         }
     }
 }
 
-void TestPackRoundTrip::commandHelp() {
-    QProcess tool;
-    tool.start(PackTool(), {QStringLiteral("--help")});
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 0);
-    const QString help = QString::fromUtf8(tool.readAllStandardOutput());
+void TestPackRoundTrip::commandMakesAMap() {
+    const Run help = PackTool({u"--help"_s});
+    QCOMPARE(help.status, 0);
     for (const char* word : {"make", "demo", "--root", "--title", "--picture", "--places",
                              "--calibration", "--folder", "--replace", "InstallDir"})
-        QVERIFY2(help.contains(QLatin1String(word)), word);
-}
+        QVERIFY2(help.out.contains(QLatin1String(word)), word);
 
-void TestPackRoundTrip::commandMakesAMap() {
-    QTemporaryDir dir;
-    const QString picture = dir.filePath(QStringLiteral("town.png"));
+    CTestRoot root;
+    const QString picture = root.Host(u"town.png"_s);
     QVERIFY(Picture(900, 400).save(picture));
-    const QString places = dir.filePath(QStringLiteral("places.tsv"));
-    QFile file(places);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Streets\tMill Lane\tTT1 1\tTest Town\t100\t200\n"
-               "Hospitals\tTest Town NHS Clinic\t\t\t300\t50\n");
-    file.close();
-    const QString root = dir.filePath(QStringLiteral("root"));
+    // A byte-order mark, a comment, CRLF, a blank line, blanks around fields.
+    QVERIFY(root.WriteFile(u"places.tsv"_s,
+                           "\xef\xbb\xbf# category\tname\textra1\textra2\tx\ty\r\n"
+                           "Streets\t Caf\xc3\xa9 Lane \tTT1 1\tTest Town\t 100 \t200\r\n"
+                           "\r\n"
+                           "Hospitals\tTest Town NHS Clinic\t\t\t300\t50"));
 
-    QProcess tool;
-    tool.start(PackTool(), {QStringLiteral("make"), QStringLiteral("--root"), root,
-                            QStringLiteral("--title"), QStringLiteral("Test Town"),
-                            QStringLiteral("--picture"), picture, QStringLiteral("--places"),
-                            places, QStringLiteral("--calibration"), QStringLiteral("1,2,3,4,5")});
-    QVERIFY(tool.waitForFinished(60000));
-    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
-    QVERIFY(QString::fromUtf8(tool.readAllStandardOutput()).contains(QStringLiteral("tile 2/2")));
-    const QDir folder(root + QStringLiteral("/Veldra/Maps/Test Town"));
-    QStringList files = folder.entryList(QDir::Files);
+    const Run run = PackTool({u"make"_s, u"--root"_s, root.Path(), u"--title"_s, u"Test Town"_s,
+                              u"--picture"_s, picture, u"--places"_s, root.Host(u"places.tsv"_s),
+                              u"--calibration"_s, u"1,2,-3,4,5"_s});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(run.out.contains(u"tile 2/2"_s));
+    const QString folder = u"Veldra/Maps/Test Town/"_s;
+    QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
     files.sort();
     QCOMPARE(files,
              QStringList({"Hospitals.idx", "Map.dat", "Streets.idx", "tes1_1.map", "tes1_2.map"}));
-    QFile hospitals(folder.filePath(QStringLiteral("Hospitals.idx")));
-    QVERIFY(hospitals.open(QIODevice::ReadOnly));
-    QCOMPARE(hospitals.readAll(), QByteArray("|test town!nhs clinic|||300|50|#"));
-    QVERIFY(QFileInfo::exists(root + QStringLiteral("/Veldra/Maps/tpl.map")));
-
-    const QString previous = DeviceRoot();
-    SetDeviceRoot(root);
-    const auto installDir =
-        RegQueryString(QStringLiteral("Software\\Apps\\Veldra Pocket map of Test Town"),
-                       QStringLiteral("InstallDir"));
-    SetDeviceRoot(previous);
-    QCOMPARE(installDir, std::optional<QString>(QStringLiteral("\\Veldra\\Maps\\Test Town")));
+    QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
+             QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
+    QCOMPARE(root.ReadFile(folder + u"Hospitals.idx"_s),
+             QByteArray("|test town!nhs clinic|||300|50|#"));
+    QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
+    QVERIFY(root.Exists(u"Veldra/Maps/tpl.map"_s));
+    QCOMPARE(RegQueryString(u"Software\\Apps\\Veldra Pocket map of Test Town"_s, u"InstallDir"_s),
+             std::optional<QString>(u"\\Veldra\\Maps\\Test Town"_s));
 }
 
 void TestPackRoundTrip::commandRefusesBadInput_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
+    const QStringList make = {u"make"_s, u"--title"_s, u"Town"_s, u"--picture"_s};
+    const QString good = u"@dir/good.png"_s, places = u"--places"_s;
     QTest::newRow("unreadable picture")
-        << QStringList{"make", "--title", "Town", "--picture", "@dir/garbage.png"} << 1
-        << "cannot read the picture";
-    QTest::newRow("missing picture")
-        << QStringList{"make", "--title", "Town", "--picture", "@dir/none.png"} << 1
-        << "cannot read the picture";
-    QTest::newRow("bad title") << QStringList{"make", "--title", "../Town", "--picture",
-                                              "@dir/good.png"}
+        << make + QStringList{u"@dir/garbage.png"_s} << 1 << "cannot read the picture";
+    QTest::newRow("bad title") << QStringList{u"make"_s, u"--title"_s, u"../Town"_s, u"--picture"_s,
+                                              good}
                                << 1 << "map title";
-    QTest::newRow("no title") << QStringList{"make", "--picture", "@dir/good.png"} << 2
-                              << "--title";
-    QTest::newRow("unknown command") << QStringList{"bake"} << 2 << "unknown command";
     QTest::newRow("bad calibration")
-        << QStringList{"make",          "--title",       "Town", "--picture",
-                       "@dir/good.png", "--calibration", "1,2"}
-        << 1 << "calibration";
+        << make + QStringList{good, u"--calibration"_s, u"1,2,3,4"_s} << 1 << "calibration";
+    QTest::newRow("places line 2: five fields")
+        << make + QStringList{good, places, u"@dir/five.tsv"_s} << 1 << "line 2";
+    QTest::newRow("places line 3: x not a number")
+        << make + QStringList{good, places, u"@dir/ten.tsv"_s} << 1 << "line 3";
+    QTest::newRow("places not UTF-8")
+        << make + QStringList{good, places, u"@dir/latin.tsv"_s} << 1 << "UTF-8";
+    QTest::newRow("no title") << QStringList{u"make"_s, u"--picture"_s, good} << 2 << "--title";
 }
 
 void TestPackRoundTrip::commandRefusesBadInput() {
@@ -174,28 +151,25 @@ void TestPackRoundTrip::commandRefusesBadInput() {
     QFETCH(int, status);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    QFile garbage(dir.filePath(QStringLiteral("garbage.png")));
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write("\x89PNG but not really a picture");
-    garbage.close();
-    QVERIFY(Picture(100, 100).save(dir.filePath(QStringLiteral("good.png"))));
-    const QString root = dir.filePath(QStringLiteral("root"));
-    arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
-    arguments << QStringLiteral("--root") << root;
+    const std::pair<const char*, QByteArray> inputs[] = {
+        {"garbage.png", "\x89PNG but not really a picture"},
+        {"five.tsv", "Streets\tA\tB\tC\t1\t2\nStreets\tA\tB\t1\t2\n"},
+        {"ten.tsv", "\n\nStreets\tA\tB\tC\tten\t2\n"},
+        {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"}};
+    for (const auto& [name, bytes] : inputs) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    QVERIFY(Picture(100, 100).save(dir.filePath(u"good.png"_s)));
+    const QString root = dir.filePath(u"root"_s);
+    arguments.replaceInStrings(u"@dir"_s, dir.path());
 
-    QProcess tool;
-    tool.start(PackTool(), arguments);
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(tool.exitCode(), status);
-    const QString error = QString::fromUtf8(tool.readAllStandardError());
-    QVERIFY2(error.startsWith(QStringLiteral("veldra-pack: ")) &&
-                 error.count(QLatin1Char('\n')) == 1,
-             qPrintable(error));
-    QVERIFY2(error.contains(message), qPrintable(error));
-    // Nothing was made: no map folder and no registry.
-    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Veldra/Maps/Town")));
-    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/registry.ini")));
+    const Run run = PackTool(arguments << u"--root"_s << root);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.startsWith(u"veldra-pack: "_s) && run.err.count(u'\n') == 1 &&
+                 run.err.contains(message),
+             qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(root)); // nothing made: no map folder, no registry
 }
 
 QTEST_GUILESS_MAIN(TestPackRoundTrip)
