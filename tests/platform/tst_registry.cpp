@@ -152,13 +152,15 @@ void TestRegistry::crashedWriteLosesNothing() {
 
 void TestRegistry::unreadableFileIsNotOverwritten() {
     CTestRoot root;
-    // A registry that cannot be read (here: a folder in its place) makes
-    // changes fail rather than be replaced by a registry holding only them.
-    QVERIFY(root.MakeDir("registry.ini/keep"));
+    // A registry that cannot be read (here: one past the 64 MiB it may have)
+    // makes changes fail rather than be replaced by one holding only them.
+    QFile file(root.Host("registry.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65LL << 20));
+    file.close();
     QVERIFY(!RegSetDword(kApps, "X", 1));
     QVERIFY(!RegCreateKey(kApps));
     QVERIFY(!RegDeleteKey("Software"));
-    QVERIFY(QFileInfo(root.Host("registry.ini/keep")).isDir());
+    QCOMPARE(QFileInfo(file.fileName()).size(), 65LL << 20);
 }
 
 void TestRegistry::malformedFile_data() {
