@@ -208,6 +208,7 @@ private slots:
         QTest::newRow("one record, no final #") << QByteArray("|high road|||1|2|") << one;
         QTest::newRow("no hash") << QByteArray("|high road|||1|2||high street|||3|4|") << one;
         QTest::newRow("no bar before") << "high road|||1|2|#" + good << QStringList{};
+        QTest::newRow("bar at the end") << good + "|" << one;
         QTest::newRow("hash only") << QByteArray("#|#high|#") << QStringList{};
     }
     void malformed() {
@@ -216,6 +217,7 @@ private slots:
         const SearchResult r = GuardedSearch(bytes, "high");
         QCOMPARE(Names(r), names);
         QVERIFY(!r.more);
+        GuardedSearch(bytes, "|"); // a one-byte text reaches the last byte: no fault
     }
 
     // Fields longer than 99 bytes are cut to their first 99.
