@@ -245,18 +245,18 @@ struct Street {
     bool labelled = false;
 };
 
-struct StationSpec {
+struct StationPlan {
     int railway; // index into the railways
     double at;   // fraction of the railway's length
     QString name;
 };
 
-struct PlaceSpec {
+struct PlacePlan {
     QString name;
     QString kind; // shown as extra2 ("Museum", "Park")
 };
 
-struct TownSpec {
+struct TownPlan {
     QString title;
     int width = 0, height = 0;
     uint32_t seed = 1;
@@ -274,13 +274,13 @@ struct TownSpec {
     QString riverName;
     std::vector<std::vector<QPointF>> railways;
     QStringList railwayNames;
-    std::vector<StationSpec> stations;
+    std::vector<StationPlan> stations;
     double coastX = 0; // sea to the east of about this x; 0: no sea
     QString seaName;
     std::vector<std::pair<QPointF, QString>> parks; // a park at a point ((0,0): anywhere)
     QStringList woods;
-    std::vector<PlaceSpec> hospitals;
-    std::vector<PlaceSpec> places;
+    std::vector<PlacePlan> hospitals;
+    std::vector<PlacePlan> places;
     double spacingCentre = 110, spacingInner = 150, spacingOuter = 180;
     MapCalibration calibration;
     QColor rural = QColor(0xee, 0xf2, 0xdc);
@@ -348,43 +348,43 @@ const QColor kSand(0xf2, 0xe6, 0xbf);
 
 class CTownBuilder {
 public:
-    explicit CTownBuilder(const TownSpec& spec)
-        : m_spec(spec), m_rng(spec.seed), m_obstacle(spec.width, spec.height),
-          m_river(spec.width, spec.height), m_rail(spec.width, spec.height),
-          m_roads(spec.width, spec.height), m_mainRoads(spec.width, spec.height),
-          m_labels(spec.width, spec.height) {}
+    explicit CTownBuilder(const TownPlan& plan)
+        : m_plan(plan), m_rng(plan.seed), m_obstacle(plan.width, plan.height),
+          m_river(plan.width, plan.height), m_rail(plan.width, plan.height),
+          m_roads(plan.width, plan.height), m_mainRoads(plan.width, plan.height),
+          m_labels(plan.width, plan.height) {}
 
     DemoTown Build();
 
 private:
     // Geometry of the town plan.
     void Polar(QPointF p, double& r, double& phi) const {
-        const double dx = (p.x() - m_spec.centre.x()) / m_spec.stretch;
-        const double dy = p.y() - m_spec.centre.y();
+        const double dx = (p.x() - m_plan.centre.x()) / m_plan.stretch;
+        const double dy = p.y() - m_plan.centre.y();
         r = std::hypot(dx, dy);
         phi = std::atan2(dy, dx);
     }
     QPointF FromPolar(double r, double phi) const {
-        return {m_spec.centre.x() + m_spec.stretch * r * std::cos(phi),
-                m_spec.centre.y() + r * std::sin(phi)};
+        return {m_plan.centre.x() + m_plan.stretch * r * std::cos(phi),
+                m_plan.centre.y() + r * std::sin(phi)};
     }
     double RingRadius(int ring, double phi) const {
-        const double base = ring == 0 ? m_spec.innerRing : m_spec.outerRing;
+        const double base = ring == 0 ? m_plan.innerRing : m_plan.outerRing;
         const double* a = m_ringPhase[ring];
         return base * (1 + 0.07 * std::sin(2 * phi + a[0]) + 0.04 * std::sin(3 * phi + a[1]) +
                        0.025 * std::sin(5 * phi + a[2]));
     }
     double UrbanRadius(double phi) const {
-        return m_spec.urbanEdge * (1 + 0.11 * std::sin(3 * phi + m_urbanPhase[0]) +
+        return m_plan.urbanEdge * (1 + 0.11 * std::sin(3 * phi + m_urbanPhase[0]) +
                                    0.07 * std::sin(5 * phi + m_urbanPhase[1]) +
                                    0.04 * std::sin(9 * phi + m_urbanPhase[2]));
     }
     double RadialAngle(size_t j, double r) const {
         const double c = m_radialPhase[j];
-        return m_spec.radials[j] * kPi / 180 + 0.13 * (std::sin(r / 430 + c) - std::sin(c));
+        return m_plan.radials[j] * kPi / 180 + 0.13 * (std::sin(r / 430 + c) - std::sin(c));
     }
-    bool HasOuterRing() const { return m_spec.outerRing > 0; }
-    int SectorCount() const { return int(m_spec.radials.size()); }
+    bool HasOuterRing() const { return m_plan.outerRing > 0; }
+    int SectorCount() const { return int(m_plan.radials.size()); }
     int DistrictCount() const { return 1 + SectorCount() * (HasOuterRing() ? 2 : 1); }
     int Band(int district) const {
         return district <= 0 ? district : (district - 1) / SectorCount() + 1;
@@ -392,19 +392,19 @@ private:
     // The district at p: 0 inside the inner ring, then the sectors between
     // radials ring by ring; -1 beyond the built-up edge.
     int DistrictAt(QPointF p) const;
-    bool InSea(QPointF p) const { return m_spec.coastX > 0 && p.x() > CoastX(p.y()); }
+    bool InSea(QPointF p) const { return m_plan.coastX > 0 && p.x() > CoastX(p.y()); }
     double CoastX(double y) const {
-        return m_spec.coastX + 55 * std::sin(y / 330 + 0.7) + 22 * std::sin(y / 97 + 2.1);
+        return m_plan.coastX + 55 * std::sin(y / 330 + 0.7) + 22 * std::sin(y / 97 + 2.1);
     }
     bool OnMap(QPointF p, double margin = 0) const {
-        return p.x() >= -margin && p.y() >= -margin && p.x() < m_spec.width + margin &&
-               p.y() < m_spec.height + margin;
+        return p.x() >= -margin && p.y() >= -margin && p.x() < m_plan.width + margin &&
+               p.y() < m_plan.height + margin;
     }
     QString Postcode(QPointF p) const;
     QString DistrictName(int district) const {
-        return district >= 0 && district < m_spec.districtNames.size()
-                   ? m_spec.districtNames[district]
-                   : m_spec.districtNames.value(0);
+        return district >= 0 && district < m_plan.districtNames.size()
+                   ? m_plan.districtNames[district]
+                   : m_plan.districtNames.value(0);
     }
 
     void MakeWaterAndRail();
@@ -430,7 +430,7 @@ private:
     bool FreeFootprint(const QRectF& r, bool allowPark = false) const;
     QPointF FindSpot(const QSizeF& size, int district, bool anyDistrict);
 
-    const TownSpec& m_spec;
+    const TownPlan& m_plan;
     CRandom m_rng;
     double m_ringPhase[2][3] = {};
     double m_urbanPhase[3] = {};
@@ -504,7 +504,7 @@ QString CTownBuilder::Postcode(QPointF p) const {
     const int district = DistrictAt(p);
     const int number = district < 0 ? DistrictCount() + 1 : district + 1;
     const int sector = 1 + (int(p.x() / 650) * 7 + int(p.y() / 650) * 3) % 9;
-    return QStringLiteral("%1%2 %3").arg(m_spec.postcodeArea).arg(number).arg(sector);
+    return QStringLiteral("%1%2 %3").arg(m_plan.postcodeArea).arg(number).arg(sector);
 }
 
 QString CTownBuilder::TakeName(const char* const* suffixes, size_t count) {
@@ -520,14 +520,14 @@ QString CTownBuilder::TakeName(const char* const* suffixes, size_t count) {
 }
 
 void CTownBuilder::MakeWaterAndRail() {
-    const QPolygonF river = SmoothCurve(m_spec.river, 6);
+    const QPolygonF river = SmoothCurve(m_plan.river, 6);
     m_riverPath = CPath(river);
     m_river.Paint([&](QPainter& p) {
-        p.setPen(QPen(Qt::white, m_spec.riverWidth + 16, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(Qt::white, m_plan.riverWidth + 16, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
         p.drawPolyline(river);
     });
-    for (const auto& controls : m_spec.railways)
+    for (const auto& controls : m_plan.railways)
         m_railPaths.emplace_back(SmoothCurve(controls, 6));
     m_rail.Paint([&](QPainter& p) {
         p.setPen(QPen(Qt::white, 16, Qt::SolidLine, Qt::FlatCap));
@@ -535,28 +535,28 @@ void CTownBuilder::MakeWaterAndRail() {
         for (const CPath& rail : m_railPaths)
             p.drawPolyline(rail.Points());
     });
-    if (m_spec.coastX > 0) {
+    if (m_plan.coastX > 0) {
         m_obstacle.Paint([&](QPainter& p) {
             QPolygonF sea;
-            for (int y = -10; y <= m_spec.height + 10; y += 8)
+            for (int y = -10; y <= m_plan.height + 10; y += 8)
                 sea << QPointF(CoastX(y) - 30, y); // the beach, too
-            sea << QPointF(m_spec.width + 10, m_spec.height + 10)
-                << QPointF(m_spec.width + 10, -10);
+            sea << QPointF(m_plan.width + 10, m_plan.height + 10)
+                << QPointF(m_plan.width + 10, -10);
             p.drawPolygon(sea);
         });
     }
 }
 
 void CTownBuilder::MakeParks() {
-    for (const auto& [where, name] : m_spec.parks) {
+    for (const auto& [where, name] : m_plan.parks) {
         QPointF c = where;
         double rx = m_rng.Uniform(120, 210), ry = m_rng.Uniform(100, 170);
         if (c.isNull()) {
             // Anywhere in town, clear of the railway, the river and other parks.
             bool found = false;
             for (int attempt = 0; attempt < 400 && !found; ++attempt) {
-                c = QPointF(m_rng.Uniform(200, m_spec.width - 200),
-                            m_rng.Uniform(200, m_spec.height - 200));
+                c = QPointF(m_rng.Uniform(200, m_plan.width - 200),
+                            m_rng.Uniform(200, m_plan.height - 200));
                 const int d = DistrictAt(c);
                 found = d > 0 && !InSea(c) && !m_river.At(c) && !m_rail.At(c);
                 for (const QPolygonF& park : m_parks)
@@ -593,7 +593,7 @@ void CTownBuilder::MakeParks() {
 
 void CTownBuilder::MakeMainRoads() {
     const int n = SectorCount();
-    const double far = 2.5 * std::max(m_spec.width, m_spec.height);
+    const double far = 2.5 * std::max(m_plan.width, m_plan.height);
     auto clipToLand = [&](const QPolygonF& line) {
         // Cut a road where it first runs into the sea or far off the map.
         QPolygonF out;
@@ -608,7 +608,7 @@ void CTownBuilder::MakeMainRoads() {
     std::vector<QPolygonF> radials(static_cast<size_t>(n));
     for (int j = 0; j < n; ++j) {
         QPolygonF line;
-        double r0 = m_spec.innerRing;
+        double r0 = m_plan.innerRing;
         for (int k = 0; k < 4; ++k)
             r0 = RingRadius(0, RadialAngle(size_t(j), r0));
         for (double r = r0; r < far; r += 6)
@@ -630,7 +630,7 @@ void CTownBuilder::MakeMainRoads() {
             Street street;
             street.path = CPath(radials[size_t(j)]);
             street.kind = MAIN;
-            street.name = m_spec.radialNames.value(j);
+            street.name = m_plan.radialNames.value(j);
             m_usedNames.insert(street.name);
             m_streets.push_back(street);
         }
@@ -639,7 +639,7 @@ void CTownBuilder::MakeMainRoads() {
     for (int ring = 0; ring < (HasOuterRing() ? 2 : 1); ++ring) {
         std::vector<double> cross(static_cast<size_t>(n));
         for (int j = 0; j < n; ++j) {
-            double phi = m_spec.radials[size_t(j)] * kPi / 180;
+            double phi = m_plan.radials[size_t(j)] * kPi / 180;
             for (int k = 0; k < 5; ++k)
                 phi = RadialAngle(size_t(j), RingRadius(ring, phi));
             cross[size_t(j)] = phi;
@@ -650,7 +650,7 @@ void CTownBuilder::MakeMainRoads() {
                 b += 2 * kPi;
             QPolygonF arc;
             const double step =
-                6.0 / (m_spec.outerRing > 0 && ring ? m_spec.outerRing : m_spec.innerRing);
+                6.0 / (m_plan.outerRing > 0 && ring ? m_plan.outerRing : m_plan.innerRing);
             for (double phi = a; phi < b; phi += step)
                 arc << FromPolar(RingRadius(ring, phi), phi);
             arc << FromPolar(RingRadius(ring, b), b);
@@ -668,9 +668,9 @@ void CTownBuilder::MakeMainRoads() {
         }
     }
     // The route through the centre.
-    if (m_spec.throughA >= 0 && m_spec.throughB >= 0) {
-        const QPolygonF& a = radials[size_t(m_spec.throughA)];
-        const QPolygonF& b = radials[size_t(m_spec.throughB)];
+    if (m_plan.throughA >= 0 && m_plan.throughB >= 0) {
+        const QPolygonF& a = radials[size_t(m_plan.throughA)];
+        const QPolygonF& b = radials[size_t(m_plan.throughB)];
         if (!a.isEmpty() && !b.isEmpty()) {
             const QPointF mid = (a.front() + b.front()) / 2 +
                                 QPointF(m_rng.Uniform(-60, 60), m_rng.Uniform(-40, 40));
@@ -681,7 +681,7 @@ void CTownBuilder::MakeMainRoads() {
             Street street;
             street.path = CPath(SmoothCurve({a.front(), q1, mid, q2, b.front()}, 6));
             street.kind = MAIN;
-            street.name = m_spec.throughName;
+            street.name = m_plan.throughName;
             m_usedNames.insert(street.name);
             m_streets.push_back(street);
         }
@@ -692,8 +692,8 @@ void CTownBuilder::MakeDistrictStreets(int district) {
     // Where the district lies, on a coarse grid.
     QRectF box;
     int cells = 0;
-    for (int y = 0; y < m_spec.height; y += 20)
-        for (int x = 0; x < m_spec.width; x += 20)
+    for (int y = 0; y < m_plan.height; y += 20)
+        for (int x = 0; x < m_plan.width; x += 20)
             if (DistrictAt(QPointF(x, y)) == district) {
                 box |= QRectF(x - 20, y - 20, 40, 40);
                 ++cells;
@@ -701,11 +701,11 @@ void CTownBuilder::MakeDistrictStreets(int district) {
     if (cells < 30)
         return;
     const int band = Band(district);
-    double spacing = band == 0   ? m_spec.spacingCentre
-                     : band == 1 ? m_spec.spacingInner
-                                 : m_spec.spacingOuter;
+    double spacing = band == 0   ? m_plan.spacingCentre
+                     : band == 1 ? m_plan.spacingInner
+                                 : m_plan.spacingOuter;
     if (!HasOuterRing() && band == 1)
-        spacing = (m_spec.spacingInner + m_spec.spacingOuter) / 2;
+        spacing = (m_plan.spacingInner + m_plan.spacingOuter) / 2;
     spacing *= m_rng.Uniform(0.9, 1.12);
     const double aspect = m_rng.Uniform(1.35, 1.9);
 
@@ -715,13 +715,13 @@ void CTownBuilder::MakeDistrictStreets(int district) {
         along = m_rng.Uniform(0, kPi);
     } else {
         const int sector = (district - 1) % SectorCount();
-        const double a = m_spec.radials[size_t(sector)] * kPi / 180;
-        double b = m_spec.radials[size_t((sector + 1) % SectorCount())] * kPi / 180;
+        const double a = m_plan.radials[size_t(sector)] * kPi / 180;
+        double b = m_plan.radials[size_t((sector + 1) % SectorCount())] * kPi / 180;
         while (b <= a)
             b += 2 * kPi;
         const double mid = (a + b) / 2;
         along =
-            std::atan2(std::sin(mid), m_spec.stretch * std::cos(mid)) + m_rng.Uniform(-0.3, 0.3);
+            std::atan2(std::sin(mid), m_plan.stretch * std::cos(mid)) + m_rng.Uniform(-0.3, 0.3);
     }
     const QPointF e2(std::cos(along), std::sin(along)); // along the A streets
     const QPointF e1(-e2.y(), e2.x());                  // across them
@@ -840,8 +840,8 @@ void CTownBuilder::MakeLanes() {
     // Country lanes: a wobbly ring beyond the built-up edge, between radials.
     const int n = SectorCount();
     for (int j = 0; j < n; ++j) {
-        double a = m_spec.radials[size_t(j)] * kPi / 180,
-               b = m_spec.radials[size_t((j + 1) % n)] * kPi / 180;
+        double a = m_plan.radials[size_t(j)] * kPi / 180,
+               b = m_plan.radials[size_t((j + 1) % n)] * kPi / 180;
         while (b <= a)
             b += 2 * kPi;
         const double shift = m_rng.Uniform(1.18, 1.35);
@@ -935,8 +935,8 @@ bool CTownBuilder::FreeFootprint(const QRectF& r, bool allowPark) const {
 
 QPointF CTownBuilder::FindSpot(const QSizeF& size, int district, bool anyDistrict) {
     for (int attempt = 0; attempt < 3000; ++attempt) {
-        const QPointF c(m_rng.Uniform(100, m_spec.width - 100),
-                        m_rng.Uniform(100, m_spec.height - 100));
+        const QPointF c(m_rng.Uniform(100, m_plan.width - 100),
+                        m_rng.Uniform(100, m_plan.height - 100));
         if (!anyDistrict && DistrictAt(c) != district)
             continue;
         const QRectF r(c - QPointF(size.width() / 2, size.height() / 2), size);
@@ -947,16 +947,16 @@ QPointF CTownBuilder::FindSpot(const QSizeF& size, int district, bool anyDistric
 }
 
 void CTownBuilder::PlaceStations() {
-    for (const StationSpec& spec : m_spec.stations) {
-        if (spec.railway < 0 || size_t(spec.railway) >= m_railPaths.size())
+    for (const StationPlan& plan : m_plan.stations) {
+        if (plan.railway < 0 || size_t(plan.railway) >= m_railPaths.size())
             continue;
-        const CPath& rail = m_railPaths[size_t(spec.railway)];
-        const double s = spec.at * rail.Length();
+        const CPath& rail = m_railPaths[size_t(plan.railway)];
+        const double s = plan.at * rail.Length();
         const QPointF at = rail.At(s);
         if (!OnMap(at, -150))
             continue;
         m_stations.push_back(
-            {at, rail.AngleAt(s, 20), spec.name, m_spec.railwayNames.value(spec.railway)});
+            {at, rail.AngleAt(s, 20), plan.name, m_plan.railwayNames.value(plan.railway)});
     }
     // Station buildings keep buildings away.
     m_roads.Paint([&](QPainter& p) {
@@ -966,24 +966,24 @@ void CTownBuilder::PlaceStations() {
 }
 
 void CTownBuilder::PlaceBuildingsOfNote() {
-    auto place = [&](const PlaceSpec& spec, const QString& category, int preferred, QSizeF size) {
+    auto place = [&](const PlacePlan& plan, const QString& category, int preferred, QSizeF size) {
         QPointF c = preferred >= 0 ? FindSpot(size, preferred, false) : QPointF();
         if (c.isNull())
             c = FindSpot(size, -1, true);
         if (c.isNull())
             return;
         const QRectF footprint(c - QPointF(size.width() / 2, size.height() / 2), size);
-        m_landmarks.push_back({footprint, spec.name, spec.kind, category});
+        m_landmarks.push_back({footprint, plan.name, plan.kind, category});
         m_roads.Paint([&](QPainter& p) { p.drawRect(footprint.adjusted(-8, -8, 8, 8)); });
     };
     // Hospitals spread over the town, places of note mostly near the centre.
-    for (size_t i = 0; i < m_spec.hospitals.size(); ++i) {
+    for (size_t i = 0; i < m_plan.hospitals.size(); ++i) {
         const int district = i == 0 ? 0 : 1 + int(i * 3) % (DistrictCount() - 1);
-        place(m_spec.hospitals[i], QStringLiteral("Hospitals"), district, QSizeF(64, 44));
+        place(m_plan.hospitals[i], QStringLiteral("Hospitals"), district, QSizeF(64, 44));
     }
-    for (size_t i = 0; i < m_spec.places.size(); ++i) {
+    for (size_t i = 0; i < m_plan.places.size(); ++i) {
         const int district = i < 5 ? 0 : 1 + int(i * 5) % (DistrictCount() - 1);
-        place(m_spec.places[i], QStringLiteral("Places"), district,
+        place(m_plan.places[i], QStringLiteral("Places"), district,
               QSizeF(m_rng.Uniform(40, 64), m_rng.Uniform(30, 46)));
     }
 }
@@ -1136,8 +1136,8 @@ void CTownBuilder::PlaceLabels() {
     for (size_t i = 0; i < m_parks.size(); ++i)
         TryBoxLabel(m_parks[i].boundingRect().center(), m_parkNames[i], park,
                     QColor(0x2f, 0x6b, 0x24), true, 0);
-    for (size_t i = 0; i < m_woods.size() && i < size_t(m_spec.woods.size()); ++i)
-        TryBoxLabel(m_woods[i].boundingRect().center(), m_spec.woods[int(i)], park,
+    for (size_t i = 0; i < m_woods.size() && i < size_t(m_plan.woods.size()); ++i)
+        TryBoxLabel(m_woods[i].boundingRect().center(), m_plan.woods[int(i)], park,
                     QColor(0x2f, 0x5b, 0x24), true, 0);
 
     // The river's name along it.
@@ -1146,22 +1146,22 @@ void CTownBuilder::PlaceLabels() {
     river.setItalic(true);
     river.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     for (double s = 500; s < m_riverPath.Length() - 300; s += 350) {
-        if (OnMap(m_riverPath.At(s), -40) && TryPathLabel(m_riverPath, s, m_spec.riverName, river,
+        if (OnMap(m_riverPath.At(s), -40) && TryPathLabel(m_riverPath, s, m_plan.riverName, river,
                                                           QColor(0x2a, 0x64, 0x8c), false, false))
             s += 900;
     }
 
     // The sea's name.
-    if (m_spec.coastX > 0 && !m_spec.seaName.isEmpty()) {
+    if (m_plan.coastX > 0 && !m_plan.seaName.isEmpty()) {
         QFont sea = river;
         sea.setPixelSize(19);
         sea.setLetterSpacing(QFont::AbsoluteSpacing, 3);
-        for (double y = m_spec.height * 0.3; y < m_spec.height * 0.9; y += 50) {
-            const QPointF at((CoastX(y) + m_spec.width) / 2 + 10, y);
-            if (TryBoxLabel(at, m_spec.seaName.toUpper(), sea, QColor(0x2a, 0x64, 0x8c), false,
+        for (double y = m_plan.height * 0.3; y < m_plan.height * 0.9; y += 50) {
+            const QPointF at((CoastX(y) + m_plan.width) / 2 + 10, y);
+            if (TryBoxLabel(at, m_plan.seaName.toUpper(), sea, QColor(0x2a, 0x64, 0x8c), false,
                             0)) {
                 const QPoint p = at.toPoint();
-                m_places.push_back({QStringLiteral("Places"), m_spec.seaName, QString(),
+                m_places.push_back({QStringLiteral("Places"), m_plan.seaName, QString(),
                                     QStringLiteral("Sea"), p.x(), p.y(), 0});
                 break;
             }
@@ -1173,11 +1173,11 @@ void CTownBuilder::PlaceLabels() {
     area.setPixelSize(21);
     area.setBold(true);
     area.setLetterSpacing(QFont::AbsoluteSpacing, 3);
-    for (int d = 0; d < DistrictCount() && d < m_spec.districtNames.size(); ++d) {
+    for (int d = 0; d < DistrictCount() && d < m_plan.districtNames.size(); ++d) {
         double sx = 0, sy = 0;
         std::vector<QPointF> cells;
-        for (int y = 100; y < m_spec.height - 100; y += 40)
-            for (int x = 150; x < m_spec.width - 150; x += 40)
+        for (int y = 100; y < m_plan.height - 100; y += 40)
+            for (int x = 150; x < m_plan.width - 150; x += 40)
                 if (DistrictAt(QPointF(x, y)) == d && !InSea(QPointF(x, y))) {
                     cells.emplace_back(x, y);
                     sx += x, sy += y;
@@ -1188,7 +1188,7 @@ void CTownBuilder::PlaceLabels() {
         std::sort(cells.begin(), cells.end(), [&](QPointF a, QPointF b) {
             return QLineF(a, mean).length() < QLineF(b, mean).length();
         });
-        const QString text = m_spec.districtNames[d].toUpper();
+        const QString text = m_plan.districtNames[d].toUpper();
         const QFontMetricsF metrics(area);
         const double w = metrics.horizontalAdvance(text), h = metrics.ascent();
         for (size_t k = 0; k < cells.size() && k < 400; ++k) {
@@ -1205,7 +1205,7 @@ void CTownBuilder::PlaceLabels() {
                 {area, QColor(0x6f, 0x5b, 0x86, 200), true, {{cells[k], 0, text, w}}});
             PlaceRecord town;
             town.category = QStringLiteral("Towns");
-            town.name = m_spec.districtNames[d];
+            town.name = m_plan.districtNames[d];
             town.extra1 = Postcode(cells[k]);
             town.x = int(cells[k].x());
             town.y = int(cells[k].y());
@@ -1279,9 +1279,9 @@ void CTownBuilder::Paint(QImage& picture) {
     p.setRenderHint(QPainter::TextAntialiasing);
 
     // Countryside: a patchwork of fields with hedges.
-    p.fillRect(picture.rect(), m_spec.rural);
+    p.fillRect(picture.rect(), m_plan.rural);
     const double fw = 190, fh = 150;
-    const int nx = int(m_spec.width / fw) + 3, ny = int(m_spec.height / fh) + 3;
+    const int nx = int(m_plan.width / fw) + 3, ny = int(m_plan.height / fh) + 3;
     std::vector<QPointF> lattice(static_cast<size_t>(nx * ny));
     for (int j = 0; j < ny; ++j)
         for (int i = 0; i < nx; ++i)
@@ -1293,7 +1293,7 @@ void CTownBuilder::Paint(QImage& picture) {
             const QPolygonF field{lattice[size_t(j * nx + i)], lattice[size_t(j * nx + i + 1)],
                                   lattice[size_t((j + 1) * nx + i + 1)],
                                   lattice[size_t((j + 1) * nx + i)]};
-            p.setBrush(m_spec.fields[m_rng.Next() % m_spec.fields.size()]);
+            p.setBrush(m_plan.fields[m_rng.Next() % m_plan.fields.size()]);
             p.drawPolygon(field);
         }
     p.setPen(Qt::NoPen);
@@ -1311,14 +1311,14 @@ void CTownBuilder::Paint(QImage& picture) {
 
     // The beach, under the river's mouth.
     QPolygonF seaShape;
-    if (m_spec.coastX > 0) {
+    if (m_plan.coastX > 0) {
         QPolygonF beach;
-        for (int y = -10; y <= m_spec.height + 10; y += 6) {
+        for (int y = -10; y <= m_plan.height + 10; y += 6) {
             beach << QPointF(CoastX(y) - 28 - 6 * std::sin(y / 60.0), y);
             seaShape << QPointF(CoastX(y), y);
         }
-        const QPointF farBottom(m_spec.width + 10, m_spec.height + 10),
-            farTop(m_spec.width + 10, -10);
+        const QPointF farBottom(m_plan.width + 10, m_plan.height + 10),
+            farTop(m_plan.width + 10, -10);
         beach << farBottom << farTop;
         seaShape << farBottom << farTop;
         p.setPen(Qt::NoPen);
@@ -1332,13 +1332,13 @@ void CTownBuilder::Paint(QImage& picture) {
         p.drawPolygon(park);
     // River.
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kWaterEdge, m_spec.riverWidth + 3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.setPen(QPen(kWaterEdge, m_plan.riverWidth + 3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     p.drawPolyline(m_riverPath.Points());
-    p.setPen(QPen(kWater, m_spec.riverWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.setPen(QPen(kWater, m_plan.riverWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     p.drawPolyline(m_riverPath.Points());
 
     // The sea over the river's mouth.
-    if (m_spec.coastX > 0) {
+    if (m_plan.coastX > 0) {
         p.setPen(QPen(kWaterEdge, 2));
         p.setBrush(kWater);
         p.drawPolygon(seaShape);
@@ -1499,8 +1499,8 @@ void CTownBuilder::Paint(QImage& picture) {
 
 void CTownBuilder::AddGazetteer() {
     auto position = [&](QPointF at) {
-        return QPoint(std::clamp(int(at.x()), 1, m_spec.width - 1),
-                      std::clamp(int(at.y()), 1, m_spec.height - 1));
+        return QPoint(std::clamp(int(at.x()), 1, m_plan.width - 1),
+                      std::clamp(int(at.y()), 1, m_plan.height - 1));
     };
     // Streets: one entry per named street, at the middle of its part on the map.
     for (const Street& street : m_streets) {
@@ -1538,9 +1538,9 @@ void CTownBuilder::AddGazetteer() {
         m_places.push_back({QStringLiteral("Places"), m_parkNames[i], Postcode(p),
                             QStringLiteral("Park"), p.x(), p.y(), 0});
     }
-    for (size_t i = 0; i < m_woods.size() && i < size_t(m_spec.woods.size()); ++i) {
+    for (size_t i = 0; i < m_woods.size() && i < size_t(m_plan.woods.size()); ++i) {
         const QPoint p = position(m_woods[i].boundingRect().center());
-        m_places.push_back({QStringLiteral("Places"), m_spec.woods[int(i)], Postcode(p),
+        m_places.push_back({QStringLiteral("Places"), m_plan.woods[int(i)], Postcode(p),
                             QStringLiteral("Woodland"), p.x(), p.y(), 0});
     }
 }
@@ -1551,7 +1551,7 @@ DemoTown CTownBuilder::Build() {
             a = m_rng.Uniform(0, 2 * kPi);
     for (double& a : m_urbanPhase)
         a = m_rng.Uniform(0, 2 * kPi);
-    for (size_t j = 0; j < m_spec.radials.size(); ++j)
+    for (size_t j = 0; j < m_plan.radials.size(); ++j)
         m_radialPhase.push_back(m_rng.Uniform(0, 2 * kPi));
     m_stemOrder.resize(std::size(kStems));
     for (size_t i = 0; i < m_stemOrder.size(); ++i)
@@ -1562,10 +1562,10 @@ DemoTown CTownBuilder::Build() {
     MakeWaterAndRail();
     MakeParks();
     // Woods in the countryside.
-    for (int k = 0; k < m_spec.woods.size(); ++k) {
+    for (int k = 0; k < m_plan.woods.size(); ++k) {
         for (int attempt = 0; attempt < 300; ++attempt) {
-            const QPointF c(m_rng.Uniform(150, m_spec.width - 150),
-                            m_rng.Uniform(150, m_spec.height - 150));
+            const QPointF c(m_rng.Uniform(150, m_plan.width - 150),
+                            m_rng.Uniform(150, m_plan.height - 150));
             const double rx = m_rng.Uniform(110, 190), ry = m_rng.Uniform(80, 140);
             bool ok = true;
             for (int i = 0; i < 12 && ok; ++i) {
@@ -1601,17 +1601,17 @@ DemoTown CTownBuilder::Build() {
     PlaceLabels();
 
     DemoTown town;
-    town.title = m_spec.title;
-    town.calibration = m_spec.calibration;
-    town.picture = QImage(m_spec.width, m_spec.height, QImage::Format_RGB32);
+    town.title = m_plan.title;
+    town.calibration = m_plan.calibration;
+    town.picture = QImage(m_plan.width, m_plan.height, QImage::Format_RGB32);
     Paint(town.picture);
     AddGazetteer();
     town.places = std::move(m_places);
     return town;
 }
 
-TownSpec NorthcombeSpec() {
-    TownSpec s;
+TownPlan NorthcombePlan() {
+    TownPlan s;
     s.title = QStringLiteral("Northcombe");
     s.width = 5000;
     s.height = 4000;
@@ -1703,8 +1703,8 @@ TownSpec NorthcombeSpec() {
     return s;
 }
 
-TownSpec EastmoorSpec() {
-    TownSpec s;
+TownPlan EastmoorPlan() {
+    TownPlan s;
     s.title = QStringLiteral("Eastmoor");
     s.width = 3000;
     s.height = 2500;
@@ -1766,13 +1766,13 @@ TownSpec EastmoorSpec() {
 } // namespace
 
 DemoTown MakeNorthcombe() {
-    const TownSpec spec = NorthcombeSpec();
-    return CTownBuilder(spec).Build();
+    const TownPlan plan = NorthcombePlan();
+    return CTownBuilder(plan).Build();
 }
 
 DemoTown MakeEastmoor() {
-    const TownSpec spec = EastmoorSpec();
-    return CTownBuilder(spec).Build();
+    const TownPlan plan = EastmoorPlan();
+    return CTownBuilder(plan).Build();
 }
 
 bool InstallDemoMaps(bool replace, const QString& picturesDir, QString& error,
