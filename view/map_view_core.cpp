@@ -51,6 +51,22 @@ void AppendNumber(QString& text, int value) {
     text.append(QLatin1StringView(digits, n));
 }
 
+// One axis of the back buffer's window, in zoomed positions: size pixels
+// around centre, [start, end), held inside a map of mapSize pixels; start is
+// never negative, so a map smaller than the buffer starts at 0.
+void BufferWindow(int centre, int size, int mapSize, int& start, int& end) {
+    start = centre - size / 2;
+    if (start < 1)
+        start = 0;
+    end = start + std::min(size, mapSize);
+    if (end > mapSize) {
+        end = mapSize;
+        start = mapSize - size;
+        if (start < 1)
+            start = 0;
+    }
+}
+
 } // namespace
 
 CMapViewCore::CMapViewCore() {
@@ -292,28 +308,9 @@ bool CMapViewCore::RedrawMap(bool reuse) {
         return false;
 
     // The buffer window: w x h around the centre, held inside the map.
-    const int mw = m_nMapWidth;
-    const int mh = m_nMapHeight;
-    int x0 = m_ptCentre.x - w / 2;
-    if (x0 < 1)
-        x0 = 0;
-    int x1 = x0 + std::min(w, mw);
-    if (x1 > mw) {
-        x1 = mw;
-        x0 = mw - w;
-        if (x0 < 1)
-            x0 = 0;
-    }
-    int y0 = m_ptCentre.y - h / 2;
-    if (y0 < 1)
-        y0 = 0;
-    int y1 = y0 + std::min(h, mh);
-    if (y1 > mh) {
-        y1 = mh;
-        y0 = mh - h;
-        if (y0 < 1)
-            y0 = 0;
-    }
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    BufferWindow(m_ptCentre.x, w, m_nMapWidth, x0, x1);
+    BufferWindow(m_ptCentre.y, h, m_nMapHeight, y0, y1);
 
     CArea kept;
     if (reuse)
