@@ -2,16 +2,13 @@
 
 #include "app/main_frame.h"
 #include "app/ui_seam.h"
-#include "platform/crypto.h"
 #include "platform/image_codec.h"
 #include "platform/registry.h"
 #include "store/map_library_dlg.h"
 #include "store/tile_cache.h"
-#include "store/tile_key.h"
 #include "test_support.h"
 #include "view/map_view.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QMap>
 #include <QMessageBox>
@@ -38,32 +35,6 @@ inline void RegisterMap(const QString& title, const QString& installDir, int cur
 // A map's "Current" value; -1 when it has none.
 inline int CurrentValue(const QString& title) {
     return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
-}
-
-// A PNG of a square tile in one colour.
-inline QByteArray TilePng(int edge, QRgb colour) {
-    QImage image(edge, edge, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
-// An encrypted tile file: 4 plain bytes, then 52 filler bytes and the image,
-// encrypted as one RC4 stream from key-stream position 0.
-inline QByteArray EncryptTile(const QByteArray& image) {
-    QByteArray body = QByteArray(52, '\x5a') + image;
-    const std::array<uint8_t, 16> material = MakeTileKeyMaterial();
-    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
-    rc4.Crypt(reinterpret_cast<uint8_t*>(body.data()), size_t(body.size()));
-    return QByteArray("VTL1") + body;
-}
-
-// The template tile every drawing needs: its decoded image, kept as tpl.tmp.
-inline bool WriteTemplate(const CTestRoot& root) {
-    return root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), TilePng(500, qRgb(255, 255, 255)));
 }
 
 // A map of rows x columns converted 500 x 500 tiles "<tla><row>_<column>.cbm"

@@ -98,14 +98,6 @@ private slots:
         QVERIFY(Files(root, "map").isEmpty() && Files(root, "tmp").isEmpty());
         QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Map.dat")),
                  QByteArray("calibration"));
-        // A converted tile holds the picture.
-        QVERIFY(WriteTemplate(root));
-        TileCache reader;
-        const QImage* tile = nullptr;
-        QVERIFY(reader.GetTileBitmap(kFolder, "con3_1", tile));
-        QImage expected(1, 1, kDisplayFormat);
-        expected.fill(QColor(10, 200, 30));
-        QCOMPARE(tile->pixel(250, 250), expected.pixel(0, 0));
     }
 };
 

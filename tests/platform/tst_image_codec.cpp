@@ -1,4 +1,5 @@
 #include "platform/image_codec.h"
+#include "test_support.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -19,19 +20,11 @@ QImage Quarters() {
     return image;
 }
 
-QByteArray Encode(const QImage& image, const char* format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
 // A complete grey BMP picture of width x height.
 QByteArray Bmp(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::gray);
-    return Encode(image, "BMP");
+    return EncodeImage(image, "BMP");
 }
 
 bool Decode(QByteArray bytes, QImage& out) {
@@ -65,7 +58,7 @@ void TestImageCodec::decodesToRgb565() {
     QFETCH(int, tolerance);
     const QImage source = Quarters();
     QImage out;
-    QVERIFY(Decode(Encode(source, format.constData()), out));
+    QVERIFY(Decode(EncodeImage(source, format.constData()), out));
     QCOMPARE(out.format(), QImage::Format_RGB16);
     QCOMPARE(out.size(), source.size());
     for (const QPoint at : {QPoint(60, 60), QPoint(440, 60), QPoint(60, 440), QPoint(440, 440)}) {
@@ -83,7 +76,7 @@ void TestImageCodec::sizeAndGarbage_data() {
     const QSize refused(0, 0);
     QTest::newRow("empty") << QByteArray() << refused;
     QTest::newRow("text") << QByteArray("this is not a picture at all\n") << refused;
-    QTest::newRow("truncated PNG") << Encode(Quarters(), "PNG").left(30) << refused;
+    QTest::newRow("truncated PNG") << EncodeImage(Quarters(), "PNG").left(30) << refused;
     QTest::newRow("BMP header without pixels") << Bmp(500, 500).left(54) << refused;
     QByteArray noise(4096, Qt::Uninitialized);
     for (int i = 0; i < noise.size(); ++i)

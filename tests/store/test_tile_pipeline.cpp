@@ -6,7 +6,6 @@
 #include "store/tile_key.h"
 #include "test_support.h"
 
-#include <QBuffer>
 #include <QPainter>
 #include <QThread>
 #include <QtEndian>
@@ -19,24 +18,6 @@ namespace {
 
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Testmap");
 const QString kHostFolder = QStringLiteral("Veldra/Maps/Testmap/");
-
-// A .map tile file around an image file: a 4-byte plain header, 52 filler
-// bytes and the image, bytes 4 onward RC4-encrypted with the tile key from
-// key-stream position 0 (RC4 is symmetric).
-QByteArray EncryptTile(const QByteArray& imageFile) {
-    QByteArray file = "VTL1" + QByteArray(52, '\xA0') + imageFile;
-    const auto material = MakeTileKeyMaterial();
-    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
-    rc4.Crypt(reinterpret_cast<uint8_t*>(file.data()) + 4, size_t(file.size() - 4));
-    return file;
-}
-
-QByteArray EncodeImage(const QImage& image, const char* format = "PNG") {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return buffer.data();
-}
 
 // A display-format picture (a grid of lines and a block) whose pixels depend on seed.
 QImage TestPicture(int width, int height, int seed) {
@@ -152,33 +133,24 @@ private slots:
         QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
     }
 
-    // Each image format arrives intact, file names on disk may differ in
-    // letter case, and an existing .tmp is decoded without reading the .map.
-    // A missing or unreadable tile, or one over the size bounds, gives a null image.
+    // A tile's image arrives intact (the image formats are the codec's own
+    // tests), file names on disk may differ in letter case, and an existing
+    // .tmp is decoded without reading the .map. A missing or unreadable tile,
+    // or one over the cache's size bound, gives a null image.
     void decodeTile_data() {
         QTest::addColumn<QByteArray>("map");
         QTest::addColumn<QByteArray>("tmp");
         QTest::addColumn<int>("maxSide");
         QTest::addColumn<QImage>("expected");
-        auto encoded = [](const char* name, const char* format, int side, bool tmpExists) {
-            const QByteArray file = EncodeImage(TestPicture(side, side, 3), format);
-            QVERIFY(file.size() > 0 && file.size() <= DECRYPT_BUFFER_SIZE - 56);
-            QTest::newRow(name) << (tmpExists ? QByteArray(5000, '\x13') : EncryptTile(file))
-                                << (tmpExists ? file : QByteArray()) << 10000
-                                << QImage::fromData(file).convertToFormat(kDisplayFormat);
-        };
-        encoded("png", "PNG", 500, false);
-        encoded("jpeg", "JPG", 500, false);
-        encoded("bmp", "BMP", 200, false); // 24-bit: 120054 bytes
-        encoded("existing .tmp", "PNG", 500, true);
+        const QByteArray png = EncodeImage(TestPicture(500, 500, 3));
+        const QImage image = QImage::fromData(png).convertToFormat(kDisplayFormat);
+        QTest::newRow("png") << EncryptTile(png) << QByteArray() << 10000 << image;
+        QTest::newRow("existing .tmp") << QByteArray(5000, '\x13') << png << 10000 << image;
         QTest::newRow("no .map") << QByteArray() << QByteArray() << 10000 << QImage();
         QTest::newRow("garbage image")
             << EncryptTile(QByteArray(3000, '\x42')) << QByteArray() << 10000 << QImage();
-        QTest::newRow("wider than 10000")
-            << EncryptTile(EncodeImage(QImage(10001, 1, kDisplayFormat))) << QByteArray() << 10000
-            << QImage();
-        QTest::newRow("over a lowered bound") << EncryptTile(EncodeImage(TestPicture(500, 500, 1)))
-                                              << QByteArray() << 499 << QImage();
+        QTest::newRow("over a lowered bound")
+            << EncryptTile(png) << QByteArray() << 499 << QImage();
     }
     void decodeTile() {
         QFETCH(QByteArray, map);
@@ -358,10 +330,8 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("count");
-        QTest::newRow("all .cbm, mode 2") << "*.cbm" << 2 << 7;
         QTest::newRow("all .cbm, mode 1") << "*.cbm" << 1 << 1;
-        QTest::newRow("all .cbm, mode 0") << "*.cbm" << 0 << 7;
-        QTest::newRow("other case") << "*.CBM" << 2 << 7;
+        QTest::newRow("other case, mode 0") << "*.CBM" << 0 << 7;
         QTest::newRow("row 1") << "abc1_*.cbm" << 2 << 3;
         QTest::newRow("every entry") << "*.*" << 2 << 11;
         QTest::newRow("no match, mode 1") << "*.idx" << 1 << 0;

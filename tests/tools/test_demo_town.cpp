@@ -75,7 +75,10 @@ void TestDemoTown::towns() {
     QVERIFY2(int(names.size()) >= streets, qPrintable(QString::number(names.size())));
     QCOMPARE(offRoad, 0);
 
-    // The same town every time.
+    // The same town every time (shown on the smaller town, to save drawing
+    // the larger one twice).
+    if (north)
+        return;
     const DemoTown again = north ? MakeNorthcombe() : MakeEastmoor();
     QVERIFY(again.picture == town.picture);
     QCOMPARE(again.places.size(), town.places.size());

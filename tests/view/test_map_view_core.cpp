@@ -119,32 +119,22 @@ private slots:
         QCOMPARE(QSize(view.m_nClientWidth, view.m_nClientHeight), QSize(500, 500));
     }
 
-    void tileGridFromConvertedFiles_data() {
-        QTest::addColumn<Names>("files");
-        QTest::addColumn<QSize>("grid"); // columns x rows
-        Names twelve;
-        for (int i = 0; i < 12; ++i)
-            twelve << QStringLiteral("TST%1_%2.cbm").arg(i / 4 + 1).arg(i % 4 + 1);
-        QTest::newRow("12 tiles, 4 in row 1") << twelve << QSize(4, 3);
-        QTest::newRow("no row 1") << Names{"TST2_1.cbm", "TST2_2.cbm", "TST1_1.map"} << QSize(0, 0);
-    }
-    void tileGridFromConvertedFiles() {
-        QFETCH(Names, files);
-        QFETCH(QSize, grid);
+    // The grid comes from the converted files (counted in the picture test);
+    // without a first row it is empty and draws nothing (nor divides by zero).
+    void emptyTileGridDrawsNothing() {
         CTestRoot root;
-        for (const QString& name : files)
-            QVERIFY(root.WriteFile("Veldra/Maps/Test/" + name, "x"));
+        for (const char* name : {"TST2_1.cbm", "TST2_2.cbm", "TST1_1.map"})
+            QVERIFY(root.WriteFile(QStringLiteral("Veldra/Maps/Test/") + name, "x"));
         CFakeView view;
         QVERIFY(view.CreateDrawingSurfaces());
         view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\Test");
         view.m_szTilePrefix = QStringLiteral("TST");
         view.ResetViewState();
-        QCOMPARE(QSize(view.m_nTileColumns, view.m_nTileRows), grid);
+        QCOMPARE(QSize(view.m_nTileColumns, view.m_nTileRows), QSize(0, 0));
         QVERIFY(view.TileFileExists(1, 1)); // as .cbm or as .map
-        // An empty grid draws nothing (and divides by nothing).
         view.SetInitialCentre();
         view.ApplyZoom(240, 268, 1.0);
-        QCOMPARE(view.m_fetched.isEmpty(), grid.isEmpty());
+        QVERIFY(view.m_fetched.isEmpty());
     }
 
     // Key releases step the centre and redraw reusing the buffer: only the

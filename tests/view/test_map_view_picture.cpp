@@ -7,7 +7,6 @@
 #include "test_support.h"
 #include "view/map_view_core.h"
 
-#include <QBuffer>
 #include <QPainter>
 #include <QTest>
 #include <cstdlib>
@@ -30,11 +29,7 @@ private slots:
         painter.end();
         // The template tile the pipeline loads tiles into, and the picture as
         // the converted map "Harbour" (prefix HAR) of 3 x 2 tiles.
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY(QImage(500, 500, QImage::Format_RGB32).save(&buffer, "PNG"));
-        QVERIFY(root.WriteFile("Veldra/Maps/tpl.tmp", png) && root.MakeDir("Veldra/Maps/Harbour"));
+        QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour"));
         TileCache cache;
         for (int i = 0; i < 6; ++i)
             QVERIFY(cache.SaveCompressedTile(

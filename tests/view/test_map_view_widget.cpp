@@ -1,13 +1,11 @@
 // Tests of the view widget: what it makes when created, and how Qt's resize,
 // key, mouse and paint events reach the view.
 
-#include "app/main_frame.h"
 #include "app/ui_seam.h"
 #include "test_support.h"
 #include "view/map_view.h"
 #include "view_test_support.h"
 
-#include <QAction>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -102,22 +100,6 @@ private slots:
         // Nothing of the map is painted while no map is open.
         view.m_bMapOpen = false;
         QVERIFY(view.grab().toImage().pixel(10, 10) != expected.pixel(10, 10));
-    }
-
-    void markingButtonsFollowTheView() {
-        CMainFrame frame;
-        QCOMPARE(frame.OnCreate(), 0);
-        CVeldraViewerView* view = frame.GetActiveView();
-        QVERIFY(view != nullptr);
-        QCoreApplication::removePostedEvents(view, WM_SHOWSPLASH);
-        QAction* markMe = frame.CommandAction(32783);
-        QAction* markFlag = frame.CommandAction(32771);
-        QVERIFY(markMe && markFlag);
-        view->CheckMarkMeButton(true);
-        view->CheckMarkFlagButton(true);
-        QVERIFY(markMe->isChecked() && markFlag->isChecked());
-        view->ResetViewState(); // opening a map releases both
-        QVERIFY(!markMe->isChecked() && !markFlag->isChecked());
     }
 
     void goToHomeWithoutHomeWarns() {
