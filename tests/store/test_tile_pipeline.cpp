@@ -332,7 +332,6 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::newRow("all .cbm, mode 1") << "*.cbm" << 1 << 1;
         QTest::newRow("other case, mode 0") << "*.CBM" << 0 << 7;
-        QTest::newRow("row 1") << "abc1_*.cbm" << 2 << 3;
         QTest::newRow("every entry") << "*.*" << 2 << 11;
         QTest::newRow("no match, mode 1") << "*.idx" << 1 << 0;
     }

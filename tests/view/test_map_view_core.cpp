@@ -149,7 +149,6 @@ private slots:
                                << Names{"TST3_5", "TST4_5"};
         QTest::newRow("up") << P{2000, 1500} << VK_UP << P{2000, 1400} << Names{"TST3_4", "TST3_5"};
         QTest::newRow("right at bound") << P{4800, 1500} << VK_RIGHT << P{4880, 1500} << Names{};
-        QTest::newRow("down at bound") << P{2000, 3800} << VK_DOWN << P{2000, 3866} << Names{};
         QTest::newRow("other key") << P{2000, 1500} << 0x41 << P{2000, 1500} << Names{};
     }
     void keysAndReuseRedraw() {
