@@ -71,7 +71,11 @@ void CVeldraViewerView::OnDraw() {
 }
 
 void CVeldraViewerView::ShowComposedImage() {
-    // The window copies m_hbmCompose in its next paint event.
+    // The composition image is also the scratch space of the next reuse
+    // redraw, so the window keeps its own copy of what was presented: a
+    // redraw that stops at a missing tile leaves the screen as it was, even
+    // when the window is repainted later.
+    m_imgScreen = m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight);
     update();
 }
 
@@ -111,10 +115,10 @@ void CVeldraViewerView::OnFileSaveAs() {}
 
 void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     // Nothing is painted while no map is open.
-    if (!m_bMapOpen || m_hbmCompose.isNull())
+    if (!m_bMapOpen || m_imgScreen.isNull())
         return;
     QPainter painter(this);
-    painter.drawImage(QPoint(0, 0), m_hbmCompose, QRect(0, 0, m_nClientWidth, m_nClientHeight));
+    painter.drawImage(QPoint(0, 0), m_imgScreen);
     DrawOverlays(painter);
 }
 

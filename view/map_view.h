@@ -3,6 +3,7 @@
 #include "view/map_view_core.h"
 
 #include <QEvent>
+#include <QImage>
 #include <QWidget>
 
 class QLineEdit;
@@ -78,4 +79,5 @@ protected:
 
 private:
     bool m_bCreated = false;
+    QImage m_imgScreen; // the client image last presented, painted by paintEvent
 };

@@ -97,6 +97,15 @@ private slots:
                 QCOMPARE(shown.pixel(x, y),
                          onMarker ? me.pixel(x - 114, y - 128) : expected.pixel(x, y));
             }
+        // A redraw that stops at a missing tile leaves the window's image as
+        // it was, even when the window is painted again afterwards.
+        view.m_ptMe = {-20, -20};
+        const QImage before = view.grab().toImage();
+        view.m_failing.insert(QStringLiteral("TST4_6")); // in the strip a step right uncovers
+        view.m_fetched.clear();
+        QVERIFY(view.OnKeyUp(VK_RIGHT));
+        QVERIFY(view.m_fetched.contains(QStringLiteral("TST4_6")));
+        QCOMPARE(view.grab().toImage(), before);
         // Nothing of the map is painted while no map is open.
         view.m_bMapOpen = false;
         QVERIFY(view.grab().toImage().pixel(10, 10) != expected.pixel(10, 10));
