@@ -45,13 +45,7 @@ namespace {
 // holds; bytes past its end stay zero.
 int32_t ReadMember(CFileHandle& file) {
     unsigned char bytes[4] = {0, 0, 0, 0};
-    int64_t got = 0;
-    while (got < 4) {
-        const int64_t n = file.Read(bytes + got, 4 - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
+    file.Read(bytes, 4); // reads until 4 bytes or the end of the file
     const uint32_t value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
                            uint32_t(bytes[3]) << 24;
     return static_cast<int32_t>(value);

@@ -37,18 +37,6 @@ QString TilePath(const QString& folder, const QString& tileName, const char* ext
     return JoinDevicePath(folder, tileName + QLatin1StringView(extension));
 }
 
-// Reads up to size bytes, continuing after short reads; the count read.
-int64_t ReadFully(CFileHandle& file, void* buffer, int64_t size) {
-    int64_t total = 0;
-    while (total < size) {
-        const int64_t got = file.Read(static_cast<char*>(buffer) + total, size - total);
-        if (got <= 0)
-            break;
-        total += got;
-    }
-    return total;
-}
-
 // Hands the decoder an open .tmp file. Reads go through the shared 1024-byte
 // decoder input buffer, at most 1024 bytes from the file at a time. The device
 // is unbuffered (no per-tile buffer of the device's own) and random-access, so
@@ -192,11 +180,11 @@ bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileNam
     if (!file.IsValid())
         return false;
     unsigned char lengthField[4];
-    if (ReadFully(file, lengthField, 4) != 4)
+    if (file.Read(lengthField, 4) != 4)
         return false;
     const uint32_t n = uint32_t(lengthField[0]) | uint32_t(lengthField[1]) << 8 |
                        uint32_t(lengthField[2]) << 16 | uint32_t(lengthField[3]) << 24;
-    if (n > COMPRESSED_BUFFER_SIZE || ReadFully(file, s_compressedBuffer, n) != int64_t(n))
+    if (n > COMPRESSED_BUFFER_SIZE || file.Read(s_compressedBuffer, n) != int64_t(n))
         return false;
     file.Close();
 
