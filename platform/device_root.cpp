@@ -13,7 +13,8 @@
 #include <sys/stat.h>
 
 // Device paths are resolved under one host directory. Letter case is ignored
-// the way the device's file system ignores it: each component is first tried
+// the way the device's file system ignores it: a path that exists as spelt is
+// settled by one lstat of the whole path; otherwise each component is tried
 // with its exact spelling (one lstat), and only when that fails is it looked up
 // in an index of the folder's names (case-folded name -> name on disk). The
 // index of a folder is built by reading the folder once and is kept until the
@@ -215,7 +216,17 @@ QString HostPath(const QString& devicePath) {
         parts.append(part);
     }
 
-    QByteArray current = QFile::encodeName(DeviceRoot());
+    const QByteArray root = QFile::encodeName(DeviceRoot());
+    // Most paths name an entry that exists as spelt (every tile fetch does):
+    // when the whole path resolves, so does each of its prefixes, and the
+    // walk below would keep every component as given. One lstat settles it.
+    QByteArray exactPath = root;
+    for (const QString& part : parts)
+        exactPath = JoinHost(exactPath, QFile::encodeName(part));
+    if (EntryExists(exactPath))
+        return QFile::decodeName(exactPath);
+
+    QByteArray current = root;
     bool existing = true; // every component so far exists on disk
     for (const QString& part : parts) {
         const QByteArray exact = JoinHost(current, QFile::encodeName(part));
