@@ -247,7 +247,9 @@ CMapViewCore::CArea CMapViewCore::ShiftBuffer(int x0, int y0) {
         kept = {x0 + sx.nDest, y0 + sy.nDest, x0 + sx.nDest + sx.nLength,
                 y0 + sy.nDest + sy.nLength};
     }
-    std::memcpy(m_hbmBuffer.bits(), m_hbmCompose.constBits(), size_t(m_hbmBuffer.sizeInBytes()));
+    // The shifted image becomes the back buffer; the old buffer is the next
+    // scratch space (PresentView overwrites the client block it shows).
+    m_hbmBuffer.swap(m_hbmCompose);
     return kept;
 }
 
