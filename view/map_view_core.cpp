@@ -51,6 +51,15 @@ void AppendNumber(QString& text, int value) {
     text.append(QLatin1StringView(digits, n));
 }
 
+// Appends the name of the tile in row and column (from 1): the prefix, the
+// row, '_' and the column ("%s%d_%d").
+void AppendTileName(QString& text, const QString& prefix, int row, int column) {
+    text += prefix;
+    AppendNumber(text, row);
+    text += QLatin1Char('_');
+    AppendNumber(text, column);
+}
+
 // One axis of the back buffer's window, in zoomed positions: size pixels
 // around centre, [start, end), held inside a map of mapSize pixels; start is
 // never negative, so a map smaller than the buffer starts at 0.
@@ -147,10 +156,8 @@ void CMapViewCore::MeasureTileGrid() {
 }
 
 bool CMapViewCore::TileFileExists(int row, int column) const {
-    QString name = m_szTilePrefix;
-    AppendNumber(name, row);
-    name += QLatin1Char('_');
-    AppendNumber(name, column);
+    QString name;
+    AppendTileName(name, m_szTilePrefix, row, column);
     for (const char* extension : {".cbm", ".map"}) {
         CFileHandle file =
             OpenFileForRead(JoinDevicePath(m_szMapFolder, name + QLatin1StringView(extension)));
@@ -221,10 +228,7 @@ CSpan CMapViewCore::ClipSpan(int delta, int sizeA, int sizeB) {
 
 void CMapViewCore::FormatTileName(int row, int column) {
     m_strTileName.resize(0); // keeps the capacity: no allocation per tile
-    m_strTileName += m_szTilePrefix;
-    AppendNumber(m_strTileName, row);
-    m_strTileName += QLatin1Char('_');
-    AppendNumber(m_strTileName, column);
+    AppendTileName(m_strTileName, m_szTilePrefix, row, column);
 }
 
 CMapViewCore::CArea CMapViewCore::ShiftBuffer(int x0, int y0) {
