@@ -44,20 +44,28 @@ public:
     // Deletes the tile's .map and .tmp; always true.
     bool DeleteTileSources(const QString& folder, const QString& tileName);
 
+    // Decodes the 500 x 500 template tile "\Veldra\Maps\tpl" into m_hbmTemplate
+    // and fills m_bmTemplate; false (and no template) when it cannot.
     bool LoadTemplate();
+    // Uncompresses a .cbm into the template's pixel memory; false unless it
+    // fills that memory exactly.
     bool LoadCompressedTile(const QString& folder, const QString& tileName);
+    // Opens the tile's .tmp, decrypting its .map into one first when there is
+    // none (after pruning old .tmp files); an invalid handle when it cannot.
     CFileHandle OpenTileImage(const QString& folder, const QString& tileName);
+    // Deletes the oldest .tmp files of folder while it holds more than 16, at
+    // most 5 per call.
     static void PruneTempFiles(const QString& folder);
 
-    int32_t m_nScale;     // per cent, passed to the decoder: 100
+    int32_t m_nScale;     // per cent: 100, tiles are decoded at their own size
     int32_t m_nMaxWidth;  // largest decoded width: 10000
     int32_t m_nMaxHeight; // largest decoded height: 10000
     QImage m_hbmTemplate; // null until first needed
     BitmapInfo m_bmTemplate;
 };
 
-// Number of files in folder matching pattern: mode 1 stops at the first
-// match (0 or 1), any other mode counts them all.
+// Number of entries (files or folders) in folder matching pattern: mode 1
+// stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
 
 // Decrypts a .map tile file into a .tmp image file with the tile key.

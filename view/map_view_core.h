@@ -154,7 +154,7 @@ public:
     double m_dZoom = 1.0;   // 0.25, 0.5, 1.0 or 2.0
     QString m_szMapTitle;   // at most MAX_MAP_TEXT characters
     QString m_szMapFolder;  // device path, at most MAX_MAP_TEXT characters; empty: no map
-    QString m_szTilePrefix; // three case-folded characters of the title; empty: no map
+    QString m_szTilePrefix; // the title's first three characters, lower-cased; empty: no map
     TileCache m_tileCache;
     QString m_strLastSearch;
     int m_nLastSearchCategory = 0;
