@@ -256,8 +256,6 @@ bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
 uint32_t CMapLibraryDlg::GetFolderSize(const QString& folder) {
     uint32_t total = 0;
     for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
-            continue;
         if (entry.isDirectory) {
             // A name with a backslash would be read as a path, not as itself.
             if (!entry.name.contains(u'\\'))
@@ -277,8 +275,6 @@ bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
 
     bool result = true;
     for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
-            continue;
         // A name with a backslash would be read as a path ("..\x" leaves the
         // folder); such an entry is left where it is.
         if (entry.name.contains(u'\\')) {
