@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 
 #include <QLatin1StringView>
+#include <QtEndian>
 
 // Titles and values of the published map range. Edges in grid metres.
 // Columns: nNorth, nSouth, nEast, nWest, nScale. The city of Vellmouth and its
@@ -46,9 +47,7 @@ namespace {
 int32_t ReadMember(CFileHandle& file) {
     unsigned char bytes[4] = {0, 0, 0, 0};
     file.Read(bytes, 4); // reads until 4 bytes or the end of the file
-    const uint32_t value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-                           uint32_t(bytes[3]) << 24;
-    return static_cast<int32_t>(value);
+    return qFromLittleEndian<int32_t>(bytes);
 }
 
 } // namespace

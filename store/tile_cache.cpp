@@ -14,6 +14,7 @@
 #include "store/tile_crypto.h"
 
 #include <QIODevice>
+#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -133,9 +134,8 @@ bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileNam
     if (!file.IsValid())
         return false;
     const uint32_t n = static_cast<uint32_t>(compressedSize);
-    const unsigned char lengthField[4] = {
-        static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+    unsigned char lengthField[4];
+    qToLittleEndian<uint32_t>(n, lengthField);
     const bool written = file.Write(lengthField, 4) && file.Write(s_compressedBuffer, n);
     file.Close();
     if (!written || !RenameFileAt(partPath, cbmPath)) {
@@ -182,8 +182,7 @@ bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileNam
     unsigned char lengthField[4];
     if (file.Read(lengthField, 4) != 4)
         return false;
-    const uint32_t n = uint32_t(lengthField[0]) | uint32_t(lengthField[1]) << 8 |
-                       uint32_t(lengthField[2]) << 16 | uint32_t(lengthField[3]) << 24;
+    const uint32_t n = qFromLittleEndian<uint32_t>(lengthField);
     if (n > COMPRESSED_BUFFER_SIZE || file.Read(s_compressedBuffer, n) != int64_t(n))
         return false;
     file.Close();
