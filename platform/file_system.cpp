@@ -22,6 +22,9 @@ QByteArray NativePath(const QString& devicePath) {
     return QFile::encodeName(HostPath(devicePath));
 }
 
+// WildcardMatch on a case-folded wildcard and a case-folded name.
+bool FoldedWildcardMatch(QStringView wildcard, QStringView name);
+
 int64_t ToNs(const timespec& ts) {
     return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
@@ -213,6 +216,7 @@ bool CFindFile::FindFirst(const QString& devicePattern, FindData& out) {
     Close();
     QString folder;
     SplitPattern(devicePattern, folder, m_wildcard);
+    m_wildcard = m_wildcard.toCaseFolded(); // folded once, not for every entry
     m_hostDir = HostPath(folder);
     if (folder.contains(QChar(u'\0')))
         return false;
@@ -234,7 +238,7 @@ bool CFindFile::FindNext(FindData& out) {
         const char* name = entry->d_name;
         if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
             continue;
-        if (!WildcardMatch(m_wildcard, QFile::decodeName(name)))
+        if (!FoldedWildcardMatch(m_wildcard, QFile::decodeName(name).toCaseFolded()))
             continue;
         if (Describe(dirfd(dir), name, out))
             return true;
@@ -287,16 +291,18 @@ bool GlobMatch(QStringView p, QStringView s) {
     return pi == p.size();
 }
 
-} // namespace
-
-bool WildcardMatch(const QString& wildcard, const QString& name) {
-    const QString p = wildcard.toCaseFolded();
-    const QString s = name.toCaseFolded();
-    if (GlobMatch(p, s))
+bool FoldedWildcardMatch(QStringView wildcard, QStringView name) {
+    if (GlobMatch(wildcard, name))
         return true;
     // A trailing ".*" also stands for no extension at all, as on the device:
     // "*.*" matches every name and "tpl.*" matches "tpl".
-    return p.endsWith(QLatin1String(".*")) && GlobMatch(QStringView(p).chopped(2), s);
+    return wildcard.endsWith(QLatin1String(".*")) && GlobMatch(wildcard.chopped(2), name);
+}
+
+} // namespace
+
+bool WildcardMatch(const QString& wildcard, const QString& name) {
+    return FoldedWildcardMatch(wildcard.toCaseFolded(), name.toCaseFolded());
 }
 
 // --- CMappedFile

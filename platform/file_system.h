@@ -80,7 +80,7 @@ public:
 private:
     void* m_dir = nullptr; // DIR*
     QString m_hostDir;
-    QString m_wildcard;
+    QString m_wildcard; // the pattern's last component, case-folded
 };
 
 // All entries matching a pattern, in file-system order.
