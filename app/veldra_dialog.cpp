@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 
 QFont CVeldraDialog::DialogFont() {
     const QStringList families = QFontDatabase::families();
@@ -55,6 +56,14 @@ QLabel* CVeldraDialog::AddPicture(int x, int y, const QImage& picture) {
     label->setPixmap(pixmap);
     label->setGeometry(QRect(DluRect(x, y, 0, 0).topLeft(), pixmap.size()));
     return label;
+}
+
+QPushButton* CVeldraDialog::AddButton(const QString& text, int id, int x, int y, int w, int h) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QStringLiteral("control%1").arg(id));
+    button->setGeometry(DluRect(x, y, w, h));
+    button->setAutoDefault(false);
+    return button;
 }
 
 int CVeldraDialog::DoModal() {

@@ -6,6 +6,7 @@
 #include <QRect>
 
 class QLabel;
+class QPushButton;
 
 // Base of the program's dialogs. A dialog is made on the stack of the handler
 // that shows it, given its inputs in members, run with DoModal (which calls
@@ -34,6 +35,9 @@ public:
                     Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop);
     // A picture control at (x, y) in dialog units; it takes the picture's own size.
     QLabel* AddPicture(int x, int y, const QImage& picture);
+    // A push button with control id id, placed in dialog units. It is not a
+    // default button unless the caller makes it one.
+    QPushButton* AddButton(const QString& text, int id, int x, int y, int w, int h);
 
 private:
     int m_nBaseUnitX = 6;  // average character width, pixels

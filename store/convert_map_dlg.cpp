@@ -48,15 +48,9 @@ CConvertMapDlg::CConvertMapDlg(QWidget* parent)
     m_pProgress->setTextVisible(false);
     m_pProgress->hide();
 
-    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_pCancel->setObjectName(QStringLiteral("control%1").arg(IDCANCEL_BUTTON));
-    m_pCancel->setGeometry(DluRect(21, 142, 44, 14));
-    m_pCancel->setAutoDefault(false);
+    m_pCancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 21, 142, 44, 14);
     connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
-    m_pConvert = new QPushButton(QStringLiteral("Convert"), this);
-    m_pConvert->setObjectName(QStringLiteral("control%1").arg(IDC_CONVERT));
-    m_pConvert->setGeometry(DluRect(81, 142, 44, 14));
-    m_pConvert->setAutoDefault(false);
+    m_pConvert = AddButton(QStringLiteral("Convert"), IDC_CONVERT, 81, 142, 44, 14);
     connect(m_pConvert, &QPushButton::clicked, this, &CConvertMapDlg::OnConvert);
 }
 

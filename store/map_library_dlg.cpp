@@ -102,19 +102,11 @@ CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
 
-    m_pDelete = new QPushButton(QStringLiteral("Delete"), this);
-    m_pDelete->setObjectName(QStringLiteral("control%1").arg(IDC_DELETE_MAP));
-    m_pDelete->setGeometry(DluRect(7, 138, 44, 14));
-    m_pDelete->setAutoDefault(false);
+    m_pDelete = AddButton(QStringLiteral("Delete"), IDC_DELETE_MAP, 7, 138, 44, 14);
     connect(m_pDelete, &QPushButton::clicked, this, &CMapLibraryDlg::OnDeleteMap);
-    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_pCancel->setObjectName(QStringLiteral("control%1").arg(IDCANCEL_BUTTON));
-    m_pCancel->setGeometry(DluRect(54, 138, 44, 14));
-    m_pCancel->setAutoDefault(false);
+    m_pCancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 54, 138, 44, 14);
     connect(m_pCancel, &QPushButton::clicked, this, &CMapLibraryDlg::OnCancel);
-    m_pOpen = new QPushButton(QStringLiteral("Open Map"), this);
-    m_pOpen->setObjectName(QStringLiteral("control%1").arg(IDOK_BUTTON));
-    m_pOpen->setGeometry(DluRect(101, 138, 50, 14));
+    m_pOpen = AddButton(QStringLiteral("Open Map"), IDOK_BUTTON, 101, 138, 50, 14);
     m_pOpen->setDefault(true);
     connect(m_pOpen, &QPushButton::clicked, this, &CMapLibraryDlg::OnOK);
 
