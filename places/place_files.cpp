@@ -6,9 +6,10 @@
 // (250, 731) is the seven characters "250 731", 14 bytes; a file is at most 23
 // characters (46 bytes) for 32-bit values.
 //
-// A file is replaced by writing the new text to "<name>.plc.tmp" beside it and
-// renaming that over the old file, so a crash leaves either the old place or
-// the new one, never a part of either. The ".tmp" files are not listed.
+// A file is replaced by writing the new text to the side file "<name>.plc.part"
+// beside it and renaming that over the old file (ReplaceFileAtomically), so a
+// crash leaves either the old place or the new one, never a part of either.
+// Side files are not listed.
 
 #include "places/place_files.h"
 
@@ -18,7 +19,6 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -84,20 +84,7 @@ bool SavePlace(const QString& mapTitle, const QString& placeName, QPoint positio
         bytes.append(char(c.unicode() >> 8));
     }
 
-    const QString target = PlaceFile(mapTitle, placeName);
-    const QString temporary = target + QStringLiteral(".tmp");
-    CFileHandle file = CreateFileAlways(temporary);
-    if (!file.IsValid())
-        return false;
-    // The new text must be on disk before it takes the old file's place.
-    const bool written =
-        file.Write(bytes.constData(), bytes.size()) && fsync(file.Descriptor()) == 0;
-    file.Close();
-    if (!written || !RenameFileAt(temporary, target)) {
-        DeleteFileAt(temporary);
-        return false;
-    }
-    return true;
+    return ReplaceFileAtomically(PlaceFile(mapTitle, placeName), {bytes});
 }
 
 std::optional<QPoint> LoadPlace(const QString& mapTitle, const QString& placeName) {
@@ -145,6 +132,12 @@ QStringList ListPlaces(const QString& mapTitle) {
     if (!IsValidPlaceName(mapTitle))
         return names;
     MakePlaceFolder(mapTitle);
+    // Side files of saves that a kill stopped are of no use to anyone.
+    for (const FindData& entry : FindFiles(PlaceFolder(mapTitle) + QStringLiteral("/*.plc") +
+                                           QLatin1String(SIDE_FILE_EXTENSION))) {
+        if (!entry.isDirectory)
+            DeleteFileAt(PlaceFolder(mapTitle) + u'/' + entry.name);
+    }
     for (const FindData& entry : FindFiles(PlaceFolder(mapTitle) + QStringLiteral("/*.plc"))) {
         if (entry.isDirectory)
             continue; // only files are places

@@ -4,12 +4,16 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -164,9 +168,185 @@ CFileHandle OpenFileForRead(const QString& devicePath) {
     return handle;
 }
 
+namespace {
+
+std::atomic<uint64_t> g_diskSyncs{0};
+
+// A descriptor closed when the object goes.
+class CFd {
+public:
+    CFd() = default;
+    explicit CFd(int fd) : m_fd(fd) {}
+    CFd(CFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    CFd& operator=(CFd&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    ~CFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+    bool IsValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// Deepest folder nesting that DeleteTree and TreeSize walk into: each level
+// holds a descriptor open.
+constexpr int kMaxTreeDepth = 128;
+
+int OpenSubfolder(int dirFd, const char* name) {
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Opens the folder that holds the last component of devicePath, walking down
+// from the device root one component at a time without following a link, and
+// gives the last component's name on disk. False for the root itself, for a
+// folder that is missing or is a link, and for a path that cannot be encoded.
+bool OpenParent(const QString& devicePath, CFd& dir, QByteArray& leaf) {
+    const QByteArray host = NativePath(devicePath);
+    QByteArray root = QFile::encodeName(DeviceRoot());
+    if (host.isEmpty() || root.isEmpty())
+        return false;
+    if (!root.endsWith('/'))
+        root += '/';
+    if (!host.startsWith(root))
+        return false;
+    QList<QByteArray> parts = host.mid(root.size()).split('/');
+    parts.removeAll(QByteArray());
+    if (parts.isEmpty())
+        return false;
+    CFd current(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (qsizetype i = 0; current.IsValid() && i + 1 < parts.size(); ++i)
+        current = CFd(OpenSubfolder(current.Get(), parts[i].constData()));
+    if (!current.IsValid())
+        return false;
+    dir = std::move(current);
+    leaf = parts.back();
+    return true;
+}
+
+bool SyncDescriptor(int fd) {
+    g_diskSyncs.fetch_add(1, std::memory_order_relaxed);
+    return ::fsync(fd) == 0;
+}
+
+// Creates name in dirFd exclusively for writing, after removing a file or a
+// link that stands there.
+int CreateExclusive(int dirFd, const char* name) {
+    ::unlinkat(dirFd, name, 0);
+    return ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                    0644);
+}
+
+// The names of the entries of an open folder, "." and ".." left out.
+std::optional<QList<QByteArray>> ReadNames(int dirFd) {
+    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return std::nullopt;
+    }
+    ::rewinddir(dir);
+    QList<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+            names.append(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Empties the open folder dirFd: files and links are unlinked, sub-folders
+// emptied and removed. Nothing is ever reached through a link.
+bool EmptyFolder(int dirFd, int depth) {
+    if (depth > kMaxTreeDepth)
+        return false;
+    // Entries of a folder go only when the folder is writable.
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0)
+        return false;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmod(dirFd, (st.st_mode & 07777) | S_IRWXU);
+    const std::optional<QList<QByteArray>> names = ReadNames(dirFd);
+    if (!names)
+        return false;
+    bool result = true;
+    for (const QByteArray& name : *names) {
+        struct stat entry {};
+        if (::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        if (S_ISDIR(entry.st_mode)) {
+            const CFd sub(OpenSubfolder(dirFd, name.constData()));
+            if (!sub.IsValid() || !EmptyFolder(sub.Get(), depth + 1) ||
+                ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) != 0)
+                result = false;
+        } else if (::unlinkat(dirFd, name.constData(), 0) != 0) {
+            result = false;
+        }
+    }
+    return result;
+}
+
+uint32_t FolderBytes(int dirFd, int depth) {
+    if (depth > kMaxTreeDepth)
+        return 0;
+    const std::optional<QList<QByteArray>> names = ReadNames(dirFd);
+    if (!names)
+        return 0;
+    uint32_t total = 0;
+    for (const QByteArray& name : *names) {
+        struct stat entry {};
+        if (::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(entry.st_mode)) {
+            const CFd sub(OpenSubfolder(dirFd, name.constData()));
+            if (sub.IsValid())
+                total += FolderBytes(sub.Get(), depth + 1);
+        } else if (S_ISREG(entry.st_mode)) {
+            total += static_cast<uint32_t>(entry.st_size);
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 CFileHandle CreateFileAlways(const QString& devicePath) {
-    return CFileHandle(::open(NativePath(devicePath).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644));
+    CFd dir;
+    QByteArray leaf;
+    if (!OpenParent(devicePath, dir, leaf))
+        return CFileHandle();
+    return CFileHandle(CreateExclusive(dir.Get(), leaf.constData()));
+}
+
+bool ReplaceFileAtomically(const QString& devicePath, std::initializer_list<QByteArrayView> parts) {
+    CFd dir;
+    QByteArray leaf;
+    if (!OpenParent(devicePath, dir, leaf))
+        return false;
+    const QByteArray side = leaf + SIDE_FILE_EXTENSION;
+    CFileHandle file(CreateExclusive(dir.Get(), side.constData()));
+    if (!file.IsValid())
+        return false;
+    bool written = true;
+    for (const QByteArrayView part : parts)
+        written = written && file.Write(part.data(), part.size());
+    // The data must be on disk before the name points at it, and the rename
+    // must be on disk before the caller goes on as if the file were replaced.
+    written = written && SyncDescriptor(file.Descriptor());
+    file.Close();
+    if (!written || ::renameat(dir.Get(), side.constData(), dir.Get(), leaf.constData()) != 0) {
+        ::unlinkat(dir.Get(), side.constData(), 0);
+        return false;
+    }
+    SyncDescriptor(dir.Get());
+    return true;
 }
 
 bool FileExists(const QString& devicePath) {
@@ -180,30 +360,114 @@ bool DirectoryExists(const QString& devicePath) {
 }
 
 bool DeleteFileAt(const QString& devicePath) {
-    return ::unlink(NativePath(devicePath).constData()) == 0;
+    CFd dir;
+    QByteArray leaf;
+    return OpenParent(devicePath, dir, leaf) && ::unlinkat(dir.Get(), leaf.constData(), 0) == 0;
 }
 
 bool CreateDirectoryAt(const QString& devicePath) {
-    return ::mkdir(NativePath(devicePath).constData(), 0755) == 0;
+    CFd dir;
+    QByteArray leaf;
+    return OpenParent(devicePath, dir, leaf) && ::mkdirat(dir.Get(), leaf.constData(), 0755) == 0;
 }
 
 bool RemoveDirectoryAt(const QString& devicePath) {
-    return ::rmdir(NativePath(devicePath).constData()) == 0;
+    CFd dir;
+    QByteArray leaf;
+    return OpenParent(devicePath, dir, leaf) &&
+           ::unlinkat(dir.Get(), leaf.constData(), AT_REMOVEDIR) == 0;
 }
 
 bool SetNormalAttribute(const QString& devicePath) {
-    const QByteArray path = NativePath(devicePath);
+    CFd dir;
+    QByteArray leaf;
     struct stat st {};
-    if (stat(path.constData(), &st) != 0)
-        return false;
+    if (!OpenParent(devicePath, dir, leaf) ||
+        ::fstatat(dir.Get(), leaf.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISLNK(st.st_mode))
+        return false; // a link's mode would be set on its target
     if (st.st_mode & S_IWUSR)
         return true;
-    return ::chmod(path.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    return ::fchmodat(dir.Get(), leaf.constData(), (st.st_mode & 07777) | S_IWUSR, 0) == 0;
 }
 
 bool RenameFileAt(const QString& fromDevicePath, const QString& toDevicePath) {
-    return ::rename(NativePath(fromDevicePath).constData(), NativePath(toDevicePath).constData()) ==
-           0;
+    CFd fromDir, toDir;
+    QByteArray fromLeaf, toLeaf;
+    return OpenParent(fromDevicePath, fromDir, fromLeaf) &&
+           OpenParent(toDevicePath, toDir, toLeaf) &&
+           ::renameat(fromDir.Get(), fromLeaf.constData(), toDir.Get(), toLeaf.constData()) == 0;
+}
+
+bool CreateFolderPath(const QString& devicePath) {
+    const QByteArray host = NativePath(devicePath);
+    QByteArray root = QFile::encodeName(DeviceRoot());
+    if (host.isEmpty() || root.isEmpty())
+        return false;
+    if (!root.endsWith('/'))
+        root += '/';
+    if (host != root.chopped(1) && !host.startsWith(root))
+        return false;
+    if (::mkdir(root.constData(), 0755) != 0 && errno != EEXIST)
+        return false;
+    CFd current(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const QByteArray& part : host.mid(root.size()).split('/')) {
+        if (!current.IsValid())
+            return false;
+        if (part.isEmpty())
+            continue;
+        if (::mkdirat(current.Get(), part.constData(), 0755) != 0 && errno != EEXIST)
+            return false;
+        current = CFd(OpenSubfolder(current.Get(), part.constData()));
+    }
+    return current.IsValid();
+}
+
+bool ExchangeEntries(const QString& firstDevicePath, const QString& secondDevicePath) {
+    CFd firstDir, secondDir;
+    QByteArray firstLeaf, secondLeaf;
+    return OpenParent(firstDevicePath, firstDir, firstLeaf) &&
+           OpenParent(secondDevicePath, secondDir, secondLeaf) &&
+           ::renameat2(firstDir.Get(), firstLeaf.constData(), secondDir.Get(),
+                       secondLeaf.constData(), RENAME_EXCHANGE) == 0;
+}
+
+bool IsReachableWithoutLinks(const QString& devicePath) {
+    CFd dir;
+    QByteArray leaf;
+    return OpenParent(devicePath, dir, leaf);
+}
+
+bool DeleteTree(const QString& deviceFolder) {
+    CFd parent;
+    QByteArray leaf;
+    struct stat st {};
+    if (!OpenParent(deviceFolder, parent, leaf) ||
+        ::fstatat(parent.Get(), leaf.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode)) // the folder itself a link: only the link goes
+        return ::unlinkat(parent.Get(), leaf.constData(), 0) == 0;
+    if (!S_ISDIR(st.st_mode))
+        return false;
+    const CFd folder(OpenSubfolder(parent.Get(), leaf.constData()));
+    const bool emptied = folder.IsValid() && EmptyFolder(folder.Get(), 0);
+    return ::unlinkat(parent.Get(), leaf.constData(), AT_REMOVEDIR) == 0 && emptied;
+}
+
+uint32_t TreeSize(const QString& deviceFolder) {
+    CFd parent;
+    QByteArray leaf;
+    CFd folder;
+    if (OpenParent(deviceFolder, parent, leaf))
+        folder = CFd(OpenSubfolder(parent.Get(), leaf.constData()));
+    else if (NativePath(deviceFolder) == QFile::encodeName(DeviceRoot()))
+        folder = CFd(::open(QFile::encodeName(DeviceRoot()).constData(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC)); // the root itself
+    return folder.IsValid() ? FolderBytes(folder.Get(), 0) : 0;
+}
+
+uint64_t DiskSyncCount() {
+    return g_diskSyncs.load(std::memory_order_relaxed);
 }
 
 // --- CFindFile

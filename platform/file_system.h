@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -35,10 +37,26 @@ private:
     int m_fd = -1;
 };
 
+// Every call that creates, replaces or removes something reaches its folder
+// from the device root without following a symbolic link: a path with a link
+// among its folders is refused, so nothing outside the root is ever written
+// or deleted, whatever links a map folder brought with it. Reads may follow
+// links.
+
 // Opens an existing file for reading; an invalid handle when it cannot.
 CFileHandle OpenFileForRead(const QString& devicePath);
-// Creates a file anew for writing (an existing one is truncated).
+// Creates a file anew for writing. Whatever stands under the name (a file or
+// a symbolic link) is removed first and the new file is made exclusively, so a
+// planted link is never written through.
 CFileHandle CreateFileAlways(const QString& devicePath);
+// Writes a whole file in place of devicePath so that it is never seen half
+// written and survives a power loss: the parts go to the side file
+// devicePath + ".part" (made as by CreateFileAlways), are flushed to disk, and
+// the side file is renamed over devicePath; then the folder is flushed. False
+// on any failure; the side file is gone then and the old file untouched.
+bool ReplaceFileAtomically(const QString& devicePath, std::initializer_list<QByteArrayView> parts);
+// The extension of the side files that ReplaceFileAtomically writes.
+inline constexpr char SIDE_FILE_EXTENSION[] = ".part";
 
 bool FileExists(const QString& devicePath);        // a regular file exists
 bool DirectoryExists(const QString& devicePath);   // a directory exists
@@ -49,6 +67,29 @@ bool RemoveDirectoryAt(const QString& devicePath); // removes an empty directory
 bool SetNormalAttribute(const QString& devicePath);
 // Renames a file, replacing the target atomically.
 bool RenameFileAt(const QString& fromDevicePath, const QString& toDevicePath);
+
+// Makes a folder and every missing folder above it, never through a link;
+// true when the whole path is a folder afterwards.
+bool CreateFolderPath(const QString& devicePath);
+// Swaps two entries of the same file system in one atomic step (both must
+// exist), so that at every moment each name holds one of the two.
+bool ExchangeEntries(const QString& firstDevicePath, const QString& secondDevicePath);
+// True when the device path names something inside the device root that is
+// reached without passing through a symbolic link (the last component may be
+// one, or missing).
+bool IsReachableWithoutLinks(const QString& devicePath);
+// Deletes a folder with everything below it, name by name as bytes (names
+// that are not valid text go too). A symbolic link, inside the folder or the
+// folder itself, is removed and never followed; a path with a link among its
+// parent folders, or outside the device root, is refused. True when
+// everything went.
+bool DeleteTree(const QString& deviceFolder);
+// Bytes of all regular files below a folder, each file's low 32 bits summed in
+// 32 bits; links count nothing and are not followed. 0 when it cannot be read.
+uint32_t TreeSize(const QString& deviceFolder);
+// How many times file data or a folder has been flushed to disk since
+// start-up (for tests).
+uint64_t DiskSyncCount();
 
 // One entry of a listing.
 struct FindData {

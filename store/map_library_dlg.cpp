@@ -246,49 +246,12 @@ bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
 }
 
 uint32_t CMapLibraryDlg::GetFolderSize(const QString& folder) {
-    uint32_t total = 0;
-    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        if (entry.isDirectory) {
-            // A name with a backslash would be read as a path, not as itself.
-            if (!entry.name.contains(u'\\'))
-                total += GetFolderSize(folder + u'/' + entry.name);
-        } else {
-            total += static_cast<uint32_t>(entry.size); // 0 for a link: not followed
-        }
-    }
-    return total;
+    return TreeSize(folder);
 }
 
 bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
     CBusyCursor busy;
-    // The folder itself a link: only the link goes.
-    if (QFileInfo(HostPath(folder)).isSymLink())
-        return DeleteFileAt(folder);
-
-    bool result = true;
-    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        // A name with a backslash would be read as a path ("..\x" leaves the
-        // folder); such an entry is left where it is.
-        if (entry.name.contains(u'\\')) {
-            result = false;
-            continue;
-        }
-        const QString path = folder + u'/' + entry.name;
-        if (entry.isDirectory) {
-            DeleteFolderTree(path);
-            continue;
-        }
-        // Links are removed as they are; the normal attribute would reach
-        // through them to their targets.
-        if (!entry.isSymLink)
-            SetNormalAttribute(path);
-        if (!DeleteFileAt(path))
-            result = false;
-    }
-    SetNormalAttribute(folder);
-    if (!RemoveDirectoryAt(folder))
-        result = false;
-    return result;
+    return DeleteTree(folder);
 }
 
 bool CMapLibraryDlg::IsDeletableMapFolder(const QString& folder) {

@@ -90,18 +90,8 @@ bool DecryptFileToFile(const QString& providerName, const uint8_t* keyMaterial, 
         return false;
 
     // A .tmp is reused as it is by later decodings, so it must never exist
-    // half written: write a side file and rename it into place.
-    const QString partPath = tmpPath + QStringLiteral(".part");
-    CFileHandle file = CreateFileAlways(partPath);
-    if (!file.IsValid())
-        return false;
-    const bool written = file.Write(payload, length);
-    file.Close();
-    if (!written || !RenameFileAt(partPath, tmpPath)) {
-        DeleteFileAt(partPath);
-        return false;
-    }
-    return true;
+    // half written.
+    return ReplaceFileAtomically(tmpPath, {QByteArrayView(payload, length)});
 }
 
 bool DecryptTileFile(const QString& mapPath, const QString& tmpPath) {

@@ -122,7 +122,7 @@ private slots:
     // half-written new file left behind by a crash does not matter.
     void replacementIsWhole() {
         CTestRoot root;
-        const QString tmp = PlaceHost(kMap, "Home") + ".tmp";
+        const QString tmp = PlaceHost(kMap, "Home") + ".part";
         QVERIFY(SavePlace(kMap, "Home", QPoint(11, 22)));
         root.MakeDir(tmp); // the new file cannot be made
         QVERIFY(!SavePlace(kMap, "Home", QPoint(33, 44)));

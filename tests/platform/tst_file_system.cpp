@@ -3,8 +3,11 @@
 
 #include <QtTest>
 
+#include <QTemporaryDir>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +43,9 @@ private slots:
     void listing();
     void entries();
     void mappedFile();
+    void plantedLinks_data();
+    void plantedLinks();
+    void treeWithRawNames();
 };
 
 void TestFileSystem::fileOperations() {
@@ -164,6 +170,126 @@ void TestFileSystem::mappedFile() {
     QVERIFY(map.Open("\\veldra\\STREETS.IDX"));
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(map.Data()), int(map.Size())),
              QByteArray("0123456789"));
+}
+
+// What each writing call does to a name under Veldra/Maps/Town.
+enum class Write { Create, Replace, Rename, Delete, DeleteTree, MakeFolder };
+
+void TestFileSystem::plantedLinks_data() {
+    QTest::addColumn<Write>("write");
+    QTest::addColumn<QString>("linkAt"); // under Veldra/Maps, pointing outside the root
+    QTest::addColumn<QString>("devicePath");
+    QTest::addColumn<bool>("succeeds");
+    const QString town = "/Veldra/Maps/Town/";
+    // A link standing where a file is made is removed, never written through.
+    QTest::newRow("create over a link") << Write::Create << "Town/x.tmp" << town + "x.tmp" << true;
+    QTest::newRow("side file a link")
+        << Write::Replace << "Town/x.cbm.part" << town + "x.cbm" << true;
+    QTest::newRow("target a link") << Write::Replace << "Town/x.cbm" << town + "x.cbm" << true;
+    // A path through a linked folder is refused, whatever the call.
+    QTest::newRow("create via linked parent") << Write::Create << "Out"
+                                              << "/Veldra/Maps/Out/x" << false;
+    QTest::newRow("replace via linked parent") << Write::Replace << "Out"
+                                               << "/Veldra/Maps/Out/x" << false;
+    QTest::newRow("rename via linked parent") << Write::Rename << "Out"
+                                              << "/Veldra/Maps/Out/x" << false;
+    QTest::newRow("delete via linked parent") << Write::Delete << "Out"
+                                              << "/Veldra/Maps/Out/x" << false;
+    QTest::newRow("folder via linked parent") << Write::MakeFolder << "Out"
+                                              << "/Veldra/Maps/Out/new" << false;
+    QTest::newRow("tree via linked parent") << Write::DeleteTree << "Out"
+                                            << "/Veldra/Maps/out/Sub" << false;
+    // A folder that is itself a link: only the link goes.
+    QTest::newRow("tree that is a link") << Write::DeleteTree << "Town/Sub" << town + "Sub" << true;
+}
+
+void TestFileSystem::plantedLinks() {
+    QFETCH(Write, write);
+    QFETCH(QString, linkAt);
+    QFETCH(QString, devicePath);
+    QFETCH(bool, succeeds);
+    CTestRoot root;
+    QTemporaryDir outside;
+    const auto outsideFiles = [&] {
+        return QDir(outside.path())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    };
+    QVERIFY(root.MakeDir("Veldra/Maps/Town") && QDir(outside.path()).mkpath("Sub"));
+    for (const QString name : {"x", "x.tmp", "x.cbm", "x.cbm.part", "Sub/kept"}) {
+        QFile file(outside.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("outside") == 7);
+    }
+    // "Out" points at the outside folder, any other name at its namesake there.
+    const QString leaf = QFileInfo(linkAt).fileName();
+    const QString target = leaf == "Out" ? outside.path() : outside.filePath(leaf);
+    QVERIFY(QFile::link(target, root.Host("Veldra/Maps/" + linkAt)));
+    const QStringList before = outsideFiles();
+
+    bool done = false;
+    switch (write) {
+    case Write::Create: {
+        CFileHandle file = CreateFileAlways(devicePath);
+        done = file.IsValid() && file.Write("new", 3);
+        break;
+    }
+    case Write::Replace:
+        done = ReplaceFileAtomically(devicePath, {QByteArrayView("new")});
+        break;
+    case Write::Rename:
+        QVERIFY(root.WriteFile("Veldra/Maps/Town/from", "new"));
+        done = RenameFileAt("/Veldra/Maps/Town/from", devicePath);
+        break;
+    case Write::Delete:
+        done = DeleteFileAt(devicePath);
+        break;
+    case Write::DeleteTree:
+        done = DeleteTree(devicePath);
+        break;
+    case Write::MakeFolder:
+        done = CreateDirectoryAt(devicePath);
+        break;
+    }
+    QCOMPARE(done, succeeds);
+    // Nothing outside the root was written, made or deleted.
+    QCOMPARE(outsideFiles(), before);
+    for (const QString& name : before) {
+        if (QFileInfo(outside.filePath(name)).isFile())
+            QCOMPARE(QFile(outside.filePath(name)).size(), qint64(7));
+    }
+    QCOMPARE(QFile(outside.filePath("Sub/kept")).size(), qint64(7));
+    if (succeeds && (write == Write::Create || write == Write::Replace)) {
+        const QString written = "Veldra/Maps/Town/" + QFileInfo(devicePath).fileName();
+        QVERIFY(!QFileInfo(root.Host(written)).isSymLink());
+        QCOMPARE(root.ReadFile(written), QByteArray("new"));
+        QVERIFY(!root.Exists("Veldra/Maps/Town/x.cbm.part"));
+    }
+}
+
+void TestFileSystem::treeWithRawNames() {
+    CTestRoot root;
+    // Names that are not valid UTF-8, a read-only sub-folder and a link out.
+    QVERIFY(root.MakeDir("Veldra/Maps/Town"));
+    const QByteArray town = QFile::encodeName(root.Host("Veldra/Maps/Town"));
+    const QByteArray rawDir = town + "/d\xff\xfe";
+    QCOMPARE(mkdir(rawDir.constData(), 0755), 0);
+    for (const QByteArray& path : {town + "/\xe9t\xe9.cbm", rawDir + "/\x80.map"}) {
+        const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(write(fd, "12345", 5), 5);
+        close(fd);
+    }
+    QCOMPARE(chmod(rawDir.constData(), 0555), 0);
+    QVERIFY(root.WriteFile("Veldra/kept", "abc"));
+    QVERIFY(QFile::link(root.Host("Veldra/kept"), root.Host("Veldra/Maps/Town/link")));
+
+    QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(10));
+    const uint64_t syncs = DiskSyncCount();
+    QVERIFY(ReplaceFileAtomically("\\Veldra\\Maps\\Town\\Map.dat", {QByteArrayView("1234567")}));
+    QVERIFY(DiskSyncCount() >= syncs + 2); // the file before the rename, the folder after
+    QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(17));
+    QVERIFY(DeleteTree("\\Veldra\\maps\\TOWN"));
+    QVERIFY(!root.Exists("Veldra/Maps/Town") && root.ReadFile("Veldra/kept") == "abc");
+    QVERIFY(!DeleteTree("\\") && !DeleteTree("\\Veldra\\Maps\\Town"));
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)
