@@ -56,6 +56,8 @@ CConvertMapDlg::CConvertMapDlg(QWidget* parent)
 
 int CConvertMapDlg::CountMapTiles() {
     CBusyCursor busy;
+    // Every opening of a map passes here: the place to clear what a kill left.
+    RemoveTileLeftovers(m_szFolder);
     m_nTileCount = CountFiles(m_szFolder, QStringLiteral("*.map"), 2);
     return m_nTileCount;
 }

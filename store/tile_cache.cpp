@@ -128,21 +128,12 @@ bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileNam
 
     // Written under a side name and renamed into place: a failed write never
     // leaves a .cbm that would pass for a converted tile.
-    const QString cbmPath = TilePath(folder, tileName, ".cbm");
-    const QString partPath = cbmPath + QStringLiteral(".part");
-    CFileHandle file = CreateFileAlways(partPath);
-    if (!file.IsValid())
-        return false;
     const uint32_t n = static_cast<uint32_t>(compressedSize);
     unsigned char lengthField[4];
     qToLittleEndian<uint32_t>(n, lengthField);
-    const bool written = file.Write(lengthField, 4) && file.Write(s_compressedBuffer, n);
-    file.Close();
-    if (!written || !RenameFileAt(partPath, cbmPath)) {
-        DeleteFileAt(partPath);
-        return false;
-    }
-    return true;
+    return ReplaceFileAtomically(
+        TilePath(folder, tileName, ".cbm"),
+        {QByteArrayView(lengthField, 4), QByteArrayView(s_compressedBuffer, qsizetype(n))});
 }
 
 bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName) {
@@ -244,4 +235,19 @@ int CountFiles(const QString& folder, const QString& pattern, int mode) {
     while (find.FindNext(entry))
         ++count;
     return count;
+}
+
+int RemoveTileLeftovers(const QString& folder) {
+    int removed = 0;
+    for (const FindData& entry :
+         FindFiles(JoinDevicePath(folder, u'*' + QLatin1String(SIDE_FILE_EXTENSION)))) {
+        if (!entry.isDirectory)
+            removed += DeleteFileAt(JoinDevicePath(folder, entry.name));
+    }
+    for (const FindData& entry : FindFiles(JoinDevicePath(folder, QStringLiteral("*.tmp")))) {
+        const QString stem = entry.name.chopped(4); // the pattern ends in ".tmp"
+        if (!entry.isDirectory && !FileExists(TilePath(folder, stem, ".map")))
+            removed += DeleteFileAt(JoinDevicePath(folder, entry.name));
+    }
+    return removed;
 }

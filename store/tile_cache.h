@@ -68,5 +68,11 @@ public:
 // stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
 
+// Removes what an interrupted run left in a map folder: side files of writes
+// that never finished, and .tmp files whose .map is gone (a conversion stopped
+// between deleting a tile's .map and its .tmp), which nothing would ever use
+// or remove. Returns the number of files removed.
+int RemoveTileLeftovers(const QString& folder);
+
 // Decrypts a .map tile file into a .tmp image file with the tile key.
 bool DecryptTileFile(const QString& mapPath, const QString& tmpPath);

@@ -246,6 +246,37 @@ private slots:
         QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
         QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_2.map"}));
         QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
+
+        // What kills leave: a .tmp whose .map went, side files. A .tmp with
+        // its .map is still of use.
+        for (const char* name :
+             {"a1_3.cbm", "A1_3.TMP", "a1_2.tmp", "a1_4.cbm.part", "a1_5.tmp.part"})
+            QVERIFY(root.WriteFile(kHostFolder + name, "x"));
+        QCOMPARE(RemoveTileLeftovers(kFolder), 3);
+        QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_2.map", "a1_2.tmp", "a1_3.cbm"}));
+    }
+
+    // Links planted where the side files of a .tmp and a .cbm go are removed,
+    // never written through; the finished files are flushed to disk.
+    void plantedLinksAreNotFollowed() {
+        CTestRoot root;
+        QTemporaryDir outside;
+        const QByteArray image = TilePng(500, qRgb(9, 8, 7));
+        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image)));
+        for (const char* name : {"a1_1.tmp.part", "a1_1.cbm.part"}) {
+            QFile file(outside.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("outside") == 7);
+            QVERIFY(QFile::link(file.fileName(), root.Host(kHostFolder + name)));
+        }
+        const uint64_t syncs = DiskSyncCount();
+        TileCache cache;
+        QVERIFY(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
+        QVERIFY(cache.SaveCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 2)));
+        QVERIFY(DiskSyncCount() >= syncs + 4);
+        QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
+        QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_1.map", "a1_1.tmp"}));
+        for (const char* name : {"a1_1.tmp.part", "a1_1.cbm.part"})
+            QCOMPARE(QFile(outside.filePath(name)).size(), qint64(7));
     }
 
     // Every fetch fills the one template image with that tile and returns it;
