@@ -23,32 +23,46 @@
 // followed by two hex digits (kept as it is) are all skipped over, never fatal. A later value of
 // the same name in the same key wins.
 //
-// Every query reads the file again. Every change takes registry.ini.lock
-// (QLockFile, so other processes wait, and a lock left by a dead process is
-// taken over), reads the file again, changes it in memory and writes it whole
-// through QSaveFile, which replaces the old file atomically only once the new
-// one is complete and synced: a crash leaves either the old or the new file.
+// The parsed file is kept and read again only when the file's stamp (device,
+// inode, size, modification and change time in nanoseconds) differs from the
+// one it was read at; every change replaces the file by a rename, which gives
+// it a new inode, so another process's change is always seen. Every change
+// takes an exclusive flock on registry.ini.lock (the system drops it when the
+// holder dies, so a killed writer never leaves a lock behind), reads the file
+// again if it changed, changes it in memory and writes it whole through
+// ReplaceFileAtomically: a crash leaves either the old or the new file, and
+// the new one is on disk before the call returns.
 
 #include "platform/registry.h"
 
 #include "platform/device_root.h"
 
+#include "platform/file_system.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QThread>
 
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr qint64 kMaxRegistryBytes = 64LL * 1024 * 1024;
-constexpr int kLockTimeoutMs = 10000;
+// A change holds the lock for milliseconds; a writer that cannot have it
+// within this time gives up rather than hold up the window.
+constexpr int kLockTimeoutMs = 2000;
 
 struct RegValue {
     bool isDword = false;
@@ -64,8 +78,12 @@ struct RegKey {
 
 using Registry = std::map<KeyPath, RegKey>;
 
+const char kRegistryName[] = "registry.ini";
+
+// Host path of the registry file, found like any device path (so reading and
+// the replacing write name the same file).
 QString RegistryFile() {
-    return DeviceRoot() + QLatin1String("/registry.ini");
+    return HostPath(QLatin1String(kRegistryName));
 }
 
 KeyPath SplitKey(const QString& key) {
@@ -224,18 +242,79 @@ QByteArray Serialise(const Registry& registry) {
     return out;
 }
 
-// The registry as it is on disk now; empty when there is no file yet, nothing
+// What identifies one version of the registry file.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+using RegistryPtr = std::shared_ptr<const Registry>;
+
+// The last registry read, with the file and stamp it was read from.
+struct RegistryCache {
+    QString file;
+    FileStamp stamp;
+    RegistryPtr registry;
+};
+
+std::mutex g_cacheMutex;
+RegistryCache g_cache;
+std::atomic<uint64_t> g_fileReads{0};
+
+enum class FileState { Missing, Unreadable, Present };
+
+FileState StatRegistry(const QString& path, FileStamp& stamp) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? FileState::Missing : FileState::Unreadable;
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxRegistryBytes)
+        return FileState::Unreadable;
+    stamp = {st.st_dev, st.st_ino, st.st_size,
+             int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+             int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    return FileState::Present;
+}
+
+// The registry as it is on disk now; empty when there is no file yet, null
 // when the file exists but cannot be read (then it must not be overwritten).
-std::optional<Registry> ReadRegistry() {
-    QFile file(RegistryFile());
-    if (!file.exists())
-        return Registry();
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxRegistryBytes)
-        return std::nullopt;
-    const QByteArray bytes = file.readAll(); // sized by the file, not by the limit
+// The file is read and parsed only when it changed since the last call.
+RegistryPtr ReadRegistry() {
+    const QString path = RegistryFile();
+    FileStamp stamp;
+    switch (StatRegistry(path, stamp)) {
+    case FileState::Missing:
+        return std::make_shared<const Registry>();
+    case FileState::Unreadable:
+        return nullptr;
+    case FileState::Present:
+        break;
+    }
+    {
+        std::lock_guard lock(g_cacheMutex);
+        if (g_cache.registry && g_cache.file == path && g_cache.stamp == stamp)
+            return g_cache.registry;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    g_fileReads.fetch_add(1, std::memory_order_relaxed);
+    const QByteArray bytes = file.readAll(); // sized by the file: at most the limit
     if (file.error() != QFileDevice::NoError || bytes.size() > kMaxRegistryBytes)
-        return std::nullopt;
-    return Parse(bytes);
+        return nullptr;
+    // The stamp taken before the read stays valid only if the file did not
+    // change while it was read; otherwise the result is not kept.
+    FileStamp after;
+    auto registry = std::make_shared<const Registry>(Parse(bytes));
+    if (StatRegistry(path, after) == FileState::Present && after == stamp &&
+        bytes.size() == stamp.size) {
+        std::lock_guard lock(g_cacheMutex);
+        g_cache = {path, stamp, registry};
+    }
+    return registry;
 }
 
 bool KeyExistsIn(const Registry& registry, const KeyPath& path) {
@@ -250,21 +329,58 @@ void AddKey(Registry& registry, const KeyPath& path) {
         registry[KeyPath(path.begin(), path.begin() + n)];
 }
 
-// Takes the registry lock, waiting up to kLockTimeoutMs for another writer.
-// QLockFile's own waiting doubles its pause after every attempt (up to
-// seconds), which starves a waiter while others write in quick succession; a
-// change holds the lock for milliseconds, so it is polled at short random
-// intervals instead. A lock left by a process that has died is taken over.
-bool TakeLock(QLockFile& lock) {
-    QDeadlineTimer deadline(kLockTimeoutMs);
-    for (;;) {
-        if (lock.tryLock(0))
-            return true;
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
-            return false;
-        QThread::msleep(2 + QRandomGenerator::global()->bounded(8u));
+// The registry's lock: an exclusive flock on registry.ini.lock, which is
+// removed again on release. The system drops a flock when its holder dies, so
+// a lock file left by a kill, empty or not, holds nobody up: the next writer
+// takes it at once. A lock is held only while the file under the name is the
+// one locked (a releaser may remove it between another's open and flock).
+// Others wait for it at short random intervals. A link planted under the
+// lock's name is removed, never opened.
+class CRegistryLock {
+public:
+    explicit CRegistryLock(const QString& root)
+        : m_path(QFile::encodeName(root + QLatin1String("/registry.ini.lock"))) {}
+    ~CRegistryLock() {
+        if (m_fd >= 0) {
+            ::unlink(m_path.constData());
+            ::close(m_fd); // drops the flock
+        }
     }
-}
+    CRegistryLock(const CRegistryLock&) = delete;
+    CRegistryLock& operator=(const CRegistryLock&) = delete;
+
+    bool Take() {
+        QDeadlineTimer deadline(kLockTimeoutMs);
+        for (;;) {
+            const int fd = ::open(m_path.constData(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+            if (fd < 0 && errno == ELOOP && ::unlink(m_path.constData()) == 0)
+                continue;
+            if (fd < 0)
+                return false;
+            struct stat held {
+            }, named{};
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                if (::fstat(fd, &held) == 0 && ::lstat(m_path.constData(), &named) == 0 &&
+                    held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+                    m_fd = fd;
+                    return true;
+                }
+            } else if (errno != EWOULDBLOCK && errno != EINTR) {
+                ::close(fd);
+                return false;
+            }
+            ::close(fd);
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(1 + QRandomGenerator::global()->bounded(4u));
+        }
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+};
 
 // Applies change to the registry on disk under the lock. change returns false
 // to fail the call, and sets its second argument when something changed.
@@ -272,26 +388,20 @@ template <typename Change> bool ModifyRegistry(Change change) {
     const QString root = DeviceRoot();
     if (!QDir().mkpath(root))
         return false;
-    QLockFile lock(root + QLatin1String("/registry.ini.lock"));
-    if (!TakeLock(lock))
+    CRegistryLock lock(root);
+    if (!lock.Take())
         return false;
-    std::optional<Registry> registry = ReadRegistry();
-    if (!registry)
+    const RegistryPtr current = ReadRegistry();
+    if (!current)
         return false;
+    Registry registry = *current;
     bool changed = false;
-    if (!change(*registry, changed))
+    if (!change(registry, changed))
         return false;
     if (!changed)
         return true;
-    QSaveFile out(RegistryFile());
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = Serialise(*registry);
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    const QByteArray bytes = Serialise(registry);
+    return ReplaceFileAtomically(QLatin1String(kRegistryName), {bytes});
 }
 
 const RegValue* FindValue(const Registry& registry, const QString& key, const QString& value) {
@@ -318,12 +428,12 @@ bool SetValue(const QString& key, const QString& name, const RegValue& value) {
 } // namespace
 
 bool RegKeyExists(const QString& key) {
-    const std::optional<Registry> registry = ReadRegistry();
+    const RegistryPtr registry = ReadRegistry();
     return registry && KeyExistsIn(*registry, SplitKey(key));
 }
 
 std::optional<QStringList> RegEnumSubkeys(const QString& key) {
-    const std::optional<Registry> registry = ReadRegistry();
+    const RegistryPtr registry = ReadRegistry();
     const KeyPath path = SplitKey(key);
     if (!registry || !KeyExistsIn(*registry, path))
         return std::nullopt;
@@ -340,7 +450,7 @@ std::optional<QStringList> RegEnumSubkeys(const QString& key) {
 }
 
 std::optional<QString> RegQueryString(const QString& key, const QString& value) {
-    const std::optional<Registry> registry = ReadRegistry();
+    const RegistryPtr registry = ReadRegistry();
     if (!registry)
         return std::nullopt;
     const RegValue* found = FindValue(*registry, key, value);
@@ -350,7 +460,7 @@ std::optional<QString> RegQueryString(const QString& key, const QString& value) 
 }
 
 std::optional<uint32_t> RegQueryDword(const QString& key, const QString& value) {
-    const std::optional<Registry> registry = ReadRegistry();
+    const RegistryPtr registry = ReadRegistry();
     if (!registry)
         return std::nullopt;
     const RegValue* found = FindValue(*registry, key, value);
@@ -395,4 +505,16 @@ bool RegDeleteKey(const QString& key) {
         }
         return changed;
     });
+}
+
+bool RegistryIsReadable() {
+    return ReadRegistry() != nullptr;
+}
+
+QString RegistryFilePath() {
+    return RegistryFile();
+}
+
+uint64_t RegistryFileReadCount() {
+    return g_fileReads.load(std::memory_order_relaxed);
 }

@@ -7,9 +7,10 @@
 
 // The registry layer: keys under HKEY_LOCAL_MACHINE ("Software\Apps\..."),
 // each with text and 32-bit values. It lives in one file, registry.ini, in the
-// device root; every call reads the file again, so two processes see each
-// other's changes, and every change replaces the file atomically under a lock,
-// so a crash in the middle of a write loses nothing that was there.
+// device root. Every call looks at the file's stamp and reads it again only
+// when it changed, so two processes see each other's changes and a long walk
+// reads the file once; every change replaces the file atomically under a
+// lock, so a crash in the middle of a write loses nothing that was there.
 // Key paths use backslashes and are compared case-sensitively.
 
 // True when the key exists.
@@ -28,3 +29,11 @@ bool RegSetDword(const QString& key, const QString& value, uint32_t data);
 bool RegCreateKey(const QString& key);
 // Deletes a key with its values and subkeys; false when it did not exist.
 bool RegDeleteKey(const QString& key);
+
+// False when the registry file exists but cannot be read (then no change is
+// ever written over it).
+bool RegistryIsReadable();
+// Host path of the registry file, for messages.
+QString RegistryFilePath();
+// How many times the registry file has been read since start-up (for tests).
+uint64_t RegistryFileReadCount();

@@ -4,6 +4,7 @@
 
 #include "app/main_frame.h"
 #include "app/ui_seam.h"
+#include "platform/registry.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
 #include "store/map_library_dlg.h"
@@ -12,10 +13,17 @@
 namespace {
 const char kMapGoneQuestion[] = "The current map no longer exists.\r\n\r\nSelect Yes to choose "
                                 "another map, or No to close Pocket Veldra";
+const char kRegistryUnreadable[] = "The list of installed maps, %1, cannot be read, so no map can "
+                                   "be opened. The file has been left as it is.";
 } // namespace
 
 void CVeldraViewerView::OpenMap(bool automatic) {
     const bool wasOpen = m_bMapOpen;
+    // An unreadable registry would look like one without maps; say so, and
+    // name the file, which no registry write ever replaces.
+    if (!RegistryIsReadable())
+        VeldraMessageBox(this, QString::fromLatin1(kRegistryUnreadable).arg(RegistryFilePath()),
+                         QMessageBox::Ok, QMessageBox::Warning);
     // Only the first attempt of the start-up open may skip the dialog.
     bool mayPreselect = automatic;
     for (;;) {

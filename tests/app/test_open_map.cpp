@@ -91,12 +91,14 @@ private slots:
     }
 
     void startUpWithoutAMapReadyToOpen_data() {
-        QTest::addColumn<QString>("maps"); // "two", "none", "empty" or "encrypted"
+        QTest::addColumn<QString>("maps"); // "two", "none", "empty", "unreadable" or "encrypted"
         QTest::addColumn<QStringList>("events");
         const QString library = "CMapLibraryDlg", conversion = "CConvertMapDlg";
         QTest::newRow("several maps, Cancel: closes") << "two" << QStringList{library};
         QTest::newRow("no installed-map key: closes") << "none" << QStringList{};
         QTest::newRow("no map with files: closes") << "empty" << QStringList{library};
+        QTest::newRow("unreadable registry: a warning, then closes")
+            << "unreadable" << QStringList{"message"};
         QTest::newRow("conversion declined: the library, not the conversion again")
             << "encrypted" << QStringList{conversion, library};
         QTest::newRow("converted: the map opens")
@@ -105,7 +107,7 @@ private slots:
     void startUpWithoutAMapReadyToOpen() {
         QFETCH(QString, maps);
         QFETCH(QStringList, events);
-        const bool opens = events.contains("message"); // "Conversion process complete"
+        const bool opens = maps == "encrypted" && events.contains("message"); // "complete"
         CTestRoot root;
         WriteTemplate(root);
         // A stray encrypted tile in the device root is no map to convert.
@@ -120,6 +122,8 @@ private slots:
                 root.WriteFile(QStringLiteral("Veldra/Maps/south/%1.map").arg(tile),
                                EncryptTile(TilePng(500, qRgb(200, 100, 50))));
             RegisterMap("Southmere", "\\Veldra\\Maps\\south");
+        } else if (maps == "unreadable") {
+            QVERIFY(root.MakeDir("registry.ini"));
         }
         CScriptedUi ui;
         int tilesCounted = 0;
@@ -134,6 +138,11 @@ private slots:
         QCOMPARE(frame->isVisible(), opens);
         QCOMPARE(frame->GetActiveView()->m_bMapOpen, opens);
         QVERIFY(root.Exists("stray.map"));
+        if (maps == "unreadable") {
+            QCOMPARE(ui.m_messages.front().icon, QMessageBox::Warning);
+            QVERIFY(ui.m_messages.front().text.contains(root.Host("registry.ini")));
+            QVERIFY(QFileInfo(root.Host("registry.ini")).isDir());
+        }
         if (maps == "encrypted") {
             QCOMPARE(tilesCounted, 2);
             QCOMPARE(root.Exists("Veldra/Maps/south/sou1_1.cbm"), opens);

@@ -1,12 +1,14 @@
 #include "platform/registry.h"
 #include "test_support.h"
 
-#include <QLockFile>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSaveFile>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <unistd.h>
 
 // The test program doubles as a second process: "--child-write ROOT TAG N"
@@ -34,6 +36,7 @@ private slots:
     void seesChangesOfOthers();
     void concurrentWritersLoseNothing();
     void crashedWriteLosesNothing();
+    void readOncePerChange();
     void unreadableFileIsNotOverwritten();
     void malformedFile_data();
     void malformedFile();
@@ -135,7 +138,7 @@ void TestRegistry::crashedWriteLosesNothing() {
         QVERIFY(partial.open(QIODevice::WriteOnly));
         partial.write("[Software\\Apps\\Veldra Pocket m");
     }
-    // A lock left behind by a process that has died.
+    // A lock left behind by a process killed while holding it.
     QProcess locker;
     locker.start(QCoreApplication::applicationFilePath(), {"--child-lock-and-die", root.Path()});
     QVERIFY(locker.waitForFinished(30000));
@@ -143,11 +146,64 @@ void TestRegistry::crashedWriteLosesNothing() {
     QVERIFY(root.Exists("registry.ini.lock"));
     QCOMPARE(root.ReadFile("registry.ini"), before);
 
-    // The next change takes over the dead lock and keeps every entry.
-    QVERIFY(RegSetDword(kApps + "\\B", "Current", 2));
-    QCOMPARE(RegQueryDword(kApps + "\\A", "Current"), std::optional<uint32_t>(1));
-    QCOMPARE(RegEnumSubkeys(kApps), Keys({"A", "B"}));
-    QVERIFY(!root.Exists("registry.ini.lock"));
+    // The next change takes the lock at once and keeps every entry; so does
+    // one after a kill that left an empty lock file, or a link in its place
+    // (which is not written through).
+    for (const char* left : {"dead holder", "empty file", "link"}) {
+        QFile::remove(root.Host("registry.ini.lock"));
+        if (qstrcmp(left, "empty file") == 0)
+            QVERIFY(root.WriteFile("registry.ini.lock", ""));
+        if (qstrcmp(left, "link") == 0)
+            QVERIFY(QFile::link(root.Host("registry.ini"), root.Host("registry.ini.lock")));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY2(RegSetDword(kApps + "\\B", "Current", 2), left);
+        QVERIFY2(timer.elapsed() < 1000, left);
+        QCOMPARE(RegQueryDword(kApps + "\\A", "Current"), std::optional<uint32_t>(1));
+        QCOMPARE(RegEnumSubkeys(kApps), Keys({"A", "B"}));
+        QVERIFY(!root.Exists("registry.ini.lock"));
+    }
+}
+
+void TestRegistry::readOncePerChange() {
+    CTestRoot root;
+    // 1000 maps, written straight into the file.
+    QByteArray text;
+    for (int i = 0; i < 1000; ++i)
+        text +=
+            QStringLiteral("[%1\\Veldra Pocket map of M%2]\nInstallDir=sz:\\M%2\nCurrent=dword:0\n")
+                .arg(kApps)
+                .arg(i, 4, 10, QChar('0'))
+                .toUtf8();
+    QVERIFY(root.WriteFile("registry.ini", text));
+    // The library's walk: the subkeys, then two values of each.
+    const auto walk = [] {
+        int found = 0;
+        for (const QString& name : RegEnumSubkeys(kApps).value_or(QStringList())) {
+            const QString key = kApps + "\\" + name;
+            found += RegQueryString(key, "InstallDir").has_value() &&
+                     RegQueryDword(key, "Current") == std::optional<uint32_t>(0);
+        }
+        return found;
+    };
+    uint64_t reads = RegistryFileReadCount();
+    QCOMPARE(walk(), 1000);
+    QVERIFY(RegistryFileReadCount() - reads <= 1);
+    // A change here, then one by another process of the same size and time:
+    // each is seen, and read once.
+    QVERIFY(RegSetDword(kApps + "\\Veldra Pocket map of M0000", "Current", 1));
+    QCOMPARE(walk(), 999);
+    QByteArray theirs = root.ReadFile("registry.ini");
+    theirs.replace("Current=dword:1", "Current=dword:0");
+    const QDateTime stamp = QFileInfo(root.Host("registry.ini")).lastModified();
+    reads = RegistryFileReadCount();
+    QVERIFY(root.WriteFile("registry.ini", theirs));
+    QFile file(root.Host("registry.ini"));
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(walk(), 1000);
+    QVERIFY(RegistryFileReadCount() - reads <= 1);
 }
 
 void TestRegistry::unreadableFileIsNotOverwritten() {
@@ -200,10 +256,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.size() == 3 && args[1] == "--child-lock-and-die") {
-        QLockFile lock(args[2] + "/registry.ini.lock");
-        if (!lock.tryLock(0))
+        const int fd = open(QFile::encodeName(args[2] + "/registry.ini.lock").constData(),
+                            O_RDWR | O_CREAT, 0644);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0)
             return 1;
-        _exit(0); // no unlock: the lock file stays behind
+        _exit(0); // killed holding the lock: the lock file stays behind
     }
     TestRegistry test;
     return QTest::qExec(&test, argc, argv);
