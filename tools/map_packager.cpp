@@ -13,7 +13,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QThread>
 #include <QtEndian>
@@ -25,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -62,15 +62,21 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
     0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
 
-bool WriteHostFile(const QString& hostPath, const QByteArray& bytes, QString& error) {
-    QFile file(hostPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush()) {
-        error = QStringLiteral("cannot write %1: %2").arg(hostPath, file.errorString());
+// Writes a new file in a folder the tool made (never through a link) and
+// flushes it to disk, so that a map moved into place is complete on disk.
+bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
+    CFileHandle file = CreateFileAlways(devicePath);
+    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
+        ::fsync(file.Descriptor()) != 0) {
+        error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
         return false;
     }
-    file.close();
     return true;
+}
+
+// True when the entry under devicePath is a symbolic link.
+bool IsLink(const QString& devicePath) {
+    return QFileInfo(HostPath(devicePath)).isSymLink();
 }
 
 QByteArray WritePng(const QImage& image, int quality) {
@@ -702,9 +708,10 @@ bool EnsureTemplateTile(QString& error) {
     const QString devicePath = JoinDevicePath(maps, QStringLiteral("tpl.map"));
     if (FileExists(devicePath))
         return true;
-    const QString hostMaps = HostPath(maps);
-    if (!QDir().mkpath(hostMaps)) {
-        error = QStringLiteral("cannot create the folder %1").arg(hostMaps);
+    if (!CreateFolderPath(maps)) {
+        error = QStringLiteral("cannot create the folder %1 (or a folder on its way is a "
+                               "symbolic link)")
+                    .arg(HostPath(maps));
         return false;
     }
     QImage white(TILE_SIZE, TILE_SIZE, QImage::Format_RGB32);
@@ -714,11 +721,8 @@ bool EnsureTemplateTile(QString& error) {
         return false;
     // Written whole under another name and renamed, so that a template is
     // either complete or absent.
-    QSaveFile file(HostPath(devicePath));
-    const QByteArray bytes = EncryptTileImage(image);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = QStringLiteral("cannot write the template tile %1: %2")
-                    .arg(HostPath(devicePath), file.errorString());
+    if (!ReplaceFileAtomically(devicePath, {EncryptTileImage(image)})) {
+        error = QStringLiteral("cannot write the template tile %1").arg(HostPath(devicePath));
         return false;
     }
     return true;
@@ -744,6 +748,26 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         error = QStringLiteral("cannot create the device root %1").arg(root);
         return false;
     }
+    // The folders on the way are made without following a link; then every
+    // name the tool writes or removes in them is checked: a link there was
+    // planted by someone else and is never followed, replaced or removed.
+    const QString parent = DeviceParent(folder);
+    const QString leaf = DeviceLeaf(folder);
+    const QString staging = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".partial");
+    const QString previous = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".previous");
+    if (!CreateFolderPath(parent)) {
+        error = QStringLiteral("cannot create the folder %1 (or a folder on its way is a "
+                               "symbolic link)")
+                    .arg(HostPath(parent));
+        return false;
+    }
+    for (const QString& name : {folder, staging, previous}) {
+        if (IsLink(name)) {
+            error = QStringLiteral("%1 is a symbolic link; refusing to follow or remove it")
+                        .arg(HostPath(name));
+            return false;
+        }
+    }
     const QString key = QString::fromLatin1(APPS_KEY) + QLatin1Char('\\') +
                         QString::fromLatin1(MAP_KEY_PREFIX) + request.title;
     const QString hostTarget = HostPath(folder);
@@ -763,22 +787,27 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
                     .arg(request.title, *installed);
         return false;
     }
-    const QString hostParent = HostPath(DeviceParent(folder));
-    if (!QDir().mkpath(hostParent)) {
-        error = QStringLiteral("cannot create the folder %1").arg(hostParent);
-        return false;
+    // What an interrupted run left: a half-made folder, or an old map that
+    // was swapped out but not yet removed.
+    for (const QString& leftover : {staging, previous}) {
+        if (QFileInfo::exists(HostPath(leftover)) && !DeleteTree(leftover)) {
+            error = QStringLiteral("cannot remove %1, left by an interrupted run")
+                        .arg(HostPath(leftover));
+            return false;
+        }
     }
-    const QString leaf = DeviceLeaf(folder);
-    const QString staging = QDir(hostParent).filePath(QLatin1Char('.') + leaf + ".partial");
-    const QString previous = QDir(hostParent).filePath(QLatin1Char('.') + leaf + ".previous");
-    QDir(staging).removeRecursively(); // left by an interrupted run
-    if (!QDir().mkdir(staging)) {
-        error = QStringLiteral("cannot create the folder %1").arg(staging);
+    if (!CreateDirectoryAt(staging)) {
+        error = QStringLiteral("cannot create the folder %1").arg(HostPath(staging));
         return false;
     }
     auto fail = [&]() {
-        QDir(staging).removeRecursively();
+        DeleteTree(staging);
         return false;
+    };
+    auto inStaging = [&](const QString& name) { return JoinDevicePath(staging, name); };
+    auto stepDone = [&](const char* step) {
+        if (request.afterStep)
+            request.afterStep(step);
     };
 
     // Tiles.
@@ -793,7 +822,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         picture, rows, cols,
         [&](int row, int col, const QByteArray& image, QString& tileError) {
             const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
-            if (!WriteHostFile(QDir(staging).filePath(name), EncryptTileImage(image), tileError))
+            if (!WriteNewFile(inStaging(name), EncryptTileImage(image), tileError))
                 return false;
             if (progress)
                 progress(++written, rows * cols);
@@ -804,45 +833,47 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         return fail();
 
     // Calibration and gazetteer.
-    if (request.calibration && !WriteHostFile(QDir(staging).filePath(QStringLiteral("Map.dat")),
-                                              MakeMapDat(*request.calibration), error))
+    if (request.calibration && !WriteNewFile(inStaging(QStringLiteral("Map.dat")),
+                                             MakeMapDat(*request.calibration), error))
         return fail();
     for (const auto& [category, bytes] : indexFiles) {
-        if (!WriteHostFile(QDir(staging).filePath(category + QStringLiteral(".idx")), bytes, error))
+        if (!WriteNewFile(inStaging(category + QStringLiteral(".idx")), bytes, error))
             return fail();
     }
     if (!EnsureTemplateTile(error))
         return fail();
 
-    // Into place: an old folder is moved aside and removed only once the new
-    // one is registered, so that a failure can put it back.
-    const QString hostExisting = HostPath(folder);
-    bool movedAside = false;
-    if (QFileInfo::exists(hostExisting)) {
-        QDir(previous).removeRecursively();
-        if (!QDir().rename(hostExisting, previous)) {
-            error = QStringLiteral("cannot move %1 aside to replace it").arg(hostExisting);
+    // Into place. A new map is renamed into place and then registered. An
+    // installed one is swapped with the new folder in one step, so that its
+    // folder always holds a complete map, old or new; the key, which names
+    // the folder, is then written, and the old map (now under the staging
+    // name) removed. A kill at any point leaves the old map or the new one
+    // installed and registered; the next run removes what is left over.
+    if (DirectoryExists(folder)) {
+        if (!ExchangeEntries(staging, folder)) {
+            error = QStringLiteral("cannot swap the new map folder into %1").arg(hostTarget);
             return fail();
         }
-        movedAside = true;
+        stepDone("swapped");
+        if (!RegSetString(key, QStringLiteral("InstallDir"), folder)) {
+            error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
+            ExchangeEntries(staging, folder); // the old map back in place
+            return fail();
+        }
+        stepDone("registered");
+        DeleteTree(staging);
+        return true;
     }
-    const QString hostFinal = QDir(hostParent).filePath(leaf);
-    auto restore = [&]() {
-        if (movedAside)
-            QDir().rename(previous, hostExisting);
-    };
-    if (!QDir().rename(staging, hostFinal)) {
-        error = QStringLiteral("cannot move the new map folder into %1").arg(hostFinal);
-        restore();
+    if (!RenameFileAt(staging, folder)) {
+        error = QStringLiteral("cannot move the new map folder into %1").arg(hostTarget);
         return fail();
     }
+    stepDone("moved");
     if (!RegSetString(key, QStringLiteral("InstallDir"), folder)) {
         error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
-        QDir(hostFinal).removeRecursively();
-        restore();
+        DeleteTree(folder);
         return false;
     }
-    if (movedAside)
-        QDir(previous).removeRecursively();
+    stepDone("registered");
     return true;
 }

@@ -61,6 +61,10 @@ struct PackageRequest {
     std::optional<MapCalibration> calibration; // written as Map.dat when given
     std::vector<PlaceRecord> places;           // written as index files
     bool replace = false; // replace a map already installed under this title or folder
+    // Called after each step that puts the map in place ("swapped" or
+    // "moved", then "registered"), so that a test can stop there as a kill
+    // would.
+    std::function<void(const char* step)> afterStep;
 };
 
 // Called after each tile is written: tiles done so far and the total.
@@ -145,9 +149,12 @@ QByteArray EncryptTileImage(const QByteArray& image);
 bool EnsureTemplateTile(QString& error);
 
 // Installs a map: checks everything first, builds the folder under a staging
-// name beside its final place, moves it into place when complete, and only
-// then registers it under Software\Apps. On failure nothing is left behind: no
-// staging folder, no key, and a replaced map is put back. False, with one line
-// in error, on failure.
+// name beside its final place, moves it into place when complete (an
+// installed map is swapped with it in one step), and only then registers it
+// under Software\Apps. On failure nothing is left behind: no staging folder,
+// no key, and a replaced map is put back; a kill leaves the old map or the new
+// one installed, and the next run removes the rest. Symbolic links are never
+// followed: a link under a name the tool needs makes it refuse. False, with
+// one line in error, on failure.
 bool PackageMap(const PackageRequest& request, QString& error,
                 const PackageProgress& progress = {});

@@ -11,8 +11,10 @@
 
 #include <QDirIterator>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -78,6 +80,9 @@ private slots:
     void install();
     void unwritableRoot();
     void replaceOnlyWhenAsked();
+    void plantedLinksAreRefused_data();
+    void plantedLinksAreRefused();
+    void killWhileReplacing();
 };
 
 // Exact bytes of a small gazetteer, then read back by the viewer's search.
@@ -345,5 +350,82 @@ void TestMapPackager::replaceOnlyWhenAsked() {
     QCOMPARE(root.ReadFile(u"Veldra/Maps/TPL.MAP"_s), QByteArray("mine"));
 }
 
-QTEST_GUILESS_MAIN(TestMapPackager)
+void TestMapPackager::plantedLinksAreRefused_data() {
+    QTest::addColumn<QString>("link"); // under the root, pointing at a folder outside it
+    QTest::addColumn<bool>("installFirst");
+    QTest::newRow("staging name") << u"Veldra/Maps/.Town.partial"_s << false;
+    QTest::newRow("name of the old map") << u"Veldra/Maps/.Town.previous"_s << true;
+    QTest::newRow("the map folder, replaced") << u"Veldra/Maps/Town"_s << false;
+    QTest::newRow("a folder on the way") << u"Veldra/Maps"_s << false;
+}
+
+// A link planted under a name the tool needs is refused with one line and
+// nothing outside the root is touched.
+void TestMapPackager::plantedLinksAreRefused() {
+    QFETCH(QString, link);
+    QFETCH(bool, installFirst);
+    CTestRoot root;
+    QTemporaryDir outside;
+    QVERIFY(QDir(outside.path()).mkpath(u"Sub"_s));
+    QFile kept(outside.filePath(u"Sub/kept"_s));
+    QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("outside") == 7);
+    kept.close();
+    PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300));
+    request.replace = true;
+    QString error;
+    if (installFirst)
+        QVERIFY2(PackageMap(request, error), qPrintable(error));
+    QVERIFY(root.MakeDir(QFileInfo(link).path()));
+    QVERIFY(QFile::link(outside.path(), root.Host(link)));
+
+    QVERIFY(!PackageMap(request, error));
+    QVERIFY2(error.contains(u"symbolic link"_s) && !error.contains(u'\n'), qPrintable(error));
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"Sub"});
+    QCOMPARE(QFile(kept.fileName()).size(), qint64(7));
+    QVERIFY(QFileInfo(root.Host(link)).isSymLink());
+    QCOMPARE(RegKeyExists(KeyOf(u"Town"_s)), installFirst);
+}
+
+// A replacing run killed after any step leaves the old map or the new one
+// installed and registered; the next run completes and leaves nothing over.
+void TestMapPackager::killWhileReplacing() {
+    for (const QString& step : {u"swapped"_s, u"registered"_s}) {
+        CTestRoot root;
+        QString error;
+        QVERIFY(PackageMap(Request(u"Town"_s, SmoothPicture(1100, 300)), error)); // 3 tiles
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {u"--child-replace"_s, root.Path(), step});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitCode(), 42); // stopped at the step
+        const auto folder = RegQueryString(KeyOf(u"Town"_s), u"InstallDir"_s);
+        QVERIFY(folder.has_value());
+        const QStringList tiles = QDir(HostPath(*folder)).entryList({u"*.map"_s}, QDir::Files);
+        QVERIFY2(tiles.size() == 3 || tiles == QStringList{"tow1_1.map"}, qPrintable(step));
+
+        PackageRequest again = Request(u"Town"_s, SmoothPicture(300, 300));
+        again.replace = true;
+        QVERIFY2(PackageMap(again, error), qPrintable(error));
+        QVERIFY(!Tree(root).join(u' ').contains(u".partial"_s));
+    }
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == u"--child-replace"_s) {
+        SetDeviceRoot(args[2]);
+        PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300));
+        request.replace = true;
+        request.afterStep = [&](const char* step) {
+            if (args[3] == QLatin1String(step))
+                _exit(42); // as a kill would: nothing after this step runs
+        };
+        QString error;
+        return PackageMap(request, error) ? 0 : 1;
+    }
+    TestMapPackager test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_map_packager.moc"
