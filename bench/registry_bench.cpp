@@ -1,0 +1,112 @@
+// Registry benchmarks over 10,000 installed-map keys (a registry file made
+// here, in a temporary device root, and removed after).
+//
+//   BM_ListMapsCold   the map library's walk (the subkeys of Software\Apps,
+//                     then InstallDir and Current of each) right after the
+//                     file was replaced: it is read and parsed once
+//   BM_ListMapsWarm   the same walk with the file unchanged since the last
+//                     walk: no read at all
+//   BM_SetCurrent     one change (a Current value): lock, write the whole file
+//                     beside the old one, flush it and rename it over
+
+#include "platform/device_root.h"
+#include "platform/registry.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr int kMaps = 10000;
+const QString kApps = QStringLiteral("Software\\Apps");
+
+QByteArray RegistryText() {
+    QByteArray text;
+    for (int i = 0; i < kMaps; ++i)
+        text +=
+            QStringLiteral("[%1\\Veldra Pocket map of Town %2]\nInstallDir=sz:\\Veldra\\Maps\\T%2\n"
+                           "Current=dword:0\n")
+                .arg(kApps)
+                .arg(i, 5, 10, QChar(u'0'))
+                .toUtf8();
+    return text;
+}
+
+// Replaces registry.ini with the text, as another process would.
+void WriteRegistry(const QTemporaryDir& root, const QByteArray& text) {
+    QFile file(root.filePath(QStringLiteral("registry.ini.new")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        std::abort();
+    file.close();
+    QFile::remove(root.filePath(QStringLiteral("registry.ini")));
+    QFile::rename(file.fileName(), root.filePath(QStringLiteral("registry.ini")));
+}
+
+int ListMaps() {
+    int listed = 0;
+    for (const QString& name : RegEnumSubkeys(kApps).value_or(QStringList())) {
+        const QString key = kApps + u'\\' + name;
+        listed += RegQueryString(key, QStringLiteral("InstallDir")).has_value() &&
+                  RegQueryDword(key, QStringLiteral("Current")).has_value();
+    }
+    return listed;
+}
+
+struct Fixture {
+    QTemporaryDir root;
+    QByteArray text = RegistryText();
+    Fixture() {
+        SetDeviceRoot(root.path());
+        WriteRegistry(root, text);
+    }
+};
+
+Fixture& Shared() {
+    static Fixture fixture;
+    return fixture;
+}
+
+void BM_ListMapsCold(benchmark::State& state) {
+    Fixture& f = Shared();
+    for (auto _ : state) {
+        state.PauseTiming();
+        WriteRegistry(f.root, f.text);
+        state.ResumeTiming();
+        if (ListMaps() != kMaps)
+            state.SkipWithError("not every map was listed");
+    }
+    state.counters["file_reads_per_walk"] =
+        benchmark::Counter(double(RegistryFileReadCount()), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_ListMapsCold)->Unit(benchmark::kMillisecond);
+
+void BM_ListMapsWarm(benchmark::State& state) {
+    Shared();
+    ListMaps();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ListMaps());
+}
+BENCHMARK(BM_ListMapsWarm)->Unit(benchmark::kMillisecond);
+
+void BM_SetCurrent(benchmark::State& state) {
+    Shared();
+    uint32_t value = 0;
+    for (auto _ : state) {
+        if (!RegSetDword(kApps + QStringLiteral("\\Veldra Pocket map of Town 05000"),
+                         QStringLiteral("Current"), value ^= 1))
+            state.SkipWithError("the write failed");
+    }
+}
+BENCHMARK(BM_SetCurrent)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
