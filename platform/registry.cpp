@@ -25,8 +25,10 @@
 //
 // The parsed file is kept and read again only when the file's stamp (device,
 // inode, size, modification and change time in nanoseconds) differs from the
-// one it was read at; every change replaces the file by a rename, which gives
-// it a new inode, so another process's change is always seen. Every change
+// one it was read at, or when it was read within 20 ms of its last change
+// (file times advance in clock ticks and inodes are reused, so a stamp that
+// young may hide a later change). Every change replaces the file by a rename,
+// which gives it a new inode, so another process's change is seen. Every change
 // takes an exclusive flock on registry.ini.lock (the system drops it when the
 // holder dies, so a killed writer never leaves a lock behind), reads the file
 // again if it changed, changes it in memory and writes it whole through
@@ -259,7 +261,12 @@ struct RegistryCache {
     QString file;
     FileStamp stamp;
     RegistryPtr registry;
+    // File times advance in clock ticks of a few milliseconds: a file changed
+    // this close to the read may change again without a new stamp (in place,
+    // or as a new file under a reused inode), so it is not trusted.
+    bool racy = false;
 };
+constexpr int64_t kRacyWindowNs = 20'000'000;
 
 std::mutex g_cacheMutex;
 RegistryCache g_cache;
@@ -295,9 +302,13 @@ RegistryPtr ReadRegistry() {
     }
     {
         std::lock_guard lock(g_cacheMutex);
-        if (g_cache.registry && g_cache.file == path && g_cache.stamp == stamp)
+        if (g_cache.registry && !g_cache.racy && g_cache.file == path && g_cache.stamp == stamp)
             return g_cache.registry;
     }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const bool racy =
+        stamp.ctimeNs + kRacyWindowNs > int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return nullptr;
@@ -312,7 +323,7 @@ RegistryPtr ReadRegistry() {
     if (StatRegistry(path, after) == FileState::Present && after == stamp &&
         bytes.size() == stamp.size) {
         std::lock_guard lock(g_cacheMutex);
-        g_cache = {path, stamp, registry};
+        g_cache = {path, stamp, registry, racy};
     }
     return registry;
 }
