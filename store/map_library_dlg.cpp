@@ -5,8 +5,8 @@
 
 #include "store/map_library_dlg.h"
 
-#include "app/busy_cursor.h"
-#include "app/ui_seam.h"
+#include "ui/busy_cursor.h"
+#include "ui/ui_seam.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -87,7 +87,7 @@ QString ResolvedPath(const QString& devicePath) {
 } // namespace
 
 CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
-    : CVeldraDialog(parent, QStringLiteral("Pocket Veldra Maps"), QSize(165, 164)) {
+    : CVeldraDialog(parent, QString::fromLatin1(kAppTitle) + QStringLiteral(" Maps"), QSize(165, 164)) {
     AddPicture(7, 7, MapsLogoBitmap());
     AddText(39, 14, 112, 10, QStringLiteral("Select a Map:"));
 

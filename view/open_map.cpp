@@ -2,16 +2,19 @@
 // library), converting its tiles once, reading its calibration and showing it
 // at its Home or its middle.
 
-#include "app/main_frame.h"
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
 #include "store/map_library_dlg.h"
 #include "view/map_view.h"
+#include "res/resource.h"
 
 namespace {
-const char kMapGoneQuestion[] = "The current map no longer exists.\r\n\r\nSelect Yes to choose "
-                                "another map, or No to close Pocket Veldra";
+QString MapGoneQuestion() {
+    return QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
+                          "another map, or No to close ") +
+           QString::fromLatin1(kAppTitle);
+}
 } // namespace
 
 void CVeldraViewerView::OpenMap(bool automatic) {
@@ -35,7 +38,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
                 return;
             }
             // The open map was deleted in the library.
-            if (VeldraMessageBox(this, QString::fromLatin1(kMapGoneQuestion),
+            if (VeldraMessageBox(this, MapGoneQuestion(),
                                  QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Warning) == QMessageBox::Yes)
                 continue;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/main_frame.h"
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 #include "platform/image_codec.h"
 #include "platform/registry.h"
 #include "store/map_library_dlg.h"

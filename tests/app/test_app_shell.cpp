@@ -1,8 +1,8 @@
 // The application shell: the frame's menus and command bar, closing, the
 // start-up splash, Help and About, and the application object.
 
-#include "app/about_dlg.h"
-#include "app/splash_dlg.h"
+#include "view/about_dlg.h"
+#include "view/splash_dlg.h"
 #include "app/veldra_app.h"
 #include "app_test_support.h"
 #include "res/resource.h"

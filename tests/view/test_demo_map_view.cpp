@@ -3,7 +3,7 @@
 // converts it, and the view then shows the town's pixels where they belong.
 
 #include "app/main_frame.h"
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 #include "platform/file_system.h"
 #include "platform/image_codec.h"
 #include "platform/registry.h"

@@ -1,7 +1,7 @@
 // Tests of the view widget: what it makes when created, and how Qt's resize,
 // key, mouse and paint events reach the view.
 
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 #include "test_support.h"
 #include "view/map_view.h"
 #include "view_test_support.h"
