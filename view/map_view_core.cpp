@@ -1,5 +1,7 @@
 #include "view/map_view_core.h"
 
+#include "store/map_folder.h"
+
 #include "places/place_files.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -35,29 +37,6 @@ QRgb PatternColour(char code) {
     default:
         return qRgb(0, 0, 0);
     }
-}
-
-// Appends the decimal digits of a non-negative number without allocating
-// beyond the string's capacity.
-void AppendNumber(QString& text, int value) {
-    char digits[12];
-    int n = 0;
-    unsigned v = value < 0 ? 0u : unsigned(value);
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    std::reverse(digits, digits + n);
-    text.append(QLatin1StringView(digits, n));
-}
-
-// Appends the name of the tile in row and column (from 1): the prefix, the
-// row, '_' and the column ("%s%d_%d").
-void AppendTileName(QString& text, const QString& prefix, int row, int column) {
-    text += prefix;
-    AppendNumber(text, row);
-    text += QLatin1Char('_');
-    AppendNumber(text, column);
 }
 
 // One axis of the back buffer's window, in zoomed positions: size pixels

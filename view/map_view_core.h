@@ -45,8 +45,6 @@ public:
     static constexpr int MARKER_ME = 0;
     static constexpr int MARKER_FLAG = 1;
     static constexpr int MARKER_SIZE = 12;
-    // Tile edge in pixels at zoom 1.0.
-    static constexpr int TILE_SIZE = 500;
     // Back buffer edge in pixels.
     static constexpr int BUFFER_SIZE = 500;
     // Zoomed pixels moved by one direction key release.

@@ -5,6 +5,7 @@
 #include "ui/ui_seam.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
+#include "store/map_folder.h"
 #include "store/map_library_dlg.h"
 #include "view/map_view.h"
 #include "res/resource.h"
@@ -65,7 +66,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         // characters long, so they always fit.
         m_szMapTitle = library.m_strMapTitle.left(MAX_MAP_TEXT);
         m_szMapFolder = library.m_strMapFolder.left(MAX_MAP_TEXT);
-        m_szTilePrefix = m_szMapTitle.left(3).toLower();
+        m_szTilePrefix = TilePrefix(m_szMapTitle);
         ReadMapCalibration(library.m_strMapTitle, library.m_strMapFolder, m_calibration);
         ResetViewState();
         m_bMapOpen = true;
