@@ -1,9 +1,9 @@
 #include "store/map_library_dlg.h"
 
-#include "ui/busy_cursor.h"
-#include "ui/ui_seam.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
+#include "ui/busy_cursor.h"
+#include "ui/ui_seam.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -32,7 +32,8 @@ public:
 } // namespace
 
 CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
-    : CVeldraDialog(parent, QString::fromLatin1(kAppTitle) + QStringLiteral(" Maps"), QSize(165, 164)) {
+    : CVeldraDialog(parent, QString::fromLatin1(kAppTitle) + QStringLiteral(" Maps"),
+                    QSize(165, 164)) {
     AddPicture(7, 7, MapsLogoBitmap());
     AddText(39, 14, 112, 10, QStringLiteral("Select a Map:"));
 

@@ -153,7 +153,8 @@ bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName
 bool TileCache::LoadTemplate() {
     m_bmTemplate = BitmapInfo{};
     QImage decoded;
-    if (!DecodeTile(QString::fromLatin1(MAPS_FOLDER), QString::fromLatin1(TEMPLATE_TILE_NAME), decoded) ||
+    if (!DecodeTile(QString::fromLatin1(MAPS_FOLDER), QString::fromLatin1(TEMPLATE_TILE_NAME),
+                    decoded) ||
         decoded.width() != TILE_SIZE || decoded.height() != TILE_SIZE ||
         decoded.format() != kDisplayFormat) {
         m_hbmTemplate = QImage();

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/main_frame.h"
-#include "ui/ui_seam.h"
 #include "store/map_library_dlg.h"
 #include "test_support.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 
 #include <QCoreApplication>

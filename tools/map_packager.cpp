@@ -219,11 +219,11 @@ bool ResolveMapFolder(const QString& title, const QString& folder, QString& devi
     }
     devicePath = QLatin1Char('\\') + parts.join(QLatin1Char('\\'));
     // The folders the viewer itself keeps cannot hold a map, nor can their parents.
-    for (const char* reserved : {"\\Veldra\\Maps", "\\Veldra\\My Places", "\\Veldra\\HTML"}) {
+    for (const char* reserved : {MAPS_FOLDER, "\\Veldra\\My Places", "\\Veldra\\HTML"}) {
         const QString r = QString::fromLatin1(reserved);
         if (r.compare(devicePath, Qt::CaseInsensitive) == 0 ||
             r.startsWith(devicePath + QLatin1Char('\\'), Qt::CaseInsensitive) ||
-            (r != QLatin1String("\\Veldra\\Maps") &&
+            (r != QLatin1String(MAPS_FOLDER) &&
              devicePath.startsWith(r + QLatin1Char('\\'), Qt::CaseInsensitive))) {
             error = QStringLiteral("the map folder %1 is one the viewer keeps for itself")
                         .arg(devicePath);

@@ -14,7 +14,6 @@ class QWidget;
 // block on a modal loop. It sits below every dialog and the view, so none of
 // them needs the application's own classes.
 
-
 // Shows a message box captioned with the program's name and returns the button pressed
 // (a QMessageBox::StandardButton value).
 int VeldraMessageBox(QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons,

@@ -103,7 +103,6 @@ bool CMapViewCore::ResetViewState() {
     m_ptCentre = {};
     m_ptRequested = {};
     m_ptPending = {};
-    m_ptReleaseMark = {};
     m_ptBufferOrigin = {};
     m_ptScreenOrigin = {};
 
@@ -359,10 +358,6 @@ void CMapViewCore::DrawOverlays(QPainter& painter) {
         painter.drawLine(tx - 7, ty + 7, tx + 7, ty - 7);
         painter.restore();
     }
-
-    // The release point of the last drag is recorded for one overlay pass; no
-    // tap mark is drawn for it.
-    m_ptReleaseMark = {};
 }
 
 QImage CMapViewCore::RenderClientImage() {
@@ -424,8 +419,6 @@ void CMapViewCore::OnLButtonUp(int x, int y) {
     if (m_bDragging) {
         m_bDragging = false;
         const CPoint centre{m_ptCentre.x - x + m_ptDragStart.x, m_ptCentre.y - y + m_ptDragStart.y};
-        m_ptReleaseMark = {std::clamp(x, 0, m_nClientWidth) - 6,
-                           std::clamp(y, 0, m_nClientHeight) - 6};
         SetCentre(centre.x, centre.y);
         RedrawMap(true);
     }

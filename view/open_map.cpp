@@ -2,13 +2,13 @@
 // library), converting its tiles once, reading its calibration and showing it
 // at its Home or its middle.
 
-#include "ui/ui_seam.h"
+#include "res/resource.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
 #include "store/map_folder.h"
 #include "store/map_library_dlg.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
-#include "res/resource.h"
 
 namespace {
 QString MapGoneQuestion() {
@@ -39,8 +39,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
                 return;
             }
             // The open map was deleted in the library.
-            if (VeldraMessageBox(this, MapGoneQuestion(),
-                                 QMessageBox::Yes | QMessageBox::No,
+            if (VeldraMessageBox(this, MapGoneQuestion(), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Warning) == QMessageBox::Yes)
                 continue;
             CloseApplication();

@@ -1,11 +1,11 @@
 // The application shell: the frame's menus and command bar, closing, the
 // start-up splash, Help and About, and the application object.
 
+#include "app/veldra_app.h"
+#include "res/resource.h"
+#include "ui_test_support.h"
 #include "view/about_dlg.h"
 #include "view/splash_dlg.h"
-#include "app/veldra_app.h"
-#include "ui_test_support.h"
-#include "res/resource.h"
 
 #include <QElapsedTimer>
 #include <QMenu>
@@ -68,9 +68,11 @@ private slots:
         QTest::addColumn<int>("id");
         QTest::addColumn<bool>("enabled");
         const std::pair<const char*, int> working[] = {
-            {"Open...", ID_MAP_OPEN},   {"Exit", ID_MAP_EXIT},          {"Help...", ID_MAP_HELP},
-            {"About...", ID_APP_ABOUT}, {"Go to Home", ID_TOOLS_GO_HOME}, {"Zoom in", ID_ZOOM_IN},
-            {"Zoom out", ID_ZOOM_OUT},  {"Ctrl+O", ID_FILE_OPEN},       {"Save As", ID_FILE_SAVE_AS}};
+            {"Open...", ID_MAP_OPEN},         {"Exit", ID_MAP_EXIT},
+            {"Help...", ID_MAP_HELP},         {"About...", ID_APP_ABOUT},
+            {"Go to Home", ID_TOOLS_GO_HOME}, {"Zoom in", ID_ZOOM_IN},
+            {"Zoom out", ID_ZOOM_OUT},        {"Ctrl+O", ID_FILE_OPEN},
+            {"Save As", ID_FILE_SAVE_AS}};
         for (const auto& [name, id] : working)
             QTest::newRow(name) << id << true;
         const std::pair<const char*, int> notYet[] = {

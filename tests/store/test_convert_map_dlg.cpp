@@ -1,8 +1,8 @@
 // The one-time conversion of a map's encrypted tiles.
 
-#include "ui_test_support.h"
 #include "platform/file_system.h"
 #include "store/convert_map_dlg.h"
+#include "ui_test_support.h"
 
 #include <QLabel>
 #include <QProgressBar>

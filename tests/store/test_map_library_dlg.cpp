@@ -104,8 +104,8 @@ private slots:
         QCOMPARE(RegKeyExists(MapKey("Doomed")), !yes);
         QCOMPARE(root.Exists(QStringLiteral("Veldra/Maps/doomed")), !yes);
         QVERIFY(root.Exists("Veldra/Maps/doomed2/tile.cbm"));
-        QCOMPARE(ListedTitles(dialog), yes ? QStringList({"Doomed Too"})
-                                           : QStringList({"Doomed", "Doomed Too"}));
+        QCOMPARE(ListedTitles(dialog),
+                 yes ? QStringList({"Doomed Too"}) : QStringList({"Doomed", "Doomed Too"}));
     }
 };
 
