@@ -1,7 +1,6 @@
 #include "view/map_view.h"
 
-#include "app/main_frame.h"
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -80,13 +79,13 @@ void CVeldraViewerView::ShowComposedImage() {
 }
 
 void CVeldraViewerView::CheckMarkMeButton(bool pressed) {
-    if (g_pMainFrame != nullptr)
-        g_pMainFrame->CheckMarkMeButton(pressed);
+    if (m_pMarkButtons != nullptr)
+        m_pMarkButtons->CheckMarkMeButton(pressed);
 }
 
 void CVeldraViewerView::CheckMarkFlagButton(bool pressed) {
-    if (g_pMainFrame != nullptr)
-        g_pMainFrame->CheckMarkFlagButton(pressed);
+    if (m_pMarkButtons != nullptr)
+        m_pMarkButtons->CheckMarkFlagButton(pressed);
 }
 
 void CVeldraViewerView::OnExit() {

@@ -1,5 +1,7 @@
 #include "view/map_view_core.h"
 
+#include "store/map_folder.h"
+
 #include "places/place_files.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -35,29 +37,6 @@ QRgb PatternColour(char code) {
     default:
         return qRgb(0, 0, 0);
     }
-}
-
-// Appends the decimal digits of a non-negative number without allocating
-// beyond the string's capacity.
-void AppendNumber(QString& text, int value) {
-    char digits[12];
-    int n = 0;
-    unsigned v = value < 0 ? 0u : unsigned(value);
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    std::reverse(digits, digits + n);
-    text.append(QLatin1StringView(digits, n));
-}
-
-// Appends the name of the tile in row and column (from 1): the prefix, the
-// row, '_' and the column ("%s%d_%d").
-void AppendTileName(QString& text, const QString& prefix, int row, int column) {
-    text += prefix;
-    AppendNumber(text, row);
-    text += QLatin1Char('_');
-    AppendNumber(text, column);
 }
 
 // One axis of the back buffer's window, in zoomed positions: size pixels
@@ -124,7 +103,6 @@ bool CMapViewCore::ResetViewState() {
     m_ptCentre = {};
     m_ptRequested = {};
     m_ptPending = {};
-    m_ptReleaseMark = {};
     m_ptBufferOrigin = {};
     m_ptScreenOrigin = {};
 
@@ -380,10 +358,6 @@ void CMapViewCore::DrawOverlays(QPainter& painter) {
         painter.drawLine(tx - 7, ty + 7, tx + 7, ty - 7);
         painter.restore();
     }
-
-    // The release point of the last drag is recorded for one overlay pass; no
-    // tap mark is drawn for it.
-    m_ptReleaseMark = {};
 }
 
 QImage CMapViewCore::RenderClientImage() {
@@ -445,8 +419,6 @@ void CMapViewCore::OnLButtonUp(int x, int y) {
     if (m_bDragging) {
         m_bDragging = false;
         const CPoint centre{m_ptCentre.x - x + m_ptDragStart.x, m_ptCentre.y - y + m_ptDragStart.y};
-        m_ptReleaseMark = {std::clamp(x, 0, m_nClientWidth) - 6,
-                           std::clamp(y, 0, m_nClientHeight) - 6};
         SetCentre(centre.x, centre.y);
         RedrawMap(true);
     }

@@ -45,8 +45,6 @@ public:
     static constexpr int MARKER_ME = 0;
     static constexpr int MARKER_FLAG = 1;
     static constexpr int MARKER_SIZE = 12;
-    // Tile edge in pixels at zoom 1.0.
-    static constexpr int TILE_SIZE = 500;
     // Back buffer edge in pixels.
     static constexpr int BUFFER_SIZE = 500;
     // Zoomed pixels moved by one direction key release.
@@ -130,7 +128,6 @@ public:
     CPoint m_ptCentre;       // zoomed position at the middle of the client area (clamped)
     CPoint m_ptRequested;    // centre last asked for, before clamping
     CPoint m_ptPending;      // map position for the next ApplyZoom; set only when both non-zero
-    CPoint m_ptReleaseMark;  // client point recorded at the end of a drag; one-shot
     CPoint m_ptBufferOrigin; // zoomed position of the back buffer's top-left pixel
     CPoint m_ptScreenOrigin; // zoomed position of the client area's top-left pixel
     int m_nClientWidth = 0;  // client size, pixels

@@ -1,8 +1,8 @@
 // Tests of the view widget: what it makes when created, and how Qt's resize,
 // key, mouse and paint events reach the view.
 
-#include "app/ui_seam.h"
 #include "test_support.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 #include "view_test_support.h"
 

@@ -293,4 +293,4 @@ void TestFileSystem::treeWithRawNames() {
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)
-#include "tst_file_system.moc"
+#include "test_file_system.moc"
