@@ -3,6 +3,7 @@
 // position.
 
 #include "places/place_files.h"
+#include "platform/file_system.h"
 #include "test_support.h"
 #include "view/readouts.h"
 #include "view_test_support.h"
@@ -192,9 +193,10 @@ private slots:
         view.OnKeyUp(VK_LEFT);
         QVERIFY(view.GoToHome());
         QCOMPARE(view.m_ptCentre, (P{750, 601}));
-        // The place file cannot be replaced: a folder stands where its
-        // temporary file goes. Nothing is said, and Home stays.
-        QVERIFY(root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc.tmp/x")));
+        // The place file cannot be replaced: a folder stands where its side
+        // file goes. Nothing is said, and Home stays.
+        QVERIFY(root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
+                             QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
         view.SetCentre(400, 300);
         view.OnSetHome();
         QCOMPARE(LoadPlace(kTitle, QStringLiteral("Home")), QPoint(1501, 1203));
