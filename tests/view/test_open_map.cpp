@@ -34,7 +34,8 @@ std::function<int(CMapLibraryDlg&)> Choose(const QString& title, bool remove = f
 CMainFrame* ShownFrame() {
     CMainFrame* frame = MakeFrame();
     frame->show();
-    QTest::qWaitForWindowExposed(frame);
+    if (!QTest::qWaitForWindowExposed(frame))
+        qWarning("the frame was not shown");
     QCoreApplication::removePostedEvents(frame->GetActiveView());
     return frame;
 }
