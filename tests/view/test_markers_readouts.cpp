@@ -173,11 +173,6 @@ private slots:
         view.Open({1501, 1203}, 2.0); // centre (3002, 2406) zoomed
         view.OnSetHome();
         QCOMPARE(LoadPlace(kTitle, QStringLiteral("Home")), QPoint(1501, 1203));
-        view.OnZoomOut();
-        view.OnZoomOut(); // 0.5
-        view.OnKeyUp(VK_LEFT);
-        QVERIFY(view.GoToHome());
-        QCOMPARE(view.m_ptCentre, (P{750, 601}));
     }
 
     void distanceTexts_data() {
