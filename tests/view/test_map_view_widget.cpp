@@ -1,9 +1,7 @@
 // Tests of the view widget: what it makes when created, and how Qt's resize,
 // key, mouse and paint events reach the view.
 
-#include "test_support.h"
-#include "ui/ui_seam.h"
-#include "view/map_view.h"
+#include "ui_test_support.h"
 #include "view_test_support.h"
 
 #include <QKeyEvent>
@@ -135,17 +133,11 @@ private slots:
 
     void goToHomeWithoutHomeWarns() {
         CTestRoot root;
+        CScriptedUi ui;
         CTestWidget view;
         view.m_szMapTitle = QStringLiteral("Testmap");
-        QStringList shown;
-        SetMessageBoxHandler(
-            [&](const QString& text, QMessageBox::StandardButtons, QMessageBox::Icon) {
-                shown << text;
-                return int(QMessageBox::Ok);
-            });
         view.OnGoToHome();
-        SetMessageBoxHandler({});
-        QCOMPARE(shown, QStringList{"No Home defined."});
+        QCOMPARE(ui.MessageTexts(), QStringList{"No Home defined."});
     }
 };
 
