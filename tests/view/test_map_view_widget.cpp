@@ -12,16 +12,13 @@
 
 namespace {
 
-// The widget over the synthetic map. Swallows
-// (and records) the private start-up messages, so that no splash or map
-// library appears during a test.
+// The widget over the synthetic map. Swallows the private start-up messages,
+// so that no splash or map library appears during a test.
 class CTestWidget : public CSyntheticView<CVeldraViewerView> {
 public:
     bool event(QEvent* event) override {
-        if (event->type() != WM_SHOWSPLASH && event->type() != WM_OPENMAP)
-            return CVeldraViewerView::event(event);
-        m_posted << int(event->type());
-        return true;
+        return event->type() == WM_SHOWSPLASH || event->type() == WM_OPENMAP ||
+               CVeldraViewerView::event(event);
     }
     // Opens the map at zoom 1.0 in a 240 x 268 window; the size event centres it.
     void OpenSynthetic() {
@@ -29,7 +26,6 @@ public:
         resize(240, 268);
         show();
     }
-    QList<int> m_posted;
 };
 
 void SendKey(QWidget& widget, QEvent::Type type, int key, bool autoRepeat) {
@@ -49,12 +45,12 @@ void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButton bu
 class TestMapViewWidget : public QObject {
     Q_OBJECT
 private slots:
-    void creationMakesSurfacesAndPostsSplash() {
+    // The read-out starts hidden: with no map open no overlay pass hides it.
+    // (The splash posted at creation is tested with the main frame.)
+    void creationMakesSurfacesAndHidesTheReadout() {
         CTestWidget view;
         QVERIFY(view.IsCreated());
         QVERIFY(view.m_pReadout != nullptr && view.m_pReadout->isHidden());
-        QCoreApplication::sendPostedEvents(&view);
-        QCOMPARE(view.m_posted, QList<int>{0x404});
     }
 
     // Direction keys act on release, never on press or auto-repeat; the left
