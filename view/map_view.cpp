@@ -88,6 +88,18 @@ void CVeldraViewerView::CheckMarkFlagButton(bool pressed) {
         m_pMarkButtons->CheckMarkFlagButton(pressed);
 }
 
+void CVeldraViewerView::SetReadout(bool visible, const QString& text) {
+    CMapViewCore::SetReadout(visible, text);
+    // Called from the overlay pass of every paint: touch the control only on
+    // a change, so that it never asks for another paint by itself.
+    if (m_pReadout == nullptr)
+        return;
+    if (visible && m_pReadout->text() != text)
+        m_pReadout->setText(text);
+    if (m_pReadout->isHidden() == visible)
+        m_pReadout->setVisible(visible);
+}
+
 void CVeldraViewerView::OnExit() {
     CloseApplication();
 }

@@ -51,6 +51,7 @@ public:
     void ShowComposedImage() override;
     void CheckMarkMeButton(bool pressed) override;
     void CheckMarkFlagButton(bool pressed) override;
+    void SetReadout(bool visible, const QString& text) override;
 
     QLineEdit* m_pReadout = nullptr; // distance read-out, control id IDC_READOUT
     // The frame's marking buttons, set by the frame once it holds the view;

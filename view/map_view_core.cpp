@@ -92,8 +92,8 @@ bool CMapViewCore::CreateDrawingSurfaces() {
 }
 
 bool CMapViewCore::ResetViewState() {
-    m_ptMe = {-20, -20};
-    m_ptFlag = {-20, -20};
+    m_ptMe = kNoMarker;
+    m_ptFlag = kNoMarker;
     m_dZoom = 1.0;
 
     m_nTileWidth = m_nTileHeight = 0;
@@ -116,6 +116,7 @@ bool CMapViewCore::ResetViewState() {
     m_bShowDirection = false;
     m_bShowDistance = false;
     m_bMapOpen = false;
+    SetReadout(false, QString());
 
     MeasureTileGrid();
     return true;
@@ -358,6 +359,10 @@ void CMapViewCore::DrawOverlays(QPainter& painter) {
         painter.drawLine(tx - 7, ty + 7, tx + 7, ty - 7);
         painter.restore();
     }
+
+    // The direction arrow is the last thing drawn; the distance read-out is
+    // shown or hidden with it.
+    DrawReadouts(painter);
 }
 
 QImage CMapViewCore::RenderClientImage() {
@@ -455,15 +460,6 @@ void CMapViewCore::OnZoomIn() {
 void CMapViewCore::OnZoomOut() {
     if (m_dZoom > 0.25)
         ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom * 0.5);
-}
-
-bool CMapViewCore::GoToHome() {
-    const std::optional<QPoint> home = LoadPlace(m_szMapTitle, kHomePlace);
-    if (!home || home->x() == 0 || home->y() == 0)
-        return false;
-    m_ptPending = {home->x(), home->y()};
-    ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom);
-    return true;
 }
 
 bool CMapViewCore::FetchTile(const QString& tileName, const QImage*& bitmap) {

@@ -62,37 +62,34 @@ private slots:
         }
     }
 
-    // A command is enabled exactly when the view handles it, so a handler
-    // that is missing or misspelt shows up here as a grey command.
+    // Every command of the menus, the toolbar and the accelerators reaches a
+    // handler of the view and is enabled; only the blank button has none.
     void commandsEnabledWhereTheViewHandlesThem_data() {
         QTest::addColumn<int>("id");
         QTest::addColumn<bool>("enabled");
-        const std::pair<const char*, int> working[] = {
+        const std::pair<const char*, int> commands[] = {
             {"Open...", ID_MAP_OPEN},
             {"Exit", ID_MAP_EXIT},
             {"Help...", ID_MAP_HELP},
             {"About...", ID_APP_ABOUT},
-            {"Go to Home", ID_TOOLS_GO_HOME},
-            {"Zoom in", ID_ZOOM_IN},
-            {"Zoom out", ID_ZOOM_OUT},
-            {"Ctrl+O", ID_FILE_OPEN},
-            {"Save As", ID_FILE_SAVE_AS},
             {"Search...", ID_TOOLS_SEARCH},
             {"Add to Favourite Places...", ID_TOOLS_ADD_FAVOURITE},
-            {"Show Favourite Places...", ID_TOOLS_SHOW_FAVOURITES}};
-        for (const auto& [name, id] : working)
-            QTest::newRow(name) << id << true;
-        const std::pair<const char*, int> notYet[] = {
+            {"Show Favourite Places...", ID_TOOLS_SHOW_FAVOURITES},
             {"Set as Home", ID_TOOLS_SET_HOME},
+            {"Go to Home", ID_TOOLS_GO_HOME},
             {"Show Direction to Flag", ID_TOOLS_SHOW_DIRECTION},
             {"Show Distance to Flag", ID_TOOLS_SHOW_DISTANCE},
+            {"Zoom in", ID_ZOOM_IN},
+            {"Zoom out", ID_ZOOM_OUT},
             {"Mark me", ID_MARK_ME},
             {"Goto me", ID_GOTO_ME},
             {"Mark flag", ID_MARK_FLAG},
             {"Goto flag", ID_GOTO_FLAG},
-            {"blank button", ID_BLANK}};
-        for (const auto& [name, id] : notYet)
-            QTest::newRow(name) << id << false;
+            {"Ctrl+O", ID_FILE_OPEN},
+            {"Save As", ID_FILE_SAVE_AS}};
+        for (const auto& [name, id] : commands)
+            QTest::newRow(name) << id << true;
+        QTest::newRow("blank button") << ID_BLANK << false;
     }
     void commandsEnabledWhereTheViewHandlesThem() {
         QFETCH(int, id);
