@@ -131,6 +131,11 @@ private slots:
         QTest::newRow("Help: its message, then the browser")
             << ID_MAP_HELP << QStringList{"message", "browser"} << false;
         QTest::newRow("About: OK closes it") << ID_APP_ABOUT << QStringList{"CAboutDlg"} << false;
+        QTest::newRow("Search...") << ID_TOOLS_SEARCH << QStringList{"CSearchDlg"} << false;
+        QTest::newRow("Add to Favourite Places...")
+            << ID_TOOLS_ADD_FAVOURITE << QStringList{"CAddFavouriteDlg"} << false;
+        QTest::newRow("Show Favourite Places...")
+            << ID_TOOLS_SHOW_FAVOURITES << QStringList{"CFavouritesDlg"} << false;
     }
     void menuCommands() {
         QFETCH(int, id);

@@ -9,12 +9,9 @@
 #include "ui_test_support.h"
 #include "view/view_test_support.h"
 
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-
-Q_DECLARE_METATYPE(CPoint)
 
 namespace {
 
@@ -40,25 +37,15 @@ void SavePlaces() {
     SavePlace(kTitle, "Abbey", QPoint(41, 42));
 }
 
-// A shown Favourite Places dialog over the saved places.
-struct CShownPlaces {
-    CFavouritesDlg dialog;
-    CShownPlaces() {
-        dialog.m_strMapTitle = kTitle;
-        dialog.OnInitDialog();
-        dialog.show();
-        m_bExposed = QTest::qWaitForWindowExposed(&dialog);
-    }
-    bool m_bExposed = false;
-    void Tap(const QString& name, bool twice = false) {
-        QWidget* viewport = dialog.PlaceList()->viewport();
-        const QPoint at = dialog.PlaceList()->visualItemRect(PlaceRow(dialog, name)).center();
-        if (twice)
-            DoubleTap(viewport, at);
-        else
-            QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
-    }
-};
+// The Favourite Places dialog of kTitle, initialised.
+void InitPlaces(CFavouritesDlg& dialog) {
+    dialog.m_strMapTitle = kTitle;
+    dialog.OnInitDialog();
+}
+
+QPoint RowCentre(const CFavouritesDlg& dialog, const QString& name) {
+    return dialog.PlaceList()->visualItemRect(PlaceRow(dialog, name)).center();
+}
 
 } // namespace
 
@@ -187,9 +174,8 @@ private slots:
         SavePlaces();
         CScriptedUi ui;
         ui.Answer(answer);
-        CShownPlaces shown;
-        QVERIFY(shown.m_bExposed);
-        CFavouritesDlg& dialog = shown.dialog;
+        CFavouritesDlg dialog;
+        InitPlaces(dialog);
         QCOMPARE(ListedPlaces(dialog), QStringList({"Abbey", "Home", "market", "zoo"}));
         for (const QString& name : selected)
             PlaceRow(dialog, name)->setSelected(true);
@@ -212,9 +198,10 @@ private slots:
         CTestRoot root;
         SavePlaces();
         CScriptedUi ui;
-        CShownPlaces shown;
-        QVERIFY(shown.m_bExposed);
-        CFavouritesDlg& dialog = shown.dialog;
+        CFavouritesDlg dialog;
+        InitPlaces(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Favourite Places"));
         QCOMPARE(dialog.PlaceList()->headerItem()->text(0), QStringLiteral("Place"));
         QCOMPARE(dialog.PlaceList()->columnWidth(0), 200);
@@ -229,14 +216,14 @@ private slots:
         QVERIFY(dialog.isVisible() && ui.m_messages.empty());
 
         // Deleting the only selected place leaves "Show on Map" with nothing to show.
-        shown.Tap("market");
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, RowCentre(dialog, "market"));
         dialog.DeleteButton()->click();
         dialog.ShowButton()->click();
         QVERIFY(dialog.isVisible());
         QCOMPARE(QPoint(dialog.m_nChosenX, dialog.m_nChosenY), QPoint());
 
         // A double tap only selects; Enter then shows the first selected place.
-        shown.Tap("zoo", /*twice=*/true);
+        DoubleTap(viewport, RowCentre(dialog, "zoo"));
         QVERIFY(dialog.isVisible());
         PlaceRow(dialog, "Abbey")->setSelected(true);
         QTest::keyClick(dialog.PlaceList(), Qt::Key_Return);
