@@ -46,6 +46,7 @@ bool CFavouritesDlg::OnInitDialog() {
     // The list keeps its rows in order whatever order they are added in.
     m_pList->setSortingEnabled(true);
     m_pList->sortByColumn(0, Qt::AscendingOrder);
+    m_pList->header()->setSortIndicatorShown(false);
     FillList();
     m_pShow->setEnabled(false);
     m_pDelete->setEnabled(false);
