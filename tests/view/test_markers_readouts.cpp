@@ -105,11 +105,8 @@ private slots:
         view.Open({2000, 1500}, 0.5);
         view.m_ptFlag = flag;
         view.m_ptMe = flag;
-        for (int i = 0; i < 7; ++i)
-            view.OnKeyUp(VK_RIGHT);
-        for (int i = 0; i < 9; ++i)
-            view.OnKeyUp(VK_DOWN);
-        QCOMPARE(view.m_ptCentre, (P{1700, 1650}));
+        view.SetCentre(1700, 1650);
+        view.RedrawMap(false);
         view.Forget();
         view.OnGotoFlag();
         QCOMPARE(view.m_ptCentre, centre);
