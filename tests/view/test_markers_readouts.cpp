@@ -163,11 +163,17 @@ private slots:
         QCOMPARE(view.m_nPresents, found ? 1 : 0);
     }
 
-    void setHomeSavesTheMiddle() {
+    void setHomeSavesTheMiddleAndAFailedWriteKeepsTheOldOne() {
         CTestRoot root;
         CFakeView view;
         view.m_szMapTitle = kTitle;
         view.Open({1501, 1203}, 2.0); // centre (3002, 2406) zoomed
+        view.OnSetHome();
+        QCOMPARE(LoadPlace(kTitle, QStringLiteral("Home")), QPoint(1501, 1203));
+        // A failed write (a folder stands where the temporary file goes) is
+        // not reported and keeps the old Home.
+        QVERIFY(root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc.tmp/x")));
+        view.SetCentre(400, 300);
         view.OnSetHome();
         QCOMPARE(LoadPlace(kTitle, QStringLiteral("Home")), QPoint(1501, 1203));
     }
