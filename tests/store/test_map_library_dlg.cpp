@@ -34,6 +34,7 @@ private slots:
         RegisterMap("Zeta Vale", MakeFolder(root, "z"));
         RegisterMap("alder Cross", MakeFolder(root, "a"));
         RegisterMap("Mill End", MakeFolder(root, "m", 1234567));
+        RegisterMap("Missing Folder", "\\Veldra\\Maps\\gone");
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
         // Sorted without regard to letter case; the size beside each title.
@@ -51,7 +52,7 @@ private slots:
         CTestRoot root;
         const QString only = MakeFolder(root, "only");
         RegisterMap("Only", only);
-        RegisterMap("Other", MakeFolder(root, "other"));
+        RegisterMap("Other", MakeFolder(root, "other"), 1);
         CScriptedUi ui;
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
@@ -73,12 +74,13 @@ private slots:
         QCOMPARE(dialog.m_strMapFolder, only);
         QVERIFY(!dialog.m_bCancelled && !dialog.isVisible());
         QCOMPARE(CurrentValue("Only"), 1);
+        QCOMPARE(CurrentValue("Other"), 0);
     }
 
     void deleteAsksThenRemovesOnlyTheFirstSelectedMap_data() {
         QTest::addColumn<int>("answer");
         QTest::newRow("No leaves everything") << int(QMessageBox::No);
-        QTest::newRow("Yes removes it") << int(QMessageBox::Yes);
+        QTest::newRow("Yes removes folder and key") << int(QMessageBox::Yes);
     }
     void deleteAsksThenRemovesOnlyTheFirstSelectedMap() {
         QFETCH(int, answer);
@@ -98,6 +100,7 @@ private slots:
         QCOMPARE(ui.m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
         QCOMPARE(RegKeyExists(MapKey("Doomed")), !yes);
+        QCOMPARE(root.Exists(QStringLiteral("Veldra/Maps/doomed")), !yes);
         QCOMPARE(ListedTitles(dialog),
                  yes ? QStringList({"Doomed Too"}) : QStringList({"Doomed", "Doomed Too"}));
     }
