@@ -82,14 +82,6 @@ MapCalibration CMercatorProjection::Calibration() const {
     return c;
 }
 
-double GreatCircleMetres(double lon1, double lat1, double lon2, double lat2) {
-    const double f1 = lat1 * kPi / 180, f2 = lat2 * kPi / 180;
-    const double df = f2 - f1, dl = (lon2 - lon1) * kPi / 180;
-    const double a = std::sin(df / 2) * std::sin(df / 2) +
-                     std::cos(f1) * std::cos(f2) * std::sin(dl / 2) * std::sin(dl / 2);
-    return 2 * kEarthRadius * std::asin(std::min(1.0, std::sqrt(a)));
-}
-
 QString IndexText(const QString& text) {
     QString out;
     QByteArray bytes;
@@ -112,7 +104,13 @@ QString IndexText(const QString& text) {
             continue;
         }
         // Its base letter, when it has one: the compatibility decomposition
-        // without combining marks.
+        // without combining marks, or for the letters with a stroke, which
+        // have none, the letter without it.
+        static const QString kStroked = QStringLiteral("ŁLłlĐDđdĦHħhıiŦTŧtƗIɨi");
+        if (const int k = kStroked.indexOf(c); k >= 0 && k % 2 == 0) {
+            out += kStroked[k + 1];
+            continue;
+        }
         const QString decomposed = QString(c).normalized(QString::NormalizationForm_KD);
         for (QChar d : decomposed)
             if (d.category() != QChar::Mark_NonSpacing && fits(QString(d)))
@@ -643,6 +641,10 @@ void CFeatureHandler::Finish() {
     CLabeller labeller(scene);
     for (const MapPoint& pt : scene.points)
         labeller.Space().Take(pt.at, 12, 9, pt.angle);
+    // Nor does a name cover the spot of the road that a search shows.
+    for (const PlaceRecord& p : m_map.places)
+        if (p.category == QLatin1String("Streets"))
+            labeller.Space().Take(QPointF(p.x, p.y), 4, 4, 0);
     for (const NamedPoint& n : m_named) {
         if (n.category == QLatin1String("Stations"))
             labeller.TryBoxLabel(n.at, n.name, MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true,
@@ -699,7 +701,7 @@ void CFeatureHandler::Finish() {
                 const QPointF at = run.path.At(s);
                 if (!m_picture.contains(at) ||
                     std::any_of(done.begin(), done.end(),
-                                [&](QPointF q) { return QLineF(q, at).length() < 650; }))
+                                [&](QPointF q) { return QLineF(q, at).length() < 400; }))
                     continue;
                 const QFont& font =
                     major ? mainFont

@@ -62,15 +62,12 @@ private:
     double m_width, m_height; // pixels
 };
 
-// Great-circle distance in metres between two points (degrees), on a sphere
-// of the Web Mercator radius.
-double GreatCircleMetres(double lon1, double lat1, double lon2, double lat2);
-
 // Text as it can be stored in an index file: characters that Windows-1252
 // lacks are transliterated to their base letter where they have one
-// ("ő" -> "o", "ș" -> "s") and dropped otherwise; '|', '!' and control
-// characters are dropped, blanks collapsed, a leading '#' removed, and the
-// result cut to 99 characters.
+// ("ő" -> "o", "ș" -> "s", "ł" -> "l") and dropped otherwise (Greek, Cyrillic,
+// Chinese); '|' and '!' are dropped, control characters and line breaks
+// become blanks, blanks are collapsed, a leading '#' is removed, and the
+// result is cut to 99 characters (one byte each in Windows-1252).
 QString IndexText(const QString& text);
 
 struct OsmMapRequest {

@@ -61,11 +61,12 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        XML (.osm, .osm.bz2, .osm.gz) or PBF (.osm.pbf). The picture covers the
        extract's bounds (from its header, else from its nodes), or the box
        --bbox WEST,SOUTH,EAST,NORTH in degrees, with a margin of 32 pixels.
-       A pixel is M metres on the ground (default 1.0, from 0.25 to 20) along
-       both axes at the middle latitude of the map: the picture is Web
-       Mercator, so the scale drifts away from that latitude by about 0.1 % for
-       every 50 metres of latitude (--metres-per-pixel). A map may be at most
-       100000 pixels a side (200 tiles); a larger one is refused.
+       A pixel is M metres on the ground (--metres-per-pixel, default 1.0,
+       from 0.25 to 20) along both axes at the middle latitude of the map. The
+       picture is Web Mercator, so away from that latitude the scale drifts by
+       tan(latitude) x (distance north or south) / 6371 km: about 0.1 % for
+       every 5 km at 48 degrees. A map may be at most 100000 pixels a side
+       (200 tiles); a larger one is refused.
        Drawn are roads by class, with their names, railways, stations,
        water, parks, woods, buildings, hospitals and place names; features
        that leave the picture are cut at its edge.
@@ -78,9 +79,10 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        has one), Towns (cities to hamlets; extra1 the kind), Stations (extra1
        the kind), Hospitals (hospitals and clinics; extra1 the phone) and
        Places (named amenities, shops, leisure and tourism; extra1 the kind).
-       Names are stored in Windows-1252: a character it lacks is replaced by
-       its base letter where it has one (o for o with double acute) and
-       dropped otherwise; '|' and '!' are dropped.
+       Names are stored in Windows-1252: a letter it lacks is replaced by its
+       base letter where it has one (a Polish or Romanian accented letter by
+       the plain one) and dropped otherwise (Greek, Cyrillic, Chinese); '|'
+       and '!' are dropped.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder
