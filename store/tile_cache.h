@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "store/map_folder.h"
 
 #include <QImage>
 #include <QString>
@@ -19,7 +20,7 @@ struct BitmapInfo {
 };
 
 // Sizes of the pipeline's static buffers, in bytes.
-inline constexpr int DECRYPT_BUFFER_SIZE = 131072;
+inline constexpr int DECRYPT_BUFFER_SIZE = MAX_TILE_FILE_BYTES; // the largest .map
 inline constexpr int COMPRESSED_BUFFER_SIZE = 500000;
 inline constexpr int DECODER_BUFFER_SIZE = 1024;
 
@@ -67,6 +68,3 @@ public:
 // Number of entries (files or folders) in folder matching pattern: mode 1
 // stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
-
-// Decrypts a .map tile file into a .tmp image file with the tile key.
-bool DecryptTileFile(const QString& mapPath, const QString& tmpPath);

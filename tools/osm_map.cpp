@@ -8,6 +8,8 @@
 
 #include "osm_map.h"
 
+#include "gazetteer/index_search.h"
+
 #include <osmium/area/assembler.hpp>
 #include <osmium/area/multipolygon_manager.hpp>
 #include <osmium/handler.hpp>
@@ -119,7 +121,7 @@ QString IndexText(const QString& text) {
     out = out.simplified();
     while (out.startsWith(QLatin1Char('#')))
         out = out.mid(1).trimmed();
-    return out.left(MAX_INDEX_TEXT_BYTES).trimmed();
+    return out.left(MAX_INDEX_FIELD_BYTES).trimmed();
 }
 
 namespace {
