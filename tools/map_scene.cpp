@@ -250,14 +250,14 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area) {
     // join cleanly and a main road passes over a side street.
     const RoadKind layers[] = {RoadKind::Path,  RoadKind::Lane, RoadKind::Service, RoadKind::Minor,
                                RoadKind::Close, RoadKind::Ring, RoadKind::Main};
-    auto turningCircles = [&](RoadKind kind, const QColor& colour, double radius) {
+    // The round ends of closes, drawn with the closes' casing and fill.
+    auto turningCircles = [&](const QColor& colour, double radius) {
         p.setPen(Qt::NoPen);
         p.setBrush(colour);
         for (const MapPoint& pt : scene.points)
             if (pt.kind == PointKind::TurningCircle && Visible(QRectF(pt.at, pt.at), area))
                 p.drawEllipse(pt.at, radius, radius);
         p.setBrush(Qt::NoBrush);
-        (void)kind;
     };
     for (RoadKind kind : layers) {
         if (CasingWidth(kind) > 0) {
@@ -269,7 +269,7 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area) {
             });
         }
         if (kind == RoadKind::Close)
-            turningCircles(kind, CasingColour(kind), 11);
+            turningCircles(CasingColour(kind), 11);
     }
     for (RoadKind kind : layers) {
         QPen pen(FillColour(kind), FillWidth(kind), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -283,7 +283,7 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area) {
                 p.drawPolyline(l.points);
         });
         if (kind == RoadKind::Close)
-            turningCircles(kind, Qt::white, 9.5);
+            turningCircles(Qt::white, 9.5);
     }
 
     // Stations: a red bar across the track with a white border.

@@ -186,7 +186,7 @@ public:
     // or centred on it (a few positions around it) when gap <= 0.
     bool TryBoxLabel(QPointF anchor, const QString& text, const QFont& font, const QColor& colour,
                      bool halo, double gap);
-    // A ready label run, its glyph boxes taken.
+    // A label run placed by the caller, who has taken its space already.
     void AddRun(LabelRun run);
 
 private:
