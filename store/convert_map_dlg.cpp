@@ -3,9 +3,9 @@
 #include "app/busy_cursor.h"
 #include "app/ui_seam.h"
 #include "platform/device_root.h"
-#include "platform/file_system.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
+#include "store/map_conversion.h"
 #include "store/tile_cache.h"
 
 #include <QLabel>
@@ -87,39 +87,11 @@ bool CConvertMapDlg::ConvertAll() {
     repaint();
     m_pProgress->setRange(0, m_nTileCount);
     m_pProgress->setValue(0);
-    const QString pattern = JoinDevicePath(m_szFolder, QStringLiteral("*.map"));
-    int converted = 0;
-    for (;;) {
-        // The search starts afresh for every tile: each converted tile's .map
-        // is gone, so the first match is always a tile still to convert.
-        FindData entry;
-        {
-            CFindFile find;
-            if (!find.FindFirst(pattern, entry))
-                return true;
-        }
-        if (!ConvertTile(entry.name))
-            return false;
-        // A .map that survives its own conversion would be found again for
-        // ever; report it as a failure instead.
-        if (FileExists(JoinDevicePath(m_szFolder, entry.name)))
-            return false;
-        ++converted;
+    CMapConversion conversion(m_szFolder, m_nWorkers);
+    conversion.m_onProgress = [this](int converted) {
         m_pProgress->setValue(qMin(converted, m_pProgress->maximum()));
         m_pProgress->repaint();
-    }
-}
-
-bool CConvertMapDlg::ConvertTile(const QString& fileName) {
-    const qsizetype dot = fileName.indexOf(u'.');
-    if (dot < 0 || m_pTileCache == nullptr)
-        return false;
-    const QString tileName = fileName.left(dot);
-    QImage bitmap;
-    bool ok = m_pTileCache->DecodeTile(m_szFolder, tileName, bitmap) &&
-              m_pTileCache->SaveCompressedTile(m_szFolder, tileName, bitmap) &&
-              m_pTileCache->DeleteTileSources(m_szFolder, tileName);
-    bitmap = QImage();
-    KeepAwake();
-    return ok;
+        KeepAwake();
+    };
+    return conversion.Run();
 }

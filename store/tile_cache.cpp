@@ -13,6 +13,7 @@
 #include "platform/image_codec.h"
 #include "store/tile_crypto.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QtEndian>
 #include <algorithm>
@@ -76,6 +77,18 @@ private:
     CFileHandle& m_file;
 };
 
+// Decodes an image file into a display-format bitmap of at most maxWidth x
+// maxHeight pixels. The decoder refuses pictures over 10000 pixels a side
+// before decoding them; the bounds here may be lower.
+bool DecodeBounded(QIODevice* device, int maxWidth, int maxHeight, QImage& bitmap) {
+    QImage decoded;
+    if (!DecodeImageToDisplay(device, decoded) || decoded.isNull() || decoded.width() > maxWidth ||
+        decoded.height() > maxHeight)
+        return false;
+    bitmap = std::move(decoded);
+    return true;
+}
+
 } // namespace
 
 TileCache::TileCache() : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000) {}
@@ -103,27 +116,14 @@ bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImag
     // them; m_nMaxWidth and m_nMaxHeight bound the result. m_nScale is 100 per
     // cent: the picture is decoded at its own size.
     CTileImageDevice device(file);
-    QImage decoded;
-    if (!DecodeImageToDisplay(&device, decoded) || decoded.isNull() ||
-        decoded.width() > m_nMaxWidth || decoded.height() > m_nMaxHeight)
-        return false;
-    bitmap = std::move(decoded);
-    return true;
+    return DecodeBounded(&device, m_nMaxWidth, m_nMaxHeight, bitmap);
 }
 
 bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
                                    const QImage& bitmap) {
-    if (bitmap.isNull() || bitmap.format() != kDisplayFormat || bitmap.width() != bitmap.height())
-        return false;
-    // Raw size: width x width x bytes per pixel, taken from the start of the
-    // pixel memory (which is at least that large).
-    const int64_t rawSize = int64_t(bitmap.width()) * bitmap.width() * (bitmap.depth() / 8);
-    if (rawSize <= 0 || rawSize > COMPRESSED_BUFFER_SIZE || rawSize > bitmap.sizeInBytes())
-        return false;
-
-    uLongf compressedSize = COMPRESSED_BUFFER_SIZE;
-    if (compress(s_compressedBuffer, &compressedSize, bitmap.constBits(),
-                 static_cast<uLong>(rawSize)) != Z_OK)
+    const uint32_t compressedSize =
+        CompressTileImage(bitmap, s_compressedBuffer, COMPRESSED_BUFFER_SIZE);
+    if (compressedSize == 0)
         return false;
 
     // Written under a side name and renamed into place: a failed write never
@@ -231,6 +231,34 @@ void TileCache::PruneTempFiles(const QString& folder) {
             return;
         DeleteFileAt(JoinDevicePath(folder, oldestName));
     }
+}
+
+bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
+                     QImage& bitmap) {
+    bitmap = QImage();
+    if (data == nullptr || size <= 0 || size > std::numeric_limits<int>::max())
+        return false;
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    QBuffer device;
+    device.setData(bytes);
+    if (!device.open(QIODevice::ReadOnly))
+        return false;
+    return DecodeBounded(&device, maxWidth, maxHeight, bitmap);
+}
+
+uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capacity) {
+    if (bitmap.isNull() || bitmap.format() != kDisplayFormat || bitmap.width() != bitmap.height())
+        return 0;
+    // Raw size: width x width x bytes per pixel, taken from the start of the
+    // pixel memory (which is at least that large).
+    const int64_t rawSize = int64_t(bitmap.width()) * bitmap.width() * (bitmap.depth() / 8);
+    if (rawSize <= 0 || rawSize > COMPRESSED_BUFFER_SIZE || rawSize > bitmap.sizeInBytes())
+        return 0;
+    uLongf compressedSize = std::min<uint32_t>(capacity, COMPRESSED_BUFFER_SIZE);
+    if (compress(stream, &compressedSize, bitmap.constBits(), static_cast<uLong>(rawSize)) != Z_OK)
+        return 0;
+    return static_cast<uint32_t>(compressedSize);
 }
 
 int CountFiles(const QString& folder, const QString& pattern, int mode) {

@@ -70,3 +70,14 @@ int CountFiles(const QString& folder, const QString& pattern, int mode);
 
 // Decrypts a .map tile file into a .tmp image file with the tile key.
 bool DecryptTileFile(const QString& mapPath, const QString& tmpPath);
+
+// Decodes an image file held in memory into a new bitmap of the display
+// format no larger than maxWidth x maxHeight pixels; false when it yields none.
+// Reentrant: conversion workers call it side by side.
+bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
+                     QImage& bitmap);
+// The zlib stream (compress, default level) of a decoded tile's raw pixels,
+// written to stream (capacity bytes, at most 500000 are used). Returns its
+// length N, or 0 when the bitmap is not a square display-format tile of at
+// most 500000 raw bytes or the stream does not fit. Reentrant.
+uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capacity);
