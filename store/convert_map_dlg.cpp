@@ -8,6 +8,7 @@
 #include "store/map_conversion.h"
 #include "store/tile_cache.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,7 +27,8 @@ void KeepAwake() {}
 } // namespace
 
 CConvertMapDlg::CConvertMapDlg(QWidget* parent)
-    : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)) {
+    : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)),
+      m_nWorkers(CMapConversion::AllCores()) {
     auto text = [this](int x, int y, int w, int h, const char* content) {
         return AddText(x, y, w, h, QString::fromLatin1(content));
     };
@@ -83,15 +85,29 @@ void CConvertMapDlg::OnConvert() {
 }
 
 bool CConvertMapDlg::ConvertAll() {
+    m_bConverting = true;
     ShowProgress();
     repaint();
     m_pProgress->setRange(0, m_nTileCount);
     m_pProgress->setValue(0);
+    // Workers convert tiles ahead; this thread writes the files and keeps the
+    // dialog painted while it waits for them. User input waits until the end
+    // (both buttons are disabled and closing is refused meanwhile).
     CMapConversion conversion(m_szFolder, m_nWorkers);
     conversion.m_onProgress = [this](int converted) {
         m_pProgress->setValue(qMin(converted, m_pProgress->maximum()));
         m_pProgress->repaint();
         KeepAwake();
     };
-    return conversion.Run();
+    conversion.m_onWait = [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    const bool converted = conversion.Run();
+    m_bConverting = false;
+    return converted;
+}
+
+void CConvertMapDlg::reject() {
+    if (!m_bConverting)
+        CVeldraDialog::reject();
 }

@@ -30,12 +30,14 @@ public:
     // (see CMapConversion), moving the progress bar after each tile; false at
     // the first tile that fails, with the tiles before it converted.
     bool ConvertAll();
+    // Cancel and closing the window: refused while tiles are being converted.
+    void reject() override;
 
     QString m_szFolder;                // device path of the map folder, set by the caller
     TileCache* m_pTileCache = nullptr; // the view's tile pipeline, not owned
     bool m_bConverted = false;         // every tile converted
     int32_t m_nTileCount = 0;          // .map files found by CountMapTiles
-    int m_nWorkers = 0;                // threads converting tiles ahead; 0: none
+    int m_nWorkers;                    // threads converting tiles ahead: one per core
 
     // Controls, for the open-map flow's tests.
     QProgressBar* Progress() const { return m_pProgress; }
@@ -46,6 +48,7 @@ public:
 private:
     void ShowProgress();
 
+    bool m_bConverting = false;          // inside ConvertAll
     QLabel* m_pConverting = nullptr;     // id 1008, "Converting map..."
     QProgressBar* m_pProgress = nullptr; // id 1007
     QPushButton* m_pCancel = nullptr;    // id 2
