@@ -104,6 +104,8 @@ bool CConvertMapDlg::ConvertAll() {
     };
     const bool converted = conversion.Run();
     m_bConverting = false;
+    if (m_pTileCache != nullptr)
+        m_pTileCache->ForgetTiles(m_szFolder); // tiles drawn before are stale now
     return converted;
 }
 

@@ -5,6 +5,8 @@
 //   offset 4  N bytes  zlib stream (compress, default level) of the tile's raw
 //                      pixels: the bitmap's pixel memory, W x W x (bits/8) bytes
 // N and the raw size are both at most 500000 bytes (a 500 x 500 RGB565 tile).
+// Written with zlib's compress; read with libdeflate, which inflates the same
+// stream about three times as fast.
 // The .map and .tmp formats are described in tile_crypto.cpp.
 
 #include "store/tile_cache.h"
@@ -18,9 +20,10 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <libdeflate.h>
 #include <limits>
 #include <unistd.h>
-#include <zlib.h>
+#include <zlib.h> // compress, for writing
 
 namespace {
 
@@ -91,19 +94,91 @@ bool DecodeBounded(QIODevice* device, int maxWidth, int maxHeight, QImage& bitma
 
 } // namespace
 
-TileCache::TileCache() : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000) {}
+TileCache::TileCache()
+    : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000),
+      m_pDecompressor(libdeflate_alloc_decompressor()) {}
 
-TileCache::~TileCache() = default;
+TileCache::~TileCache() {
+    libdeflate_free_decompressor(m_pDecompressor);
+}
 
 bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
                               const QImage*& bitmap) {
     bitmap = nullptr;
     if (m_hbmTemplate.isNull() && !LoadTemplate())
         return false;
-    if (!LoadCompressedTile(folder, tileName))
+    if (m_nCacheLimit < m_hbmTemplate.sizeInBytes()) {
+        if (!LoadCompressedTile(folder, tileName))
+            return false;
+        bitmap = &m_hbmTemplate;
+        return true;
+    }
+
+    m_strKey.resize(0); // keeps its capacity: no allocation per fetch
+    m_strKey.append(folder).append(u'\\').append(tileName);
+    const auto found = m_keptIndex.constFind(m_strKey);
+    if (found != m_keptIndex.cend()) {
+        KeptTile& kept = m_kept[found.value()];
+        kept.lastUse = ++m_nUseClock;
+        ++m_nCacheHits;
+        bitmap = &kept.pixels;
+        return true;
+    }
+    KeptTile* slot = FreeSlot();
+    if (slot == nullptr || !LoadCompressedInto(folder, tileName, slot->pixels.bits(),
+                                               size_t(slot->pixels.sizeInBytes())))
         return false;
-    bitmap = &m_hbmTemplate;
+    slot->key = m_strKey;
+    slot->lastUse = ++m_nUseClock;
+    m_keptIndex.insert(slot->key, size_t(slot - m_kept.data()));
+    bitmap = &slot->pixels;
     return true;
+}
+
+TileCache::KeptTile* TileCache::FreeSlot() {
+    KeptTile* chosen = nullptr;
+    for (KeptTile& kept : m_kept) {
+        if (kept.key.isEmpty())
+            return &kept;
+        if (chosen == nullptr || kept.lastUse < chosen->lastUse)
+            chosen = &kept;
+    }
+    // Slots are made as they are first needed, up to the limit, and reused
+    // after that; the room for all of them is reserved once, so none moves.
+    const size_t slotCount =
+        size_t(m_nCacheLimit / std::max<int64_t>(1, m_hbmTemplate.sizeInBytes()));
+    if (m_kept.size() < slotCount) {
+        QImage pixels(m_hbmTemplate.size(), m_hbmTemplate.format());
+        if (!pixels.isNull()) {
+            m_kept.reserve(slotCount);
+            m_kept.push_back({QString(), std::move(pixels), 0});
+            return &m_kept.back();
+        }
+    }
+    if (chosen != nullptr) {
+        m_keptIndex.remove(chosen->key);
+        chosen->key.clear();
+    }
+    return chosen;
+}
+
+void TileCache::SetCacheLimit(int64_t bytes) {
+    bytes = std::max<int64_t>(0, bytes);
+    if (bytes == m_nCacheLimit)
+        return;
+    m_nCacheLimit = bytes;
+    m_keptIndex.clear();
+    m_kept = std::vector<KeptTile>();
+}
+
+void TileCache::ForgetTiles(const QString& folder) {
+    const QString prefix = folder + u'\\';
+    for (KeptTile& kept : m_kept) {
+        if (!kept.key.isEmpty() && (folder.isEmpty() || kept.key.startsWith(prefix))) {
+            m_keptIndex.remove(kept.key);
+            kept.key.clear();
+        }
+    }
 }
 
 bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap) {
@@ -176,9 +251,18 @@ bool TileCache::LoadTemplate() {
 bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileName) {
     if (m_hbmTemplate.isNull() || m_bmTemplate.bmBits == nullptr)
         return false;
+    return LoadCompressedInto(folder, tileName, m_bmTemplate.bmBits,
+                              size_t(m_hbmTemplate.sizeInBytes()));
+}
+
+bool TileCache::LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,
+                                   size_t size) {
+    if (m_pDecompressor == nullptr)
+        return false;
     CFileHandle file = OpenFileForRead(TilePath(folder, tileName, ".cbm"));
     if (!file.IsValid())
         return false;
+    ++m_nTileReads;
     unsigned char lengthField[4];
     if (file.Read(lengthField, 4) != 4)
         return false;
@@ -187,12 +271,11 @@ bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileNam
         return false;
     file.Close();
 
-    // The tile must fill the template's pixel memory exactly.
-    const uLong pixelSize = static_cast<uLong>(m_hbmTemplate.sizeInBytes());
-    uLongf outSize = pixelSize;
-    if (uncompress(m_bmTemplate.bmBits, &outSize, s_compressedBuffer, n) != Z_OK)
-        return false;
-    return outSize == pixelSize;
+    // The tile must fill the pixel memory exactly: a stream that ends early,
+    // holds fewer pixels or would write past the memory is refused, as is
+    // one whose data or checksum is corrupt.
+    return libdeflate_zlib_decompress(m_pDecompressor, s_compressedBuffer, n, pixels, size,
+                                      nullptr) == LIBDEFLATE_SUCCESS;
 }
 
 CFileHandle TileCache::OpenTileImage(const QString& folder, const QString& tileName) {

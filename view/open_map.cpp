@@ -4,12 +4,16 @@
 
 #include "app/main_frame.h"
 #include "app/ui_seam.h"
+#include "platform/registry.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
 #include "store/map_library_dlg.h"
 #include "view/map_view.h"
 
 namespace {
+// The viewer's own settings. TileCacheMB (a number, in megabytes, 0 for none)
+// overrides how many decoded tiles are kept for drawing.
+const char kViewerKey[] = "Software\\Veldra\\VeldraViewer";
 const char kMapGoneQuestion[] = "The current map no longer exists.\r\n\r\nSelect Yes to choose "
                                 "another map, or No to close Pocket Veldra";
 } // namespace
@@ -27,6 +31,12 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         mayPreselect = false;
         if (!skipDialog)
             library.DoModal();
+        // The library may have deleted maps, and a map opened again may have
+        // been replaced since it was drawn: no kept tile is trusted after it.
+        m_tileCache.ForgetTiles();
+        if (const std::optional<uint32_t> megabytes =
+                RegQueryDword(QString::fromLatin1(kViewerKey), QStringLiteral("TileCacheMB")))
+            m_tileCache.SetCacheLimit(int64_t(*megabytes) << 20);
 
         if (library.m_bCancelled) {
             m_bMapOpen = wasOpen;
