@@ -1,16 +1,20 @@
 // Tile pipeline benchmarks.
 //
 //   BM_LoadCompressedTile  reading one converted tile into the template bitmap
+//                          (the file read and libdeflate's inflate)
 //   BM_ZlibUncompress      zlib's own uncompress of the same bytes into the
-//                          same memory (the floor for the line above)
-//   BM_GetTileBitmap       the view's whole fetch of one tile
+//                          same memory
+//   BM_Libdeflate          libdeflate's inflate alone of the same bytes into
+//                          the same memory (the floor for the first line)
+//   BM_GetTileBitmap       the view's whole fetch of one tile, nothing kept
+//   BM_GetKeptTileBitmap   the same fetch of a tile kept from before
 //   BM_ConvertTile         converting one tile: decrypt, decode, compress, write
 //   BM_DecryptTile, BM_DecodeTmp, BM_SaveCompressedTile: its three stages
 //
 // The data is made in a temporary device root: a 500 x 500 street-map-like
 // picture (blocks, roads with casings, a river, a park, labels) stored as an
-// encrypted PNG tile and as the template. After the run the ratio of
-// LoadCompressedTile to plain uncompress is printed.
+// encrypted PNG tile and as the template. After the run the ratios of
+// LoadCompressedTile and of libdeflate alone to zlib's uncompress are printed.
 
 #include "bench_support.h"
 #include "platform/device_root.h"
@@ -23,6 +27,7 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace {
@@ -44,6 +49,7 @@ struct CBenchData {
     CBenchData() {
         if (!root.isValid())
             return;
+        cache.SetCacheLimit(0); // every fetch reads its file unless a benchmark says otherwise
         SetDeviceRoot(root.path());
         QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/Benchmap"));
         QByteArray png;
@@ -98,6 +104,39 @@ void BM_ZlibUncompress(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 500000);
 }
 BENCHMARK(BM_ZlibUncompress);
+
+void BM_Libdeflate(benchmark::State& state) {
+    const uint8_t* source = reinterpret_cast<const uint8_t*>(g_data->cbmFile.constData()) + 4;
+    const size_t sourceSize = size_t(g_data->cbmFile.size() - 4);
+    unsigned char* pixels = g_data->cache.m_bmTemplate.bmBits;
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    for (auto _ : state) {
+        if (libdeflate_zlib_decompress(decompressor, source, sourceSize, pixels, 500000, nullptr) !=
+            LIBDEFLATE_SUCCESS) {
+            state.SkipWithError("libdeflate failed");
+            break;
+        }
+        benchmark::DoNotOptimize(pixels);
+        benchmark::ClobberMemory();
+    }
+    libdeflate_free_decompressor(decompressor);
+    state.SetBytesProcessed(state.iterations() * 500000);
+}
+BENCHMARK(BM_Libdeflate);
+
+void BM_GetKeptTileBitmap(benchmark::State& state) {
+    g_data->cache.SetCacheLimit(TileCache::DEFAULT_CACHE_BYTES);
+    for (auto _ : state) {
+        const QImage* bitmap = nullptr;
+        if (!g_data->cache.GetTileBitmap(kFolder, kTile, bitmap)) {
+            state.SkipWithError("GetTileBitmap failed");
+            break;
+        }
+        benchmark::DoNotOptimize(bitmap);
+    }
+    g_data->cache.SetCacheLimit(0);
+}
+BENCHMARK(BM_GetKeptTileBitmap);
 
 void BM_GetTileBitmap(benchmark::State& state) {
     for (auto _ : state) {
@@ -176,16 +215,17 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     g_data = nullptr;
 
-    const auto load = reporter.m_times.find("BM_LoadCompressedTile");
+    // Ratios last: each line against zlib's uncompress of the same tile.
     const auto zlib = reporter.m_times.find("BM_ZlibUncompress");
-    if (load != reporter.m_times.end() && zlib != reporter.m_times.end() &&
-        zlib->second.dReal > 0 && zlib->second.dCpu > 0) {
-        std::printf("LoadCompressedTile / uncompress, real time: %.3f (%.1f us vs %.1f us)\n",
-                    load->second.dReal / zlib->second.dReal, load->second.dReal * 1e6,
+    for (const char* name : {"BM_LoadCompressedTile", "BM_Libdeflate", "BM_GetTileBitmap"}) {
+        const auto line = reporter.m_times.find(name);
+        if (line == reporter.m_times.end() || zlib == reporter.m_times.end() ||
+            zlib->second.dReal <= 0 || zlib->second.dCpu <= 0)
+            continue;
+        std::printf("%s / uncompress: real time %.3f, CPU time %.3f (%.1f us vs %.1f us)\n",
+                    name + 3, line->second.dReal / zlib->second.dReal,
+                    line->second.dCpu / zlib->second.dCpu, line->second.dReal * 1e6,
                     zlib->second.dReal * 1e6);
-        std::printf("LoadCompressedTile / uncompress, CPU time:  %.3f (%.1f us vs %.1f us)\n",
-                    load->second.dCpu / zlib->second.dCpu, load->second.dCpu * 1e6,
-                    zlib->second.dCpu * 1e6);
     }
     benchmark::Shutdown();
     return 0;
