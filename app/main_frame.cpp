@@ -15,6 +15,16 @@ CMainFrame* g_pMainFrame = nullptr;
 
 namespace {
 
+// Closes the document, the frame and the view. The frame is destroyed once
+// control is back in the event loop: the caller may be a handler of the view
+// that the frame owns.
+void CloseMainFrame() {
+    if (CMainFrame* frame = g_pMainFrame) {
+        frame->hide();
+        frame->deleteLater();
+    }
+}
+
 // Calls a view handler by name when the view has it: the route answers whether
 // the handler exists, and runs it when invoke is true. Commands whose handler
 // is not written yet stay in the menus and the toolbar, disabled.
@@ -103,7 +113,8 @@ const MenuEntry kToolsMenu[] = {
 
 CMainFrame::CMainFrame() {
     g_pMainFrame = this;
-    setWindowTitle(QStringLiteral("Pocket Veldra"));
+    SetApplicationCloser(CloseMainFrame);
+    setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(AppIcon());
 }
 
@@ -121,6 +132,7 @@ int CMainFrame::OnCreate() {
         return -1;
     }
     m_pView = view;
+    m_pView->m_pMarkButtons = this;
     setCentralWidget(m_pView);
     if (!CreateCommandBar())
         return -1;
@@ -231,14 +243,4 @@ void CMainFrame::CheckMarkFlagButton(bool pressed) {
         return;
     m_bMarkFlagPressed = pressed;
     CommandAction(ID_MARK_FLAG)->setChecked(pressed);
-}
-
-void CloseApplication() {
-    if (CMainFrame* frame = g_pMainFrame) {
-        // Destroyed once control is back in the event loop: the caller may be
-        // a handler of the view that the frame owns.
-        frame->hide();
-        frame->deleteLater();
-    }
-    QCoreApplication::quit();
 }

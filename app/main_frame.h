@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/ui_seam.h"
+
 #include <QHash>
 #include <QMainWindow>
 
@@ -13,7 +15,7 @@ class CVeldraViewerView;
 // toolbar of seven 16 x 16 buttons. Every command is routed to the view's
 // handler of the same id; a command whose handler the view does not have is
 // shown disabled.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public CMarkButtons {
     Q_OBJECT
 public:
     CMainFrame();
@@ -26,8 +28,8 @@ public:
     // Shows the toolbar's "Mark me" / "Mark flag" button pressed or released.
     // Does nothing while the command bar does not exist yet. The button stays
     // enabled either way.
-    void CheckMarkMeButton(bool pressed);
-    void CheckMarkFlagButton(bool pressed);
+    void CheckMarkMeButton(bool pressed) override;
+    void CheckMarkFlagButton(bool pressed) override;
 
     // The map view, or null before OnCreate.
     CVeldraViewerView* GetActiveView() const { return m_pView; }
@@ -63,8 +65,5 @@ private:
 };
 
 // The one main frame, set by its constructor and cleared by its destructor.
+// The application's closer (see CloseApplication) finds the frame through it.
 extern CMainFrame* g_pMainFrame;
-
-// Closes the document, the frame and the view without asking anything, and
-// ends the program once control is back in the event loop.
-void CloseApplication();

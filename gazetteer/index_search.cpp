@@ -35,7 +35,7 @@
 namespace {
 
 // Longest field or search text, in bytes.
-constexpr size_t kMaxField = 99;
+constexpr size_t kMaxField = MAX_INDEX_FIELD_BYTES;
 
 // The byte search runs over windows of this many bytes, so that the check for
 // a zero byte reads each window again while it is still in the cache.

@@ -14,6 +14,8 @@
 
 // The most matches one search lists.
 inline constexpr int MAX_MATCHES = 40;
+// Longest text field of an index record (name, extra1, extra2), in bytes.
+inline constexpr int MAX_INDEX_FIELD_BYTES = 99;
 
 // One listed match: the record's fields as wide text and its map position
 // (pixels of the whole map image at zoom 1.0).

@@ -204,7 +204,7 @@ Registry Parse(const QByteArray& bytes) {
 }
 
 QByteArray Serialise(const Registry& registry) {
-    QByteArray out = "; Pocket Veldra registry\n";
+    QByteArray out = "; Veldra device registry\n";
     for (const auto& [path, key] : registry) {
         out += "\n[";
         for (size_t i = 0; i < path.size(); ++i) {

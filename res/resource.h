@@ -1,25 +1,8 @@
 #pragma once
 
 // Resource and command ids of the program. The command ids are the values the
-// menus, the toolbar and the view's handlers share; dialog and bitmap ids name
-// the dialogs and pictures of the program.
-
-// The document template, its menu, toolbar, toolbar bitmap and icon.
-inline constexpr int IDR_MAINFRAME = 128;
-
-// Bitmaps.
-inline constexpr int IDB_FLAG = 130;        // flag marker, 12 x 12
-inline constexpr int IDB_ME = 131;          // "me" marker, 12 x 12
-inline constexpr int IDB_SPLASH = 144;      // splash picture, 144 x 184
-inline constexpr int IDB_MAPS_LOGO = 145;   // picture of the library and conversion dialogs
-inline constexpr int IDB_MAKER_LOGO = 146;  // software maker's logo, 59 x 40
-inline constexpr int IDB_ABOUT_TITLE = 147; // About box title picture, 144 x 60
-
-// Dialogs.
-inline constexpr int IDD_MAP_LIBRARY = 136;
-inline constexpr int IDD_ABOUTBOX = 138;
-inline constexpr int IDD_CONVERT_MAP = 139;
-inline constexpr int IDD_SPLASH = 148;
+// menus, the toolbar and the view's handlers share; control ids name the
+// controls of the dialogs.
 
 // Controls.
 inline constexpr int IDOK_BUTTON = 1;     // IDOK

@@ -1,12 +1,12 @@
 #include "store/convert_map_dlg.h"
 
-#include "app/busy_cursor.h"
-#include "app/ui_seam.h"
 #include "platform/device_root.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
 #include "store/map_conversion.h"
 #include "store/tile_cache.h"
+#include "ui/busy_cursor.h"
+#include "ui/ui_seam.h"
 
 #include <QCoreApplication>
 #include <QLabel>

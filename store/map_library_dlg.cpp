@@ -1,66 +1,21 @@
-// Installed maps live in the registry under Software\Apps, one key per map
-// named "Veldra Pocket map of " followed by the map's title:
-//   InstallDir  text    the map folder (a device path, at most 49 characters)
-//   Current     number  1 on the map chosen last, 0 on every other map
-
 #include "store/map_library_dlg.h"
 
-#include "app/busy_cursor.h"
-#include "app/ui_seam.h"
-#include "platform/device_root.h"
-#include "platform/file_system.h"
-#include "platform/registry.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
+#include "ui/busy_cursor.h"
+#include "ui/ui_seam.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <optional>
-#include <vector>
 
 namespace {
 
-const char kAppsKey[] = "Software\\Apps";
-const char kMapKeyPrefix[] = "Veldra Pocket map of ";
-// Longest key name and InstallDir value that the registry reads return, in
-// characters; longer ones cannot be read and their keys are passed over.
-constexpr int kMaxKeyName = 254;
-constexpr int kMaxInstallDir = 49;
 // List columns.
 constexpr int kColumnTitle = 0;
 constexpr int kColumnSize = 1;
 constexpr int kColumnFolder = 2;
-
-struct InstalledMap {
-    QString key;    // full key path under HKEY_LOCAL_MACHINE
-    QString title;  // key name after the prefix
-    QString folder; // InstallDir
-};
-
-// Every installed-map key whose InstallDir can be read, in registry order;
-// nothing when Software\Apps cannot be opened.
-std::optional<std::vector<InstalledMap>> WalkInstalledMaps() {
-    const QString apps = QString::fromLatin1(kAppsKey);
-    const std::optional<QStringList> names = RegEnumSubkeys(apps);
-    if (!names)
-        return std::nullopt;
-    const QString prefix = QString::fromLatin1(kMapKeyPrefix);
-    std::vector<InstalledMap> maps;
-    for (const QString& name : *names) {
-        if (name.size() > kMaxKeyName || !name.startsWith(prefix, Qt::CaseSensitive))
-            continue;
-        const QString key = apps + u'\\' + name;
-        const std::optional<QString> folder = RegQueryString(key, QStringLiteral("InstallDir"));
-        if (!folder || folder->size() > kMaxInstallDir)
-            continue;
-        maps.push_back({key, name.mid(prefix.size()), *folder});
-    }
-    return maps;
-}
 
 // A row of the list; rows sort by title without regard to letter case.
 class CMapListItem : public QTreeWidgetItem {
@@ -74,20 +29,11 @@ public:
     }
 };
 
-// Host path of a device path with every symbolic link resolved except in the
-// last component, so that a link is compared as itself and not as its target.
-QString ResolvedPath(const QString& devicePath) {
-    const QFileInfo info(HostPath(devicePath));
-    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (parent.isEmpty())
-        return QDir::cleanPath(info.absoluteFilePath());
-    return QDir::cleanPath(parent + u'/' + info.fileName());
-}
-
 } // namespace
 
 CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
-    : CVeldraDialog(parent, QStringLiteral("Pocket Veldra Maps"), QSize(165, 164)) {
+    : CVeldraDialog(parent, QString::fromLatin1(kAppTitle) + QStringLiteral(" Maps"),
+                    QSize(165, 164)) {
     AddPicture(7, 7, MapsLogoBitmap());
     AddText(39, 14, 112, 10, QStringLiteral("Select a Map:"));
 
@@ -129,16 +75,13 @@ bool CMapLibraryDlg::FillMapList() {
     m_pList->setColumnWidth(kColumnFolder, 0);
     m_pList->setColumnHidden(kColumnFolder, true);
 
-    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
+    const std::optional<std::vector<ListedMap>> maps = ListLibraryMaps();
     if (!maps)
         return true;
-    for (const InstalledMap& map : *maps) {
-        const uint32_t size = GetFolderSize(map.folder);
-        if (size == 0)
-            continue;
+    for (const ListedMap& map : *maps) {
         auto* row = new CMapListItem();
         row->setText(kColumnTitle, map.title);
-        row->setText(kColumnSize, QString::asprintf("%.2f MB", size * 0.000001));
+        row->setText(kColumnSize, FormatMapSize(map.size));
         row->setText(kColumnFolder, map.folder);
         m_pList->addTopLevelItem(row);
     }
@@ -185,123 +128,29 @@ void CMapLibraryDlg::OnDeleteMap() {
         QMessageBox::Yes)
         return;
 
-    // A folder that holds other maps, the map store or the whole device is
-    // never deleted; the key goes all the same, so the entry disappears.
-    if (IsDeletableMapFolder(folder))
-        DeleteFolderTree(folder);
-
-    const QString apps = QString::fromLatin1(kAppsKey);
-    const QString keyName = QString::fromLatin1(kMapKeyPrefix) + title;
-    const std::optional<QStringList> names = RegEnumSubkeys(apps);
-    if (!names)
-        return;
-    for (const QString& name : *names) {
-        if (name == keyName) {
-            RegDeleteKey(apps + u'\\' + name);
-            break;
-        }
+    bool readable;
+    {
+        CBusyCursor busy;
+        readable = DeleteInstalledMap(title, folder);
     }
-    FillMapList();
-}
-
-bool CMapLibraryDlg::MarkCurrentMap() {
-    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
-    if (!maps)
-        return false;
-    for (const InstalledMap& map : *maps) {
-        const uint32_t current = map.folder == m_strMapFolder ? 1 : 0;
-        if (!RegSetDword(map.key, QStringLiteral("Current"), current))
-            return false;
-    }
-    return true;
+    if (readable)
+        FillMapList();
 }
 
 bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     skipDialog = true;
-    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
-    if (!maps)
+    const std::optional<ListedMap> chosen = PreselectInstalledMap();
+    if (!chosen)
         return false;
-    int listed = 0;
-    bool foundCurrent = false;
-    for (const InstalledMap& map : *maps) {
-        if (GetFolderSize(map.folder) == 0)
-            continue;
-        ++listed;
-        const std::optional<uint32_t> current = RegQueryDword(map.key, QStringLiteral("Current"));
-        if (listed == 1 || (current && *current == 1)) {
-            m_strMapTitle = map.title;
-            m_strMapFolder = map.folder;
-        }
-        if (current && *current == 1)
-            foundCurrent = true;
-    }
-    if (foundCurrent || listed == 1) {
-        MarkCurrentMap();
-        return true;
-    }
-    m_strMapTitle.clear();
-    m_strMapFolder.clear();
-    skipDialog = false;
+    m_strMapTitle = chosen->title;
+    m_strMapFolder = chosen->folder;
+    skipDialog = !chosen->folder.isEmpty() || !chosen->title.isEmpty();
     return true;
-}
-
-uint32_t CMapLibraryDlg::GetFolderSize(const QString& folder) {
-    uint32_t total = 0;
-    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        if (entry.isDirectory) {
-            // A name with a backslash would be read as a path, not as itself.
-            if (!entry.name.contains(u'\\'))
-                total += GetFolderSize(folder + u'/' + entry.name);
-        } else {
-            total += static_cast<uint32_t>(entry.size); // 0 for a link: not followed
-        }
-    }
-    return total;
 }
 
 bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
     CBusyCursor busy;
-    // The folder itself a link: only the link goes.
-    if (QFileInfo(HostPath(folder)).isSymLink())
-        return DeleteFileAt(folder);
-
-    bool result = true;
-    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
-        // A name with a backslash would be read as a path ("..\x" leaves the
-        // folder); such an entry is left where it is.
-        if (entry.name.contains(u'\\')) {
-            result = false;
-            continue;
-        }
-        const QString path = folder + u'/' + entry.name;
-        if (entry.isDirectory) {
-            DeleteFolderTree(path);
-            continue;
-        }
-        // Links are removed as they are; the normal attribute would reach
-        // through them to their targets.
-        if (!entry.isSymLink)
-            SetNormalAttribute(path);
-        if (!DeleteFileAt(path))
-            result = false;
-    }
-    SetNormalAttribute(folder);
-    if (!RemoveDirectoryAt(folder))
-        result = false;
-    return result;
-}
-
-bool CMapLibraryDlg::IsDeletableMapFolder(const QString& folder) {
-    if (folder.trimmed().isEmpty())
-        return false;
-    const QString target = ResolvedPath(folder);
-    QString root = QFileInfo(DeviceRoot()).canonicalFilePath();
-    if (root.isEmpty())
-        root = QDir::cleanPath(QFileInfo(DeviceRoot()).absoluteFilePath());
-    const QString store = ResolvedPath(QStringLiteral("\\Veldra\\Maps"));
-    if (!target.startsWith(root + u'/'))
-        return false; // the root itself, or outside it
-    return target != store && !store.startsWith(target + u'/');
+    return ::DeleteFolderTree(folder);
 }
 
 bool CMapLibraryDlg::event(QEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/veldra_dialog.h"
+#include "store/installed_maps.h"
+#include "ui/veldra_dialog.h"
 
 #include <QString>
 #include <cstdint>
@@ -9,11 +10,11 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The map library: lists the installed maps (registry keys "Veldra Pocket map
-// of <title>" under Software\Apps whose InstallDir folder holds files) with
+// The map library: lists the installed maps whose folder holds files with
 // their sizes, sorted by title; lets the user open one or delete one with its
-// folder and key; remembers the chosen map as "Current" = 1; and at start-up
-// preselects the current (or only) map without showing itself.
+// folder and key; remembers the chosen map as current; and at start-up
+// preselects the current (or only) map without showing itself. The work is
+// done by store/installed_maps; this dialog is its window.
 class CMapLibraryDlg : public CVeldraDialog {
     Q_OBJECT
 public:
@@ -43,22 +44,12 @@ public:
     void OnDeleteMap();
     // A click anywhere in the list enables "Open Map" and "Delete".
     void OnListClick();
-    // Sets "Current" of every installed map: 1 where InstallDir equals
-    // m_strMapFolder exactly, 0 elsewhere. False at the first failed write.
-    bool MarkCurrentMap();
+    // Marks the chosen folder m_strMapFolder current (see ::MarkCurrentMap).
+    bool MarkCurrentMap() { return ::MarkCurrentMap(m_strMapFolder); }
 
-    // Bytes of all files below a folder (device path), summed in 32 bits;
-    // 0 when it cannot be listed. Symbolic links count nothing and are not
-    // followed.
-    static uint32_t GetFolderSize(const QString& folder);
-    // Deletes a folder with everything below it. Never leaves the folder: a
-    // symbolic link inside it (or the folder itself, when it is a link) is
-    // removed, not followed. True when everything went.
+    // The library's folder operations (see store/installed_maps.h).
+    static uint32_t GetFolderSize(const QString& folder) { return ::GetFolderSize(folder); }
     static bool DeleteFolderTree(const QString& folder);
-    // False for a folder whose deletion would take more than one map: an
-    // empty path, the device root, the map store root \Veldra\Maps or a folder
-    // that holds it, and anything outside the device root.
-    static bool IsDeletableMapFolder(const QString& folder);
 
     QString m_strMapTitle;     // the chosen map's title; empty when none
     QString m_strMapFolder;    // the chosen map's folder (device path)

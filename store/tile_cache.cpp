@@ -13,6 +13,7 @@
 
 #include "platform/device_root.h"
 #include "platform/image_codec.h"
+#include "store/map_folder.h"
 #include "store/tile_crypto.h"
 
 #include <QBuffer>
@@ -27,8 +28,6 @@
 
 namespace {
 
-// Edge of a tile and of the template, in pixels.
-constexpr int TILE_SIZE = 500;
 // More .tmp files than this in a folder make PruneTempFiles delete the oldest.
 constexpr int MAX_TEMP_FILES = 16;
 // PruneTempFiles deletes at most this many files per call.
@@ -229,7 +228,8 @@ bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName
 bool TileCache::LoadTemplate() {
     m_bmTemplate = BitmapInfo{};
     QImage decoded;
-    if (!DecodeTile(QStringLiteral("\\Veldra\\Maps"), QStringLiteral("tpl"), decoded) ||
+    if (!DecodeTile(QString::fromLatin1(MAPS_FOLDER), QString::fromLatin1(TEMPLATE_TILE_NAME),
+                    decoded) ||
         decoded.width() != TILE_SIZE || decoded.height() != TILE_SIZE ||
         decoded.format() != kDisplayFormat) {
         m_hbmTemplate = QImage();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "store/map_folder.h"
 
 #include <QHash>
 #include <QImage>
@@ -23,7 +24,7 @@ struct BitmapInfo {
 };
 
 // Sizes of the pipeline's static buffers, in bytes.
-inline constexpr int DECRYPT_BUFFER_SIZE = 131072;
+inline constexpr int DECRYPT_BUFFER_SIZE = MAX_TILE_FILE_BYTES; // the largest .map
 inline constexpr int COMPRESSED_BUFFER_SIZE = 500000;
 inline constexpr int DECODER_BUFFER_SIZE = 1024;
 
@@ -112,9 +113,6 @@ private:
 // Number of entries (files or folders) in folder matching pattern: mode 1
 // stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
-
-// Decrypts a .map tile file into a .tmp image file with the tile key.
-bool DecryptTileFile(const QString& mapPath, const QString& tmpPath);
 
 // Decodes an image file held in memory into a new bitmap of the display
 // format no larger than maxWidth x maxHeight pixels; false when it yields none.

@@ -13,6 +13,7 @@
 
 #include "platform/crypto.h"
 #include "platform/file_system.h"
+#include "store/map_folder.h"
 #include "store/tile_cache.h"
 #include "store/tile_key.h"
 
@@ -23,7 +24,7 @@ namespace {
 
 // Offsets within a .map file, in bytes.
 constexpr uint32_t PLAIN_HEADER_SIZE = 4;
-constexpr uint32_t IMAGE_OFFSET = 56;
+constexpr uint32_t IMAGE_OFFSET = TILE_HEADER_BYTES;
 
 // The RC4 state keyed once per process, at key-stream position 0. Each
 // decryption works on a copy, so every call starts at the beginning of the

@@ -2,6 +2,9 @@
 
 #include "platform/crypto.h"
 #include "platform/device_root.h"
+#include "platform/image_codec.h"
+#include "platform/registry.h"
+#include "store/tile_cache.h"
 #include "store/tile_key.h"
 
 #include <QBuffer>
@@ -79,4 +82,44 @@ inline QByteArray EncryptTile(const QByteArray& imageFile) {
 // PNG kept as Veldra/Maps/tpl.tmp.
 inline bool WriteTemplate(const CTestRoot& root) {
     return root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), TilePng(500, qRgb(255, 255, 255)));
+}
+
+// Installed maps: registry keys and converted map folders. The key names are
+// written out here on purpose, independent of the program's own constants.
+
+inline const QString kAppsKey = QStringLiteral("Software\\Apps");
+
+// The registry key of an installed map.
+inline QString MapKey(const QString& title) {
+    return kAppsKey + QStringLiteral("\\Veldra Pocket map of ") + title;
+}
+
+// Registers a map: its key with InstallDir (and Current when given).
+inline void RegisterMap(const QString& title, const QString& installDir, int current = -1) {
+    RegSetString(MapKey(title), QStringLiteral("InstallDir"), installDir);
+    if (current >= 0)
+        RegSetDword(MapKey(title), QStringLiteral("Current"), uint32_t(current));
+}
+
+// A map's "Current" value; -1 when it has none.
+inline int CurrentValue(const QString& title) {
+    return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
+}
+
+// A map of rows x columns converted 500 x 500 tiles "<tla><row>_<column>.cbm"
+// under Veldra/Maps/<name>, registered as <title>. Returns its device path.
+inline QString MakeConvertedMap(const CTestRoot& root, const QString& title, const QString& name,
+                                int rows = 2, int columns = 2) {
+    const QString folder = QStringLiteral("\\Veldra\\Maps\\") + name;
+    root.MakeDir(QStringLiteral("Veldra/Maps/") + name);
+    TileCache cache;
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= columns; ++c) {
+            QImage tile(500, 500, kDisplayFormat);
+            tile.fill(QColor(40 * r, 60 * c, 90));
+            cache.SaveCompressedTile(
+                folder, QStringLiteral("%1%2_%3").arg(title.left(3).toLower()).arg(r).arg(c), tile);
+        }
+    RegisterMap(title, folder);
+    return folder;
 }

@@ -1,5 +1,6 @@
 #include "map_packager.h"
 
+#include "gazetteer/index_search.h"
 #include "platform/crypto.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -178,14 +179,6 @@ bool EncodeTilesInOrder(
 
 } // namespace
 
-QString TilePrefix(const QString& title) {
-    return title.left(3).toLower();
-}
-
-QString TileName(const QString& prefix, int row, int col) {
-    return QStringLiteral("%1%2_%3").arg(prefix).arg(row).arg(col);
-}
-
 bool CheckMapTitle(const QString& title, QString& error) {
     const QString problem = NameProblem(title);
     if (!problem.isEmpty()) {
@@ -226,11 +219,11 @@ bool ResolveMapFolder(const QString& title, const QString& folder, QString& devi
     }
     devicePath = QLatin1Char('\\') + parts.join(QLatin1Char('\\'));
     // The folders the viewer itself keeps cannot hold a map, nor can their parents.
-    for (const char* reserved : {"\\Veldra\\Maps", "\\Veldra\\My Places", "\\Veldra\\HTML"}) {
+    for (const char* reserved : {MAPS_FOLDER, "\\Veldra\\My Places", "\\Veldra\\HTML"}) {
         const QString r = QString::fromLatin1(reserved);
         if (r.compare(devicePath, Qt::CaseInsensitive) == 0 ||
             r.startsWith(devicePath + QLatin1Char('\\'), Qt::CaseInsensitive) ||
-            (r != QLatin1String("\\Veldra\\Maps") &&
+            (r != QLatin1String(MAPS_FOLDER) &&
              devicePath.startsWith(r + QLatin1Char('\\'), Qt::CaseInsensitive))) {
             error = QStringLiteral("the map folder %1 is one the viewer keeps for itself")
                         .arg(devicePath);
@@ -321,10 +314,10 @@ bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArra
                         .arg(QLatin1String(label), text);
             return false;
         }
-        if (bytes[i].size() > MAX_INDEX_TEXT_BYTES) {
+        if (bytes[i].size() > MAX_INDEX_FIELD_BYTES) {
             error = QStringLiteral("%1 \"%2\" is longer than %3 bytes")
                         .arg(QLatin1String(label), text)
-                        .arg(MAX_INDEX_TEXT_BYTES);
+                        .arg(MAX_INDEX_FIELD_BYTES);
             return false;
         }
     }
@@ -755,7 +748,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         error = QStringLiteral("%1 exists already; give --replace to replace it").arg(hostTarget);
         return false;
     }
-    if (const auto installed = RegQueryString(key, QStringLiteral("InstallDir"));
+    if (const auto installed = RegQueryString(key, QString::fromLatin1(INSTALL_DIR_VALUE));
         installed && !request.replace && installed->compare(folder, Qt::CaseInsensitive) != 0 &&
         DirectoryExists(*installed)) {
         error = QStringLiteral("a map titled \"%1\" is installed in %2 already; give --replace "
@@ -836,7 +829,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         restore();
         return fail();
     }
-    if (!RegSetString(key, QStringLiteral("InstallDir"), folder)) {
+    if (!RegSetString(key, QString::fromLatin1(INSTALL_DIR_VALUE), folder)) {
         error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
         QDir(hostFinal).removeRecursively();
         restore();

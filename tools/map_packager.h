@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/map_calibration.h"
+#include "store/map_folder.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -13,31 +14,13 @@
 
 // The map packaging tool's library: turns a picture and a list of named places
 // into an installed map on the device root (tiles, Map.dat, index files, the
-// shared template tile and the registry key).
-//
-// A map folder holds:
-//   {prefix}{row}_{col}.map  one 500 x 500 tile of the picture, rows and columns
-//                            counted from 1; the last row and column padded white.
-//                            Bytes 0-3 are plain, bytes 4 onward one RC4 stream
-//                            (key-stream position 0 at offset 4): 52 filler bytes,
-//                            then a PNG image. At most 131072 bytes in all.
-//   Map.dat                  20 bytes: nScale, nNorth, nEast, nSouth, nWest as
-//                            32-bit signed little-endian integers (optional).
-//   {category}.idx           records "|name|extra1|extra2|x|y|#" in Windows-1252.
-// The prefix is the first three characters of the title in lower case.
+// shared template tile and the registry key). The files it writes are those
+// listed in store/map_folder.h, in the formats their readers describe; the
+// last row and column of tiles are padded white.
 
-inline constexpr int TILE_SIZE = 500;              // pixels, square
-inline constexpr int MAX_TILE_FILE_BYTES = 131072; // whole .map file
-inline constexpr int TILE_HEADER_BYTES = 56;       // 4 plain + 52 encrypted filler
-inline constexpr int MAX_TILE_IMAGE_BYTES = MAX_TILE_FILE_BYTES - TILE_HEADER_BYTES;
-inline constexpr int MAX_INSTALL_DIR_CHARS = 49;  // InstallDir is read into 100 bytes
-inline constexpr int MAX_INDEX_TEXT_BYTES = 99;   // name, extra1, extra2
-inline constexpr int MAX_INDEX_NUMBER_BYTES = 19; // x, y
-inline constexpr int MAX_TITLE_CHARS = 234;       // a subkey name is at most 255 characters
-
-inline constexpr char APPS_KEY[] = "Software\\Apps";
-inline constexpr char MAP_KEY_PREFIX[] = "Veldra Pocket map of ";
-inline constexpr char MAPS_FOLDER[] = "\\Veldra\\Maps";
+// Longest map title: a registry key name is at most 255 characters, and the
+// key prefix takes the rest.
+inline constexpr int MAX_TITLE_CHARS = 234;
 
 // One named place of a gazetteer: its category (the index file's name), its
 // name as it is to be shown ("St John's Wood NHS Centre") or already in stored
@@ -65,13 +48,6 @@ struct PackageRequest {
 
 // Called after each tile is written: tiles done so far and the total.
 using PackageProgress = std::function<void(int done, int total)>;
-
-// The tile prefix of a title: its first three characters in lower case (the
-// whole title when shorter).
-QString TilePrefix(const QString& title);
-
-// "%s%d_%d" with the prefix, the row and the column (both from 1).
-QString TileName(const QString& prefix, int row, int col);
 
 // True when title can serve as a map title: it names the map's folder and its
 // place-file folder and forms the tile prefix. Otherwise error says why.

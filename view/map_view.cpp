@@ -1,7 +1,6 @@
 #include "view/map_view.h"
 
-#include "app/main_frame.h"
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -80,13 +79,25 @@ void CVeldraViewerView::ShowComposedImage() {
 }
 
 void CVeldraViewerView::CheckMarkMeButton(bool pressed) {
-    if (g_pMainFrame != nullptr)
-        g_pMainFrame->CheckMarkMeButton(pressed);
+    if (m_pMarkButtons != nullptr)
+        m_pMarkButtons->CheckMarkMeButton(pressed);
 }
 
 void CVeldraViewerView::CheckMarkFlagButton(bool pressed) {
-    if (g_pMainFrame != nullptr)
-        g_pMainFrame->CheckMarkFlagButton(pressed);
+    if (m_pMarkButtons != nullptr)
+        m_pMarkButtons->CheckMarkFlagButton(pressed);
+}
+
+void CVeldraViewerView::SetReadout(bool visible, const QString& text) {
+    CMapViewCore::SetReadout(visible, text);
+    // Called from the overlay pass of every paint: touch the control only on
+    // a change, so that it never asks for another paint by itself.
+    if (m_pReadout == nullptr)
+        return;
+    if (visible && m_pReadout->text() != text)
+        m_pReadout->setText(text);
+    if (m_pReadout->isHidden() == visible)
+        m_pReadout->setVisible(visible);
 }
 
 void CVeldraViewerView::OnExit() {

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class CMarkButtons;
 
 // Private messages posted to the view (both fall in Qt's user event range).
 inline constexpr int WM_USER = 0x400;
@@ -19,7 +20,7 @@ inline constexpr int IDC_READOUT = 100;
 // The program's one view: a widget that shows the open map. The drawing and
 // navigation logic lives in CMapViewCore; this class turns Qt events into the
 // core's handlers, shows the composed image in paintEvent and reaches the
-// frame's toolbar through g_pMainFrame. The widget is never larger than the
+// frame's toolbar through m_pMarkButtons. The widget is never larger than the
 // back buffer (500 x 500).
 class CVeldraViewerView : public QWidget, public CMapViewCore {
     Q_OBJECT
@@ -43,15 +44,19 @@ public:
     void OpenMap(bool automatic);
     void OnOpenMapAtStartup();
     bool EnsureMapConverted(const QString& folder);
-    // Start-up splash (app/shell_commands.cpp).
+    // Start-up splash (view/shell_commands.cpp).
     void OnShowSplash();
 
     // --- CMapViewCore hooks ---
     void ShowComposedImage() override;
     void CheckMarkMeButton(bool pressed) override;
     void CheckMarkFlagButton(bool pressed) override;
+    void SetReadout(bool visible, const QString& text) override;
 
     QLineEdit* m_pReadout = nullptr; // distance read-out, control id IDC_READOUT
+    // The frame's marking buttons, set by the frame once it holds the view;
+    // null before that (the first reset runs while the view is being made).
+    CMarkButtons* m_pMarkButtons = nullptr;
 
 public slots:
     // Commands of the frame's menu and toolbar.

@@ -1,5 +1,7 @@
 #include "view/map_view_core.h"
 
+#include "store/map_folder.h"
+
 #include "places/place_files.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -35,29 +37,6 @@ QRgb PatternColour(char code) {
     default:
         return qRgb(0, 0, 0);
     }
-}
-
-// Appends the decimal digits of a non-negative number without allocating
-// beyond the string's capacity.
-void AppendNumber(QString& text, int value) {
-    char digits[12];
-    int n = 0;
-    unsigned v = value < 0 ? 0u : unsigned(value);
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    std::reverse(digits, digits + n);
-    text.append(QLatin1StringView(digits, n));
-}
-
-// Appends the name of the tile in row and column (from 1): the prefix, the
-// row, '_' and the column ("%s%d_%d").
-void AppendTileName(QString& text, const QString& prefix, int row, int column) {
-    text += prefix;
-    AppendNumber(text, row);
-    text += QLatin1Char('_');
-    AppendNumber(text, column);
 }
 
 // One axis of the back buffer's window, in zoomed positions: size pixels
@@ -113,8 +92,8 @@ bool CMapViewCore::CreateDrawingSurfaces() {
 }
 
 bool CMapViewCore::ResetViewState() {
-    m_ptMe = {-20, -20};
-    m_ptFlag = {-20, -20};
+    m_ptMe = kNoMarker;
+    m_ptFlag = kNoMarker;
     m_dZoom = 1.0;
 
     m_nTileWidth = m_nTileHeight = 0;
@@ -124,7 +103,6 @@ bool CMapViewCore::ResetViewState() {
     m_ptCentre = {};
     m_ptRequested = {};
     m_ptPending = {};
-    m_ptReleaseMark = {};
     m_ptBufferOrigin = {};
     m_ptScreenOrigin = {};
 
@@ -138,6 +116,7 @@ bool CMapViewCore::ResetViewState() {
     m_bShowDirection = false;
     m_bShowDistance = false;
     m_bMapOpen = false;
+    SetReadout(false, QString());
 
     MeasureTileGrid();
     return true;
@@ -381,9 +360,9 @@ void CMapViewCore::DrawOverlays(QPainter& painter) {
         painter.restore();
     }
 
-    // The release point of the last drag is recorded for one overlay pass; no
-    // tap mark is drawn for it.
-    m_ptReleaseMark = {};
+    // The direction arrow is the last thing drawn; the distance read-out is
+    // shown or hidden with it.
+    DrawReadouts(painter);
 }
 
 QImage CMapViewCore::RenderClientImage() {
@@ -445,8 +424,6 @@ void CMapViewCore::OnLButtonUp(int x, int y) {
     if (m_bDragging) {
         m_bDragging = false;
         const CPoint centre{m_ptCentre.x - x + m_ptDragStart.x, m_ptCentre.y - y + m_ptDragStart.y};
-        m_ptReleaseMark = {std::clamp(x, 0, m_nClientWidth) - 6,
-                           std::clamp(y, 0, m_nClientHeight) - 6};
         SetCentre(centre.x, centre.y);
         RedrawMap(true);
     }
@@ -483,15 +460,6 @@ void CMapViewCore::OnZoomIn() {
 void CMapViewCore::OnZoomOut() {
     if (m_dZoom > 0.25)
         ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom * 0.5);
-}
-
-bool CMapViewCore::GoToHome() {
-    const std::optional<QPoint> home = LoadPlace(m_szMapTitle, kHomePlace);
-    if (!home || home->x() == 0 || home->y() == 0)
-        return false;
-    m_ptPending = {home->x(), home->y()};
-    ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom);
-    return true;
 }
 
 bool CMapViewCore::FetchTile(const QString& tileName, const QImage*& bitmap) {

@@ -45,8 +45,6 @@ public:
     static constexpr int MARKER_ME = 0;
     static constexpr int MARKER_FLAG = 1;
     static constexpr int MARKER_SIZE = 12;
-    // Tile edge in pixels at zoom 1.0.
-    static constexpr int TILE_SIZE = 500;
     // Back buffer edge in pixels.
     static constexpr int BUFFER_SIZE = 500;
     // Zoomed pixels moved by one direction key release.
@@ -89,7 +87,8 @@ public:
     // Composes the client image as if centred on (x, y), from the back buffer
     // only, into m_hbmCompose and presents it.
     void PresentView(int x, int y);
-    // Draws the markers and the target cross over the presented client image.
+    // Draws the markers, the target cross and the direction arrow over the
+    // presented client image, and shows or hides the distance read-out.
     void DrawOverlays(QPainter& painter);
     // The client-sized composed image with the overlays drawn on it (what the
     // window shows after the last present).
@@ -105,9 +104,27 @@ public:
     void OnZoomIn();
     void OnZoomOut();
 
+    // Markers and Home (view/markers.cpp). Mark me / Mark flag arm a marker
+    // (pressing its button) or, when it is placed, remove it (releasing the
+    // button); the next tap on the map places an armed marker.
+    void OnMarkMe();
+    void OnMarkFlag();
+    // Centres on the marker when it is present (clamped to the map), then
+    // redraws reusing the back buffer; the zoom does not change.
+    void OnGotoMe();
+    void OnGotoFlag();
+    // Saves the map position at the middle of the screen as the map's Home.
+    void OnSetHome();
     // Centres on the open map's Home place at the current zoom. False when the
     // map has no Home (or it holds a zero coordinate).
     bool GoToHome();
+
+    // Read-outs (view/readouts.cpp). Each command inverts its switch and
+    // redraws reusing the back buffer.
+    void OnShowDirection();
+    void OnShowDistance();
+    // Sets the read-out's text for the flag f seen from c (zoomed positions).
+    void UpdateDistanceReadout(const CPoint& c, const CPoint& f);
 
     // --- Hooks for what needs the window or the frame ---
     // Fetches one converted tile by name (no folder, no extension). The image
@@ -118,6 +135,9 @@ public:
     // Press (true) or release the "Mark me" / "Mark flag" toolbar button.
     virtual void CheckMarkMeButton(bool /*pressed*/) {}
     virtual void CheckMarkFlagButton(bool /*pressed*/) {}
+    // Shows the distance read-out with text, or hides it (text unused then).
+    // Records both in m_bReadoutVisible and m_strReadout.
+    virtual void SetReadout(bool visible, const QString& text);
 
     // --- State ---
     std::array<QImage, 2> m_hMarkerImages; // MARKER_ME, MARKER_FLAG; 12 x 12, opaque
@@ -130,7 +150,6 @@ public:
     CPoint m_ptCentre;       // zoomed position at the middle of the client area (clamped)
     CPoint m_ptRequested;    // centre last asked for, before clamping
     CPoint m_ptPending;      // map position for the next ApplyZoom; set only when both non-zero
-    CPoint m_ptReleaseMark;  // client point recorded at the end of a drag; one-shot
     CPoint m_ptBufferOrigin; // zoomed position of the back buffer's top-left pixel
     CPoint m_ptScreenOrigin; // zoomed position of the client area's top-left pixel
     int m_nClientWidth = 0;  // client size, pixels
@@ -149,8 +168,9 @@ public:
     bool m_bMapOpen = false;
     bool m_bMePlaced = false;
     bool m_bFlagPlaced = false;
-    CPoint m_ptMe{-20, -20}; // zoomed; present only when both coordinates > 0
-    CPoint m_ptFlag{-20, -20};
+    static constexpr CPoint kNoMarker{-20, -20}; // outside the map: no marker
+    CPoint m_ptMe = kNoMarker;                   // zoomed; present only when both coordinates > 0
+    CPoint m_ptFlag = kNoMarker;
     double m_dZoom = 1.0;   // 0.25, 0.5, 1.0 or 2.0
     QString m_szMapTitle;   // at most MAX_MAP_TEXT characters
     QString m_szMapFolder;  // device path, at most MAX_MAP_TEXT characters; empty: no map
@@ -160,7 +180,9 @@ public:
     int m_nLastSearchCategory = 0;
     MapCalibration m_calibration{};
     bool m_bDragging = false;
-    CPoint m_ptDragStart; // client point where the drag began
+    CPoint m_ptDragStart;           // client point where the drag began
+    bool m_bReadoutVisible = false; // the distance read-out is shown
+    QString m_strReadout;           // its text, kept while it is hidden
 
 private:
     // A rectangle of zoomed positions, x0 <= x < x1 and y0 <= y < y1.
@@ -179,6 +201,12 @@ private:
     // Draws the cells of the buffer window (x0, y0)-(x1, y1), skipping those
     // inside kept; false when a tile cannot be fetched or copied.
     bool DrawCells(int x0, int y0, int x1, int y1, const CArea& kept);
+    // Mark me (me true) or Mark flag: arms the marker or removes it.
+    void ToggleMarker(bool me);
+    // Goto me / Goto flag.
+    void GoToMarker(const CPoint& point);
+    // The arrow and the read-out, the last step of DrawOverlays.
+    void DrawReadouts(QPainter& painter);
     // Sets m_strTileName to the name of the tile in row and column (from 1).
     void FormatTileName(int row, int column);
 

@@ -2,20 +2,24 @@
 // library), converting its tiles once, reading its calibration and showing it
 // at its Home or its middle.
 
-#include "app/main_frame.h"
-#include "app/ui_seam.h"
 #include "platform/registry.h"
+#include "res/resource.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
+#include "store/map_folder.h"
 #include "store/map_library_dlg.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 
 namespace {
 // The viewer's own settings. TileCacheMB (a number, in megabytes, 0 for none)
 // overrides how many decoded tiles are kept for drawing.
 const char kViewerKey[] = "Software\\Veldra\\VeldraViewer";
-const char kMapGoneQuestion[] = "The current map no longer exists.\r\n\r\nSelect Yes to choose "
-                                "another map, or No to close Pocket Veldra";
+QString MapGoneQuestion() {
+    return QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
+                          "another map, or No to close ") +
+           QString::fromLatin1(kAppTitle);
+}
 } // namespace
 
 void CVeldraViewerView::OpenMap(bool automatic) {
@@ -45,8 +49,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
                 return;
             }
             // The open map was deleted in the library.
-            if (VeldraMessageBox(this, QString::fromLatin1(kMapGoneQuestion),
-                                 QMessageBox::Yes | QMessageBox::No,
+            if (VeldraMessageBox(this, MapGoneQuestion(), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Warning) == QMessageBox::Yes)
                 continue;
             CloseApplication();
@@ -72,7 +75,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         // characters long, so they always fit.
         m_szMapTitle = library.m_strMapTitle.left(MAX_MAP_TEXT);
         m_szMapFolder = library.m_strMapFolder.left(MAX_MAP_TEXT);
-        m_szTilePrefix = m_szMapTitle.left(3).toLower();
+        m_szTilePrefix = TilePrefix(m_szMapTitle);
         ReadMapCalibration(library.m_strMapTitle, library.m_strMapFolder, m_calibration);
         ResetViewState();
         m_bMapOpen = true;

@@ -3,13 +3,13 @@
 // converts it, and the view then shows the town's pixels where they belong.
 
 #include "app/main_frame.h"
-#include "app/ui_seam.h"
 #include "platform/file_system.h"
 #include "platform/image_codec.h"
 #include "platform/registry.h"
 #include "store/convert_map_dlg.h"
 #include "test_support.h"
 #include "tools/demo_town.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 
 #include <QPointer>

@@ -21,46 +21,6 @@ namespace {
 using P = CPoint;
 using Names = QStringList;
 
-// The core over the synthetic map, with counted fetches and presents.
-class CFakeView : public CSyntheticView<CMapViewCore> {
-public:
-    void ShowComposedImage() override { ++m_nPresents; }
-
-    // Shows the map in a 240 x 268 client area centred on a map position,
-    // then forgets the fetches and presents.
-    void Open(P centre = {2000, 1500}, double zoom = 1.0) {
-        CreateDrawingSurfaces();
-        SetSyntheticMap();
-        m_ptPending = centre;
-        ApplyZoom(240, 268, zoom);
-        Forget();
-    }
-    void Forget() {
-        m_fetched.clear();
-        m_nPresents = 0;
-    }
-    Names Fetched() const {
-        Names names = m_fetched;
-        names.sort();
-        return names;
-    }
-    // The map pixel at a zoomed position (zoom 1.0 or 2.0).
-    quint16 Zoomed(int x, int y) const { return MapPixel(int(x / m_dZoom), int(y / m_dZoom)); }
-    // The first back-buffer pixel not showing its map position.
-    QString BufferMismatch() const {
-        for (int by = 0; by < m_nBufferHeight; ++by)
-            for (int bx = 0; bx < m_nBufferWidth; ++bx)
-                if (RawPixel(m_hbmBuffer, bx, by) !=
-                    Zoomed(m_ptBufferOrigin.x + bx, m_ptBufferOrigin.y + by))
-                    return QStringLiteral("buffer (%1, %2)").arg(bx).arg(by);
-        return {};
-    }
-    // The client image without overlays.
-    QImage Plain() const { return m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight); }
-
-    int m_nPresents = 0;
-};
-
 } // namespace
 
 class TestMapViewCore : public QObject {
@@ -246,70 +206,6 @@ private slots:
         QCOMPARE(view.m_ptCentre, (P{4880, 3866}));
         QCOMPARE(view.Fetched(), Names{"TST8_10"});
         QCOMPARE(view.m_nPresents, 3);
-    }
-
-    void tapPlacesOnlyAnArmedMarker() {
-        CFakeView view;
-        view.Open();
-        view.OnLButtonDown(50, 60); // nothing armed: an empty drag
-        view.OnLButtonUp(50, 60);
-        QCOMPARE(view.m_ptCentre, (P{2000, 1500}));
-
-        view.m_bMarkMeArmed = view.m_bMarkFlagArmed = true;
-        view.OnLButtonDown(10, 20);
-        QVERIFY(!view.m_bDragging);
-        QCOMPARE(view.m_ptMe, (P{1890, 1386}));
-        QCOMPARE(view.m_ptFlag, (P{-20, -20}));
-        view.OnLButtonUp(10, 20);
-        QVERIFY(view.m_bMePlaced && view.m_bFlagPlaced && !view.m_bMarkMeArmed &&
-                !view.m_bMarkFlagArmed);
-        QCOMPARE(view.Fetched(), Names{}); // neither the empty drag nor the tap fetched
-    }
-
-    // Zoom steps keep the centre's and the markers' map positions, within 0.25 to 2.0.
-    void zoomStepsKeepTheMapSpots() {
-        CFakeView view;
-        view.Open({2000, 1500});
-        view.m_ptMe = {301, 100};
-        view.OnZoomIn();
-        QCOMPARE(view.m_ptCentre, (P{4000, 3000}));
-        view.OnZoomIn(); // held at 2.0
-        view.OnZoomOut();
-        QCOMPARE(view.m_ptCentre, (P{2000, 1500}));
-        view.OnZoomOut();
-        QCOMPARE(view.m_ptMe, (P{150, 50}));
-        view.OnZoomOut();
-        view.OnZoomOut(); // held at 0.25
-        QCOMPARE(view.m_dZoom, 0.25);
-        view.OnZoomIn();
-        view.OnZoomIn();
-        QCOMPARE(view.m_ptMe, (P{300, 100}));
-    }
-
-    void goToHome_data() {
-        QTest::addColumn<bool>("saved");
-        QTest::addColumn<QPoint>("home");
-        QTest::newRow("home") << true << QPoint(3000, 2000);
-        QTest::newRow("no home") << false << QPoint();
-        QTest::newRow("zero x") << true << QPoint(0, 2000);
-        QTest::newRow("zero y") << true << QPoint(3000, 0);
-    }
-    void goToHome() {
-        QFETCH(bool, saved);
-        QFETCH(QPoint, home);
-        const bool found = saved && home.x() != 0 && home.y() != 0;
-        CTestRoot root;
-        if (saved)
-            QVERIFY(SavePlace(QStringLiteral("Testmap"), QStringLiteral("Home"), home));
-        CFakeView view;
-        view.m_szMapTitle = QStringLiteral("Testmap");
-        view.Open({800, 900});
-        view.OnZoomOut();
-        view.Forget();
-        QCOMPARE(view.GoToHome(), found);
-        // Home is a map position, centred at the zoom in force (0.5).
-        QCOMPARE(view.m_ptCentre, (found ? P{1500, 1000} : P{400, 450}));
-        QCOMPARE(view.m_nPresents, found ? 1 : 0);
     }
 
     // Drawn from converted tiles on disk, a zoom round trip 1.0 -> 0.25 -> 1.0

@@ -1,8 +1,8 @@
 // Tests of the view widget: what it makes when created, and how Qt's resize,
 // key, mouse and paint events reach the view.
 
-#include "app/ui_seam.h"
 #include "test_support.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 #include "view_test_support.h"
 
@@ -109,6 +109,28 @@ private slots:
         // Nothing of the map is painted while no map is open.
         view.m_bMapOpen = false;
         QVERIFY(view.grab().toImage().pixel(10, 10) != expected.pixel(10, 10));
+    }
+
+    // The window with a flag and both read-outs on: the arrow in the painted
+    // image and the read-out control over the bottom right of the client area.
+    void readoutsOnTheWindow() {
+        CTestWidget view;
+        view.m_calibration.nScale = 21115;
+        view.OpenSynthetic();
+        view.OnShowDirection();
+        view.OnShowDistance();
+        view.OnMarkFlag();
+        SendMouse(view, QEvent::MouseButtonPress, {120, 234}, Qt::LeftButton); // 100 below
+        SendMouse(view, QEvent::MouseButtonRelease, {120, 234}, Qt::LeftButton);
+        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.pixel(120, 160), qRgb(0, 255, 255)); // the shaft, pointing down
+        QCOMPARE(shown.pixel(123, 160), qRgb(0, 0, 0));     // its shadow to the right
+        QVERIFY(!view.m_pReadout->isHidden());
+        QCOMPARE(view.m_pReadout->text(), QStringLiteral("253 Yds, 231 Ms"));
+        QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
+        view.OnShowDistance();
+        view.grab();
+        QVERIFY(view.m_pReadout->isHidden());
     }
 
     void goToHomeWithoutHomeWarns() {

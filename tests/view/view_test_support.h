@@ -59,3 +59,43 @@ public:
     QSet<QString> m_failing; // names whose fetch fails
     QImage m_tile;
 };
+
+// The core over the synthetic map, with counted fetches and presents.
+class CFakeView : public CSyntheticView<CMapViewCore> {
+public:
+    void ShowComposedImage() override { ++m_nPresents; }
+
+    // Shows the map in a 240 x 268 client area centred on a map position,
+    // then forgets the fetches and presents.
+    void Open(CPoint centre = {2000, 1500}, double zoom = 1.0) {
+        CreateDrawingSurfaces();
+        SetSyntheticMap();
+        m_ptPending = centre;
+        ApplyZoom(240, 268, zoom);
+        Forget();
+    }
+    void Forget() {
+        m_fetched.clear();
+        m_nPresents = 0;
+    }
+    QStringList Fetched() const {
+        QStringList names = m_fetched;
+        names.sort();
+        return names;
+    }
+    // The map pixel at a zoomed position (zoom 1.0 or 2.0).
+    quint16 Zoomed(int x, int y) const { return MapPixel(int(x / m_dZoom), int(y / m_dZoom)); }
+    // The first back-buffer pixel not showing its map position.
+    QString BufferMismatch() const {
+        for (int by = 0; by < m_nBufferHeight; ++by)
+            for (int bx = 0; bx < m_nBufferWidth; ++bx)
+                if (RawPixel(m_hbmBuffer, bx, by) !=
+                    Zoomed(m_ptBufferOrigin.x + bx, m_ptBufferOrigin.y + by))
+                    return QStringLiteral("buffer (%1, %2)").arg(bx).arg(by);
+        return {};
+    }
+    // The client image without overlays.
+    QImage Plain() const { return m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight); }
+
+    int m_nPresents = 0;
+};

@@ -209,4 +209,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_registry.moc"
+#include "test_registry.moc"

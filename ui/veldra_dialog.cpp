@@ -1,6 +1,6 @@
-#include "app/veldra_dialog.h"
+#include "ui/veldra_dialog.h"
 
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

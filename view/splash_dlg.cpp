@@ -1,4 +1,4 @@
-#include "app/splash_dlg.h"
+#include "view/splash_dlg.h"
 
 #include "res/bitmaps.h"
 

@@ -97,4 +97,4 @@ void TestImageCodec::sizeAndGarbage() {
 }
 
 QTEST_GUILESS_MAIN(TestImageCodec)
-#include "tst_image_codec.moc"
+#include "test_image_codec.moc"

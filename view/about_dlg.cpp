@@ -1,4 +1,4 @@
-#include "app/about_dlg.h"
+#include "view/about_dlg.h"
 
 #include "res/bitmaps.h"
 #include "res/resource.h"
@@ -14,7 +14,7 @@ const char kPublisherWeb[] = "www.example.com";
 const char kPublisherEmail[] = "maps@example.org";
 const char kPublisherTel[] = "+44 (0)1632 960418";
 const char kMapsNotice[] = "Maps \u00a9 2026 Norvane Cartography";
-const char kCredit[] = "Pocket Veldra software written by\nTarnlight Software";
+const char kCreditMaker[] = " software written by\nTarnlight Software";
 const char kMakerWeb[] = "www.example.net";
 const char kSoftwareNotice[] = "\u00a9 2026 Tarnlight Software";
 
@@ -35,7 +35,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     text(22, 61, 31, 8, "tel:");
     text(56, 61, 72, 8, kPublisherTel);
     text(10, 71, 148, 8, kMapsNotice);
-    text(3, 94, 152, 16, kCredit, Qt::AlignHCenter | Qt::AlignTop);
+    AddText(3, 94, 152, 16, QString::fromLatin1(kAppTitle) + QString::fromLatin1(kCreditMaker),
+            Qt::AlignHCenter | Qt::AlignTop);
     AddPicture(7, 109, MakerLogoBitmap());
     text(63, 117, 18, 8, "web:");
     text(84, 117, 61, 8, kMakerWeb);

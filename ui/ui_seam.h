@@ -8,14 +8,13 @@ class QDialog;
 class QUrl;
 class QWidget;
 
-// Every message box and every modal dialog run of the program goes through
-// these two calls, so that a test can replace them with scripted answers and
-// never block on a modal loop.
+// The seam between the program's windows and the desktop: every message box,
+// every modal dialog run, the browser and the end of the program go through
+// these calls, so that a test can replace them with scripted answers and never
+// block on a modal loop. It sits below every dialog and the view, so none of
+// them needs the application's own classes.
 
-// The caption of every message box.
-inline const QString kMessageCaption = QStringLiteral("Pocket Veldra");
-
-// Shows a message box captioned "Pocket Veldra" and returns the button pressed
+// Shows a message box captioned with the program's name and returns the button pressed
 // (a QMessageBox::StandardButton value).
 int VeldraMessageBox(QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons,
                      QMessageBox::Icon icon);
@@ -40,3 +39,21 @@ using BrowserHandler = std::function<bool(const QUrl& url)>;
 void SetMessageBoxHandler(MessageBoxHandler handler);
 void SetModalHandler(ModalHandler handler);
 void SetBrowserHandler(BrowserHandler handler);
+
+// Ends the program without asking anything: runs the closer that the
+// application registered (which closes its document, frame and view), then
+// leaves the event loop once control is back in it. Without a closer it only
+// leaves the event loop.
+void CloseApplication();
+// Registers the application's closer; an empty function removes it.
+void SetApplicationCloser(std::function<void()> closer);
+
+// What a view needs of the frame around it: the two toolbar buttons that show
+// whether "me" or the flag is armed or placed.
+class CMarkButtons {
+public:
+    virtual ~CMarkButtons() = default;
+    // Shows the "Mark me" / "Mark flag" button pressed or released.
+    virtual void CheckMarkMeButton(bool pressed) = 0;
+    virtual void CheckMarkFlagButton(bool pressed) = 0;
+};

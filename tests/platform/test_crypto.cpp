@@ -59,4 +59,4 @@ void TestCrypto::keyFromKeyMaterial() {
 }
 
 QTEST_GUILESS_MAIN(TestCrypto)
-#include "tst_crypto.moc"
+#include "test_crypto.moc"

@@ -1,12 +1,9 @@
 #pragma once
 
 #include "app/main_frame.h"
-#include "app/ui_seam.h"
-#include "platform/image_codec.h"
-#include "platform/registry.h"
 #include "store/map_library_dlg.h"
-#include "store/tile_cache.h"
 #include "test_support.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 
 #include <QCoreApplication>
@@ -16,44 +13,7 @@
 #include <QUrl>
 #include <functional>
 
-// Map folders, registry keys and scripted dialogs for the application tests.
-
-inline const QString kAppsKey = QStringLiteral("Software\\Apps");
-
-// The registry key of an installed map.
-inline QString MapKey(const QString& title) {
-    return kAppsKey + QStringLiteral("\\Veldra Pocket map of ") + title;
-}
-
-// Registers a map: its key with InstallDir (and Current when given).
-inline void RegisterMap(const QString& title, const QString& installDir, int current = -1) {
-    RegSetString(MapKey(title), QStringLiteral("InstallDir"), installDir);
-    if (current >= 0)
-        RegSetDword(MapKey(title), QStringLiteral("Current"), uint32_t(current));
-}
-
-// A map's "Current" value; -1 when it has none.
-inline int CurrentValue(const QString& title) {
-    return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
-}
-
-// A map of rows x columns converted 500 x 500 tiles "<tla><row>_<column>.cbm"
-// under Veldra/Maps/<name>, registered as <title>. Returns its device path.
-inline QString MakeConvertedMap(const CTestRoot& root, const QString& title, const QString& name,
-                                int rows = 2, int columns = 2) {
-    const QString folder = QStringLiteral("\\Veldra\\Maps\\") + name;
-    root.MakeDir(QStringLiteral("Veldra/Maps/") + name);
-    TileCache cache;
-    for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= columns; ++c) {
-            QImage tile(500, 500, kDisplayFormat);
-            tile.fill(QColor(40 * r, 60 * c, 90));
-            cache.SaveCompressedTile(
-                folder, QStringLiteral("%1%2_%3").arg(title.left(3).toLower()).arg(r).arg(c), tile);
-        }
-    RegisterMap(title, folder);
-    return folder;
-}
+// Scripted dialogs and the main frame for the widget tests.
 
 // The library's row of a title, or null.
 inline QTreeWidgetItem* RowOf(const CMapLibraryDlg& library, const QString& title) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/veldra_dialog.h"
+#include "ui/veldra_dialog.h"
 
 #include <QTimer>
 

@@ -1,8 +1,8 @@
 // The one-time conversion of a map's encrypted tiles.
 
-#include "app_test_support.h"
 #include "platform/file_system.h"
 #include "store/convert_map_dlg.h"
+#include "ui_test_support.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -151,4 +151,4 @@ private slots:
 };
 
 QTEST_MAIN(TestConvertMap)
-#include "test_convert_map.moc"
+#include "test_convert_map_dlg.moc"

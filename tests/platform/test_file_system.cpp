@@ -167,4 +167,4 @@ void TestFileSystem::mappedFile() {
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)
-#include "tst_file_system.moc"
+#include "test_file_system.moc"

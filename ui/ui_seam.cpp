@@ -1,5 +1,8 @@
-#include "app/ui_seam.h"
+#include "ui/ui_seam.h"
 
+#include "res/resource.h"
+
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QUrl>
@@ -17,6 +20,10 @@ BrowserHandler& UrlHandler() {
     static BrowserHandler handler;
     return handler;
 }
+std::function<void()>& Closer() {
+    static std::function<void()> closer;
+    return closer;
+}
 } // namespace
 
 int VeldraMessageBox(QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons,
@@ -26,7 +33,7 @@ int VeldraMessageBox(QWidget* owner, const QString& text, QMessageBox::StandardB
     // The texts keep the platform's "\r\n" line breaks; the box shows "\n".
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(icon, kMessageCaption, shown, buttons, owner);
+    QMessageBox box(icon, QString::fromLatin1(kAppTitle), shown, buttons, owner);
     return box.exec();
 }
 
@@ -52,4 +59,13 @@ void SetModalHandler(ModalHandler handler) {
 }
 void SetBrowserHandler(BrowserHandler handler) {
     UrlHandler() = std::move(handler);
+}
+
+void CloseApplication() {
+    if (Closer())
+        Closer()();
+    QCoreApplication::quit();
+}
+void SetApplicationCloser(std::function<void()> closer) {
+    Closer() = std::move(closer);
 }

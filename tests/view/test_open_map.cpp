@@ -1,10 +1,10 @@
 // Opening a map: at start-up and through "Open...", with the library, the
 // conversion, cancelling, and the open map deleted under the view.
 
-#include "app_test_support.h"
 #include "places/place_files.h"
 #include "res/resource.h"
 #include "store/convert_map_dlg.h"
+#include "ui_test_support.h"
 
 #include <QPointer>
 #include <QPushButton>

@@ -147,4 +147,4 @@ void TestDeviceRoot::folderIndex() {
 }
 
 QTEST_GUILESS_MAIN(TestDeviceRoot)
-#include "tst_device_root.moc"
+#include "test_device_root.moc"

@@ -1,11 +1,11 @@
 // The view's commands of the application shell: the start-up splash, the
 // About box and Help.
 
-#include "app/about_dlg.h"
-#include "app/splash_dlg.h"
-#include "app/ui_seam.h"
 #include "platform/device_root.h"
+#include "ui/ui_seam.h"
+#include "view/about_dlg.h"
 #include "view/map_view.h"
+#include "view/splash_dlg.h"
 
 #include <QCoreApplication>
 #include <QUrl>

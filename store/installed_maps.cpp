@@ -1,0 +1,182 @@
+#include "store/installed_maps.h"
+
+#include "platform/device_root.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "store/map_folder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// Longest key name that the registry reads return, in characters; longer
+// ones cannot be read and their keys are passed over.
+constexpr int kMaxKeyName = 254;
+
+QString AppsKey() {
+    return QString::fromLatin1(APPS_KEY);
+}
+
+// Host path of a device path with every symbolic link resolved except in the
+// last component, so that a link is compared as itself and not as its target.
+QString ResolvedPath(const QString& devicePath) {
+    const QFileInfo info(HostPath(devicePath));
+    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (parent.isEmpty())
+        return QDir::cleanPath(info.absoluteFilePath());
+    return QDir::cleanPath(parent + u'/' + info.fileName());
+}
+
+} // namespace
+
+std::optional<std::vector<InstalledMap>> WalkInstalledMaps() {
+    const QString apps = AppsKey();
+    const std::optional<QStringList> names = RegEnumSubkeys(apps);
+    if (!names)
+        return std::nullopt;
+    const QString prefix = QString::fromLatin1(MAP_KEY_PREFIX);
+    const QString installDir = QString::fromLatin1(INSTALL_DIR_VALUE);
+    std::vector<InstalledMap> maps;
+    for (const QString& name : *names) {
+        if (name.size() > kMaxKeyName || !name.startsWith(prefix, Qt::CaseSensitive))
+            continue;
+        const QString key = apps + u'\\' + name;
+        // An InstallDir too long to read in full counts as unreadable: cut, it
+        // could name another folder.
+        const std::optional<QString> folder = RegQueryString(key, installDir);
+        if (!folder || folder->size() > MAX_INSTALL_DIR_CHARS)
+            continue;
+        maps.push_back({key, name.mid(prefix.size()), *folder});
+    }
+    return maps;
+}
+
+std::optional<std::vector<ListedMap>> ListLibraryMaps() {
+    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
+    if (!maps)
+        return std::nullopt;
+    std::vector<ListedMap> listed;
+    for (const InstalledMap& map : *maps)
+        if (const uint32_t size = GetFolderSize(map.folder); size != 0)
+            listed.push_back({map.title, map.folder, size});
+    return listed;
+}
+
+std::optional<ListedMap> PreselectInstalledMap() {
+    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
+    if (!maps)
+        return std::nullopt;
+    const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
+    ListedMap chosen;
+    int listed = 0;
+    bool foundCurrent = false;
+    for (const InstalledMap& map : *maps) {
+        if (GetFolderSize(map.folder) == 0)
+            continue;
+        ++listed;
+        const std::optional<uint32_t> current = RegQueryDword(map.key, currentValue);
+        const bool isCurrent = current && *current == 1;
+        if (listed == 1 || isCurrent)
+            chosen = {map.title, map.folder, 0};
+        foundCurrent = foundCurrent || isCurrent;
+    }
+    if (foundCurrent || listed == 1) {
+        MarkCurrentMap(chosen.folder);
+        return chosen;
+    }
+    return ListedMap{};
+}
+
+bool MarkCurrentMap(const QString& folder) {
+    const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
+    if (!maps)
+        return false;
+    const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
+    for (const InstalledMap& map : *maps)
+        if (!RegSetDword(map.key, currentValue, map.folder == folder ? 1 : 0))
+            return false;
+    return true;
+}
+
+bool DeleteInstalledMap(const QString& title, const QString& folder) {
+    // A folder that holds other maps, the map store or the whole device is
+    // never deleted; the key goes all the same, so the entry disappears.
+    if (IsDeletableMapFolder(folder))
+        DeleteFolderTree(folder);
+
+    const QString apps = AppsKey();
+    const QString keyName = QString::fromLatin1(MAP_KEY_PREFIX) + title;
+    const std::optional<QStringList> names = RegEnumSubkeys(apps);
+    if (!names)
+        return false;
+    for (const QString& name : *names) {
+        if (name == keyName) {
+            RegDeleteKey(apps + u'\\' + name);
+            break;
+        }
+    }
+    return true;
+}
+
+uint32_t GetFolderSize(const QString& folder) {
+    uint32_t total = 0;
+    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
+        if (entry.isDirectory) {
+            // A name with a backslash would be read as a path, not as itself.
+            if (!entry.name.contains(u'\\'))
+                total += GetFolderSize(folder + u'/' + entry.name);
+        } else {
+            total += static_cast<uint32_t>(entry.size); // 0 for a link: not followed
+        }
+    }
+    return total;
+}
+
+bool DeleteFolderTree(const QString& folder) {
+    // The folder itself a link: only the link goes.
+    if (QFileInfo(HostPath(folder)).isSymLink())
+        return DeleteFileAt(folder);
+
+    bool result = true;
+    for (const FindData& entry : FindFiles(folder + QStringLiteral("/*.*"))) {
+        // A name with a backslash would be read as a path ("..\x" leaves the
+        // folder); such an entry is left where it is.
+        if (entry.name.contains(u'\\')) {
+            result = false;
+            continue;
+        }
+        const QString path = folder + u'/' + entry.name;
+        if (entry.isDirectory) {
+            DeleteFolderTree(path);
+            continue;
+        }
+        // Links are removed as they are; the normal attribute would reach
+        // through them to their targets.
+        if (!entry.isSymLink)
+            SetNormalAttribute(path);
+        if (!DeleteFileAt(path))
+            result = false;
+    }
+    SetNormalAttribute(folder);
+    if (!RemoveDirectoryAt(folder))
+        result = false;
+    return result;
+}
+
+bool IsDeletableMapFolder(const QString& folder) {
+    if (folder.trimmed().isEmpty())
+        return false;
+    const QString target = ResolvedPath(folder);
+    QString root = QFileInfo(DeviceRoot()).canonicalFilePath();
+    if (root.isEmpty())
+        root = QDir::cleanPath(QFileInfo(DeviceRoot()).absoluteFilePath());
+    const QString store = ResolvedPath(QString::fromLatin1(MAPS_FOLDER));
+    if (!target.startsWith(root + u'/'))
+        return false; // the root itself, or outside it
+    return target != store && !store.startsWith(target + u'/');
+}
+
+QString FormatMapSize(uint32_t bytes) {
+    return QString::asprintf("%.2f MB", bytes * 0.000001);
+}

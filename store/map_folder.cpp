@@ -1,0 +1,36 @@
+#include "store/map_folder.h"
+
+#include <algorithm>
+
+QString TilePrefix(const QString& title) {
+    return title.left(3).toLower();
+}
+
+namespace {
+// Appends the decimal digits of a non-negative number.
+void AppendNumber(QString& text, int value) {
+    char digits[12];
+    int n = 0;
+    unsigned v = value < 0 ? 0u : unsigned(value);
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    std::reverse(digits, digits + n);
+    text.append(QLatin1StringView(digits, n));
+}
+} // namespace
+
+void AppendTileName(QString& text, const QString& prefix, int row, int column) {
+    text += prefix;
+    AppendNumber(text, row);
+    text += QLatin1Char('_');
+    AppendNumber(text, column);
+}
+
+QString TileName(const QString& prefix, int row, int column) {
+    QString name;
+    name.reserve(prefix.size() + 12);
+    AppendTileName(name, prefix, row, column);
+    return name;
+}

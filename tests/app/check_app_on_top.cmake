@@ -1,0 +1,18 @@
+# Fails when a source file outside app/ (and outside the tests) includes a
+# header from app/. Run by CTest: cmake -DSOURCE_DIR=<tree> -P check_app_on_top.cmake
+set(offenders "")
+foreach(folder ui view store gazetteer places platform res tools bench)
+  file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
+  foreach(source IN LISTS sources)
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]app/")
+    if(lines)
+      file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")
+      list(APPEND offenders "${name}: ${lines}")
+    endif()
+  endforeach()
+endforeach()
+if(offenders)
+  list(JOIN offenders "\n  " text)
+  message(FATAL_ERROR "Files below app/ include it:\n  ${text}")
+endif()
+message(STATUS "No file below app/ includes it")

@@ -1,0 +1,113 @@
+// The map library dialog: the list it shows, the buttons a click enables, the
+// question before a deletion and the map it leaves chosen. What is listed and
+// what a deletion removes is tested without a window in test_installed_maps.
+
+#include "store/map_library_dlg.h"
+#include "ui_test_support.h"
+
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+// Titles of the list's rows in list order.
+QStringList ListedTitles(const CMapLibraryDlg& dialog) {
+    QStringList titles;
+    for (int i = 0; i < dialog.MapList()->topLevelItemCount(); ++i)
+        titles.append(dialog.MapList()->topLevelItem(i)->text(0));
+    return titles;
+}
+
+// A map folder Veldra/Maps/<name> holding one file of the given size.
+QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) {
+    root.WriteFile(QStringLiteral("Veldra/Maps/%1/tile.cbm").arg(name), QByteArray(bytes, 'x'));
+    return QStringLiteral("\\Veldra\\Maps\\") + name;
+}
+
+} // namespace
+
+class TestMapLibraryDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void listsMapsSortedByTitleWithSizesAndRefills() {
+        CTestRoot root;
+        RegisterMap("Zeta Vale", MakeFolder(root, "z", 1));
+        RegisterMap("alder Cross", MakeFolder(root, "a", 5001));
+        RegisterMap("Mill End", MakeFolder(root, "m", 1234567));
+        RegisterMap("Missing Folder", "\\Veldra\\Maps\\gone");
+        CMapLibraryDlg dialog;
+        dialog.OnInitDialog();
+        QCOMPARE(ListedTitles(dialog), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
+        QStringList sizes;
+        for (int i = 0; i < 3; ++i)
+            sizes.append(dialog.MapList()->topLevelItem(i)->text(1));
+        QCOMPARE(sizes, QStringList({"0.01 MB", "1.23 MB", "0.00 MB"}));
+        // The refill message lists maps added since.
+        RegisterMap("Beech", MakeFolder(root, "b"));
+        QEvent refill(QEvent::Type(CMapLibraryDlg::kRefillMessage));
+        QCoreApplication::sendEvent(&dialog, &refill);
+        QCOMPARE(ListedTitles(dialog),
+                 QStringList({"alder Cross", "Beech", "Mill End", "Zeta Vale"}));
+    }
+
+    void clickEnablesButtonsWhichThenNeedARow() {
+        CTestRoot root;
+        const QString only = MakeFolder(root, "only");
+        RegisterMap("Only", only);
+        RegisterMap("Other", MakeFolder(root, "other"), 1);
+        CScriptedUi ui;
+        CMapLibraryDlg dialog;
+        dialog.OnInitDialog();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(!dialog.OpenButton()->isEnabled() && !dialog.DeleteButton()->isEnabled());
+        // A click below the last row selects nothing but enables both buttons.
+        QWidget* viewport = dialog.MapList()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
+        QVERIFY(dialog.OpenButton()->isEnabled() && dialog.DeleteButton()->isEnabled());
+        QVERIFY(dialog.MapList()->selectedItems().isEmpty());
+        dialog.OpenButton()->click();
+        dialog.DeleteButton()->click();
+        QVERIFY(dialog.isVisible() && ui.m_events.isEmpty()); // no choice, no question
+        QVERIFY(dialog.m_strMapTitle.isEmpty());
+        // With a row, "Open Map" chooses it and marks it current.
+        RowOf(dialog, "Only")->setSelected(true);
+        dialog.OpenButton()->click();
+        QCOMPARE(dialog.m_strMapFolder, only);
+        QVERIFY(!dialog.m_bCancelled && !dialog.isVisible());
+        QCOMPARE(CurrentValue("Only"), 1);
+        QCOMPARE(CurrentValue("Other"), 0);
+    }
+
+    void deleteAsksThenRemovesOnlyTheFirstSelectedMap_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("No leaves everything") << int(QMessageBox::No);
+        QTest::newRow("Yes removes folder and key") << int(QMessageBox::Yes);
+    }
+    void deleteAsksThenRemovesOnlyTheFirstSelectedMap() {
+        QFETCH(int, answer);
+        const bool yes = answer == QMessageBox::Yes;
+        CTestRoot root;
+        RegisterMap("Doomed", MakeFolder(root, "doomed"));
+        RegisterMap("Doomed Too", MakeFolder(root, "doomed2"));
+        CScriptedUi ui;
+        ui.Answer(answer);
+        CMapLibraryDlg dialog;
+        dialog.OnInitDialog();
+        RowOf(dialog, "Doomed Too")->setSelected(true);
+        RowOf(dialog, "Doomed")->setSelected(true);
+        dialog.OnDeleteMap(); // only the first selected in list order goes
+        QCOMPARE(ui.MessageTexts(),
+                 QStringList{"Are you sure you want to delete the \"Doomed\" map?"});
+        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(RegKeyExists(MapKey("Doomed")), !yes);
+        QCOMPARE(root.Exists(QStringLiteral("Veldra/Maps/doomed")), !yes);
+        QVERIFY(root.Exists("Veldra/Maps/doomed2/tile.cbm"));
+        QCOMPARE(ListedTitles(dialog),
+                 yes ? QStringList({"Doomed Too"}) : QStringList({"Doomed", "Doomed Too"}));
+    }
+};
+
+QTEST_MAIN(TestMapLibraryDlg)
+#include "test_map_library_dlg.moc"
