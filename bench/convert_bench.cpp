@@ -7,7 +7,7 @@
 //   BM_CountMapTiles/F, BM_MeasureTileGrid/F, BM_GetFolderSize/F,
 //   BM_LibraryListing/F      the conversion's tile count, the view's grid
 //                            measurement, a map's size in the map library and
-//                            the library's whole list, on a folder of F files
+//                            the library's list of maps, on a folder of F files
 //                            (2,500 and 10,000)
 //
 // The maps are made quickly: eight street-map-like tiles are encoded and
@@ -20,15 +20,15 @@
 #include "platform/device_root.h"
 #include "platform/registry.h"
 #include "store/convert_map_dlg.h"
+#include "store/installed_maps.h"
 #include "store/map_conversion.h"
-#include "store/map_library_dlg.h"
+#include "store/map_folder.h"
 #include "view/map_view_core.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <cmath>
 #include <cstdio>
 #include <sys/resource.h>
@@ -91,8 +91,9 @@ struct CBenchData {
                     return QString();
             }
         }
-        if (!RegSetString(QStringLiteral("Software\\Apps\\Veldra Pocket map of Listing"),
-                          QStringLiteral("InstallDir"), device))
+        const QString key = QString::fromLatin1(APPS_KEY) + u'\\' +
+                            QString::fromLatin1(MAP_KEY_PREFIX) + QStringLiteral("Listing");
+        if (!RegSetString(key, QString::fromLatin1(INSTALL_DIR_VALUE), device))
             return QString();
         return device;
     }
@@ -201,14 +202,14 @@ void BM_MeasureTileGrid(benchmark::State& state) {
 
 void BM_GetFolderSize(benchmark::State& state) {
     ListFolder(state, [&](const QString& folder) {
-        return CMapLibraryDlg::GetFolderSize(folder) == uint32_t(state.range(0) * 64);
+        return GetFolderSize(folder) == uint32_t(state.range(0) * 64);
     });
 }
 
 void BM_LibraryListing(benchmark::State& state) {
-    CMapLibraryDlg library;
     ListFolder(state, [&](const QString&) {
-        return library.FillMapList() && library.MapList()->topLevelItemCount() == 1;
+        const std::optional<std::vector<ListedMap>> maps = ListLibraryMaps();
+        return maps && maps->size() == 1;
     });
 }
 

@@ -23,12 +23,6 @@
 
 namespace {
 
-// More .tmp files than this make a fresh decryption prune the oldest.
-constexpr size_t MAX_TEMP_FILES = 16;
-// A prune deletes at most this many files.
-constexpr int MAX_PRUNE_ROUNDS = 5;
-// Largest decoded tile edge, as the tile cache's decoder bounds.
-constexpr int MAX_TILE_SIDE = 10000;
 // A .tmp is an image file of at most 131016 bytes when this program wrote
 // it; larger ones are read up to this bound and fail to decode past it.
 constexpr int64_t MAX_TEMP_FILE_SIZE = 32 * 1024 * 1024;
@@ -104,7 +98,7 @@ void WorkTile(const QString& folder, CMapConversion::Job& job, CWorkBuffers& buf
 
     QImage bitmap;
     uint32_t n = 0;
-    if (DecodeTileImage(image, imageSize, MAX_TILE_SIDE, MAX_TILE_SIDE, bitmap))
+    if (DecodeTileImage(image, imageSize, MAX_DECODED_SIDE, MAX_DECODED_SIDE, bitmap))
         n = CompressTileImage(bitmap, buffers.stream.data(), COMPRESSED_BUFFER_SIZE);
     if (job.tmpName.isEmpty()) // kept in case a later step fails
         job.image = QByteArray(reinterpret_cast<const char*>(image), qsizetype(imageSize));
@@ -283,7 +277,7 @@ int CMapConversion::TempIndex(const QString& name) const {
 
 void CMapConversion::PruneTempFiles() {
     for (int round = 0; round < MAX_PRUNE_ROUNDS;) {
-        if (m_temps.size() <= MAX_TEMP_FILES)
+        if (m_temps.size() <= size_t(MAX_TEMP_FILES))
             return;
         // Strictly earlier only: of equal times the first listed stays.
         size_t oldest = 0;

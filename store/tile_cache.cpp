@@ -28,11 +28,6 @@
 
 namespace {
 
-// More .tmp files than this in a folder make PruneTempFiles delete the oldest.
-constexpr int MAX_TEMP_FILES = 16;
-// PruneTempFiles deletes at most this many files per call.
-constexpr int MAX_PRUNE_ROUNDS = 5;
-
 // Buffers shared by the whole process (one thread only).
 uint8_t s_compressedBuffer[COMPRESSED_BUFFER_SIZE];
 uint8_t s_decoderBuffer[DECODER_BUFFER_SIZE];
@@ -94,7 +89,7 @@ bool DecodeBounded(QIODevice* device, int maxWidth, int maxHeight, QImage& bitma
 } // namespace
 
 TileCache::TileCache()
-    : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000),
+    : m_nScale(100), m_nMaxWidth(MAX_DECODED_SIDE), m_nMaxHeight(MAX_DECODED_SIDE),
       m_pDecompressor(libdeflate_alloc_decompressor()) {}
 
 TileCache::~TileCache() {
@@ -106,7 +101,7 @@ bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
     bitmap = nullptr;
     if (m_hbmTemplate.isNull() && !LoadTemplate())
         return false;
-    if (m_nCacheLimit < m_hbmTemplate.sizeInBytes()) {
+    if (m_nCacheLimit < KeptTileBytes()) {
         if (!LoadCompressedTile(folder, tileName))
             return false;
         bitmap = &m_hbmTemplate;
@@ -129,6 +124,7 @@ bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
         return false;
     slot->key = m_strKey;
     slot->lastUse = ++m_nUseClock;
+    slot->shrunkMade[0] = slot->shrunkMade[1] = false;
     m_keptIndex.insert(slot->key, size_t(slot - m_kept.data()));
     bitmap = &slot->pixels;
     return true;
@@ -144,8 +140,7 @@ TileCache::KeptTile* TileCache::FreeSlot() {
     }
     // Slots are made as they are first needed, up to the limit, and reused
     // after that; the room for all of them is reserved once, so none moves.
-    const size_t slotCount =
-        size_t(m_nCacheLimit / std::max<int64_t>(1, m_hbmTemplate.sizeInBytes()));
+    const size_t slotCount = size_t(m_nCacheLimit / std::max<int64_t>(1, KeptTileBytes()));
     if (m_kept.size() < slotCount) {
         QImage pixels(m_hbmTemplate.size(), m_hbmTemplate.format());
         if (!pixels.isNull()) {
@@ -159,6 +154,43 @@ TileCache::KeptTile* TileCache::FreeSlot() {
         chosen->key.clear();
     }
     return chosen;
+}
+
+int64_t TileCache::KeptTileBytes() const {
+    // The tile, and its copies at a quarter and at half its edge.
+    const int64_t tile = m_hbmTemplate.sizeInBytes();
+    return tile + tile / 16 + tile / 4;
+}
+
+const QImage* TileCache::ShrunkTile(const QImage* tile, double zoom) {
+    const int which = zoom == 0.25 ? 0 : zoom == 0.5 ? 1 : -1;
+    if (which < 0 || tile == nullptr || tile->depth() != 16)
+        return nullptr;
+    KeptTile* kept = nullptr;
+    for (KeptTile& candidate : m_kept)
+        if (&candidate.pixels == tile && !candidate.key.isEmpty())
+            kept = &candidate;
+    if (kept == nullptr)
+        return nullptr;
+    QImage& shrunk = kept->shrunk[which];
+    if (!kept->shrunkMade[which]) {
+        const int step = which == 0 ? 4 : 2;
+        const int offset = which == 0 ? 1 : 0;
+        const QSize size(tile->width() / step, tile->height() / step);
+        if (shrunk.size() != size || shrunk.format() != tile->format())
+            shrunk = QImage(size, tile->format());
+        if (shrunk.isNull())
+            return nullptr;
+        for (int y = 0; y < size.height(); ++y) {
+            const auto* from =
+                reinterpret_cast<const uint16_t*>(tile->constScanLine(y * step + offset)) + offset;
+            auto* to = reinterpret_cast<uint16_t*>(shrunk.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                to[x] = from[x * step];
+        }
+        kept->shrunkMade[which] = true;
+    }
+    return &shrunk;
 }
 
 void TileCache::SetCacheLimit(int64_t bytes) {

@@ -28,6 +28,13 @@ inline constexpr int DECRYPT_BUFFER_SIZE = MAX_TILE_FILE_BYTES; // the largest .
 inline constexpr int COMPRESSED_BUFFER_SIZE = 500000;
 inline constexpr int DECODER_BUFFER_SIZE = 1024;
 
+// Largest decoded tile edge that the pipeline accepts, in pixels.
+inline constexpr int MAX_DECODED_SIDE = 10000;
+// Decrypting a tile without a .tmp first deletes the oldest .tmp files of its
+// folder while more than MAX_TEMP_FILES are left, at most MAX_PRUNE_ROUNDS.
+inline constexpr int MAX_TEMP_FILES = 16;
+inline constexpr int MAX_PRUNE_ROUNDS = 5;
+
 // The tile pipeline: converts encrypted tiles (.map -> .tmp -> bitmap -> .cbm)
 // and loads converted tiles for drawing. Folders are device paths; tile names
 // carry no folder and no extension ("%s%d_%d").
@@ -41,8 +48,9 @@ inline constexpr int DECODER_BUFFER_SIZE = 1024;
 // ForgetTiles for it.
 class TileCache {
 public:
-    // 64 MiB: 134 tiles of 500 x 500 RGB565, enough for a zoom round trip
-    // between 1.0 and 0.25 on a window of 1,000 x 1,000 pixels.
+    // 64 MiB: 102 tiles of 500 x 500 RGB565 with their shrunk copies for
+    // zoom 0.25 and 0.5, enough for a zoom round trip between 1.0 and 0.25
+    // on a window of 1,000 x 1,000 pixels.
     static constexpr int64_t DEFAULT_CACHE_BYTES = int64_t(64) << 20;
 
     TileCache();
@@ -54,7 +62,13 @@ public:
     // else the template bitmap filled from the tile's file. The bitmap is
     // valid until the next call; the caller draws it before asking again.
     bool GetTileBitmap(const QString& folder, const QString& tileName, const QImage*& bitmap);
-    // Bytes of decoded tiles kept at most; fewer than one tile's keeps none.
+    // The kept tile that GetTileBitmap returned as tile, shrunk for zoom
+    // 0.25 or 0.5 to the pixels a plain (not smooth) stretch by the painter
+    // picks from it: (4x + 1, 4y + 1) and (2x, 2y). Made once while the tile
+    // stays kept. Null for another zoom or a tile that is not kept.
+    const QImage* ShrunkTile(const QImage* tile, double zoom);
+    // Bytes of decoded tiles (with their shrunk copies) kept at most; fewer
+    // than one tile's keeps none.
     void SetCacheLimit(int64_t bytes);
     int64_t CacheLimit() const { return m_nCacheLimit; }
     // Drops the kept tiles of folder, or every kept tile when folder is empty.
@@ -90,10 +104,14 @@ public:
 
 private:
     struct KeptTile {
-        QString key; // folder + "\" + tile name; empty: a free slot
+        QString key; // folder, a backslash and the tile name; empty: a free slot
         QImage pixels;
         uint64_t lastUse = 0;
+        QImage shrunk[2];                    // for zoom 0.25 and 0.5, made when first needed
+        bool shrunkMade[2] = {false, false}; // for the tile the slot holds now
     };
+    // Bytes one kept tile may take with its shrunk copies.
+    int64_t KeptTileBytes() const;
     // Reads and uncompresses a .cbm into pixels (size bytes); false unless
     // it fills them exactly.
     bool LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,

@@ -317,7 +317,8 @@ private slots:
             QVERIFY(root.WriteFile(kHostFolder + QString("a1_%1.cbm").arg(i),
                                    CbmFile(Compressed(Raw(TestPicture(500, 500, i))))));
         TileCache cache;
-        cache.SetCacheLimit(2 * 500000);
+        cache.SetCacheLimit(2 *
+                            (500000 + 500000 / 16 + 500000 / 4)); // two tiles, shrunk copies too
         const QImage* bitmap = nullptr;
         for (const char* name : {"a1_1", "a1_2", "a1_1", "a1_3", "a1_1", "a1_2"})
             QVERIFY(cache.GetTileBitmap(kFolder, name, bitmap));
