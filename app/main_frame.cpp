@@ -25,53 +25,38 @@ void CloseMainFrame() {
     }
 }
 
-// Calls a view handler by name when the view has it: the route answers whether
-// the handler exists, and runs it when invoke is true. Commands whose handler
-// is not written yet stay in the menus and the toolbar, disabled.
-using RouteFn = bool (*)(CVeldraViewerView* view, bool invoke);
-
-#define VELDRA_ROUTE(HANDLER)                                                                      \
-    [](auto* view, bool invoke) -> bool {                                                          \
-        if constexpr (requires { view->HANDLER(); }) {                                             \
-            if (invoke && view)                                                                    \
-                view->HANDLER();                                                                   \
-            return true;                                                                           \
-        } else {                                                                                   \
-            (void)view;                                                                            \
-            (void)invoke;                                                                          \
-            return false;                                                                          \
-        }                                                                                          \
-    }
+// A command's handler: a member function of the view. A misspelt or missing
+// handler does not compile.
+using ViewHandler = void (CVeldraViewerView::*)();
 
 struct CommandRoute {
     int id;
-    RouteFn route;
+    ViewHandler handler;
 };
 
 // The command table: every command of the program is handled by the view.
+// A command without a row (the blank toolbar button) is shown disabled.
 const std::array<CommandRoute, 19> kCommandTable = {{
-    {ID_MAP_OPEN, VELDRA_ROUTE(OnOpenMap)},
-    {ID_MAP_EXIT, VELDRA_ROUTE(OnExit)},
-    {ID_MAP_HELP, VELDRA_ROUTE(OnHelp)},
-    {ID_APP_ABOUT, VELDRA_ROUTE(OnAbout)},
-    {ID_TOOLS_SEARCH, VELDRA_ROUTE(OnSearch)},
-    {ID_TOOLS_ADD_FAVOURITE, VELDRA_ROUTE(OnAddFavourite)},
-    {ID_TOOLS_SHOW_FAVOURITES, VELDRA_ROUTE(OnShowFavourites)},
-    {ID_TOOLS_SET_HOME, VELDRA_ROUTE(OnSetHome)},
-    {ID_TOOLS_GO_HOME, VELDRA_ROUTE(OnGoToHome)},
-    {ID_TOOLS_SHOW_DIRECTION, VELDRA_ROUTE(OnShowDirection)},
-    {ID_TOOLS_SHOW_DISTANCE, VELDRA_ROUTE(OnShowDistance)},
-    {ID_ZOOM_IN, VELDRA_ROUTE(OnZoomIn)},
-    {ID_ZOOM_OUT, VELDRA_ROUTE(OnZoomOut)},
-    {ID_MARK_ME, VELDRA_ROUTE(OnMarkMe)},
-    {ID_GOTO_ME, VELDRA_ROUTE(OnGotoMe)},
-    {ID_MARK_FLAG, VELDRA_ROUTE(OnMarkFlag)},
-    {ID_GOTO_FLAG, VELDRA_ROUTE(OnGotoFlag)},
-    {ID_FILE_OPEN, VELDRA_ROUTE(OnFileOpen)},
-    {ID_FILE_SAVE_AS, VELDRA_ROUTE(OnFileSaveAs)},
+    {ID_MAP_OPEN, &CVeldraViewerView::OnOpenMap},
+    {ID_MAP_EXIT, &CVeldraViewerView::OnExit},
+    {ID_MAP_HELP, &CVeldraViewerView::OnHelp},
+    {ID_APP_ABOUT, &CVeldraViewerView::OnAbout},
+    {ID_TOOLS_SEARCH, &CVeldraViewerView::OnSearch},
+    {ID_TOOLS_ADD_FAVOURITE, &CVeldraViewerView::OnAddFavourite},
+    {ID_TOOLS_SHOW_FAVOURITES, &CVeldraViewerView::OnShowFavourites},
+    {ID_TOOLS_SET_HOME, &CVeldraViewerView::OnSetHome},
+    {ID_TOOLS_GO_HOME, &CVeldraViewerView::OnGoToHome},
+    {ID_TOOLS_SHOW_DIRECTION, &CVeldraViewerView::OnShowDirection},
+    {ID_TOOLS_SHOW_DISTANCE, &CVeldraViewerView::OnShowDistance},
+    {ID_ZOOM_IN, &CVeldraViewerView::OnZoomIn},
+    {ID_ZOOM_OUT, &CVeldraViewerView::OnZoomOut},
+    {ID_MARK_ME, &CVeldraViewerView::OnMarkMe},
+    {ID_GOTO_ME, &CVeldraViewerView::OnGotoMe},
+    {ID_MARK_FLAG, &CVeldraViewerView::OnMarkFlag},
+    {ID_GOTO_FLAG, &CVeldraViewerView::OnGotoFlag},
+    {ID_FILE_OPEN, &CVeldraViewerView::OnFileOpen},
+    {ID_FILE_SAVE_AS, &CVeldraViewerView::OnFileSaveAs},
 }};
-
-#undef VELDRA_ROUTE
 
 // The toolbar: command id, tooltip (empty: none) and image index in the strip.
 struct ToolButton {
@@ -204,9 +189,13 @@ bool CMainFrame::CreateCommandBar() {
 }
 
 bool CMainFrame::RouteCommand(int id, bool invoke) {
-    for (const CommandRoute& entry : kCommandTable)
-        if (entry.id == id)
-            return entry.route(m_pView, invoke);
+    for (const CommandRoute& entry : kCommandTable) {
+        if (entry.id != id)
+            continue;
+        if (invoke && m_pView)
+            (m_pView->*entry.handler)();
+        return true;
+    }
     return false;
 }
 

@@ -13,8 +13,8 @@ class CVeldraViewerView;
 // The main frame: the one top-level window. It owns the map view (its central
 // widget) and the command bar: the menu bar with "Map" and "Tools" and a
 // toolbar of seven 16 x 16 buttons. Every command is routed to the view's
-// handler of the same id; a command whose handler the view does not have is
-// shown disabled.
+// handler of the same id through the command table; a command without a
+// handler there (the blank toolbar button) is shown disabled.
 class CMainFrame : public QMainWindow, public CMarkButtons {
     Q_OBJECT
 public:

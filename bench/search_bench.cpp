@@ -13,6 +13,11 @@
 //                          up to the end of the 40th match of the common text
 //   BM_MapUnmap            opening, mapping, touching one page and unmapping
 //                          the file: the fixed cost of any search
+//   BM_DialogGoRare        "Go!" of the search dialog for the rare name: the
+//                          whole file searched, the list filled, columns sized,
+//                          the count text set (built with the widgets library,
+//                          on the offscreen platform when there is no display)
+//   BM_DialogGoCommon      "Go!" for the common text: 40 rows listed
 //
 // After the run the ratios between them are printed.
 
@@ -21,6 +26,14 @@
 #include "platform/file_system.h"
 
 #include <QCoreApplication>
+#ifdef VELDRA_BENCH_DIALOG
+#include "gazetteer/search_dlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTreeWidget>
+#endif
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -263,6 +276,42 @@ BENCHMARK(BM_MapUnmap)
     ->Repetitions(5)
     ->DisplayAggregatesOnly();
 
+#ifdef VELDRA_BENCH_DIALOG
+// "Go!" pressed in the search dialog with typed in the box, over the same
+// index file, as the user runs it (the dialog made and initialised once).
+void DialogGo(benchmark::State& state, const QString& typed, int rows) {
+    CSearchDlg dialog;
+    dialog.m_szMapFolder = kFolder;
+    dialog.OnInitDialog();
+    if (dialog.CategoryList()->currentText() != kCategory) {
+        state.SkipWithError("the dialog does not offer the category");
+        return;
+    }
+    for (auto _ : state) {
+        dialog.TextBox()->setText(typed);
+        dialog.OnGo();
+    }
+    if (dialog.MatchList()->topLevelItemCount() != rows)
+        state.SkipWithError("unexpected number of rows listed");
+}
+void BM_DialogGoRare(benchmark::State& state) {
+    DialogGo(state, kRareTyped, 1);
+}
+BENCHMARK(BM_DialogGoRare)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+void BM_DialogGoCommon(benchmark::State& state) {
+    DialogGo(state, kCommonTyped, MAX_MATCHES);
+}
+BENCHMARK(BM_DialogGoCommon)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+#endif
+
 // Console output as usual (the aggregates of the repetitions), keeping each
 // benchmark's median real and processor time per iteration.
 class CRecordingReporter : public benchmark::ConsoleReporter {
@@ -285,7 +334,15 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef VELDRA_BENCH_DIALOG
+    // The dialog needs a widget application; without a display it runs offscreen.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     benchmark::Initialize(&argc, argv);
     CBenchData data;
     if (!data.ok) {
@@ -320,6 +377,8 @@ int main(int argc, char** argv) {
           "BM_MemmemPrefix");
     ratio("SearchIndex common / map + unmap:", "BM_SearchIndexCommon", "BM_MapUnmap");
     ratio("SearchIndex common / SearchIndex rare:", "BM_SearchIndexCommon", "BM_SearchIndexRare");
+    ratio("dialog Go! rare / SearchIndex rare:", "BM_DialogGoRare", "BM_SearchIndexRare");
+    ratio("dialog Go! common / SearchIndex common:", "BM_DialogGoCommon", "BM_SearchIndexCommon");
     benchmark::Shutdown();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "res/bitmaps.h"
 #include "res/resource.h"
 #include "ui/busy_cursor.h"
+#include "ui/list_items.h"
 #include "ui/ui_seam.h"
 
 #include <QHeaderView>
@@ -16,18 +17,6 @@ namespace {
 constexpr int kColumnTitle = 0;
 constexpr int kColumnSize = 1;
 constexpr int kColumnFolder = 2;
-
-// A row of the list; rows sort by title without regard to letter case.
-class CMapListItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override {
-        const QString a = text(kColumnTitle);
-        const QString b = other.text(kColumnTitle);
-        const int folded = a.compare(b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    }
-};
 
 } // namespace
 
@@ -79,7 +68,7 @@ bool CMapLibraryDlg::FillMapList() {
     if (!maps)
         return true;
     for (const ListedMap& map : *maps) {
-        auto* row = new CMapListItem();
+        auto* row = new CTextSortedItem();
         row->setText(kColumnTitle, map.title);
         row->setText(kColumnSize, FormatMapSize(map.size));
         row->setText(kColumnFolder, map.folder);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QMap>
 #include <QMessageBox>
+#include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
 #include <functional>
@@ -19,6 +20,15 @@
 inline QTreeWidgetItem* RowOf(const CMapLibraryDlg& library, const QString& title) {
     const QList<QTreeWidgetItem*> rows = library.MapList()->findItems(title, Qt::MatchExactly);
     return rows.isEmpty() ? nullptr : rows.first();
+}
+
+// A double tap as the platform delivers it: press, release, press, double
+// click, release. (QTest's own double click sends the double click alone.)
+inline void DoubleTap(QWidget* widget, QPoint at) {
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at);
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
 }
 
 // Scripted message boxes and modal runs. Message boxes are recorded and

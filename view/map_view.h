@@ -67,6 +67,11 @@ public slots:
     void OnZoomIn();
     void OnZoomOut();
     void OnGoToHome();
+    // The gazetteer (view/search_commands.cpp).
+    void OnSearch();
+    // Favourite Places (view/favourite_commands.cpp).
+    void OnAddFavourite();
+    void OnShowFavourites();
     // The framework's Open and Save As commands: no effect.
     void OnFileOpen();
     void OnFileSaveAs();

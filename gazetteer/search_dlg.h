@@ -1,0 +1,100 @@
+#pragma once
+
+#include "ui/veldra_dialog.h"
+
+#include <QPoint>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+// The search dialog: the user picks a category of the open map, types part
+// of a name, presses "Go!" (or Enter in the box), taps one of at most
+// MAX_MATCHES matches and presses "Show on Map". The caller reads the tapped
+// match's map position (pixels of the whole map at zoom 1.0) and the search
+// to remember from the members after the modal run. A remembered search
+// handed in is repeated as soon as the dialog opens.
+class CSearchDlg : public CVeldraDialog {
+    Q_OBJECT
+public:
+    explicit CSearchDlg(QWidget* parent = nullptr);
+
+    // Lists the categories (item 0 selected), then repeats the remembered
+    // search when there is one, else shows an empty list. Returns true.
+    bool OnInitDialog() override;
+    // Empties the list and puts back its three columns: "Name" (110 pixels)
+    // and two empty ones of width 0. Keeps the count text, the chosen
+    // position and the state of "Show on Map".
+    void ResetList();
+    // "Go!": searches the selected category for the prepared text of the box
+    // (trimmed, lower case, written back to the box), lists the matches,
+    // sets the count text and disables "Show on Map". An empty prepared text
+    // makes no search and changes nothing but the emptied list.
+    void OnGo();
+    // A tap in the list: chooses the first selected match and enables "Show
+    // on Map". The "No matches" item, and a tap that selects nothing, choose
+    // nothing.
+    void OnClickMatch();
+    // Another category selected: the list empties (see ResetList).
+    void OnCategoryChange();
+    // The text box gains / loses the focus: the input panel goes up / down.
+    void OnTextSetFocus();
+    void OnTextKillFocus();
+    // "Show on Map": reads the controls and closes; the chosen position is
+    // the one the last tap set.
+    void OnOK();
+    // "Cancel", Esc or the close box: no chosen position, then closes.
+    void OnCancel();
+
+    // In: the map folder (device path) and the remembered search.
+    QString m_szMapFolder;
+    QString m_strRememberedText;   // out: the prepared text of the last search made here
+    int m_nRememberedCategory = 0; // out: the category list index of that search
+    // Out: the tapped match's map position; (0, 0) when none.
+    int32_t m_nChosenX = 0;
+    int32_t m_nChosenY = 0;
+    // Exchanged with the text box and the selected category.
+    QString m_strSearchText;
+    QString m_strCategory;
+
+    // Controls, for tests.
+    QComboBox* CategoryList() const { return m_pCategory; }
+    QLineEdit* TextBox() const { return m_pText; }
+    QPushButton* GoButton() const { return m_pGo; }
+    QTreeWidget* MatchList() const { return m_pList; }
+    QLabel* CountText() const { return m_pCount; }
+    QPushButton* ShowButton() const { return m_pShow; }
+    QPushButton* CancelButton() const { return m_pCancel; }
+
+    // --- Qt virtuals ---
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Reads the text box and the selected category into the members.
+    void ReadControls();
+    // Shows the members in the text box and the category list.
+    void WriteControls();
+    // Sizes column (1 or 2) to its contents under its heading when any
+    // listed match fills it; otherwise hides it.
+    void FitOrHideColumn(int column, bool filled);
+
+    std::vector<QPoint> m_matchPositions; // map position of each listed match, by list index
+    int m_nMatchCount = 0;                // listed matches ("No matches" does not count)
+
+    QComboBox* m_pCategory = nullptr; // id 1001
+    QLineEdit* m_pText = nullptr;     // id 1000
+    QPushButton* m_pGo = nullptr;     // id 1003, default
+    QTreeWidget* m_pList = nullptr;   // id 1004
+    QLabel* m_pCount = nullptr;       // id 1022
+    QPushButton* m_pCancel = nullptr; // id 2
+    QPushButton* m_pShow = nullptr;   // id 1
+};

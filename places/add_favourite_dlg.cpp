@@ -1,0 +1,61 @@
+#include "places/add_favourite_dlg.h"
+
+#include "places/place_files.h"
+#include "res/bitmaps.h"
+#include "res/resource.h"
+#include "ui/input_panel.h"
+#include "ui/ui_seam.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+CAddFavouriteDlg::CAddFavouriteDlg(QWidget* parent)
+    : CVeldraDialog(parent, QStringLiteral("Add Favourite Place"), QSize(139, 133)) {
+    AddPicture(7, 7, MapsLogoBitmap());
+    AddText(39, 15, 98, 12, QStringLiteral("Enter Favourite Place name:"));
+
+    m_pName = new QLineEdit(this);
+    m_pName->setObjectName(QStringLiteral("control%1").arg(IDC_PLACE_NAME));
+    m_pName->setGeometry(DluRect(7, 39, 115, 13));
+    m_pName->installEventFilter(this);
+
+    QPushButton* cancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 10, 58, 50, 14);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    m_pAdd = AddButton(QStringLiteral("Add"), IDOK_BUTTON, 71, 58, 50, 14);
+    m_pAdd->setDefault(true); // Enter presses "Add"
+    connect(m_pAdd, &QPushButton::clicked, this, &CAddFavouriteDlg::OnOK);
+}
+
+void CAddFavouriteDlg::OnOK() {
+    m_strPlaceName = m_pName->text();
+    if (m_strPlaceName.isEmpty() || m_strPlaceName.size() > MAX_PLACE_NAME) {
+        VeldraMessageBox(this,
+                         QStringLiteral("Please enter a Favourite Place name (max %1 characters)")
+                             .arg(MAX_PLACE_NAME),
+                         QMessageBox::Ok, QMessageBox::NoIcon);
+        return;
+    }
+    // A name the file system refuses saves nothing, and the dialog closes
+    // all the same.
+    SavePlace(m_strMapTitle, m_strPlaceName, QPoint(m_nX, m_nY));
+    QDialog::accept();
+}
+
+void CAddFavouriteDlg::OnNameSetFocus() {
+    ShowInputPanel(true);
+}
+
+void CAddFavouriteDlg::OnNameKillFocus() {
+    ShowInputPanel(false);
+}
+
+bool CAddFavouriteDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pName) {
+        if (event->type() == QEvent::FocusIn)
+            OnNameSetFocus();
+        else if (event->type() == QEvent::FocusOut)
+            OnNameKillFocus();
+    }
+    return CVeldraDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,275 @@
+// The search dialog and the view's "Search...": what a search lists and
+// counts, which columns it shows, what a tap chooses, what the view shows and
+// remembers.
+
+#include "gazetteer/search_dlg.h"
+#include "ui/input_panel.h"
+#include "ui_test_support.h"
+#include "view/view_test_support.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const QString kFolder = QStringLiteral("\\Veldra\\Maps\\t");
+
+QByteArray Record(const QByteArray& name, const char* extra1, const char* extra2, int x, int y) {
+    return "|" + name + '|' + extra1 + '|' + extra2 + '|' + QByteArray::number(x) + '|' +
+           QByteArray::number(y) + "|#";
+}
+
+// The map folder kFolder with four index files; "Many" holds 41 names with
+// "lane", "Forty" 40.
+void MakeIndexes(const CTestRoot& root) {
+    QByteArray lanes;
+    for (int i = 1; i <= 41; ++i)
+        lanes += Record("lane " + QByteArray::number(i), "", "", 100 + i, 200 + i);
+    const QByteArray streets =
+        Record("high street", "NC1 2AB", "", 1200, 900) +
+        Record("high!nhs lane", "NC12 3CD", "", 1300, 950) +
+        Record("church road", "", "", 2000, 1500) + Record("station walk", "", "north", 700, 400) +
+        Record("mill lane", "", "", 0, 3000) + Record("edge row", "", "", 30, 40);
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        root.WriteFile(QStringLiteral("Veldra/Maps/t/%1.idx").arg(QLatin1String(name)), bytes);
+    };
+    write("Streets", streets);
+    write("Towns", Record("northcombe", "Downshire", "", 2500, 2500));
+    write("Many", lanes);
+    write("Forty", lanes.left(lanes.indexOf("|lane 41|")));
+}
+
+QStringList ListedNames(const CSearchDlg& dialog) {
+    QStringList names;
+    for (int i = 0; i < dialog.MatchList()->topLevelItemCount(); ++i)
+        names.append(dialog.MatchList()->topLevelItem(i)->text(0));
+    return names;
+}
+
+// Headings of the columns the list shows (not hidden, wider than 0).
+QStringList ShownHeadings(const CSearchDlg& dialog) {
+    QStringList headings;
+    for (int c = 0; c < dialog.MatchList()->columnCount(); ++c)
+        if (!dialog.MatchList()->isColumnHidden(c) && dialog.MatchList()->columnWidth(c) > 0)
+            headings.append(dialog.MatchList()->headerItem()->text(c));
+    return headings;
+}
+
+void TypeAndEnter(CSearchDlg& dialog, const QString& text) {
+    dialog.TextBox()->clear();
+    QTest::keyClicks(dialog.TextBox(), text);
+    QTest::keyClick(dialog.TextBox(), Qt::Key_Return);
+}
+
+QPoint RowCentre(const CSearchDlg& dialog, int row) {
+    return dialog.MatchList()->visualItemRect(dialog.MatchList()->topLevelItem(row)).center();
+}
+
+// One search typed in a category: the box afterwards, the names listed (all,
+// or the first of rows), the count text and the shown headings ('|' between).
+struct SearchRow {
+    const char* tag;
+    const char* category;
+    const char* typed;
+    const char* prepared;
+    const char* names;
+    int rows;
+    const char* count;
+    const char* headings;
+};
+// clang-format off
+const SearchRow kSearches[] = {
+    {"capitals, spaces; postcodes", "Streets", "  HIGH ", "high", "High Street|High NHS Lane", 2, "2 matches\nfound", "Name|PC"},
+    {"one match, no extra text", "Streets", "church", "church", "Church Road", 1, "1 match\nfound", "Name"},
+    {"second extra alone", "Streets", "Station", "station", "Station Walk", 1, "1 match\nfound", "Name|Off"},
+    {"no match", "Streets", "zzz", "zzz", "No matches", 1, "No matches\nfound", "Name"},
+    {"more than 40", "Many", "lane", "lane", "Lane 1", 40, "First 40\nmatches", "Name"},
+    {"exactly 40, no more", "Forty", "lane", "lane", "Lane 1", 40, "40 matches\nfound", "Name"},
+    {"Towns: Location", "Towns", "north", "north", "Northcombe", 1, "1 match\nfound", "Name|Location"},
+};
+// clang-format on
+
+} // namespace
+
+class TestSearchDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void opensWithTheRememberedSearchRepeated_data() {
+        QTest::addColumn<int>("category"); // remembered index; -1: no remembered search
+        QTest::newRow("first opening: Streets, nothing listed") << -1;
+        QTest::newRow("index beyond this map's categories: nothing selected") << 9;
+    }
+    void opensWithTheRememberedSearchRepeated() {
+        QFETCH(int, category);
+        const bool first = category < 0;
+        CTestRoot root;
+        MakeIndexes(root);
+        CSearchDlg dialog;
+        dialog.m_szMapFolder = kFolder;
+        dialog.m_strRememberedText = first ? QString() : QStringLiteral("high");
+        dialog.m_nRememberedCategory = category;
+        dialog.OnInitDialog();
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Pocket Veldra Search"));
+        QCOMPARE(dialog.CategoryList()->count(), 4);
+        QCOMPARE(dialog.CategoryList()->currentText(), QString(first ? "Streets" : ""));
+        QCOMPARE(ListedNames(dialog), first ? QStringList() : QStringList{"No matches"});
+        QCOMPARE(ShownHeadings(dialog), QStringList{"Name"});
+        QCOMPARE(dialog.CountText()->text(), QString(first ? "" : "No matches\nfound"));
+        QCOMPARE(dialog.ShowButton()->isEnabled(), first);
+        if (first) {
+            dialog.ShowButton()->click(); // closes, with nothing chosen
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(QPoint(dialog.m_nChosenX, dialog.m_nChosenY), QPoint());
+        }
+    }
+
+    void enterSearchesAndListsCountsAndColumns_data() {
+        QTest::addColumn<int>("row");
+        for (size_t i = 0; i < std::size(kSearches); ++i)
+            QTest::newRow(kSearches[i].tag) << int(i);
+    }
+    void enterSearchesAndListsCountsAndColumns() {
+        QFETCH(int, row);
+        const SearchRow& want = kSearches[row];
+        CTestRoot root;
+        MakeIndexes(root);
+        CSearchDlg dialog;
+        dialog.m_szMapFolder = kFolder;
+        dialog.OnInitDialog();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.CategoryList()->setCurrentText(want.category);
+        TypeAndEnter(dialog, want.typed);
+        const QStringList names = QString(want.names).split(u'|');
+        QCOMPARE(dialog.TextBox()->text(), QString(want.prepared));
+        QCOMPARE(ListedNames(dialog).size(), want.rows);
+        QCOMPARE(ListedNames(dialog).mid(0, names.size()), names);
+        QCOMPARE(dialog.CountText()->text(), QString(want.count));
+        QCOMPARE(ShownHeadings(dialog).join(u'|'), QString(want.headings));
+        QVERIFY(!dialog.ShowButton()->isEnabled());
+        QCOMPARE(dialog.m_strRememberedText, QString(want.prepared));
+        QCOMPARE(dialog.m_nRememberedCategory, dialog.CategoryList()->findText(want.category));
+        if (QString(want.headings).endsWith("PC")) // sized to fit the postcodes
+            QVERIFY(dialog.MatchList()->columnWidth(1) >=
+                    dialog.MatchList()->fontMetrics().horizontalAdvance("NC12 3CD"));
+    }
+
+    void onlyATapOnAMatchChooses() {
+        CTestRoot root;
+        MakeIndexes(root);
+        QList<bool> panel;
+        SetInputPanelHandler([&](bool up) { panel.append(up); });
+        CSearchDlg dialog;
+        dialog.m_szMapFolder = kFolder;
+        dialog.OnInitDialog();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QWidget* list = dialog.MatchList()->viewport();
+        const auto chosen = [&] { return QPoint(dialog.m_nChosenX, dialog.m_nChosenY); };
+
+        // The box raises the input panel while it has the focus; a search puts it down.
+        dialog.TextBox()->setFocus();
+        dialog.MatchList()->setFocus();
+        TypeAndEnter(dialog, "zzz");
+        SetInputPanelHandler({});
+        QCOMPARE(panel.mid(0, 2), QList<bool>({true, false}));
+        QCOMPARE(panel.last(), false);
+
+        QTest::mouseClick(list, Qt::LeftButton, {}, RowCentre(dialog, 0)); // "No matches"
+        QVERIFY(!dialog.ShowButton()->isEnabled());
+        TypeAndEnter(dialog, "high");
+        dialog.MatchList()->setFocus();
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down); // keys move, never choose
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QVERIFY(!dialog.MatchList()->selectedItems().isEmpty());
+        QVERIFY(!dialog.ShowButton()->isEnabled() && chosen().isNull());
+        QTest::mouseClick(list, Qt::LeftButton, {}, RowCentre(dialog, 1));
+        QCOMPARE(chosen(), QPoint(1300, 950));
+        QVERIFY(dialog.ShowButton()->isEnabled());
+        DoubleTap(list, RowCentre(dialog, 0)); // only chooses
+        QCOMPARE(chosen(), QPoint(1200, 900));
+        QVERIFY(dialog.isVisible());
+
+        // Spaces alone search nothing; a category change empties the list;
+        // neither touches the count, "Show on Map" or the choice.
+        TypeAndEnter(dialog, "   ");
+        dialog.CategoryList()->setCurrentText("Towns");
+        QCOMPARE(dialog.MatchList()->topLevelItemCount(), 0);
+        QCOMPARE(dialog.CountText()->text(), QStringLiteral("2 matches\nfound"));
+        dialog.ShowButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(chosen(), QPoint(1200, 900));
+    }
+
+    // The view at zoom 2.0 remembers "station"; a search is made, its first
+    // match tapped and "Show on Map" or "Cancel" pressed; then the dialog is
+    // opened again.
+    void viewShowsTheMatchAndRemembersTheSearch_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QPoint>("centre");    // zoomed; (0, 0): the view does not move
+        QTest::addColumn<QPoint>("cross");     // client point of the red cross; (0, 0): none
+        QTest::addColumn<QString>("relisted"); // what the next opening shows
+        QTest::newRow("in the middle: centred at zoom 1.0, no cross")
+            << "church" << false << QPoint(2000, 1500) << QPoint() << "church|Church Road";
+        QTest::newRow("at the map's edge: the cross marks it")
+            << "EDGE" << false << QPoint(120, 134) << QPoint(30, 40) << "edge|Edge Row";
+        QTest::newRow("no position: nothing moves or is remembered")
+            << "mill" << false << QPoint() << QPoint() << "station|Station Walk";
+        QTest::newRow("Cancel: the earlier search stays")
+            << "church" << true << QPoint() << QPoint() << "station|Station Walk";
+    }
+    void viewShowsTheMatchAndRemembersTheSearch() {
+        QFETCH(QString, typed);
+        QFETCH(bool, cancel);
+        QFETCH(QPoint, centre);
+        QFETCH(QPoint, cross);
+        QFETCH(QString, relisted);
+        CTestRoot root;
+        MakeIndexes(root);
+        CSyntheticView<CVeldraViewerView> view;
+        QCoreApplication::removePostedEvents(&view);
+        view.SetSyntheticMap();
+        view.m_szMapFolder = kFolder;
+        view.ApplyZoom(240, 268, 2.0);
+        view.SetCentre(3000, 3000);
+        view.m_ptMe = {1000, 800};
+        view.m_strLastSearch = QStringLiteral("station");
+
+        CScriptedUi ui;
+        QStringList opened; // on each opening: box|first row|"Show on Map" enabled
+        const auto record = [&](const CSearchDlg& dialog) {
+            opened << dialog.TextBox()->text() + u'|' + ListedNames(dialog).value(0) + u'|' +
+                          QString::number(dialog.ShowButton()->isEnabled());
+        };
+        ui.OnDialog<CSearchDlg>([&](CSearchDlg& dialog) {
+            record(dialog);
+            dialog.TextBox()->setText(typed);
+            dialog.OnGo();
+            dialog.MatchList()->topLevelItem(0)->setSelected(true);
+            dialog.OnClickMatch();
+            cancel ? dialog.CancelButton()->click() : dialog.ShowButton()->click();
+            return dialog.result();
+        });
+        ui.OnDialog<CSearchDlg>([&](CSearchDlg& dialog) {
+            record(dialog);
+            dialog.CancelButton()->click();
+            return dialog.result();
+        });
+        view.OnSearch();
+        const bool moved = !centre.isNull();
+        QCOMPARE(view.m_ptCentre, moved ? (CPoint{centre.x(), centre.y()}) : (CPoint{3000, 3000}));
+        QCOMPARE(view.m_dZoom, moved ? 1.0 : 2.0);
+        QCOMPARE(view.m_ptMe, moved ? (CPoint{500, 400}) : (CPoint{1000, 800}));
+        const QPoint probe = cross.isNull() ? QPoint(120, 134) : cross;
+        QCOMPARE(view.RenderClientImage().pixel(probe) == qRgb(255, 0, 0), !cross.isNull());
+        view.OnSearch();
+        QCOMPARE(opened, QStringList({"station|Station Walk|0", relisted + "|0"}));
+    }
+};
+
+QTEST_MAIN(TestSearchDlg)
+#include "test_search_dlg.moc"
