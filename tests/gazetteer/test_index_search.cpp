@@ -61,14 +61,11 @@ class TestIndexSearch : public QObject {
     Q_OBJECT
 
 private slots:
+    // A leading "!", a hyphen, nothing; plain words, an apostrophe and a "!"
+    // inside a name are shown by the search rows.
     void makeDisplayName() {
         const std::pair<QString, QString> examples[] = {
-            {"high street", "High Street"},
-            {"st john's wood!nhs centre", "St John's Wood NHS Centre"},
-            {"!bbc centre", "BBC Centre"},
-            {"stoke-on-trent", "Stoke-on-trent"},
-            {"o'neill road", "O'neill Road"},
-            {"", ""}};
+            {"!bbc centre", "BBC Centre"}, {"stoke-on-trent", "Stoke-on-trent"}, {"", ""}};
         for (const auto& [stored, shown] : examples)
             QCOMPARE(MakeDisplayName(stored), shown);
     }

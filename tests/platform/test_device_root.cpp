@@ -77,7 +77,7 @@ void TestDeviceRoot::chooseRoot() {
 // Separators, "..", and letter case, against a tree that holds case twins.
 void TestDeviceRoot::hostPath_data() {
     QTest::addColumn<QString>("devicePath");
-    QTest::addColumn<QString>("relative"); // below the root; empty: the root itself
+    QTest::addColumn<QString>("relative"); // below the root
     const struct {
         const char* row;
         const char* device;
@@ -106,9 +106,7 @@ void TestDeviceRoot::hostPath() {
     QVERIFY(root.WriteFile("Veldra/twin.txt", "1"));
     QVERIFY(root.WriteFile("Veldra/TWIN.txt", "2"));
     QVERIFY(root.WriteFile("Veldra/ärger.txt", "3"));
-    const QString host = HostPath(devicePath);
-    QCOMPARE(host, relative.isEmpty() ? root.Path() : root.Host(relative));
-    QVERIFY(host == root.Path() || host.startsWith(root.Path() + '/'));
+    QCOMPARE(HostPath(devicePath), root.Host(relative));
 }
 
 void TestDeviceRoot::folderIndex() {

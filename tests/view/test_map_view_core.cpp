@@ -2,19 +2,13 @@
 // tells its map position: clamping, the back buffer's window and reuse,
 // stretched cells, overlays and navigation.
 
-#include "places/place_files.h"
 #include "test_support.h"
 #include "view/map_view_core.h"
 #include "view_test_support.h"
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(CPoint)
 Q_DECLARE_METATYPE(CSpan)
-
-char* toString(const CPoint& p) {
-    return QTest::toString(QStringLiteral("(%1, %2)").arg(p.x).arg(p.y));
-}
 
 namespace {
 

