@@ -14,6 +14,9 @@
 namespace {
 const char kRegistryUnreadable[] = "The list of installed maps, %1, cannot be read, so no map can "
                                    "be opened. The file has been left as it is.";
+// The viewer's own settings. TileCacheMB (a number, in megabytes, 0 for none)
+// overrides how many decoded tiles are kept for drawing.
+const char kViewerKey[] = "Software\\Veldra\\VeldraViewer";
 QString MapGoneQuestion() {
     return QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
                           "another map, or No to close ") +
@@ -39,6 +42,12 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         mayPreselect = false;
         if (!skipDialog)
             library.DoModal();
+        // The library may have deleted maps, and a map opened again may have
+        // been replaced since it was drawn: no kept tile is trusted after it.
+        m_tileCache.ForgetTiles();
+        if (const std::optional<uint32_t> megabytes =
+                RegQueryDword(QString::fromLatin1(kViewerKey), QStringLiteral("TileCacheMB")))
+            m_tileCache.SetCacheLimit(int64_t(*megabytes) << 20);
 
         if (library.m_bCancelled) {
             m_bMapOpen = wasOpen;
