@@ -184,6 +184,28 @@ private slots:
         QCOMPARE(converted, expected);
     }
 
+    // Links planted where a tile's side files go are removed, never written
+    // through, and every written file is flushed to disk.
+    void plantedLinksAreNotFollowed() {
+        CTestRoot root;
+        QTemporaryDir outside;
+        MakeMaps(root, {kFolders[1]});
+        const QString tile = MapOrder(kFolders[1]).at(0);
+        for (const QString ext : {".tmp.part", ".cbm.part"}) {
+            QFile file(outside.filePath(ext));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("outside") == 7);
+            QVERIFY(QFile::link(file.fileName(), root.Host(Host(kFolders[1]) + u'/' + tile + ext)));
+        }
+        const uint64_t syncs = DiskSyncCount();
+        CMapConversion conversion(kFolders[1], 2);
+        QVERIFY(conversion.Run());
+        for (const QString ext : {".tmp.part", ".cbm.part"})
+            QCOMPARE(QFile(outside.filePath(ext)).size(), qint64(7));
+        QVERIFY(QFileInfo(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm")).isFile());
+        QVERIFY(!QFileInfo(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm")).isSymLink());
+        QVERIFY(DiskSyncCount() >= syncs + 2);
+    }
+
     // Killed at any moment, a parallel conversion leaves a folder that a
     // second run finishes with the files a one-thread run writes, byte for byte.
     void killedConversionFinishedBySecondRun_data() {
