@@ -1,5 +1,6 @@
-// Fuzz target: reading a converted tile (.cbm) into the template image, as
-// every drawn tile is read. The input is the whole .cbm file.
+// Fuzz target: reading a converted tile (.cbm) as every drawn tile is read:
+// into the template image, and into a kept tile of the tile cache. The input
+// is the whole .cbm file.
 
 #include "fuzz_support.h"
 
@@ -12,7 +13,8 @@ namespace {
 
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\F");
 QString g_cbm;
-TileCache* g_cache = nullptr;
+TileCache* g_plain = nullptr; // keeps no tile: reads into the template
+TileCache* g_kept = nullptr;  // keeps decoded tiles
 
 } // namespace
 
@@ -23,7 +25,9 @@ void SetUp(const QString& root) {
     if (!white.save(root + QStringLiteral("/Veldra/Maps/tpl.tmp"), "PNG"))
         Fail("cannot write the template");
     g_cbm = root + QStringLiteral("/Veldra/Maps/F/t.cbm");
-    g_cache = new TileCache();
+    g_plain = new TileCache();
+    g_plain->SetCacheLimit(0);
+    g_kept = new TileCache();
 }
 
 void MakeSeeds(const QString& demoRoot, const QString& outDir) {
@@ -56,9 +60,12 @@ void MakeSeeds(const QString& demoRoot, const QString& outDir) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!WriteHost(g_cbm, data, size))
         Fail("cannot write the input");
-    const QImage* bitmap = nullptr;
-    if (g_cache->GetTileBitmap(kFolder, QStringLiteral("t"), bitmap) &&
-        (!bitmap || bitmap->width() != 500 || bitmap->height() != 500))
-        Fail("a tile read as something other than the 500 x 500 template");
+    g_kept->ForgetTiles(); // read the file again, not the tile kept from the last input
+    for (TileCache* cache : {g_plain, g_kept}) {
+        const QImage* bitmap = nullptr;
+        if (cache->GetTileBitmap(kFolder, QStringLiteral("t"), bitmap) &&
+            (!bitmap || bitmap->width() != 500 || bitmap->height() != 500))
+            Fail("a tile read as something other than a 500 x 500 image");
+    }
     return 0;
 }
