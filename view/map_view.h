@@ -9,6 +9,10 @@
 class QLineEdit;
 class CMarkButtons;
 
+// The help page: the device root's \Veldra\HTML\help.htm, else the page
+// installed with the program; empty when there is neither.
+QString HelpPagePath();
+
 // Private messages posted to the view (both fall in Qt's user event range).
 inline constexpr int WM_USER = 0x400;
 inline constexpr QEvent::Type WM_OPENMAP = QEvent::Type(WM_USER + 1);    // 0x401: open a map
@@ -34,8 +38,13 @@ public:
     int OnCreate();
     // True when OnCreate succeeded at construction.
     bool IsCreated() const { return m_bCreated; }
-    // Size change: sets the initial centre and re-applies the zoom (full redraw).
+    // Size change (cx, cy in map pixels): sizes the back buffer, places the
+    // read-out, sets the initial centre and re-applies the zoom (full redraw).
     void OnSize(int cx, int cy);
+    // Device pixels per map pixel: 1, or the whole device pixel ratio when Scaled.
+    int PixelScale() const;
+    // The map-pixel point of a widget (logical) point.
+    QPoint MapPixelAt(const QPointF& point) const;
     // Redraws from the back buffer when a map is open (fetches no tile while the
     // buffer origin is unchanged).
     void OnDraw();
@@ -85,9 +94,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void customEvent(QEvent* event) override;
 
 private:
     bool m_bCreated = false;
-    QImage m_imgScreen; // the client image last presented, painted by paintEvent
+    QImage m_imgScreen;    // the client image last presented, painted by paintEvent
+    int m_nWheelDelta = 0; // wheel turn not yet worth a notch, eighths of a degree
 };

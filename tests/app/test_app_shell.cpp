@@ -34,8 +34,11 @@ private slots:
         QCOMPARE(frame->GetActiveView()->size(), QSize(240, 268));
         frame->resize(900, 900);
         QTest::qWait(20);
-        QVERIFY(frame->GetActiveView()->width() <= 500);
-        QVERIFY(frame->GetActiveView()->height() <= 500);
+        QVERIFY(frame->GetActiveView()->width() > 500 && frame->GetActiveView()->height() > 500);
+        frame->ToggleFullScreen();
+        QVERIFY(frame->isFullScreen());
+        frame->ToggleFullScreen();
+        QVERIFY(!frame->isFullScreen());
         // Each menu's title, then its entries (separators as "-").
         QStringList menus;
         for (const QAction* menu : frame->menuBar()->actions()) {
