@@ -24,11 +24,21 @@ inline constexpr int IDC_READOUT = 100;
 // The program's one view: a widget that shows the open map. The drawing and
 // navigation logic lives in CMapViewCore; this class turns Qt events into the
 // core's handlers, shows the composed image in paintEvent and reaches the
-// frame's toolbar through m_pMarkButtons. The widget is never larger than the
-// back buffer (500 x 500).
+// frame's toolbar through m_pMarkButtons. The core works in map pixels: on a
+// screen with a device pixel ratio above 1 each map pixel covers a whole
+// number of device pixels (see PixelMode), never a blurred fraction.
 class CVeldraViewerView : public QWidget, public CMapViewCore {
     Q_OBJECT
 public:
+    // How map pixels meet a high-density screen: Scaled draws each map pixel
+    // as a block of n x n device pixels, n the device pixel ratio truncated
+    // (at least 1), nearest-neighbour; Native draws map pixels 1:1 on device
+    // pixels (more map, smaller). Both are the same on a ratio of 1.
+    enum class PixelMode { Scaled, Native };
+    // The mode of every view made from now on (Scaled unless changed).
+    static void SetPixelMode(PixelMode mode);
+    static PixelMode GetPixelMode();
+
     // Builds the view and runs OnCreate (check IsCreated()).
     explicit CVeldraViewerView(QWidget* parent = nullptr);
     ~CVeldraViewerView() override;

@@ -1,6 +1,7 @@
 // The application shell: the frame's menus and command bar, closing, the
 // start-up splash, Help and About, and the application object.
 
+#include "app/command_line.h"
 #include "app/veldra_app.h"
 #include "res/resource.h"
 #include "ui_test_support.h"
@@ -145,6 +146,7 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(bool, closes);
         CTestRoot root;
+        root.WriteFile(QStringLiteral("Veldra/HTML/help.htm"), "<html></html>");
         CScriptedUi ui;
         int aboutResult = -1;
         ui.OnDialog<CAboutDlg>([&](CAboutDlg& about) {
@@ -169,11 +171,66 @@ private slots:
             QCOMPARE(aboutResult, int(QDialog::Accepted));
         if (id == ID_MAP_HELP) {
             QCOMPARE(ui.m_messages[0].text,
-                     QStringLiteral("Help is displayed within Internet Explorer.\r\n\r\nTo return "
-                                    "to Veldra mapping, close the Internet Explorer Window."));
+                     QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
+                                    "to Veldra mapping, close the web browser window."));
             QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(ui.m_urls[0].toLocalFile(), root.Host(QStringLiteral("Veldra/HTML/help.htm")));
         }
+    }
+
+    // Help warns, after its message, when the page is missing (the test
+    // program has no installed page either) or no browser takes it.
+    void helpWarnsWhenItCannotShowThePage_data() {
+        QTest::addColumn<bool>("page");
+        QTest::addColumn<bool>("browser");
+        QTest::addColumn<QString>("warning"); // empty: none
+        QTest::newRow("shown") << true << true << QString();
+        QTest::newRow("no browser") << true << false << "No web browser could show the help page.";
+        QTest::newRow("no page") << false << true << "The help page is not installed.";
+    }
+    void helpWarnsWhenItCannotShowThePage() {
+        QFETCH(bool, page);
+        QFETCH(bool, browser);
+        QFETCH(QString, warning);
+        CTestRoot root;
+        if (page)
+            root.WriteFile(QStringLiteral("Veldra/HTML/help.htm"), "<html></html>");
+        CScriptedUi ui;
+        SetBrowserHandler([&](const QUrl& url) { return ui.m_urls.append(url), browser; });
+        QPointer<CMainFrame> frame = MakeFrame();
+        frame->GetActiveView()->OnHelp();
+        QCOMPARE(ui.m_messages.size(), warning.isEmpty() ? 1 : 2);
+        QCOMPARE(ui.m_urls.size(), page ? 1 : 0);
+        if (!warning.isEmpty()) {
+            QCOMPARE(ui.m_messages[1].text, warning);
+            QCOMPARE(ui.m_messages[1].icon, QMessageBox::Warning);
+        }
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("answer"); // help, version, native, scaled or error
+        QTest::newRow("none") << QStringList{} << "scaled";
+        QTest::newRow("help") << QStringList{"--root", "x", "-h"} << "help";
+        QTest::newRow("version") << QStringList{"--version"} << "version";
+        QTest::newRow("native") << QStringList{"--pixels=native"} << "native";
+        QTest::newRow("scaled") << QStringList{"--pixels", "native", "--pixels", "scaled"}
+                                << "scaled";
+        QTest::newRow("bad value") << QStringList{"--pixels=blurry"} << "error";
+        QTest::newRow("no value") << QStringList{"--pixels"} << "error";
+    }
+    void commandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, answer);
+        const CCommandLine options = ParseCommandLine(QStringList{"VeldraViewer"} + args);
+        const QString got = !options.strError.isEmpty() ? "error"
+                            : options.bHelp             ? "help"
+                            : options.bVersion          ? "version"
+                            : options.bNativePixels     ? "native"
+                                                        : "scaled";
+        QCOMPARE(got, answer);
+        QVERIFY(UsageText().contains("--pixels native") && UsageText().contains("--root DIR"));
+        QCOMPARE(VersionText(), QStringLiteral("Pocket Veldra version 2.0.4\n"));
     }
 
     void splashClosesByItselfAndOnlyThenTheOpenRuns() {
