@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and starts Pocket Veldra on the built-in demo maps:
-# builds the project, installs the demo maps and the help page into
-# ./demo-root (once), and opens the viewer on that root.
+# builds the project, installs the demo maps, a map of a real place made
+# from OpenStreetMap data and the help page into ./demo-root (once), and
+# opens the viewer on that root.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/bootstrap.sh
@@ -9,6 +10,11 @@ root="$PWD/demo-root"
 if [ ! -f "$root/registry.ini" ]; then
   echo "== Making the demo maps in $root"
   build/tools/veldra-pack demo --root "$root"
+fi
+if [ ! -d "$root/Veldra/Maps/West Oakland" ]; then
+  echo "== Making a map of a real place, West Oakland, from OpenStreetMap data"
+  build/tools/veldra-pack osm --root "$root" --title "West Oakland" \
+    --input tests/tools/data/West-Oakland.osm.bz2 --bbox=-122.3143,37.8040,-122.2908,37.8176
 fi
 mkdir -p "$root/Veldra/HTML"
 cp -r res/html/. "$root/Veldra/HTML/"

@@ -1,4 +1,5 @@
 #include "demo_town.h"
+#include "map_scene.h"
 
 #include <QDir>
 #include <QFont>
@@ -28,8 +29,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 // A small deterministic generator (xorshift32): the same seed draws the same
 // town on every run.
 class CRandom {
@@ -46,52 +45,6 @@ public:
 
 private:
     uint32_t m_state;
-};
-
-double WrapAngle(double a) {
-    while (a > kPi)
-        a -= 2 * kPi;
-    while (a < -kPi)
-        a += 2 * kPi;
-    return a;
-}
-
-// A polyline with its cumulative arc length, for walking along it.
-class CPath {
-public:
-    CPath() = default;
-    explicit CPath(const QPolygonF& points) : m_points(points) {
-        m_cum.reserve(static_cast<size_t>(points.size()));
-        double total = 0;
-        for (int i = 0; i < points.size(); ++i) {
-            if (i > 0)
-                total += QLineF(points[i - 1], points[i]).length();
-            m_cum.push_back(total);
-        }
-    }
-    const QPolygonF& Points() const { return m_points; }
-    double Length() const { return m_cum.empty() ? 0 : m_cum.back(); }
-    // The point at arc length s (clamped to the ends).
-    QPointF At(double s) const {
-        if (m_points.size() < 2)
-            return m_points.isEmpty() ? QPointF() : m_points.front();
-        s = std::clamp(s, 0.0, Length());
-        size_t i =
-            static_cast<size_t>(std::upper_bound(m_cum.begin(), m_cum.end(), s) - m_cum.begin());
-        i = std::clamp<size_t>(i, 1, m_cum.size() - 1);
-        const double span = m_cum[i] - m_cum[i - 1];
-        const double t = span > 0 ? (s - m_cum[i - 1]) / span : 0;
-        return m_points[int(i) - 1] + (m_points[int(i)] - m_points[int(i) - 1]) * t;
-    }
-    // Direction (radians) of the chord from s - h to s + h.
-    double AngleAt(double s, double h = 4) const {
-        const QPointF a = At(s - h), b = At(s + h);
-        return std::atan2(b.y() - a.y(), b.x() - a.x());
-    }
-
-private:
-    QPolygonF m_points;
-    std::vector<double> m_cum;
 };
 
 // A Catmull-Rom curve through control points, sampled about every step pixels.
@@ -140,57 +93,6 @@ private:
     QImage m_image;
 };
 
-// Where labels and symbols are: a grid of 3-pixel cells. Labels are placed
-// only on free cells, so that no two overlap.
-class CLabelSpace {
-public:
-    CLabelSpace(int width, int height)
-        : m_cols(width / kCell + 1), m_rows(height / kCell + 1),
-          m_taken(static_cast<size_t>(m_cols * m_rows), 0), m_width(width), m_height(height) {}
-
-    // A box of half extents hw (along angle) and hh around c.
-    bool Free(QPointF c, double hw, double hh, double angle) const {
-        bool free = true;
-        Visit(c, hw, hh, angle, [&](int cell) {
-            if (cell < 0 || m_taken[static_cast<size_t>(cell)])
-                free = false;
-        });
-        return free;
-    }
-    void Take(QPointF c, double hw, double hh, double angle) {
-        Visit(c, hw, hh, angle, [&](int cell) {
-            if (cell >= 0)
-                m_taken[static_cast<size_t>(cell)] = 1;
-        });
-    }
-    bool FreeRect(const QRectF& r) const {
-        return Free(r.center(), r.width() / 2, r.height() / 2, 0);
-    }
-    void TakeRect(const QRectF& r) { Take(r.center(), r.width() / 2, r.height() / 2, 0); }
-
-private:
-    static constexpr int kCell = 3;
-    template <class F> void Visit(QPointF c, double hw, double hh, double angle, F f) const {
-        const double ca = std::cos(angle), sa = std::sin(angle);
-        const int na = std::max(1, int(std::ceil(2 * hw / 2))),
-                  nb = std::max(1, int(std::ceil(2 * hh / 2)));
-        for (int i = 0; i <= na; ++i) {
-            const double a = -hw + 2 * hw * i / na;
-            for (int j = 0; j <= nb; ++j) {
-                const double b = -hh + 2 * hh * j / nb;
-                const double x = c.x() + a * ca - b * sa, y = c.y() + a * sa + b * ca;
-                if (x < 2 || y < 2 || x > m_width - 3 || y > m_height - 3)
-                    f(-1);
-                else
-                    f(int(y) / kCell * m_cols + int(x) / kCell);
-            }
-        }
-    }
-    int m_cols, m_rows;
-    std::vector<uint8_t> m_taken;
-    int m_width, m_height;
-};
-
 // Words from which street and place names are made.
 const char* const kStems[] = {
     "Alder",       "Ash",         "Aspen",      "Beech",       "Birch",     "Blackthorn",
@@ -235,7 +137,9 @@ const char* const kSuburbSuffixes[] = {"Drive", "Crescent", "Gardens", "Avenue",
                                        "Way",   "Rise",     "Grove",   "Road"};
 const char* const kRingSuffixes[] = {"Way", "Road", "Parade", "Avenue"};
 
-enum StreetKind { MINOR, MAIN, RING, LANE, CLOSE };
+using StreetKind = RoadKind;
+constexpr RoadKind MINOR = RoadKind::Minor, MAIN = RoadKind::Main, RING = RoadKind::Ring,
+                   LANE = RoadKind::Lane, CLOSE = RoadKind::Close;
 
 struct Street {
     CPath path;
@@ -287,72 +191,15 @@ struct TownPlan {
     std::vector<QColor> fields;
 };
 
-struct Glyph {
-    QPointF at;
-    double angle; // radians
-    QString text;
-    double advance;
-};
-
-struct LabelRun {
-    QFont font;
-    QColor colour;
-    bool halo;
-    std::vector<Glyph> glyphs;
-};
-
-// Road widths in pixels: casing (outer) and fill.
-double CasingWidth(StreetKind kind) {
-    switch (kind) {
-    case MAIN:
-        return 21;
-    case RING:
-        return 20;
-    case LANE:
-        return 11;
-    default:
-        return 15;
-    }
-}
-double FillWidth(StreetKind kind) {
-    switch (kind) {
-    case MAIN:
-        return 17.5;
-    case RING:
-        return 16.5;
-    case LANE:
-        return 8.5;
-    default:
-        return 12.5;
-    }
-}
-
-// Colours of the map.
-const QColor kUrbanLand(0xf3, 0xef, 0xe8);
-const QColor kWater(0xa7, 0xcf, 0xe6);
-const QColor kWaterEdge(0x86, 0xb4, 0xd3);
-const QColor kPark(0xc9, 0xe6, 0xae);
-const QColor kParkEdge(0xa2, 0xcb, 0x87);
-const QColor kWood(0xb6, 0xd6, 0x9c);
-const QColor kBuilding(0xe2, 0xd7, 0xcb);
-const QColor kBuildingEdge(0xc4, 0xb3, 0xa1);
-const QColor kMinorCasing(0xb4, 0xad, 0xa3);
-const QColor kMainFill(0xf7, 0xb5, 0x9a);
-const QColor kMainCasing(0xc0, 0x74, 0x58);
-const QColor kRingFill(0xfb, 0xd8, 0x8f);
-const QColor kRingCasing(0xc2, 0x95, 0x4c);
-const QColor kLaneFill(0xff, 0xfd, 0xe8);
-const QColor kLaneCasing(0xb9, 0xb3, 0x92);
-const QColor kRail(0x6e, 0x6e, 0x6e);
-const QColor kSand(0xf2, 0xe6, 0xbf);
-
 class CTownBuilder {
 public:
     explicit CTownBuilder(const TownPlan& plan)
         : m_plan(plan), m_rng(plan.seed), m_obstacle(plan.width, plan.height),
           m_river(plan.width, plan.height), m_rail(plan.width, plan.height),
-          m_roads(plan.width, plan.height), m_mainRoads(plan.width, plan.height),
-          m_labels(plan.width, plan.height) {}
+          m_roads(plan.width, plan.height),
+          m_mainRoads(plan.width, plan.height), m_scene{plan.width, plan.height, plan.rural, {},
+                                                        {},         {},          {}},
+          m_labeller(m_scene) {}
 
     DemoTown Build();
 
@@ -418,7 +265,7 @@ private:
     void PlaceBuildingsOfNote();
     void MakeBuildings();
     void PlaceLabels();
-    void Paint(QImage& picture);
+    void MakeScene();
     void AddGazetteer();
 
     QString TakeName(const char* const* suffixes, size_t count);
@@ -441,7 +288,8 @@ private:
     CMask m_rail;      // the railway corridor
     CMask m_roads;     // every road with a margin, and buildings of note
     CMask m_mainRoads; // main roads only
-    CLabelSpace m_labels;
+    MapScene m_scene;  // what the picture shows, labels included
+    CLabeller m_labeller;
 
     CPath m_riverPath;
     std::vector<CPath> m_railPaths;
@@ -467,7 +315,6 @@ private:
         QString category;
     };
     std::vector<Landmark> m_landmarks;
-    std::vector<LabelRun> m_labelRuns;
     std::set<QString> m_usedNames;
     std::vector<int> m_stemOrder;
     size_t m_nextStem = 0;
@@ -1034,68 +881,14 @@ void CTownBuilder::MakeBuildings() {
 bool CTownBuilder::TryPathLabel(const CPath& path, double centre, const QString& text,
                                 const QFont& font, const QColor& colour, bool halo, bool checkRoads,
                                 const QPointF* avoid) {
-    const QFontMetricsF metrics(font);
-    std::vector<double> advances;
-    double total = 0;
-    for (QChar c : text) {
-        advances.push_back(metrics.horizontalAdvance(c));
-        total += advances.back();
-    }
-    const double start = centre - total / 2;
-    if (start < 6 || start + total > path.Length() - 6)
-        return false;
-    const QPointF a = path.At(start), b = path.At(start + total);
-    const bool reverse = b.x() < a.x();
-    std::vector<Glyph> glyphs;
-    double done = 0, previous = 0;
-    const double hh = metrics.ascent() * 0.5 + 1;
-    for (size_t i = 0; i < advances.size(); ++i) {
-        const double adv = advances[i];
-        const double mid = reverse ? start + total - (done + adv / 2) : start + done + adv / 2;
-        done += adv;
-        double angle = path.AngleAt(mid, std::max(3.0, adv / 2));
-        if (reverse)
-            angle = WrapAngle(angle + kPi);
-        if (i > 0 && std::abs(WrapAngle(angle - previous)) > 0.3)
-            return false;
-        previous = angle;
-        const QPointF at = path.At(mid);
-        if (!m_labels.Free(at, adv / 2 + 0.5, hh, angle))
-            return false;
-        if (checkRoads && m_mainRoads.At(at))
-            return false;
-        if (avoid && QLineF(at, *avoid).length() < 500)
-            return false;
-        glyphs.push_back({at, angle, QString(text[int(i)]), adv});
-    }
-    for (const Glyph& g : glyphs)
-        m_labels.Take(g.at, g.advance / 2 + 1.5, hh + 1, g.angle);
-    m_labelRuns.push_back({font, colour, halo, std::move(glyphs)});
-    return true;
+    return m_labeller.TryPathLabel(path, centre, text, font, colour, halo, [&](QPointF at) {
+        return (checkRoads && m_mainRoads.At(at)) || (avoid && QLineF(at, *avoid).length() < 500);
+    });
 }
 
 bool CTownBuilder::TryBoxLabel(QPointF anchor, const QString& text, const QFont& font,
                                const QColor& colour, bool halo, double gap) {
-    const QFontMetricsF metrics(font);
-    const double w = metrics.horizontalAdvance(text), h = metrics.ascent() + 2;
-    // Right, left, below, above the anchor, then a little further out.
-    const QPointF offsets[] = {{gap + w / 2, 0},     {-gap - w / 2, 0},   {0, gap + h / 2},
-                               {0, -gap - h / 2},    {gap + w / 2, gap},  {-gap - w / 2, -gap},
-                               {gap + w / 2, -gap},  {-gap - w / 2, gap}, {0, 2 * gap + h / 2},
-                               {0, -2 * gap - h / 2}};
-    const QPointF centred[] = {{0, 0},      {0, h},     {0, -h},    {w / 3, 0},
-                               {-w / 3, 0}, {0, 2 * h}, {0, -2 * h}};
-    const bool centre = gap <= 0;
-    for (size_t i = 0; i < (centre ? std::size(centred) : std::size(offsets)); ++i) {
-        const QPointF c = anchor + (centre ? centred[i] : offsets[i]);
-        const QRectF box(c.x() - w / 2 - 1, c.y() - h / 2 - 1, w + 2, h + 2);
-        if (!m_labels.FreeRect(box))
-            continue;
-        m_labels.TakeRect(box);
-        m_labelRuns.push_back({font, colour, halo, {{c, 0, text, w}}});
-        return true;
-    }
-    return false;
+    return m_labeller.TryBoxLabel(anchor, text, font, colour, halo, gap);
 }
 
 void CTownBuilder::PlaceLabels() {
@@ -1104,14 +897,15 @@ void CTownBuilder::PlaceLabels() {
 
     // Symbols first: nothing may cover them.
     for (const Station& s : m_stations)
-        m_labels.Take(s.at, 12, 8, s.angle);
+        m_labeller.Space().Take(s.at, 12, 8, s.angle);
     for (const Landmark& l : m_landmarks)
-        m_labels.TakeRect(l.category == QLatin1String("Hospitals")
-                              ? QRectF(l.footprint.center() - QPointF(9, 9), QSizeF(18, 18))
-                              : QRectF(l.footprint.center() - QPointF(4, 4), QSizeF(8, 8)));
+        m_labeller.Space().TakeRect(
+            l.category == QLatin1String("Hospitals")
+                ? QRectF(l.footprint.center() - QPointF(9, 9), QSizeF(18, 18))
+                : QRectF(l.footprint.center() - QPointF(4, 4), QSizeF(8, 8)));
     // Junctions: street names do not run across them.
     for (const QPointF& j : m_junctions)
-        m_labels.Take(j, 8, 8, 0);
+        m_labeller.Space().Take(j, 8, 8, 0);
 
     QFont station = base;
     station.setPixelSize(13);
@@ -1197,12 +991,12 @@ void CTownBuilder::PlaceLabels() {
             for (const QPointF& corner :
                  {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()})
                 inside = inside && DistrictAt(corner) == d;
-            if (!inside || !m_labels.FreeRect(box) || m_obstacle.At(cells[k]) ||
+            if (!inside || !m_labeller.Space().FreeRect(box) || m_obstacle.At(cells[k]) ||
                 m_river.At(cells[k]))
                 continue;
-            m_labels.TakeRect(box);
-            m_labelRuns.push_back(
-                {area, QColor(0x6f, 0x5b, 0x86, 200), true, {{cells[k], 0, text, w}}});
+            m_labeller.Space().TakeRect(box);
+            m_labeller.AddRun(
+                {area, QColor(0x6f, 0x5b, 0x86, 200), true, {{cells[k], 0, text, w}}, {}});
             PlaceRecord town;
             town.category = QStringLiteral("Towns");
             town.name = m_plan.districtNames[d];
@@ -1273,13 +1067,8 @@ void CTownBuilder::PlaceLabels() {
     }
 }
 
-void CTownBuilder::Paint(QImage& picture) {
-    QPainter p(&picture);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-
+void CTownBuilder::MakeScene() {
     // Countryside: a patchwork of fields with hedges.
-    p.fillRect(picture.rect(), m_plan.rural);
     const double fw = 190, fh = 150;
     const int nx = int(m_plan.width / fw) + 3, ny = int(m_plan.height / fh) + 3;
     std::vector<QPointF> lattice(static_cast<size_t>(nx * ny));
@@ -1287,32 +1076,27 @@ void CTownBuilder::Paint(QImage& picture) {
         for (int i = 0; i < nx; ++i)
             lattice[size_t(j * nx + i)] = QPointF((i - 1) * fw + m_rng.Uniform(-50, 50),
                                                   (j - 1) * fh + m_rng.Uniform(-40, 40));
-    p.setPen(QPen(QColor(0xb8, 0xc8, 0x98), 1.6));
     for (int j = 0; j + 1 < ny; ++j)
         for (int i = 0; i + 1 < nx; ++i) {
             const QPolygonF field{lattice[size_t(j * nx + i)], lattice[size_t(j * nx + i + 1)],
                                   lattice[size_t((j + 1) * nx + i + 1)],
                                   lattice[size_t((j + 1) * nx + i)]};
-            p.setBrush(m_plan.fields[m_rng.Next() % m_plan.fields.size()]);
-            p.drawPolygon(field);
+            m_scene.AddArea(AreaKind::Field, {field},
+                            m_plan.fields[m_rng.Next() % m_plan.fields.size()]);
         }
-    p.setPen(Qt::NoPen);
-    p.setBrush(kWood);
     for (const QPolygonF& wood : m_woods)
-        p.drawPolygon(wood);
+        m_scene.AddArea(AreaKind::Wood, {wood});
     // The built-up area.
     QPolygonF urban;
     for (int k = 0; k <= 1440; ++k) {
         const double phi = 2 * kPi * k / 1440;
         urban << FromPolar(UrbanRadius(phi), phi);
     }
-    p.setBrush(kUrbanLand);
-    p.drawPolygon(urban);
+    m_scene.AddArea(AreaKind::Urban, {urban});
 
-    // The beach, under the river's mouth.
-    QPolygonF seaShape;
+    // The beach and the sea over the river's mouth.
     if (m_plan.coastX > 0) {
-        QPolygonF beach;
+        QPolygonF beach, seaShape;
         for (int y = -10; y <= m_plan.height + 10; y += 6) {
             beach << QPointF(CoastX(y) - 28 - 6 * std::sin(y / 60.0), y);
             seaShape << QPointF(CoastX(y), y);
@@ -1321,82 +1105,30 @@ void CTownBuilder::Paint(QImage& picture) {
             farTop(m_plan.width + 10, -10);
         beach << farBottom << farTop;
         seaShape << farBottom << farTop;
-        p.setPen(Qt::NoPen);
-        p.setBrush(kSand);
-        p.drawPolygon(beach);
+        m_scene.AddArea(AreaKind::Sand, {beach});
+        m_scene.AddArea(AreaKind::Water, {seaShape});
     }
-    // Parks.
-    p.setPen(QPen(kParkEdge, 2));
-    p.setBrush(kPark);
     for (const QPolygonF& park : m_parks)
-        p.drawPolygon(park);
-    // River.
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kWaterEdge, m_plan.riverWidth + 3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-    p.drawPolyline(m_riverPath.Points());
-    p.setPen(QPen(kWater, m_plan.riverWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-    p.drawPolyline(m_riverPath.Points());
-
-    // The sea over the river's mouth.
-    if (m_plan.coastX > 0) {
-        p.setPen(QPen(kWaterEdge, 2));
-        p.setBrush(kWater);
-        p.drawPolygon(seaShape);
-        p.setPen(Qt::NoPen);
-    }
-    // Buildings: outlines first, then fills, so touching buildings merge
-    // into blocks with one outline.
-    p.setPen(QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-    p.setBrush(kBuildingEdge);
+        m_scene.AddArea(AreaKind::Park, {park});
+    m_scene.AddLine(LineKind::Waterway, m_riverPath.Points(), MINOR, m_plan.riverWidth);
     for (const QPolygonF& b : m_buildings)
-        p.drawPolygon(b);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kBuilding);
-    for (const QPolygonF& b : m_buildings)
-        p.drawPolygon(b);
-    // Buildings of note.
+        m_scene.AddArea(AreaKind::Building, {b});
     for (const Landmark& l : m_landmarks) {
         const bool isHospital = l.category == QLatin1String("Hospitals");
-        p.setPen(QPen(isHospital ? QColor(0xc8, 0x8c, 0x8c) : QColor(0xa8, 0x94, 0x7c), 1.5));
-        p.setBrush(isHospital ? QColor(0xf4, 0xcf, 0xcf) : QColor(0xdc, 0xc7, 0xab));
-        p.drawRect(l.footprint);
+        m_scene.AddArea(isHospital ? AreaKind::Hospital : AreaKind::Landmark,
+                        {QPolygonF(l.footprint)});
+        m_scene.AddPoint(isHospital ? PointKind::Hospital : PointKind::Landmark,
+                         l.footprint.center());
     }
+    for (const CPath& rail : m_railPaths)
+        m_scene.AddLine(LineKind::Rail, rail.Points());
 
-    // Railway, under the roads that bridge it: a grey band with white dashes.
-    for (const CPath& rail : m_railPaths) {
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(kRail, 5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-        p.drawPolyline(rail.Points());
-        QPen dashes(Qt::white, 2.6, Qt::CustomDashLine, Qt::FlatCap, Qt::RoundJoin);
-        dashes.setDashPattern({4, 4});
-        p.setPen(dashes);
-        p.drawPolyline(rail.Points());
-    }
-
-    // Roads: every casing, then every fill, so that junctions join cleanly.
-    auto casingColour = [](StreetKind k) {
-        return k == MAIN   ? kMainCasing
-               : k == RING ? kRingCasing
-               : k == LANE ? kLaneCasing
-                           : kMinorCasing;
-    };
-    auto fillColour = [](StreetKind k) {
-        return k == MAIN   ? kMainFill
-               : k == RING ? kRingFill
-               : k == LANE ? kLaneFill
-                           : QColor(Qt::white);
-    };
-    const StreetKind layers[] = {LANE, MINOR, CLOSE, RING, MAIN};
-    // Bridges: roads over water or rail get dark parapets.
-    p.setBrush(Qt::NoBrush);
+    // Bridges: the parts of roads over water or rail.
     for (const Street& street : m_streets) {
         QPolygonF over;
         auto flush = [&]() {
-            if (over.size() >= 2) {
-                p.setPen(QPen(QColor(0x55, 0x55, 0x55), CasingWidth(street.kind) + 5, Qt::SolidLine,
-                              Qt::FlatCap));
-                p.drawPolyline(over);
-            }
+            if (over.size() >= 2)
+                m_scene.AddLine(LineKind::Bridge, over, street.kind);
             over.clear();
         };
         for (const QPointF& q : street.path.Points()) {
@@ -1407,94 +1139,12 @@ void CTownBuilder::Paint(QImage& picture) {
         }
         flush();
     }
-    for (StreetKind kind : layers) {
-        for (const Street& street : m_streets) {
-            if (street.kind != kind)
-                continue;
-            p.setPen(QPen(casingColour(kind), CasingWidth(kind), Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
-            p.drawPolyline(street.path.Points());
-        }
-        if (kind == CLOSE) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(casingColour(CLOSE));
-            for (const QPointF& end : m_closeEnds)
-                p.drawEllipse(end, 11, 11);
-            p.setBrush(Qt::NoBrush);
-        }
-    }
-    for (StreetKind kind : layers) {
-        for (const Street& street : m_streets) {
-            if (street.kind != kind)
-                continue;
-            p.setPen(QPen(fillColour(kind), FillWidth(kind), Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
-            p.drawPolyline(street.path.Points());
-        }
-        if (kind == CLOSE) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(Qt::white);
-            for (const QPointF& end : m_closeEnds)
-                p.drawEllipse(end, 9.5, 9.5);
-            p.setBrush(Qt::NoBrush);
-        }
-    }
-
-    // Stations: a red bar across the track with a white border.
-    for (const Station& s : m_stations) {
-        p.save();
-        p.translate(s.at);
-        p.rotate(s.angle * 180 / kPi);
-        p.setPen(QPen(Qt::white, 2));
-        p.setBrush(QColor(0xd0, 0x2f, 0x2f));
-        p.drawRoundedRect(QRectF(-11, -7, 22, 14), 3, 3);
-        p.setPen(QPen(Qt::white, 2.2));
-        p.drawLine(QPointF(-6, 0), QPointF(6, 0));
-        p.restore();
-    }
-    // Hospitals: a blue square with a white H; other places: a brown dot.
-    QFont symbol(QStringLiteral("Liberation Sans"));
-    symbol.setPixelSize(13);
-    symbol.setBold(true);
-    p.setFont(symbol);
-    for (const Landmark& l : m_landmarks) {
-        if (l.category == QLatin1String("Hospitals")) {
-            const QRectF box(l.footprint.center() - QPointF(8, 8), QSizeF(16, 16));
-            p.setPen(QPen(Qt::white, 1.5));
-            p.setBrush(QColor(0x1f, 0x5f, 0xbf));
-            p.drawRoundedRect(box, 2, 2);
-            p.setPen(Qt::white);
-            p.drawText(box, Qt::AlignCenter, QStringLiteral("H"));
-        } else {
-            p.setPen(QPen(Qt::white, 1.2));
-            p.setBrush(QColor(0x7a, 0x4e, 0x2e));
-            p.drawEllipse(l.footprint.center(), 3.5, 3.5);
-        }
-    }
-
-    // Labels.
-    for (const LabelRun& run : m_labelRuns) {
-        p.setFont(run.font);
-        const QFontMetricsF metrics(run.font);
-        const double rise = (metrics.ascent() - metrics.descent()) / 2;
-        for (const Glyph& g : run.glyphs) {
-            p.save();
-            p.translate(g.at);
-            p.rotate(g.angle * 180 / kPi);
-            const QPointF origin(-g.advance / 2, rise);
-            if (run.halo) {
-                // A white rim: the text drawn around itself, then on top.
-                p.setPen(QColor(255, 255, 255, 200));
-                for (const QPointF& d : {QPointF(-1.2, 0), QPointF(1.2, 0), QPointF(0, -1.2),
-                                         QPointF(0, 1.2), QPointF(-0.9, -0.9), QPointF(0.9, 0.9),
-                                         QPointF(-0.9, 0.9), QPointF(0.9, -0.9)})
-                    p.drawText(origin + d, g.text);
-            }
-            p.setPen(run.colour);
-            p.drawText(origin, g.text);
-            p.restore();
-        }
-    }
+    for (const Street& street : m_streets)
+        m_scene.AddLine(LineKind::Road, street.path.Points(), street.kind);
+    for (const QPointF& end : m_closeEnds)
+        m_scene.AddPoint(PointKind::TurningCircle, end);
+    for (const Station& s : m_stations)
+        m_scene.AddPoint(PointKind::Station, s.at, s.angle);
 }
 
 void CTownBuilder::AddGazetteer() {
@@ -1603,8 +1253,8 @@ DemoTown CTownBuilder::Build() {
     DemoTown town;
     town.title = m_plan.title;
     town.calibration = m_plan.calibration;
-    town.picture = QImage(m_plan.width, m_plan.height, QImage::Format_RGB32);
-    Paint(town.picture);
+    MakeScene();
+    town.picture = RenderMapScene(m_scene);
     AddGazetteer();
     town.places = std::move(m_places);
     return town;

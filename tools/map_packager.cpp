@@ -724,12 +724,14 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     QString folder;
     if (!ResolveMapFolder(request.title, request.folder, folder, error))
         return false;
-    if (request.picture.isNull() || request.picture.width() < 1 || request.picture.height() < 1) {
+    const bool drawn = request.picture.isNull() && request.drawPart;
+    const QSize size = drawn ? request.pictureSize : request.picture.size();
+    if (size.width() < 1 || size.height() < 1) {
         error = QStringLiteral("the picture is empty");
         return false;
     }
     std::vector<std::pair<QString, QByteArray>> indexFiles;
-    if (!BuildIndexFiles(request.places, request.picture.size(), indexFiles, error))
+    if (!BuildIndexFiles(request.places, size, indexFiles, error))
         return false;
 
     const QString root = DeviceRoot();
@@ -774,25 +776,43 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         return false;
     };
 
-    // Tiles.
-    const QImage picture = request.picture.convertToFormat(request.picture.hasAlphaChannel()
-                                                               ? QImage::Format_ARGB32_Premultiplied
-                                                               : QImage::Format_RGB32);
-    const int cols = (picture.width() + TILE_SIZE - 1) / TILE_SIZE;
-    const int rows = (picture.height() + TILE_SIZE - 1) / TILE_SIZE;
+    // Tiles: the whole picture at once, or one row of tiles at a time.
+    const int cols = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const QString prefix = TilePrefix(request.title);
     int written = 0;
-    const bool tilesOk = EncodeTilesInOrder(
-        picture, rows, cols,
-        [&](int row, int col, const QByteArray& image, QString& tileError) {
-            const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
-            if (!WriteHostFile(QDir(staging).filePath(name), EncryptTileImage(image), tileError))
-                return false;
-            if (progress)
-                progress(++written, rows * cols);
-            return true;
-        },
-        error);
+    auto encode = [&](const QImage& image, int firstRow, int rowCount) {
+        const QImage picture = image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        return EncodeTilesInOrder(
+            picture, rowCount, cols,
+            [&](int row, int col, const QByteArray& tile, QString& tileError) {
+                const QString name =
+                    TileName(prefix, firstRow + row - 1, col) + QStringLiteral(".map");
+                if (!WriteHostFile(QDir(staging).filePath(name), EncryptTileImage(tile), tileError))
+                    return false;
+                if (progress)
+                    progress(++written, rows * cols);
+                return true;
+            },
+            error);
+    };
+    bool tilesOk = true;
+    if (!drawn) {
+        tilesOk = encode(request.picture, 1, rows);
+    } else {
+        for (int row = 1; row <= rows && tilesOk; ++row) {
+            const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
+                             std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
+            const QImage strip = request.drawPart(part);
+            if (strip.size() != part.size()) {
+                error = QStringLiteral("cannot draw row %1 of the picture").arg(row);
+                tilesOk = false;
+            } else {
+                tilesOk = encode(strip, row, 1);
+            }
+        }
+    }
     if (!tilesOk)
         return fail();
 

@@ -40,6 +40,11 @@ struct PlaceRecord {
 struct PackageRequest {
     QString title;  // the map title shown by the viewer
     QImage picture; // the whole map image, any size
+    // Instead of picture: the picture's size and a function that draws any
+    // rectangle of it (picture pixels) as an image of the rectangle's size.
+    // The picture is then drawn one row of tiles at a time.
+    QSize pictureSize;
+    std::function<QImage(const QRect& part)> drawPart;
     QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
     std::optional<MapCalibration> calibration; // written as Map.dat when given
     std::vector<PlaceRecord> places;           // written as index files

@@ -2,6 +2,7 @@
 
 #include "demo_town.h"
 #include "map_packager.h"
+#include "osm_map.h"
 
 #include "platform/device_root.h"
 
@@ -20,6 +21,8 @@ const char kHelp[] = R"(Usage:
                    [--calibration NORTH,SOUTH,EAST,WEST,SCALE] [--folder DEVICEPATH]
                    [--replace]
   veldra-pack demo --root DIR [--replace] [--keep-pictures DIR]
+  veldra-pack osm --root DIR --title TITLE --input FILE [--metres-per-pixel M]
+                  [--bbox W,S,E,N] [--folder DEVICEPATH] [--replace]
   veldra-pack --help
 
 Makes maps for Pocket Veldra and installs them under a device root (the folder
@@ -53,6 +56,33 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
 demo   Draws the two demo towns, Northcombe (5000 x 4000 pixels, 80 tiles) and
        Eastmoor (3000 x 2500 pixels, 30 tiles), with their gazetteers, and
        installs them. --keep-pictures also saves the whole pictures as PNG.
+
+osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
+       XML (.osm, .osm.bz2, .osm.gz) or PBF (.osm.pbf). The picture covers the
+       extract's bounds (from its header, else from its nodes), or the box
+       --bbox WEST,SOUTH,EAST,NORTH in degrees, with a margin of 32 pixels.
+       A pixel is M metres on the ground (--metres-per-pixel, default 1.0,
+       from 0.25 to 20) along both axes at the middle latitude of the map. The
+       picture is Web Mercator, so away from that latitude the scale drifts by
+       tan(latitude) x (distance north or south) / 6371 km: about 0.1 % for
+       every 5 km at 48 degrees. A map may be at most 100000 pixels a side
+       (200 tiles); a larger one is refused.
+       Drawn are roads by class, with their names, railways, stations,
+       water, parks, woods, buildings, hospitals and place names; features
+       that leave the picture are cut at its edge.
+       Map.dat holds the picture's edges in Web Mercator metres and the scale
+       S = M / (0.0001 x 1.094) rounded to the nearest integer (9141 for 1.0),
+       so that the viewer's distance read-out shows metres; the rounding
+       changes distances by at most 0.5 / S (0.022 % at M = 0.25).
+       Gazetteers: Streets (each named road once per connected stretch, at
+       the middle of its longest part; extra1 the postcode where the data
+       has one), Towns (cities to hamlets; extra1 the kind), Stations (extra1
+       the kind), Hospitals (hospitals and clinics; extra1 the phone) and
+       Places (named amenities, shops, leisure and tourism; extra1 the kind).
+       Names are stored in Windows-1252: a letter it lacks is replaced by its
+       base letter where it has one (a Polish or Romanian accented letter by
+       the plain one) and dropped otherwise (Greek, Cyrillic, Chinese); '|'
+       and '!' are dropped.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder
@@ -136,6 +166,66 @@ int RunMake(const QCommandLineParser& parser) {
     return 0;
 }
 
+int RunOsm(const QCommandLineParser& parser) {
+    for (const char* required : {"title", "input"}) {
+        if (!parser.isSet(QLatin1String(required)))
+            return Fail(QStringLiteral("osm needs --%1 (see --help)").arg(QLatin1String(required)),
+                        2);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    PackageRequest request;
+    request.title = parser.value(QStringLiteral("title"));
+    request.folder = parser.value(QStringLiteral("folder"));
+    request.replace = parser.isSet(QStringLiteral("replace"));
+    QString error;
+    QString folder;
+    if (!CheckMapTitle(request.title, error) ||
+        !ResolveMapFolder(request.title, request.folder, folder, error))
+        return Fail(error);
+    OsmMapRequest osm;
+    osm.input = parser.value(QStringLiteral("input"));
+    if (parser.isSet(QStringLiteral("metres-per-pixel"))) {
+        bool ok = false;
+        osm.metresPerPixel = parser.value(QStringLiteral("metres-per-pixel")).toDouble(&ok);
+        if (!ok)
+            return Fail(QStringLiteral("--metres-per-pixel wants a number (got \"%1\")")
+                            .arg(parser.value(QStringLiteral("metres-per-pixel"))));
+    }
+    if (parser.isSet(QStringLiteral("bbox"))) {
+        GeoBox box;
+        if (!ParseGeoBox(parser.value(QStringLiteral("bbox")), box, error))
+            return Fail(error);
+        osm.bbox = box;
+    }
+    CProgress progress;
+    OsmMap map;
+    if (!ReadOsmMap(osm, map, error, [&](const QString& step, int percent) {
+            progress.Step(percent >= 0
+                              ? QStringLiteral("%1: %2 %3%").arg(request.title, step).arg(percent)
+                              : QStringLiteral("%1: %2").arg(request.title, step));
+        }))
+        return Fail(error);
+    progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 features, %5 labels, %6 names")
+                      .arg(request.title)
+                      .arg(map.scene.width)
+                      .arg(map.scene.height)
+                      .arg(map.scene.areas.size() + map.scene.lines.size())
+                      .arg(map.scene.labels.size())
+                      .arg(map.places.size()));
+    request.pictureSize = QSize(map.scene.width, map.scene.height);
+    request.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
+    request.calibration = map.calibration;
+    request.places = std::move(map.places);
+    if (!PackageMap(request, error,
+                    [&](int done, int total) { progress.Tile(request.title, done, total); }))
+        return Fail(error);
+    progress.Step(QStringLiteral("Installed \"%1\" in %2 (device root %3) in %4 s")
+                      .arg(request.title, folder, DeviceRoot())
+                      .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
+    return 0;
+}
+
 int RunDemo(const QCommandLineParser& parser) {
     CProgress progress;
     QElapsedTimer timer;
@@ -169,7 +259,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setApplicationName(QStringLiteral("veldra-pack"));
 
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("make or demo"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("make, demo or osm"));
     parser.addOption(
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show the help.")});
     parser.addOption(
@@ -187,6 +277,12 @@ int main(int argc, char* argv[]) {
     parser.addOption({QStringLiteral("keep-pictures"), QStringLiteral("Save the demo pictures."),
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("replace"), QStringLiteral("Replace an installed map.")});
+    parser.addOption({QStringLiteral("input"), QStringLiteral("OpenStreetMap extract."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("metres-per-pixel"), QStringLiteral("Ground size of a pixel."),
+                      QStringLiteral("M")});
+    parser.addOption(
+        {QStringLiteral("bbox"), QStringLiteral("Area to draw."), QStringLiteral("W,S,E,N")});
     if (!parser.parse(QCoreApplication::arguments()))
         return Fail(parser.errorText() + QStringLiteral(" (see --help)"), 2);
     const QStringList args = parser.positionalArguments();
@@ -196,7 +292,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (args.size() != 1)
-        return Fail(QStringLiteral("give one command, make or demo (see --help)"), 2);
+        return Fail(QStringLiteral("give one command, make, demo or osm (see --help)"), 2);
 
     // The device root: --root, else $VELDRA_ROOT, else the per-user folder.
     SetDeviceRoot(ChooseDeviceRoot(QCoreApplication::arguments()));
@@ -204,5 +300,7 @@ int main(int argc, char* argv[]) {
         return RunMake(parser);
     if (args[0] == QLatin1String("demo"))
         return RunDemo(parser);
+    if (args[0] == QLatin1String("osm"))
+        return RunOsm(parser);
     return Fail(QStringLiteral("unknown command \"%1\" (see --help)").arg(args[0]), 2);
 }

@@ -25,6 +25,12 @@ QImage Picture(int width, int height) {
     return image;
 }
 
+// A file of the tests' data folder.
+QByteArray Data(const char* name) {
+    QFile file(QStringLiteral(VELDRA_TEST_DATA "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 struct Run {
     int status = -1;
     QString out, err;
@@ -88,8 +94,9 @@ void TestPackRoundTrip::pictureComesBackPixelForPixel() {
 void TestPackRoundTrip::commandMakesAMap() {
     const Run help = PackTool({u"--help"_s});
     QCOMPARE(help.status, 0);
-    for (const char* word : {"make", "demo", "--root", "--title", "--picture", "--places",
-                             "--calibration", "--folder", "--replace", "InstallDir"})
+    for (const char* word : {"make", "demo", "osm", "--root", "--title", "--picture", "--places",
+                             "--calibration", "--folder", "--replace", "InstallDir", "--input",
+                             "--metres-per-pixel", "--bbox", "Windows-1252"})
         QVERIFY2(help.out.contains(QLatin1String(word)), word);
 
     CTestRoot root;
@@ -115,6 +122,19 @@ void TestPackRoundTrip::commandMakesAMap() {
     QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
              QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
     QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
+
+    // A real place: progress while reading, then the tiles; only the
+    // categories that have names get an index file.
+    const Run osm = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Kirchberg"_s,
+                              u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
+                              u"--metres-per-pixel"_s, u"0.5"_s});
+    QVERIFY2(osm.status == 0, qPrintable(osm.err));
+    QVERIFY2(osm.out.contains(u"Kirchberg: reading 100%"_s) && osm.out.contains(u"tile 4/4"_s),
+             qPrintable(osm.out));
+    files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
+    files.sort();
+    QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "kir1_1.map", "kir1_2.map", "kir2_1.map",
+                                 "kir2_2.map"}));
 }
 
 void TestPackRoundTrip::commandRefusesBadInput_data() {
@@ -137,6 +157,26 @@ void TestPackRoundTrip::commandRefusesBadInput_data() {
     QTest::newRow("places not UTF-8")
         << make + QStringList{good, places, u"@dir/latin.tsv"_s} << 1 << "UTF-8";
     QTest::newRow("no title") << QStringList{u"make"_s, u"--picture"_s, good} << 2 << "--title";
+    const QStringList osm = {u"osm"_s, u"--title"_s, u"Town"_s, u"--input"_s};
+    const QString real = u"@data/kirchberg.osm"_s;
+    QTest::newRow("osm: truncated XML")
+        << osm + QStringList{u"@dir/cut.osm"_s} << 1 << "cannot read the extract cut.osm";
+    QTest::newRow("osm: truncated bzip2")
+        << osm + QStringList{u"@dir/cut.osm.bz2"_s} << 1 << "cannot read the extract cut.osm.bz2";
+    QTest::newRow("osm: not PBF") << osm + QStringList{u"@dir/garbage.osm.pbf"_s} << 1
+                                  << "cannot read the extract garbage.osm.pbf";
+    QTest::newRow("osm: empty") << osm + QStringList{u"@dir/empty.osm"_s} << 1
+                                << "holds no map data";
+    QTest::newRow("osm: too large") << osm + QStringList{real, u"--bbox"_s, u"9,48,10.5,49"_s,
+                                                         u"--metres-per-pixel"_s, u"0.25"_s}
+                                    << 1 << "100000 pixels";
+    QTest::newRow("osm: scale out of range")
+        << osm + QStringList{real, u"--metres-per-pixel"_s, u"0.2"_s} << 1 << "0.25 and 20";
+    QTest::newRow("osm: bbox without data")
+        << osm + QStringList{real, u"--bbox"_s, u"10.1,48.1,10.11,48.11"_s} << 1
+        << "no map data of kirchberg.osm inside the bbox";
+    QTest::newRow("osm: no input")
+        << QStringList{u"osm"_s, u"--title"_s, u"Town"_s} << 2 << "--input";
 }
 
 void TestPackRoundTrip::commandRefusesBadInput() {
@@ -148,7 +188,11 @@ void TestPackRoundTrip::commandRefusesBadInput() {
         {"garbage.png", "\x89PNG but not really a picture"},
         {"five.tsv", "Streets\tA\tB\tC\t1\t2\nStreets\tA\tB\t1\t2\n"},
         {"ten.tsv", "\n\nStreets\tA\tB\tC\tten\t2\n"},
-        {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"}};
+        {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"},
+        {"cut.osm", Data("kirchberg.osm").left(6000)},
+        {"cut.osm.bz2", Data("West-Oakland.osm.bz2").left(8000)},
+        {"garbage.osm.pbf", "not a PBF file at all"},
+        {"empty.osm", "<?xml version='1.0'?>\n<osm version=\"0.6\">\n</osm>\n"}};
     for (const auto& [name, bytes] : inputs) {
         QFile file(dir.filePath(QLatin1String(name)));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
@@ -156,6 +200,7 @@ void TestPackRoundTrip::commandRefusesBadInput() {
     QVERIFY(Picture(100, 100).save(dir.filePath(u"good.png"_s)));
     const QString root = dir.filePath(u"root"_s);
     arguments.replaceInStrings(u"@dir"_s, dir.path());
+    arguments.replaceInStrings(u"@data"_s, QStringLiteral(VELDRA_TEST_DATA));
 
     const Run run = PackTool(arguments << u"--root"_s << root);
     QCOMPARE(run.status, status);

@@ -1,0 +1,198 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QPointF>
+#include <QPolygonF>
+#include <QRectF>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+// A street map as drawable features, and the one renderer that draws it in the
+// map style (the demo towns and maps made from OpenStreetMap data alike).
+// Every coordinate is a pixel of the whole map picture at zoom 1.0 (x right,
+// y down); widths and font sizes are pixels too.
+
+inline constexpr double kPi = 3.14159265358979323846;
+
+// An angle in radians brought into (-pi, pi].
+double WrapAngle(double a);
+
+// A polyline with its cumulative arc length, for walking along it.
+class CPath {
+public:
+    CPath() = default;
+    explicit CPath(const QPolygonF& points);
+    const QPolygonF& Points() const { return m_points; }
+    double Length() const { return m_cum.empty() ? 0 : m_cum.back(); }
+    // The point at arc length s (clamped to the ends).
+    QPointF At(double s) const;
+    // Direction (radians) of the chord from s - h to s + h.
+    double AngleAt(double s, double h = 4) const;
+
+private:
+    QPolygonF m_points;
+    std::vector<double> m_cum;
+};
+
+// Road classes, from the least to the most important; they are drawn in this
+// order, so that a more important road passes over a lesser one.
+enum class RoadKind : uint8_t { Path, Lane, Service, Minor, Close, Ring, Main };
+
+double CasingWidth(RoadKind kind); // 0: drawn without a casing
+double FillWidth(RoadKind kind);
+QColor CasingColour(RoadKind kind);
+QColor FillColour(RoadKind kind);
+
+// Area kinds in drawing order.
+enum class AreaKind : uint8_t {
+    Field,    // farmland; drawn in its own colour with a hedge line
+    Urban,    // built-up land
+    Wood,     // woods and forest
+    Sand,     // beach
+    Park,     // parks, gardens, greens, sports grounds
+    Water,    // sea, lakes, ponds, river areas
+    Building, // buildings: outlines first, then fills, so blocks merge
+    Landmark, // a building of note
+    Hospital, // hospital buildings and grounds
+};
+
+enum class LineKind : uint8_t {
+    Waterway, // a river or stream drawn with its width
+    Rail,     // railway: grey band with white dashes
+    Tram,     // tram lines: a thin grey line
+    Bridge,   // parapets under a road that crosses water or rail
+    Road,
+};
+
+enum class PointKind : uint8_t {
+    TurningCircle, // the round end of a close, in the close's colours
+    Station,       // red bar across the track, at the feature's angle
+    Hospital,      // blue square with a white H
+    Landmark,      // brown dot
+};
+
+struct MapArea {
+    AreaKind kind = AreaKind::Urban;
+    std::vector<QPolygonF> rings; // outer rings and holes, filled odd-even
+    QColor colour;                // fill for Field; others take the style's colour
+    QRectF bounds;
+};
+
+struct MapLine {
+    LineKind kind = LineKind::Road;
+    RoadKind road = RoadKind::Minor; // roads and bridges
+    double width = 0;                // waterways
+    QPolygonF points;
+    QRectF bounds;
+};
+
+struct MapPoint {
+    PointKind kind = PointKind::Landmark;
+    QPointF at;
+    double angle = 0; // radians, for stations
+};
+
+// One character of a label, centred at a point of the map and turned by angle.
+struct Glyph {
+    QPointF at;
+    double angle; // radians
+    QString text;
+    double advance;
+};
+
+struct LabelRun {
+    QFont font;
+    QColor colour;
+    bool halo;
+    std::vector<Glyph> glyphs;
+    QRectF bounds;
+};
+
+// Everything a map picture shows.
+struct MapScene {
+    int width = 0, height = 0;
+    QColor background;
+    std::vector<MapArea> areas;
+    std::vector<MapLine> lines;
+    std::vector<MapPoint> points;
+    std::vector<LabelRun> labels;
+
+    void AddArea(AreaKind kind, std::vector<QPolygonF> rings, QColor colour = {});
+    void AddLine(LineKind kind, QPolygonF points, RoadKind road = RoadKind::Minor,
+                 double width = 0);
+    void AddPoint(PointKind kind, QPointF at, double angle = 0) {
+        points.push_back({kind, at, angle});
+    }
+};
+
+// Draws the part of the scene that falls into area (picture pixels) with the
+// painter, whose transformation must already map picture pixels to the
+// device. Features outside area are skipped; the painter's device clips the rest.
+void DrawMapScene(const MapScene& scene, QPainter& painter, const QRectF& area);
+
+// The whole scene as a picture of scene.width x scene.height (Format_RGB32).
+QImage RenderMapScene(const MapScene& scene);
+
+// The part of the scene inside rect as an image of rect's size (Format_RGB32).
+QImage RenderMapScenePart(const MapScene& scene, const QRect& rect);
+
+// Where labels and symbols are: a grid of 3-pixel cells, kept in blocks that
+// are made when first written, so that a large, sparsely labelled map costs
+// little. Labels are placed only on free cells, so that no two overlap. Cells
+// within 2 pixels of the picture's edge never count as free.
+class CLabelSpace {
+public:
+    CLabelSpace(int width, int height) : m_width(width), m_height(height) {}
+
+    // A box of half extents hw (along angle) and hh around c.
+    bool Free(QPointF c, double hw, double hh, double angle) const;
+    void Take(QPointF c, double hw, double hh, double angle);
+    bool FreeRect(const QRectF& r) const {
+        return Free(r.center(), r.width() / 2, r.height() / 2, 0);
+    }
+    void TakeRect(const QRectF& r) { Take(r.center(), r.width() / 2, r.height() / 2, 0); }
+
+private:
+    static constexpr int kCell = 3;
+    static constexpr int kBlock = 64; // cells a side of a block
+    template <class F> void Visit(QPointF c, double hw, double hh, double angle, F f) const;
+    bool Taken(int cx, int cy) const;
+    void Mark(int cx, int cy);
+
+    int m_width, m_height;
+    std::unordered_map<uint64_t, std::unique_ptr<uint8_t[]>> m_blocks;
+};
+
+// Places labels on a scene without overlaps: along paths glyph by glyph (never
+// upside down) or in a box beside an anchor.
+class CLabeller {
+public:
+    explicit CLabeller(MapScene& scene) : m_scene(scene), m_space(scene.width, scene.height) {}
+    CLabelSpace& Space() { return m_space; }
+
+    // Text along path, centred at arc length centre. Refused when it does not
+    // fit, bends too sharply, would be read upside down in any glyph, or a
+    // glyph's box is taken or blocked(glyph centre) is true.
+    bool TryPathLabel(const CPath& path, double centre, const QString& text, const QFont& font,
+                      const QColor& colour, bool halo,
+                      const std::function<bool(QPointF)>& blocked = {});
+    // Text in a box right of, left of, below or above anchor at distance gap,
+    // or centred on it (a few positions around it) when gap <= 0.
+    bool TryBoxLabel(QPointF anchor, const QString& text, const QFont& font, const QColor& colour,
+                     bool halo, double gap);
+    // A label run placed by the caller, who has taken its space already.
+    void AddRun(LabelRun run);
+
+private:
+    MapScene& m_scene;
+    CLabelSpace m_space;
+};
+
+// The font of all map labels.
+QFont MapFont(int pixelSize, bool bold = false, bool italic = false);

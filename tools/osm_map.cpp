@@ -1,0 +1,852 @@
+// Reading an OpenStreetMap extract. The file is read in two streaming passes
+// with libosmium: the first collects the multipolygon relations, the second
+// reads nodes, ways and relations in file order, keeping only the location
+// of each node (16 bytes a node) and turning every way and area of interest
+// at once into projected, clipped, compact drawing features. No OSM object is
+// kept beyond the pass; what stays is the drawing and, for named highways,
+// their node ids to join the stretches of a street.
+
+#include "osm_map.h"
+
+#include "gazetteer/index_search.h"
+
+#include <osmium/area/assembler.hpp>
+#include <osmium/area/multipolygon_manager.hpp>
+#include <osmium/handler.hpp>
+#include <osmium/handler/node_locations_for_ways.hpp>
+#include <osmium/index/map/flex_mem.hpp>
+#include <osmium/io/any_input.hpp>
+#include <osmium/relations/relations_manager.hpp>
+#include <osmium/tags/tags_filter.hpp>
+#include <osmium/visitor.hpp>
+
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <unordered_map>
+
+namespace {
+
+constexpr double kEarthRadius = 6378137.0; // Web Mercator sphere, metres
+
+double MercatorX(double lon) {
+    return kEarthRadius * lon * kPi / 180;
+}
+double MercatorY(double lat) {
+    return kEarthRadius * std::log(std::tan(kPi / 4 + lat * kPi / 360));
+}
+
+} // namespace
+
+bool ParseGeoBox(const QString& text, GeoBox& box, QString& error) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    double v[4] = {};
+    bool ok = parts.size() == 4;
+    for (int i = 0; ok && i < 4; ++i)
+        v[i] = parts[i].trimmed().toDouble(&ok);
+    box = {v[0], v[1], v[2], v[3]};
+    if (!ok || !box.Valid()) {
+        error = QStringLiteral("--bbox wants WEST,SOUTH,EAST,NORTH in degrees, west < east, "
+                               "south < north, latitudes within 85 degrees (got \"%1\")")
+                    .arg(text);
+        return false;
+    }
+    return true;
+}
+
+CMercatorProjection::CMercatorProjection(const GeoBox& box, double metresPerPixel)
+    : m_metresPerPixel(metresPerPixel) {
+    const double middle = (box.south + box.north) / 2;
+    // A Web Mercator metre is cos(latitude) metres on the ground.
+    m_k = std::cos(middle * kPi / 180) / metresPerPixel;
+    m_x0 = MercatorX(box.west) - OSM_MARGIN / m_k;
+    m_y0 = MercatorY(box.north) + OSM_MARGIN / m_k;
+    m_width = std::ceil((MercatorX(box.east) - MercatorX(box.west)) * m_k) + 2 * OSM_MARGIN;
+    m_height = std::ceil((MercatorY(box.north) - MercatorY(box.south)) * m_k) + 2 * OSM_MARGIN;
+}
+
+QPointF CMercatorProjection::ToPixel(double lon, double lat) const {
+    return {(MercatorX(lon) - m_x0) * m_k, (m_y0 - MercatorY(lat)) * m_k};
+}
+
+MapCalibration CMercatorProjection::Calibration() const {
+    MapCalibration c;
+    c.nWest = int(std::lround(m_x0));
+    c.nEast = int(std::lround(m_x0 + m_width / m_k));
+    c.nNorth = int(std::lround(m_y0));
+    c.nSouth = int(std::lround(m_y0 - m_height / m_k));
+    c.nScale = int(std::lround(m_metresPerPixel / READOUT_METRES_PER_SCALE_UNIT));
+    return c;
+}
+
+QString IndexText(const QString& text) {
+    QString out;
+    QByteArray bytes;
+    auto fits = [&](const QString& s) { return EncodeWindows1252(s, bytes); };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('|') || c == QLatin1Char('!'))
+            continue;
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c.isSpace()) {
+            out += QLatin1Char(' ');
+            continue;
+        }
+        // A surrogate pair: a character far outside Windows-1252.
+        if (c.isHighSurrogate() && i + 1 < text.size()) {
+            ++i;
+            continue;
+        }
+        if (fits(QString(c))) {
+            out += c;
+            continue;
+        }
+        // Its base letter, when it has one: the compatibility decomposition
+        // without combining marks, or for the letters with a stroke, which
+        // have none, the letter without it.
+        static const QString kStroked = QStringLiteral("ŁLłlĐDđdĦHħhıiŦTŧtƗIɨi");
+        if (const int k = kStroked.indexOf(c); k >= 0 && k % 2 == 0) {
+            out += kStroked[k + 1];
+            continue;
+        }
+        const QString decomposed = QString(c).normalized(QString::NormalizationForm_KD);
+        for (QChar d : decomposed)
+            if (d.category() != QChar::Mark_NonSpacing && fits(QString(d)))
+                out += d;
+    }
+    out = out.simplified();
+    while (out.startsWith(QLatin1Char('#')))
+        out = out.mid(1).trimmed();
+    return out.left(MAX_INDEX_FIELD_BYTES).trimmed();
+}
+
+namespace {
+
+// --- Clipping to the drawn rectangle ----------------------------------------
+
+// Keeps the parts of a polyline inside r, each a separate run.
+void ClipPolyline(const QPolygonF& in, const QRectF& r, std::vector<QPolygonF>& out) {
+    QPolygonF run;
+    auto flush = [&]() {
+        if (run.size() >= 2)
+            out.push_back(run);
+        run.clear();
+    };
+    for (int i = 0; i + 1 < in.size(); ++i) {
+        const QPointF p = in[i], d = in[i + 1] - in[i];
+        double t0 = 0, t1 = 1;
+        const double pv[4] = {-d.x(), d.x(), -d.y(), d.y()};
+        const double qv[4] = {p.x() - r.left(), r.right() - p.x(), p.y() - r.top(),
+                              r.bottom() - p.y()};
+        bool visible = true;
+        for (int k = 0; k < 4 && visible; ++k) {
+            if (pv[k] == 0) {
+                visible = qv[k] >= 0;
+            } else {
+                const double t = qv[k] / pv[k];
+                if (pv[k] < 0)
+                    t0 = std::max(t0, t);
+                else
+                    t1 = std::min(t1, t);
+                visible = t0 <= t1;
+            }
+        }
+        if (!visible) {
+            flush();
+            continue;
+        }
+        const QPointF a = p + d * t0, b = p + d * t1;
+        if (t0 > 0 || run.isEmpty()) {
+            flush();
+            run << a;
+        }
+        run << b;
+        if (t1 < 1)
+            flush();
+    }
+    flush();
+}
+
+// A ring cut to r (Sutherland-Hodgman; r is convex, so the result is the
+// ring's part inside r, with stretches along r's edges where it left r).
+QPolygonF ClipRing(const QPolygonF& ring, const QRectF& r) {
+    QPolygonF poly = ring;
+    for (int edge = 0; edge < 4 && !poly.isEmpty(); ++edge) {
+        auto inside = [&](QPointF p) {
+            switch (edge) {
+            case 0:
+                return p.x() >= r.left();
+            case 1:
+                return p.x() <= r.right();
+            case 2:
+                return p.y() >= r.top();
+            default:
+                return p.y() <= r.bottom();
+            }
+        };
+        auto cross = [&](QPointF a, QPointF b) {
+            double t;
+            switch (edge) {
+            case 0:
+                t = (r.left() - a.x()) / (b.x() - a.x());
+                break;
+            case 1:
+                t = (r.right() - a.x()) / (b.x() - a.x());
+                break;
+            case 2:
+                t = (r.top() - a.y()) / (b.y() - a.y());
+                break;
+            default:
+                t = (r.bottom() - a.y()) / (b.y() - a.y());
+                break;
+            }
+            return a + (b - a) * t;
+        };
+        QPolygonF out;
+        for (int i = 0; i < poly.size(); ++i) {
+            const QPointF cur = poly[i], prev = poly[(i + poly.size() - 1) % poly.size()];
+            if (inside(cur)) {
+                if (!inside(prev))
+                    out << cross(prev, cur);
+                out << cur;
+            } else if (inside(prev)) {
+                out << cross(prev, cur);
+            }
+        }
+        poly = out;
+    }
+    return poly.size() >= 3 ? poly : QPolygonF();
+}
+
+// --- Tags ----------------------------------------------------------------------
+
+QString Tag(const osmium::TagList& tags, const char* key) {
+    const char* v = tags.get_value_by_key(key);
+    return v ? QString::fromUtf8(v) : QString();
+}
+
+bool Is(const osmium::TagList& tags, const char* key, std::initializer_list<const char*> values) {
+    const char* v = tags.get_value_by_key(key);
+    if (!v)
+        return false;
+    return std::any_of(values.begin(), values.end(),
+                       [&](const char* x) { return std::strcmp(v, x) == 0; });
+}
+
+// "place_of_worship" -> "Place of worship".
+QString Kind(const char* value) {
+    QString kind = QString::fromUtf8(value).replace(QLatin1Char('_'), QLatin1Char(' '));
+    if (!kind.isEmpty())
+        kind[0] = kind[0].toUpper();
+    return IndexText(kind);
+}
+
+std::optional<RoadKind> RoadOf(const osmium::TagList& tags) {
+    const char* h = tags.get_value_by_key("highway");
+    if (!h)
+        return std::nullopt;
+    const std::string v(h);
+    auto in = [&](std::initializer_list<const char*> l) {
+        return std::any_of(l.begin(), l.end(), [&](const char* x) { return v == x; });
+    };
+    if (in({"motorway", "motorway_link", "trunk", "trunk_link", "primary", "primary_link"}))
+        return RoadKind::Main;
+    if (in({"secondary", "secondary_link", "tertiary", "tertiary_link"}))
+        return RoadKind::Ring;
+    if (in({"residential", "unclassified", "living_street", "road", "pedestrian", "busway"}))
+        return RoadKind::Minor;
+    if (v == "service")
+        return RoadKind::Service;
+    if (v == "track")
+        return RoadKind::Lane;
+    if (in({"footway", "path", "cycleway", "bridleway", "steps", "corridor"}))
+        return RoadKind::Path;
+    return std::nullopt;
+}
+
+std::optional<AreaKind> AreaOf(const osmium::TagList& tags) {
+    if (Is(tags, "amenity", {"hospital"}) || Is(tags, "building", {"hospital"}))
+        return AreaKind::Hospital;
+    if (const char* b = tags.get_value_by_key("building"); b && std::strcmp(b, "no") != 0)
+        return AreaKind::Building;
+    if (Is(tags, "natural", {"water", "bay"}) || tags.has_key("water") ||
+        Is(tags, "waterway", {"riverbank", "dock"}) || Is(tags, "landuse", {"reservoir", "basin"}))
+        return AreaKind::Water;
+    if (Is(tags, "landuse", {"forest"}) || Is(tags, "natural", {"wood"}))
+        return AreaKind::Wood;
+    if (Is(tags, "leisure",
+           {"park", "garden", "playground", "pitch", "recreation_ground", "golf_course",
+            "nature_reserve", "common", "dog_park"}) ||
+        Is(tags, "landuse",
+           {"grass", "recreation_ground", "village_green", "meadow", "cemetery", "allotments"}) ||
+        Is(tags, "natural", {"grassland", "heath", "scrub"}) || Is(tags, "amenity", {"grave_yard"}))
+        return AreaKind::Park;
+    if (Is(tags, "natural", {"beach", "sand"}))
+        return AreaKind::Sand;
+    if (Is(tags, "landuse",
+           {"farmland", "farmyard", "orchard", "vineyard", "greenhouse_horticulture"}))
+        return AreaKind::Field;
+    if (Is(tags, "landuse",
+           {"residential", "commercial", "retail", "industrial", "brownfield", "railway",
+            "construction", "garages"}))
+        return AreaKind::Urban;
+    return std::nullopt;
+}
+
+// A named feature for the gazetteer and the labels.
+struct NamedPoint {
+    QString category, name, extra1;
+    QPointF at;
+    int rank = 0; // label order: lower first
+};
+
+// One named highway: its node ids (to join stretches) and its drawn runs.
+struct StreetWay {
+    QString name, postcode;
+    RoadKind road;
+    std::vector<osmium::object_id_type> nodes;
+    std::vector<QPolygonF> runs; // clipped to the picture
+};
+
+// The place kinds of the Towns gazetteer, most important first.
+const char* const kPlaceKinds[] = {"city", "town", "village", "suburb", "neighbourhood", "hamlet"};
+
+class CFeatureHandler : public osmium::handler::Handler {
+public:
+    CFeatureHandler(const CMercatorProjection& projection, OsmMap& map)
+        : m_projection(projection), m_map(map),
+          m_picture(0, 0, projection.Width(), projection.Height()),
+          m_clip(m_picture.adjusted(-40, -40, 40, 40)) {}
+
+    void node(const osmium::Node& node) {
+        ++m_nodes;
+        if (node.tags().empty() || !node.location().valid())
+            return;
+        NamedFeature(node.tags(),
+                     m_projection.ToPixel(node.location().lon(), node.location().lat()));
+    }
+
+    void way(const osmium::Way& way) {
+        const osmium::TagList& tags = way.tags();
+        if (tags.empty())
+            return;
+        const auto road = RoadOf(tags);
+        const bool area = way.is_closed() && Is(tags, "area", {"yes"});
+        if (road && !area) {
+            std::vector<QPolygonF> runs = Project(way.nodes());
+            const bool bridge = tags.has_key("bridge") && !Is(tags, "bridge", {"no"});
+            for (const QPolygonF& run : runs) {
+                if (bridge)
+                    m_map.scene.AddLine(LineKind::Bridge, run, *road);
+                m_map.scene.AddLine(LineKind::Road, run, *road);
+            }
+            const QString name = IndexText(Tag(tags, "name"));
+            if (!name.isEmpty() && !runs.empty()) {
+                StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {}, runs};
+                if (street.postcode.isEmpty())
+                    street.postcode = IndexText(Tag(tags, "postal_code"));
+                street.nodes.reserve(way.nodes().size());
+                for (const osmium::NodeRef& n : way.nodes())
+                    street.nodes.push_back(n.ref());
+                m_streets.push_back(std::move(street));
+            }
+            return;
+        }
+        const bool tunnel = tags.has_key("tunnel") && !Is(tags, "tunnel", {"no"});
+        if (!tunnel && Is(tags, "railway",
+                          {"rail", "light_rail", "narrow_gauge", "preserved", "monorail", "subway",
+                           "funicular"})) {
+            for (QPolygonF& run : Project(way.nodes()))
+                m_map.scene.AddLine(LineKind::Rail, std::move(run));
+        } else if (!tunnel && Is(tags, "railway", {"tram"})) {
+            for (QPolygonF& run : Project(way.nodes()))
+                m_map.scene.AddLine(LineKind::Tram, std::move(run));
+        } else if (const char* w = tags.get_value_by_key("waterway");
+                   w && !tunnel && !way.is_closed()) {
+            const double width = std::strcmp(w, "river") == 0               ? 12
+                                 : std::strcmp(w, "canal") == 0             ? 9
+                                 : std::strcmp(w, "stream") == 0            ? 3
+                                 : Is(tags, "waterway", {"ditch", "drain"}) ? 2
+                                                                            : 0;
+            if (width == 0)
+                return;
+            std::vector<QPolygonF> runs = Project(way.nodes());
+            const QString name = IndexText(Tag(tags, "name"));
+            for (QPolygonF& run : runs) {
+                if (!name.isEmpty() && width >= 9)
+                    m_waterNames.push_back({name, CPath(run)});
+                m_map.scene.AddLine(LineKind::Waterway, std::move(run), RoadKind::Minor, width);
+            }
+        }
+    }
+
+    void area(const osmium::Area& area) {
+        const osmium::TagList& tags = area.tags();
+        const auto kind = AreaOf(tags);
+        std::vector<QPolygonF> rings;
+        QRectF bounds;
+        for (const osmium::OuterRing& outer : area.outer_rings()) {
+            if (QPolygonF r = ProjectRing(outer); !r.isEmpty()) {
+                bounds |= r.boundingRect();
+                rings.push_back(std::move(r));
+            }
+            for (const osmium::InnerRing& inner : area.inner_rings(outer))
+                if (QPolygonF r = ProjectRing(inner); !r.isEmpty())
+                    rings.push_back(std::move(r));
+        }
+        if (rings.empty())
+            return;
+        if (kind)
+            m_map.scene.AddArea(*kind, std::move(rings),
+                                *kind == AreaKind::Field ? QColor(0xe3, 0xec, 0xc9) : QColor());
+        // Named features mapped as areas are found at the middle of their outline.
+        NamedFeature(tags, bounds.center(), kind, bounds);
+    }
+
+    // After the pass: the gazetteer, the symbols and the labels.
+    void Finish();
+    size_t Nodes() const { return m_nodes; }
+    bool HasContent() const {
+        return !m_map.scene.areas.empty() || !m_map.scene.lines.empty() || !m_named.empty();
+    }
+
+private:
+    // The runs of a way's nodes inside the clip rectangle; nodes missing from
+    // the extract split the way.
+    std::vector<QPolygonF> Project(const osmium::WayNodeList& nodes) const {
+        std::vector<QPolygonF> out;
+        QPolygonF run;
+        auto flush = [&]() {
+            if (run.size() >= 2)
+                ClipPolyline(run, m_clip, out);
+            run.clear();
+        };
+        for (const osmium::NodeRef& n : nodes) {
+            if (!n.location().valid()) {
+                flush();
+                continue;
+            }
+            const QPointF p = m_projection.ToPixel(n.location().lon(), n.location().lat());
+            // Points closer than half a pixel add nothing to the drawing.
+            if (!run.isEmpty() && std::abs(p.x() - run.back().x()) < 0.5 &&
+                std::abs(p.y() - run.back().y()) < 0.5)
+                continue;
+            run << p;
+        }
+        flush();
+        return out;
+    }
+
+    QPolygonF ProjectRing(const osmium::NodeRefList& ring) const {
+        QPolygonF poly;
+        for (const osmium::NodeRef& n : ring) {
+            if (!n.location().valid())
+                continue;
+            const QPointF p = m_projection.ToPixel(n.location().lon(), n.location().lat());
+            if (!poly.isEmpty() && std::abs(p.x() - poly.back().x()) < 0.5 &&
+                std::abs(p.y() - poly.back().y()) < 0.5)
+                continue;
+            poly << p;
+        }
+        if (poly.size() < 3)
+            return {};
+        if (m_picture.contains(poly.boundingRect()))
+            return poly;
+        return ClipRing(poly, m_clip);
+    }
+
+    void NamedFeature(const osmium::TagList& tags, QPointF at,
+                      std::optional<AreaKind> areaKind = std::nullopt, QRectF bounds = {});
+
+    const CMercatorProjection& m_projection;
+    OsmMap& m_map;
+    QRectF m_picture, m_clip;
+    size_t m_nodes = 0;
+    std::vector<NamedPoint> m_named;
+    std::vector<StreetWay> m_streets;
+    std::vector<std::pair<QString, CPath>> m_waterNames;
+    struct AreaName {
+        QString name;
+        QRectF bounds;
+        bool water;
+    };
+    std::vector<AreaName> m_areaNames;
+};
+
+void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
+                                   std::optional<AreaKind> areaKind, QRectF bounds) {
+    const QString name = IndexText(Tag(tags, "name"));
+    if (name.isEmpty())
+        return;
+    const bool onPicture = at.x() >= 1 && at.y() >= 1 && at.x() < m_picture.width() - 1 &&
+                           at.y() < m_picture.height() - 1;
+    if (areaKind && (*areaKind == AreaKind::Water || *areaKind == AreaKind::Park ||
+                     *areaKind == AreaKind::Wood))
+        m_areaNames.push_back({name, bounds, *areaKind == AreaKind::Water});
+    if (!onPicture)
+        return;
+    // Towns.
+    if (const char* place = tags.get_value_by_key("place")) {
+        for (size_t i = 0; i < std::size(kPlaceKinds); ++i)
+            if (std::strcmp(place, kPlaceKinds[i]) == 0) {
+                m_named.push_back({QStringLiteral("Towns"), name, Kind(place), at, int(i)});
+                return;
+            }
+    }
+    // Stations.
+    const char* railway = tags.get_value_by_key("railway");
+    QString station;
+    if (Is(tags, "station", {"subway"}) ||
+        (Is(tags, "railway", {"station"}) && Is(tags, "subway", {"yes"})))
+        station = QStringLiteral("Subway station");
+    else if (Is(tags, "station", {"light_rail"}))
+        station = QStringLiteral("Light rail station");
+    else if (railway && std::strcmp(railway, "station") == 0)
+        station = QStringLiteral("Railway station");
+    else if (railway && std::strcmp(railway, "halt") == 0)
+        station = QStringLiteral("Halt");
+    else if ((railway && std::strcmp(railway, "tram_stop") == 0) ||
+             (Is(tags, "public_transport", {"stop_position", "platform"}) &&
+              Is(tags, "tram", {"yes"})))
+        station = QStringLiteral("Tram stop");
+    else if (Is(tags, "public_transport", {"stop_position", "platform", "station"}) &&
+             Is(tags, "subway", {"yes"}))
+        station = QStringLiteral("Subway stop");
+    else if (Is(tags, "public_transport", {"station"}) && Is(tags, "train", {"yes"}))
+        station = QStringLiteral("Railway station");
+    if (!station.isEmpty()) {
+        m_named.push_back({QStringLiteral("Stations"), name, station, at, 10});
+        return;
+    }
+    // Hospitals and clinics.
+    if (Is(tags, "amenity", {"hospital", "clinic"}) ||
+        Is(tags, "healthcare", {"hospital", "clinic"})) {
+        QString phone = IndexText(Tag(tags, "phone"));
+        if (phone.isEmpty())
+            phone = IndexText(Tag(tags, "contact:phone"));
+        m_named.push_back({QStringLiteral("Hospitals"), name, phone, at, 11});
+        return;
+    }
+    // Amenities, shops, leisure and tourism.
+    for (const char* key : {"amenity", "shop", "leisure", "tourism"})
+        if (const char* v = tags.get_value_by_key(key)) {
+            m_named.push_back({QStringLiteral("Places"), name, Kind(v), at, 20});
+            return;
+        }
+}
+
+void CFeatureHandler::Finish() {
+    MapScene& scene = m_map.scene;
+    const QSize size(int(m_projection.Width()), int(m_projection.Height()));
+    auto position = [&](QPointF p) {
+        return QPoint(std::clamp(int(p.x()), 1, size.width() - 1),
+                      std::clamp(int(p.y()), 1, size.height() - 1));
+    };
+
+    // Streets: the ways of one name that share a node form one stretch.
+    std::map<QString, std::vector<size_t>> byName;
+    for (size_t i = 0; i < m_streets.size(); ++i)
+        byName[m_streets[i].name].push_back(i);
+    for (const auto& [name, ways] : byName) {
+        std::vector<size_t> parent(ways.size());
+        std::iota(parent.begin(), parent.end(), 0);
+        auto find = [&](size_t i) {
+            while (parent[i] != i)
+                i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        std::unordered_map<osmium::object_id_type, size_t> owner;
+        for (size_t k = 0; k < ways.size(); ++k)
+            for (osmium::object_id_type id : m_streets[ways[k]].nodes) {
+                const auto [it, fresh] = owner.emplace(id, k);
+                if (!fresh)
+                    parent[find(k)] = find(it->second);
+            }
+        // Per stretch, the longest drawn run and the first postcode.
+        std::map<size_t, std::pair<const QPolygonF*, double>> longest;
+        std::map<size_t, QString> postcode;
+        for (size_t k = 0; k < ways.size(); ++k) {
+            const StreetWay& way = m_streets[ways[k]];
+            const size_t root = find(k);
+            if (postcode[root].isEmpty())
+                postcode[root] = way.postcode;
+            for (const QPolygonF& run : way.runs) {
+                // Only the part on the picture counts.
+                std::vector<QPolygonF> onPicture;
+                ClipPolyline(run, m_picture.adjusted(2, 2, -2, -2), onPicture);
+                for (const QPolygonF& part : onPicture) {
+                    const double length = CPath(part).Length();
+                    auto& best = longest[root];
+                    if (!best.first || length > best.second)
+                        best = {&run, length};
+                }
+            }
+        }
+        for (const auto& [root, best] : longest) {
+            std::vector<QPolygonF> onPicture;
+            ClipPolyline(*best.first, m_picture.adjusted(2, 2, -2, -2), onPicture);
+            const QPolygonF* part = nullptr;
+            double length = -1;
+            for (const QPolygonF& p : onPicture)
+                if (CPath(p).Length() > length) {
+                    length = CPath(p).Length();
+                    part = &p;
+                }
+            if (!part)
+                continue;
+            const CPath path(*part);
+            const QPoint p = position(path.At(path.Length() / 2));
+            m_map.places.push_back(
+                {QStringLiteral("Streets"), name, postcode[root], QString(), p.x(), p.y(), 0});
+        }
+    }
+    std::stable_sort(m_named.begin(), m_named.end(),
+                     [](const NamedPoint& a, const NamedPoint& b) { return a.rank < b.rank; });
+    for (const NamedPoint& n : m_named) {
+        const QPoint p = position(n.at);
+        m_map.places.push_back({n.category, n.name, n.extra1, QString(), p.x(), p.y(), 0});
+    }
+
+    // Symbols: stations turned along the nearest track, hospitals.
+    for (const NamedPoint& n : m_named) {
+        if (n.category == QLatin1String("Stations")) {
+            double best = 40 * 40, angle = 0;
+            for (const MapLine& l : scene.lines) {
+                if ((l.kind != LineKind::Rail && l.kind != LineKind::Tram) ||
+                    !l.bounds.adjusted(-40, -40, 40, 40).contains(n.at))
+                    continue;
+                for (int i = 0; i + 1 < l.points.size(); ++i) {
+                    const QPointF a = l.points[i], d = l.points[i + 1] - a;
+                    const double len2 = QPointF::dotProduct(d, d);
+                    const double t =
+                        len2 > 0 ? std::clamp(QPointF::dotProduct(n.at - a, d) / len2, 0.0, 1.0)
+                                 : 0;
+                    const QPointF q = a + d * t - n.at;
+                    if (QPointF::dotProduct(q, q) < best) {
+                        best = QPointF::dotProduct(q, q);
+                        angle = std::atan2(d.y(), d.x());
+                    }
+                }
+            }
+            scene.AddPoint(PointKind::Station, n.at, angle);
+        } else if (n.category == QLatin1String("Hospitals")) {
+            scene.AddPoint(PointKind::Hospital, n.at);
+        }
+    }
+
+    // Labels: symbols are kept clear; then stations, hospitals, places,
+    // water, parks and woods, and the streets, most important first.
+    CLabeller labeller(scene);
+    for (const MapPoint& pt : scene.points)
+        labeller.Space().Take(pt.at, 12, 9, pt.angle);
+    // Nor does a name cover the spot of the road that a search shows.
+    for (const PlaceRecord& p : m_map.places)
+        if (p.category == QLatin1String("Streets"))
+            labeller.Space().Take(QPointF(p.x, p.y), 4, 4, 0);
+    for (const NamedPoint& n : m_named) {
+        if (n.category == QLatin1String("Stations"))
+            labeller.TryBoxLabel(n.at, n.name, MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true,
+                                 14);
+        else if (n.category == QLatin1String("Hospitals"))
+            labeller.TryBoxLabel(n.at, n.name, MapFont(12, true), QColor(0xb0, 0x20, 0x2a), true,
+                                 12);
+    }
+    for (const NamedPoint& n : m_named) {
+        if (n.category != QLatin1String("Towns"))
+            continue;
+        const int sizes[] = {24, 21, 18, 17, 14, 13};
+        QFont font = MapFont(sizes[std::clamp(n.rank, 0, 5)], n.rank <= 3);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, n.rank <= 3 ? 3 : 1.5);
+        labeller.TryBoxLabel(n.at, n.rank <= 3 ? n.name.toUpper() : n.name, font,
+                             QColor(0x6f, 0x5b, 0x86, 200), true, 0);
+    }
+    QFont river = MapFont(15, false, true);
+    river.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    for (const auto& [name, path] : m_waterNames)
+        for (double s = path.Length() / 2; s < path.Length(); s += 900)
+            labeller.TryPathLabel(path, s, name, river, QColor(0x2a, 0x64, 0x8c), false);
+    for (const AreaName& a : m_areaNames) {
+        const QFont font = MapFont(13, false, true);
+        if (QFontMetricsF(font).horizontalAdvance(a.name) < a.bounds.width() &&
+            a.bounds.height() > 20)
+            labeller.TryBoxLabel(a.bounds.center(), a.name, font,
+                                 a.water ? QColor(0x2a, 0x64, 0x8c) : QColor(0x2f, 0x6b, 0x24),
+                                 true, 0);
+    }
+    // Streets: every run of every named way, main roads first, longer first;
+    // a name is repeated only some way off its other labels.
+    struct Run {
+        const StreetWay* way;
+        CPath path;
+    };
+    std::vector<Run> runs;
+    for (const StreetWay& way : m_streets)
+        for (const QPolygonF& run : way.runs)
+            runs.push_back({&way, CPath(run)});
+    std::stable_sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+        if (a.way->road != b.way->road)
+            return a.way->road > b.way->road;
+        return a.path.Length() > b.path.Length();
+    });
+    std::map<QString, std::vector<QPointF>> placed;
+    const QFont mainFont = MapFont(12, true), minorFont = MapFont(10), smallFont = MapFont(9);
+    for (const Run& run : runs) {
+        const bool major = run.way->road >= RoadKind::Ring;
+        const double length = run.path.Length();
+        std::vector<QPointF>& done = placed[run.way->name];
+        for (double s0 = length / 2, d = 0; d < length / 2; d += 22) {
+            for (double s : {s0 - d, s0 + d}) {
+                const QPointF at = run.path.At(s);
+                if (!m_picture.contains(at) ||
+                    std::any_of(done.begin(), done.end(),
+                                [&](QPointF q) { return QLineF(q, at).length() < 400; }))
+                    continue;
+                const QFont& font =
+                    major ? mainFont
+                    : run.way->road == RoadKind::Path || run.way->road == RoadKind::Service
+                        ? smallFont
+                        : minorFont;
+                if (labeller.TryPathLabel(
+                        run.path, s, run.way->name, font,
+                        major ? QColor(0x26, 0x1a, 0x12) : QColor(0x3a, 0x3a, 0x3a), false))
+                    done.push_back(at);
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
+                const OsmProgress& progress) {
+    if (!(request.metresPerPixel >= MIN_METRES_PER_PIXEL &&
+          request.metresPerPixel <= MAX_METRES_PER_PIXEL)) {
+        error = QStringLiteral("--metres-per-pixel must lie between %1 and %2 (got %3)")
+                    .arg(MIN_METRES_PER_PIXEL)
+                    .arg(MAX_METRES_PER_PIXEL)
+                    .arg(request.metresPerPixel);
+        return false;
+    }
+    const QString name = QFileInfo(request.input).fileName();
+    if (!QFileInfo(request.input).isFile()) {
+        error = QStringLiteral("cannot read the extract %1: no such file").arg(request.input);
+        return false;
+    }
+    auto report = [&](const QString& step, int percent) {
+        if (progress)
+            progress(step, percent);
+    };
+    try {
+        const osmium::io::File file(request.input.toStdString());
+        // The bounds: --bbox, else the extract's header, else its nodes.
+        GeoBox box;
+        if (request.bbox) {
+            box = *request.bbox;
+        } else {
+            osmium::io::Reader header(file, osmium::osm_entity_bits::nothing);
+            const osmium::Box b = header.header().box();
+            header.close();
+            if (b.valid() && b.bottom_left() != b.top_right())
+                box = {b.left(), b.bottom(), b.right(), b.top()};
+            if (!box.Valid()) {
+                report(QStringLiteral("finding the bounds"), -1);
+                osmium::Box nodes;
+                osmium::io::Reader reader(file, osmium::osm_entity_bits::node);
+                while (osmium::memory::Buffer buffer = reader.read())
+                    for (const osmium::Node& n : buffer.select<osmium::Node>())
+                        if (n.location().valid())
+                            nodes.extend(n.location());
+                reader.close();
+                if (!nodes.valid()) {
+                    error = QStringLiteral("the extract %1 holds no map data").arg(name);
+                    return false;
+                }
+                box = {nodes.left(), nodes.bottom(), nodes.right(), nodes.top()};
+                // A single point or a line still gets a picture.
+                if (box.east - box.west < 1e-4)
+                    box.west -= 5e-4, box.east += 5e-4;
+                if (box.north - box.south < 1e-4)
+                    box.south -= 5e-4, box.north += 5e-4;
+                box.south = std::max(box.south, -85.0);
+                box.north = std::min(box.north, 85.0);
+            }
+        }
+        if (!box.Valid()) {
+            error = QStringLiteral("the bounds of %1 are not usable").arg(name);
+            return false;
+        }
+        const CMercatorProjection projection(box, request.metresPerPixel);
+        if (projection.Width() > MAX_OSM_PICTURE_SIDE ||
+            projection.Height() > MAX_OSM_PICTURE_SIDE) {
+            error = QStringLiteral("the map would be %1 x %2 pixels, more than the %3 pixels a "
+                                   "side a map may have here; give a smaller --bbox or a larger "
+                                   "--metres-per-pixel")
+                        .arg(projection.Width(), 0, 'f', 0)
+                        .arg(projection.Height(), 0, 'f', 0)
+                        .arg(MAX_OSM_PICTURE_SIDE);
+            return false;
+        }
+        map = OsmMap();
+        map.box = box;
+        map.calibration = projection.Calibration();
+        map.scene.width = int(projection.Width());
+        map.scene.height = int(projection.Height());
+        map.scene.background = QColor(0xf7, 0xf5, 0xf0);
+
+        // Pass 1: the multipolygon relations and the ways they need.
+        osmium::TagsFilter filter(false);
+        for (const char* key : {"building", "landuse", "natural", "leisure", "amenity", "water",
+                                "waterway", "shop", "tourism", "railway", "place", "healthcare"})
+            filter.add_rule(true, osmium::TagMatcher(key));
+        osmium::area::Assembler::config_type config;
+        osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);
+        report(QStringLiteral("reading the relations"), -1);
+        osmium::relations::read_relations(file, manager);
+
+        // Pass 2: everything else, in file order.
+        using Index =
+            osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
+        Index index;
+        osmium::handler::NodeLocationsForWays<Index> locations(index);
+        locations.ignore_errors(); // ways that leave the extract are cut where it ends
+        CFeatureHandler handler(projection, map);
+        osmium::io::Reader reader(file, osmium::osm_entity_bits::node |
+                                            osmium::osm_entity_bits::way |
+                                            osmium::osm_entity_bits::relation);
+        const size_t total = reader.file_size();
+        int shown = -1;
+        auto& second =
+            manager.handler([&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
+        while (osmium::memory::Buffer buffer = reader.read()) {
+            osmium::apply(buffer, locations, handler, second);
+            const int percent =
+                total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
+            if (percent / 10 != shown / 10) {
+                shown = percent;
+                report(QStringLiteral("reading"), percent);
+            }
+        }
+        reader.close();
+        if (handler.Nodes() == 0) {
+            error = QStringLiteral("the extract %1 holds no map data").arg(name);
+            return false;
+        }
+        if (!handler.HasContent()) {
+            error = request.bbox
+                        ? QStringLiteral("there is no map data of %1 inside the bbox").arg(name)
+                        : QStringLiteral("the extract %1 holds nothing to draw").arg(name);
+            return false;
+        }
+        report(QStringLiteral("placing the labels"), -1);
+        handler.Finish();
+        return true;
+    } catch (const std::exception& e) {
+        error = QStringLiteral("cannot read the extract %1: %2")
+                    .arg(name, QString::fromLocal8Bit(e.what()).simplified());
+        return false;
+    }
+}
