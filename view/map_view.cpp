@@ -47,7 +47,7 @@ CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
     return g_pixelMode;
 }
 
-CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent) {
+CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent), m_pixelMode(g_pixelMode) {
     setMaximumSize(MAX_CLIENT_SIZE, MAX_CLIENT_SIZE);
     setFocusPolicy(Qt::StrongFocus);
     m_bCreated = OnCreate() == 0;
@@ -76,7 +76,7 @@ int CVeldraViewerView::OnCreate() {
 }
 
 int CVeldraViewerView::PixelScale() const {
-    if (g_pixelMode == PixelMode::Native)
+    if (m_pixelMode == PixelMode::Native)
         return 1;
     return std::max(1, int(devicePixelRatioF()));
 }

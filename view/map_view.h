@@ -110,5 +110,6 @@ protected:
 private:
     bool m_bCreated = false;
     QImage m_imgScreen;    // the client image last presented, painted by paintEvent
+    PixelMode m_pixelMode; // the mode when the view was made
     int m_nWheelDelta = 0; // wheel turn not yet worth a notch, eighths of a degree
 };
