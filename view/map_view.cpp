@@ -89,6 +89,7 @@ QPoint CVeldraViewerView::MapPixelAt(const QPointF& point) const {
 void CVeldraViewerView::OnSize(int cx, int cy) {
     cx &= 0xFFFF;
     cy &= 0xFFFF;
+    m_szSizedFor = QSize(cx, cy);
     // A failed resize keeps the old buffer; ApplyZoom then holds the client
     // area to it.
     ResizeBackBuffer(cx, cy);
@@ -103,7 +104,8 @@ void CVeldraViewerView::OnSize(int cx, int cy) {
         readout =
             QRectF(QPointF(readout.topLeft()) * perMapPixel, QSizeF(readout.size()) * perMapPixel)
                 .toRect();
-    m_pReadout->setGeometry(readout);
+    if (m_pReadout != nullptr)
+        m_pReadout->setGeometry(readout);
     SetInitialCentre();
     ApplyZoom(cx, cy, m_dZoom);
 }
@@ -172,6 +174,9 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     // Nothing is painted while no map is open.
     if (!m_bMapOpen || m_imgScreen.isNull())
         return;
+    // Moved to a screen of another pixel ratio: size the map area anew.
+    if (const QSize size = MapClientSize(); size != m_szSizedFor)
+        OnSize(size.width(), size.height());
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     // Map pixels to logical pixels: a whole number of device pixels each.
@@ -184,12 +189,16 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
 
 void CVeldraViewerView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // The client area in map pixels: the device pixels it covers, divided by
-    // the device pixels of one map pixel.
+    const QSize size = MapClientSize();
+    OnSize(size.width(), size.height());
+}
+
+QSize CVeldraViewerView::MapClientSize() const {
+    // The device pixels the widget covers, divided by those of one map pixel.
     const double ratio = devicePixelRatioF();
     const int scale = PixelScale();
-    OnSize(int(std::lround(event->size().width() * ratio)) / scale,
-           int(std::lround(event->size().height() * ratio)) / scale);
+    return QSize(int(std::lround(width() * ratio)) / scale,
+                 int(std::lround(height() * ratio)) / scale);
 }
 
 void CVeldraViewerView::mousePressEvent(QMouseEvent* event) {

@@ -109,7 +109,11 @@ protected:
 
 private:
     bool m_bCreated = false;
-    QImage m_imgScreen;    // the client image last presented, painted by paintEvent
+    QImage m_imgScreen; // the client image last presented, painted by paintEvent
+    // The client area in map pixels for the widget's size and pixel ratio.
+    QSize MapClientSize() const;
+
     PixelMode m_pixelMode; // the mode when the view was made
+    QSize m_szSizedFor;    // the map-pixel size of the last OnSize
     int m_nWheelDelta = 0; // wheel turn not yet worth a notch, eighths of a degree
 };

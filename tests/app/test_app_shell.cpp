@@ -178,28 +178,38 @@ private slots:
         }
     }
 
-    // Help warns, after its message, when the page is missing (the test
-    // program has no installed page either) or no browser takes it.
-    void helpWarnsWhenItCannotShowThePage_data() {
-        QTest::addColumn<bool>("page");
+    // Help shows the device root's page, else the installed one; after its
+    // message it warns when there is neither or no browser takes the page.
+    void helpFindsThePageOrWarns_data() {
+        QTest::addColumn<QString>("page"); // under the root, installed beside the program, none
         QTest::addColumn<bool>("browser");
         QTest::addColumn<QString>("warning"); // empty: none
-        QTest::newRow("shown") << true << true << QString();
-        QTest::newRow("no browser") << true << false << "No web browser could show the help page.";
-        QTest::newRow("no page") << false << true << "The help page is not installed.";
+        QTest::newRow("shown") << "root" << true << QString();
+        QTest::newRow("installed") << "installed" << true << QString();
+        QTest::newRow("no browser")
+            << "root" << false << "No web browser could show the help page.";
+        QTest::newRow("no page") << "none" << true << "The help page is not installed.";
     }
-    void helpWarnsWhenItCannotShowThePage() {
-        QFETCH(bool, page);
+    void helpFindsThePageOrWarns() {
+        QFETCH(QString, page);
         QFETCH(bool, browser);
         QFETCH(QString, warning);
         CTestRoot root;
-        if (page)
-            root.WriteFile(QStringLiteral("Veldra/HTML/help.htm"), "<html></html>");
+        const QString share = QCoreApplication::applicationDirPath() + "/../share";
+        QDir(share).removeRecursively();
+        const QString path =
+            page == "root" ? root.Host("Veldra/HTML/help.htm") : share + "/veldra/html/help.htm";
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(page == "none" || file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString shown = page == "root" ? path : QFileInfo(path).canonicalFilePath();
         CScriptedUi ui;
         SetBrowserHandler([&](const QUrl& url) { return ui.m_urls.append(url), browser; });
-        QPointer<CMainFrame> frame = MakeFrame();
-        frame->GetActiveView()->OnHelp();
-        QCOMPARE(ui.m_urls.size(), page ? 1 : 0);
+        MakeFrame()->GetActiveView()->OnHelp();
+        QDir(share).removeRecursively();
+        QCOMPARE(ui.m_urls,
+                 page == "none" ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(shown)});
         QCOMPARE(ui.m_messages.size(), warning.isEmpty() ? 1 : 2);
         if (!warning.isEmpty())
             QVERIFY(ui.m_messages[1].text == warning &&
