@@ -1,13 +1,14 @@
 #include "store/convert_map_dlg.h"
 
 #include "platform/device_root.h"
-#include "platform/file_system.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
+#include "store/map_conversion.h"
 #include "store/tile_cache.h"
 #include "ui/busy_cursor.h"
 #include "ui/ui_seam.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,7 +27,8 @@ void KeepAwake() {}
 } // namespace
 
 CConvertMapDlg::CConvertMapDlg(QWidget* parent)
-    : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)) {
+    : CVeldraDialog(parent, QStringLiteral("IMPORTANT!!!"), QSize(158, 164)),
+      m_nWorkers(CMapConversion::AllCores()) {
     auto text = [this](int x, int y, int w, int h, const char* content) {
         return AddText(x, y, w, h, QString::fromLatin1(content));
     };
@@ -83,43 +85,31 @@ void CConvertMapDlg::OnConvert() {
 }
 
 bool CConvertMapDlg::ConvertAll() {
+    m_bConverting = true;
     ShowProgress();
     repaint();
     m_pProgress->setRange(0, m_nTileCount);
     m_pProgress->setValue(0);
-    const QString pattern = JoinDevicePath(m_szFolder, QStringLiteral("*.map"));
-    int converted = 0;
-    for (;;) {
-        // The search starts afresh for every tile: each converted tile's .map
-        // is gone, so the first match is always a tile still to convert.
-        FindData entry;
-        {
-            CFindFile find;
-            if (!find.FindFirst(pattern, entry))
-                return true;
-        }
-        if (!ConvertTile(entry.name))
-            return false;
-        // A .map that survives its own conversion would be found again for
-        // ever; report it as a failure instead.
-        if (FileExists(JoinDevicePath(m_szFolder, entry.name)))
-            return false;
-        ++converted;
+    // Workers convert tiles ahead; this thread writes the files and keeps the
+    // dialog painted while it waits for them. User input waits until the end
+    // (both buttons are disabled and closing is refused meanwhile).
+    CMapConversion conversion(m_szFolder, m_nWorkers);
+    conversion.m_onProgress = [this](int converted) {
         m_pProgress->setValue(qMin(converted, m_pProgress->maximum()));
         m_pProgress->repaint();
-    }
+        KeepAwake();
+    };
+    conversion.m_onWait = [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    const bool converted = conversion.Run();
+    m_bConverting = false;
+    if (m_pTileCache != nullptr)
+        m_pTileCache->ForgetTiles(m_szFolder); // tiles drawn before are stale now
+    return converted;
 }
 
-bool CConvertMapDlg::ConvertTile(const QString& fileName) {
-    const qsizetype dot = fileName.indexOf(u'.');
-    if (dot < 0 || m_pTileCache == nullptr)
-        return false;
-    const QString tileName = fileName.left(dot);
-    QImage bitmap;
-    bool ok = m_pTileCache->DecodeTile(m_szFolder, tileName, bitmap) &&
-              m_pTileCache->SaveCompressedTile(m_szFolder, tileName, bitmap) &&
-              m_pTileCache->DeleteTileSources(m_szFolder, tileName);
-    bitmap = QImage();
-    KeepAwake();
-    return ok;
+void CConvertMapDlg::reject() {
+    if (!m_bConverting)
+        CVeldraDialog::reject();
 }

@@ -11,9 +11,9 @@ class QPushButton;
 class TileCache;
 
 // The one-time conversion of a map's encrypted tiles (.map) into converted
-// tiles (.cbm), with the user's consent: "Convert" converts every tile in turn
-// inside the button handler, showing progress after each; "Cancel" leaves
-// without touching anything. Tiles converted before a failure stay converted.
+// tiles (.cbm), with the user's consent: "Convert" converts every tile inside
+// the button handler, showing progress after each; "Cancel" leaves without
+// touching anything. Tiles converted before a failure stay converted.
 class CConvertMapDlg : public CVeldraDialog {
     Q_OBJECT
 public:
@@ -26,17 +26,18 @@ public:
     // The Convert button: converts every tile, then reports success (and
     // closes as accepted) or failure (and offers Convert and Cancel again).
     void OnConvert();
-    // Converts the remaining .map files one by one; false at the first tile
-    // that fails.
+    // Converts the remaining .map files in the order the folder lists them
+    // (see CMapConversion), moving the progress bar after each tile; false at
+    // the first tile that fails, with the tiles before it converted.
     bool ConvertAll();
-    // Converts one tile given its file name ("abc1_2.map"): decode, save the
-    // .cbm, delete the .map and .tmp. False when any step fails.
-    bool ConvertTile(const QString& fileName);
+    // Cancel and closing the window: refused while tiles are being converted.
+    void reject() override;
 
     QString m_szFolder;                // device path of the map folder, set by the caller
     TileCache* m_pTileCache = nullptr; // the view's tile pipeline, not owned
     bool m_bConverted = false;         // every tile converted
     int32_t m_nTileCount = 0;          // .map files found by CountMapTiles
+    int m_nWorkers;                    // threads converting tiles ahead: one per core
 
     // Controls, for the open-map flow's tests.
     QProgressBar* Progress() const { return m_pProgress; }
@@ -47,6 +48,7 @@ public:
 private:
     void ShowProgress();
 
+    bool m_bConverting = false;          // inside ConvertAll
     QLabel* m_pConverting = nullptr;     // id 1008, "Converting map..."
     QProgressBar* m_pProgress = nullptr; // id 1007
     QPushButton* m_pCancel = nullptr;    // id 2

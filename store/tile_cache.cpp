@@ -5,6 +5,8 @@
 //   offset 4  N bytes  zlib stream (compress, default level) of the tile's raw
 //                      pixels: the bitmap's pixel memory, W x W x (bits/8) bytes
 // N and the raw size are both at most 500000 bytes (a 500 x 500 RGB565 tile).
+// Written with zlib's compress; read with libdeflate, which inflates the same
+// stream about three times as fast.
 // The .map and .tmp formats are described in tile_crypto.cpp.
 
 #include "store/tile_cache.h"
@@ -14,20 +16,17 @@
 #include "store/map_folder.h"
 #include "store/tile_crypto.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <libdeflate.h>
 #include <limits>
 #include <unistd.h>
-#include <zlib.h>
+#include <zlib.h> // compress, for writing
 
 namespace {
-
-// More .tmp files than this in a folder make PruneTempFiles delete the oldest.
-constexpr int MAX_TEMP_FILES = 16;
-// PruneTempFiles deletes at most this many files per call.
-constexpr int MAX_PRUNE_ROUNDS = 5;
 
 // Buffers shared by the whole process (one thread only).
 uint8_t s_compressedBuffer[COMPRESSED_BUFFER_SIZE];
@@ -75,21 +74,142 @@ private:
     CFileHandle& m_file;
 };
 
+// Decodes an image file into a display-format bitmap of at most maxWidth x
+// maxHeight pixels. The decoder refuses pictures over 10000 pixels a side
+// before decoding them; the bounds here may be lower.
+bool DecodeBounded(QIODevice* device, int maxWidth, int maxHeight, QImage& bitmap) {
+    QImage decoded;
+    if (!DecodeImageToDisplay(device, decoded) || decoded.isNull() || decoded.width() > maxWidth ||
+        decoded.height() > maxHeight)
+        return false;
+    bitmap = std::move(decoded);
+    return true;
+}
+
 } // namespace
 
-TileCache::TileCache() : m_nScale(100), m_nMaxWidth(10000), m_nMaxHeight(10000) {}
+TileCache::TileCache()
+    : m_nScale(100), m_nMaxWidth(MAX_DECODED_SIDE), m_nMaxHeight(MAX_DECODED_SIDE),
+      m_pDecompressor(libdeflate_alloc_decompressor()) {}
 
-TileCache::~TileCache() = default;
+TileCache::~TileCache() {
+    libdeflate_free_decompressor(m_pDecompressor);
+}
 
 bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
                               const QImage*& bitmap) {
     bitmap = nullptr;
     if (m_hbmTemplate.isNull() && !LoadTemplate())
         return false;
-    if (!LoadCompressedTile(folder, tileName))
+    if (m_nCacheLimit < KeptTileBytes()) {
+        if (!LoadCompressedTile(folder, tileName))
+            return false;
+        bitmap = &m_hbmTemplate;
+        return true;
+    }
+
+    m_strKey.resize(0); // keeps its capacity: no allocation per fetch
+    m_strKey.append(folder).append(u'\\').append(tileName);
+    const auto found = m_keptIndex.constFind(m_strKey);
+    if (found != m_keptIndex.cend()) {
+        KeptTile& kept = m_kept[found.value()];
+        kept.lastUse = ++m_nUseClock;
+        ++m_nCacheHits;
+        bitmap = &kept.pixels;
+        return true;
+    }
+    KeptTile* slot = FreeSlot();
+    if (slot == nullptr || !LoadCompressedInto(folder, tileName, slot->pixels.bits(),
+                                               size_t(slot->pixels.sizeInBytes())))
         return false;
-    bitmap = &m_hbmTemplate;
+    slot->key = m_strKey;
+    slot->lastUse = ++m_nUseClock;
+    slot->shrunkMade[0] = slot->shrunkMade[1] = false;
+    m_keptIndex.insert(slot->key, size_t(slot - m_kept.data()));
+    bitmap = &slot->pixels;
     return true;
+}
+
+TileCache::KeptTile* TileCache::FreeSlot() {
+    KeptTile* chosen = nullptr;
+    for (KeptTile& kept : m_kept) {
+        if (kept.key.isEmpty())
+            return &kept;
+        if (chosen == nullptr || kept.lastUse < chosen->lastUse)
+            chosen = &kept;
+    }
+    // Slots are made as they are first needed, up to the limit, and reused
+    // after that; the room for all of them is reserved once, so none moves.
+    const size_t slotCount = size_t(m_nCacheLimit / std::max<int64_t>(1, KeptTileBytes()));
+    if (m_kept.size() < slotCount) {
+        QImage pixels(m_hbmTemplate.size(), m_hbmTemplate.format());
+        if (!pixels.isNull()) {
+            m_kept.reserve(slotCount);
+            m_kept.push_back({QString(), std::move(pixels), 0});
+            return &m_kept.back();
+        }
+    }
+    if (chosen != nullptr) {
+        m_keptIndex.remove(chosen->key);
+        chosen->key.clear();
+    }
+    return chosen;
+}
+
+int64_t TileCache::KeptTileBytes() const {
+    // The tile, and its copies at a quarter and at half its edge.
+    const int64_t tile = m_hbmTemplate.sizeInBytes();
+    return tile + tile / 16 + tile / 4;
+}
+
+const QImage* TileCache::ShrunkTile(const QImage* tile, double zoom) {
+    const int which = zoom == 0.25 ? 0 : zoom == 0.5 ? 1 : -1;
+    if (which < 0 || tile == nullptr || tile->depth() != 16)
+        return nullptr;
+    KeptTile* kept = nullptr;
+    for (KeptTile& candidate : m_kept)
+        if (&candidate.pixels == tile && !candidate.key.isEmpty())
+            kept = &candidate;
+    if (kept == nullptr)
+        return nullptr;
+    QImage& shrunk = kept->shrunk[which];
+    if (!kept->shrunkMade[which]) {
+        const int step = which == 0 ? 4 : 2;
+        const int offset = which == 0 ? 1 : 0;
+        const QSize size(tile->width() / step, tile->height() / step);
+        if (shrunk.size() != size || shrunk.format() != tile->format())
+            shrunk = QImage(size, tile->format());
+        if (shrunk.isNull())
+            return nullptr;
+        for (int y = 0; y < size.height(); ++y) {
+            const auto* from =
+                reinterpret_cast<const uint16_t*>(tile->constScanLine(y * step + offset)) + offset;
+            auto* to = reinterpret_cast<uint16_t*>(shrunk.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                to[x] = from[x * step];
+        }
+        kept->shrunkMade[which] = true;
+    }
+    return &shrunk;
+}
+
+void TileCache::SetCacheLimit(int64_t bytes) {
+    bytes = std::max<int64_t>(0, bytes);
+    if (bytes == m_nCacheLimit)
+        return;
+    m_nCacheLimit = bytes;
+    m_keptIndex.clear();
+    m_kept = std::vector<KeptTile>();
+}
+
+void TileCache::ForgetTiles(const QString& folder) {
+    const QString prefix = folder + u'\\';
+    for (KeptTile& kept : m_kept) {
+        if (!kept.key.isEmpty() && (folder.isEmpty() || kept.key.startsWith(prefix))) {
+            m_keptIndex.remove(kept.key);
+            kept.key.clear();
+        }
+    }
 }
 
 bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap) {
@@ -102,27 +222,14 @@ bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImag
     // them; m_nMaxWidth and m_nMaxHeight bound the result. m_nScale is 100 per
     // cent: the picture is decoded at its own size.
     CTileImageDevice device(file);
-    QImage decoded;
-    if (!DecodeImageToDisplay(&device, decoded) || decoded.isNull() ||
-        decoded.width() > m_nMaxWidth || decoded.height() > m_nMaxHeight)
-        return false;
-    bitmap = std::move(decoded);
-    return true;
+    return DecodeBounded(&device, m_nMaxWidth, m_nMaxHeight, bitmap);
 }
 
 bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
                                    const QImage& bitmap) {
-    if (bitmap.isNull() || bitmap.format() != kDisplayFormat || bitmap.width() != bitmap.height())
-        return false;
-    // Raw size: width x width x bytes per pixel, taken from the start of the
-    // pixel memory (which is at least that large).
-    const int64_t rawSize = int64_t(bitmap.width()) * bitmap.width() * (bitmap.depth() / 8);
-    if (rawSize <= 0 || rawSize > COMPRESSED_BUFFER_SIZE || rawSize > bitmap.sizeInBytes())
-        return false;
-
-    uLongf compressedSize = COMPRESSED_BUFFER_SIZE;
-    if (compress(s_compressedBuffer, &compressedSize, bitmap.constBits(),
-                 static_cast<uLong>(rawSize)) != Z_OK)
+    const uint32_t compressedSize =
+        CompressTileImage(bitmap, s_compressedBuffer, COMPRESSED_BUFFER_SIZE);
+    if (compressedSize == 0)
         return false;
 
     // Written under a side name and renamed into place: a failed write never
@@ -176,9 +283,18 @@ bool TileCache::LoadTemplate() {
 bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileName) {
     if (m_hbmTemplate.isNull() || m_bmTemplate.bmBits == nullptr)
         return false;
+    return LoadCompressedInto(folder, tileName, m_bmTemplate.bmBits,
+                              size_t(m_hbmTemplate.sizeInBytes()));
+}
+
+bool TileCache::LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,
+                                   size_t size) {
+    if (m_pDecompressor == nullptr)
+        return false;
     CFileHandle file = OpenFileForRead(TilePath(folder, tileName, ".cbm"));
     if (!file.IsValid())
         return false;
+    ++m_nTileReads;
     unsigned char lengthField[4];
     if (file.Read(lengthField, 4) != 4)
         return false;
@@ -187,12 +303,11 @@ bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileNam
         return false;
     file.Close();
 
-    // The tile must fill the template's pixel memory exactly.
-    const uLong pixelSize = static_cast<uLong>(m_hbmTemplate.sizeInBytes());
-    uLongf outSize = pixelSize;
-    if (uncompress(m_bmTemplate.bmBits, &outSize, s_compressedBuffer, n) != Z_OK)
-        return false;
-    return outSize == pixelSize;
+    // The tile must fill the pixel memory exactly: a stream that ends early,
+    // holds fewer pixels or would write past the memory is refused, as is
+    // one whose data or checksum is corrupt.
+    return libdeflate_zlib_decompress(m_pDecompressor, s_compressedBuffer, n, pixels, size,
+                                      nullptr) == LIBDEFLATE_SUCCESS;
 }
 
 CFileHandle TileCache::OpenTileImage(const QString& folder, const QString& tileName) {
@@ -231,6 +346,34 @@ void TileCache::PruneTempFiles(const QString& folder) {
             return;
         DeleteFileAt(JoinDevicePath(folder, oldestName));
     }
+}
+
+bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
+                     QImage& bitmap) {
+    bitmap = QImage();
+    if (data == nullptr || size <= 0 || size > std::numeric_limits<int>::max())
+        return false;
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    QBuffer device;
+    device.setData(bytes);
+    if (!device.open(QIODevice::ReadOnly))
+        return false;
+    return DecodeBounded(&device, maxWidth, maxHeight, bitmap);
+}
+
+uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capacity) {
+    if (bitmap.isNull() || bitmap.format() != kDisplayFormat || bitmap.width() != bitmap.height())
+        return 0;
+    // Raw size: width x width x bytes per pixel, taken from the start of the
+    // pixel memory (which is at least that large).
+    const int64_t rawSize = int64_t(bitmap.width()) * bitmap.width() * (bitmap.depth() / 8);
+    if (rawSize <= 0 || rawSize > COMPRESSED_BUFFER_SIZE || rawSize > bitmap.sizeInBytes())
+        return 0;
+    uLongf compressedSize = std::min<uint32_t>(capacity, COMPRESSED_BUFFER_SIZE);
+    if (compress(stream, &compressedSize, bitmap.constBits(), static_cast<uLong>(rawSize)) != Z_OK)
+        return 0;
+    return static_cast<uint32_t>(compressedSize);
 }
 
 int CountFiles(const QString& folder, const QString& pattern, int mode) {

@@ -3,9 +3,13 @@
 #include "platform/file_system.h"
 #include "store/map_folder.h"
 
+#include <QHash>
 #include <QImage>
 #include <QString>
 #include <cstdint>
+#include <vector>
+
+struct libdeflate_decompressor;
 
 // Pixel-memory description of the template bitmap, filled once after it is
 // decoded (the platform's BITMAP record).
@@ -24,19 +28,51 @@ inline constexpr int DECRYPT_BUFFER_SIZE = MAX_TILE_FILE_BYTES; // the largest .
 inline constexpr int COMPRESSED_BUFFER_SIZE = 500000;
 inline constexpr int DECODER_BUFFER_SIZE = 1024;
 
+// Largest decoded tile edge that the pipeline accepts, in pixels.
+inline constexpr int MAX_DECODED_SIDE = 10000;
+// Decrypting a tile without a .tmp first deletes the oldest .tmp files of its
+// folder while more than MAX_TEMP_FILES are left, at most MAX_PRUNE_ROUNDS.
+inline constexpr int MAX_TEMP_FILES = 16;
+inline constexpr int MAX_PRUNE_ROUNDS = 5;
+
 // The tile pipeline: converts encrypted tiles (.map -> .tmp -> bitmap -> .cbm)
-// and loads converted tiles into one template bitmap for drawing. Folders are
-// device paths; tile names carry no folder and no extension ("%s%d_%d").
+// and loads converted tiles for drawing. Folders are device paths; tile names
+// carry no folder and no extension ("%s%d_%d").
+//
+// Drawing keeps recently used decoded tiles, up to a limit in bytes of
+// pixels (DEFAULT_CACHE_BYTES unless SetCacheLimit says otherwise), so that
+// a tile drawn again after a zoom or a pan back is not read again. With a
+// limit below one tile every fetch reads its file into the one template
+// bitmap. Kept tiles are not checked against their files: whoever changes a
+// map's tiles (opening, converting, replacing or deleting a map) calls
+// ForgetTiles for it.
 class TileCache {
 public:
+    // 64 MiB: 102 tiles of 500 x 500 RGB565 with their shrunk copies for
+    // zoom 0.25 and 0.5, enough for a zoom round trip between 1.0 and 0.25
+    // on a window of 1,000 x 1,000 pixels.
+    static constexpr int64_t DEFAULT_CACHE_BYTES = int64_t(64) << 20;
+
     TileCache();
     virtual ~TileCache();
     TileCache(const TileCache&) = delete;
     TileCache& operator=(const TileCache&) = delete;
 
-    // Loads a converted tile into the template bitmap and returns it in
-    // bitmap. Every tile comes back as the same bitmap, valid until the next call.
+    // Loads a converted tile and returns it in bitmap: a kept decoded tile, or
+    // else the template bitmap filled from the tile's file. The bitmap is
+    // valid until the next call; the caller draws it before asking again.
     bool GetTileBitmap(const QString& folder, const QString& tileName, const QImage*& bitmap);
+    // The kept tile that GetTileBitmap returned as tile, shrunk for zoom
+    // 0.25 or 0.5 to the pixels a plain (not smooth) stretch by the painter
+    // picks from it: (4x + 1, 4y + 1) and (2x, 2y). Made once while the tile
+    // stays kept. Null for another zoom or a tile that is not kept.
+    const QImage* ShrunkTile(const QImage* tile, double zoom);
+    // Bytes of decoded tiles (with their shrunk copies) kept at most; fewer
+    // than one tile's keeps none.
+    void SetCacheLimit(int64_t bytes);
+    int64_t CacheLimit() const { return m_nCacheLimit; }
+    // Drops the kept tiles of folder, or every kept tile when folder is empty.
+    void ForgetTiles(const QString& folder = QString());
     // Decrypts (or reuses the .tmp of) a tile and decodes it into a new bitmap
     // of the display format.
     bool DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap);
@@ -63,8 +99,46 @@ public:
     int32_t m_nMaxHeight; // largest decoded height: 10000
     QImage m_hbmTemplate; // null until first needed
     BitmapInfo m_bmTemplate;
+    uint64_t m_nTileReads = 0; // .cbm files opened for drawing
+    uint64_t m_nCacheHits = 0; // fetches answered from kept tiles
+
+private:
+    struct KeptTile {
+        QString key; // folder, a backslash and the tile name; empty: a free slot
+        QImage pixels;
+        uint64_t lastUse = 0;
+        QImage shrunk[2];                    // for zoom 0.25 and 0.5, made when first needed
+        bool shrunkMade[2] = {false, false}; // for the tile the slot holds now
+    };
+    // Bytes one kept tile may take with its shrunk copies.
+    int64_t KeptTileBytes() const;
+    // Reads and uncompresses a .cbm into pixels (size bytes); false unless
+    // it fills them exactly.
+    bool LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,
+                            size_t size);
+    // The slot to load a tile into: a free one, a new one while the limit
+    // allows, else the least recently used.
+    KeptTile* FreeSlot();
+
+    libdeflate_decompressor* m_pDecompressor = nullptr; // null when it could not be made
+    int64_t m_nCacheLimit = DEFAULT_CACHE_BYTES;
+    std::vector<KeptTile> m_kept;
+    QHash<QString, size_t> m_keptIndex; // key -> slot in m_kept
+    uint64_t m_nUseClock = 0;
+    QString m_strKey; // reused for every fetch's key
 };
 
 // Number of entries (files or folders) in folder matching pattern: mode 1
 // stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
+
+// Decodes an image file held in memory into a new bitmap of the display
+// format no larger than maxWidth x maxHeight pixels; false when it yields none.
+// Reentrant: conversion workers call it side by side.
+bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
+                     QImage& bitmap);
+// The zlib stream (compress, default level) of a decoded tile's raw pixels,
+// written to stream (capacity bytes, at most 500000 are used). Returns its
+// length N, or 0 when the bitmap is not a square display-format tile of at
+// most 500000 raw bytes or the stream does not fit. Reentrant.
+uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capacity);

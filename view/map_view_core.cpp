@@ -304,6 +304,10 @@ bool CMapViewCore::DrawCells(int x0, int y0, int x1, int y1, const CArea& kept) 
                     return false;
                 if (oneToOne)
                     painter.drawImage(QPoint(dx, dy), *tile, source);
+                else if (const QImage* shrunk = m_tileCache.ShrunkTile(tile, m_dZoom))
+                    // A kept tile at 0.25 or 0.5: the same pixels as the
+                    // stretch below, copied from its shrunk copy.
+                    painter.drawImage(QPoint(dx, dy), *shrunk, QRect(ox, oy, cw, ch));
                 else
                     painter.drawImage(QRect(dx, dy, cw, ch), *tile, source);
             }

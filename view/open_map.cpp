@@ -2,6 +2,7 @@
 // library), converting its tiles once, reading its calibration and showing it
 // at its Home or its middle.
 
+#include "platform/registry.h"
 #include "res/resource.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
@@ -11,6 +12,9 @@
 #include "view/map_view.h"
 
 namespace {
+// The viewer's own settings. TileCacheMB (a number, in megabytes, 0 for none)
+// overrides how many decoded tiles are kept for drawing.
+const char kViewerKey[] = "Software\\Veldra\\VeldraViewer";
 QString MapGoneQuestion() {
     return QStringLiteral("The current map no longer exists.\r\n\r\nSelect Yes to choose "
                           "another map, or No to close ") +
@@ -31,6 +35,12 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         mayPreselect = false;
         if (!skipDialog)
             library.DoModal();
+        // The library may have deleted maps, and a map opened again may have
+        // been replaced since it was drawn: no kept tile is trusted after it.
+        m_tileCache.ForgetTiles();
+        if (const std::optional<uint32_t> megabytes =
+                RegQueryDword(QString::fromLatin1(kViewerKey), QStringLiteral("TileCacheMB")))
+            m_tileCache.SetCacheLimit(int64_t(*megabytes) << 20);
 
         if (library.m_bCancelled) {
             m_bMapOpen = wasOpen;

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -31,6 +32,22 @@ QStringList Files(const CTestRoot& root, const QString& extension) {
     names.sort();
     return names;
 }
+
+// Calls back on every paint of a widget.
+class CPaintCounter : public QObject {
+public:
+    CPaintCounter(QWidget* widget, std::function<void()> onPaint) : m_onPaint(onPaint) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            m_onPaint();
+        return false;
+    }
+
+private:
+    std::function<void()> m_onPaint;
+};
 
 } // namespace
 
@@ -98,6 +115,38 @@ private slots:
         QVERIFY(Files(root, "map").isEmpty() && Files(root, "tmp").isEmpty());
         QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/Map.dat")),
                  QByteArray("calibration"));
+    }
+
+    // Shown, the dialog converts on every core and its progress bar moves and
+    // is painted tile by tile; closing it is refused until the end.
+    void progressPaintedTileByTile() {
+        CTestRoot root;
+        const QStringList tiles = {"con1_1", "con1_2", "con1_3", "con2_1", "con2_2", "con2_3"};
+        WriteTiles(root, tiles);
+        CScriptedUi ui;
+        TileCache cache;
+        CConvertMapDlg dialog;
+        dialog.m_szFolder = kFolder;
+        dialog.m_pTileCache = &cache;
+        QCOMPARE(dialog.m_nWorkers, QThread::idealThreadCount());
+        dialog.m_nWorkers = 2;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.CountMapTiles(), 6);
+        QList<int> values, paintedAt;
+        connect(dialog.Progress(), &QProgressBar::valueChanged, [&](int value) {
+            values.append(value);
+            dialog.reject();
+        });
+        CPaintCounter painted(dialog.Progress(),
+                              [&] { paintedAt.append(dialog.Progress()->value()); });
+        dialog.ConvertButton()->click();
+        QCOMPARE(values, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
+        for (int value : values.mid(1))
+            QVERIFY(paintedAt.contains(value));
+        QCOMPARE(ui.MessageTexts(), QStringList{"Conversion process complete"});
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(Files(root, "cbm"), tiles);
     }
 };
 

@@ -248,8 +248,10 @@ private slots:
         QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
     }
 
-    // Every fetch fills the one template image with that tile and returns it;
-    // a missing or malformed .cbm is refused and leaves the template usable.
+    // Without kept tiles every fetch fills the one template image with that
+    // tile and returns it; with them, a tile drawn again is not read again.
+    // Either way a missing or malformed .cbm is refused and leaves nothing
+    // behind that a later fetch would show.
     void getTileBitmap_data() {
         QTest::addColumn<QByteArray>("cbm");
         QTest::addColumn<bool>("ok");
@@ -262,38 +264,76 @@ private slots:
             << CbmFile(good + QByteArray(500001 - good.size(), '\0'), 500001) << false;
         QTest::newRow("file shorter than length")
             << CbmFile(good.left(good.size() - 1), uint32_t(good.size())) << false;
+        QTest::newRow("stream ends early") << CbmFile(good.left(good.size() / 2)) << false;
         QByteArray corrupt = good;
         for (int i = 2; i < corrupt.size(); i += 5)
             corrupt[i] = char(corrupt[i] ^ 0x5a);
         QTest::newRow("corrupt stream") << CbmFile(corrupt) << false;
         QTest::newRow("too few pixels") << CbmFile(Compressed(QByteArray(400000, '!'))) << false;
-        QTest::newRow("too many pixels") << CbmFile(Compressed(QByteArray(500002, '!'))) << false;
+        QTest::newRow("inflates past 500000")
+            << CbmFile(Compressed(QByteArray(500002, '!'))) << false;
     }
     void getTileBitmap() {
         QFETCH(QByteArray, cbm);
         QFETCH(bool, ok);
         CTestRoot root;
         const QImage other = TestPicture(500, 500, 11);
-        QVERIFY(InstallTemplate(root) &&
-                root.WriteFile(kHostFolder + "a1_2.cbm", CbmFile(Compressed(Raw(other)))));
+        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm", CbmFile(Compressed(Raw(other)))));
         if (!cbm.isEmpty())
             QVERIFY(root.WriteFile(kHostFolder + "a1_1.cbm", cbm));
+        for (const int64_t limit : {int64_t(0), TileCache::DEFAULT_CACHE_BYTES}) {
+            QVERIFY(InstallTemplate(root));
+            TileCache cache;
+            cache.SetCacheLimit(limit);
+            const QImage* first = nullptr;
+            QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", first));
+            const uchar* const pixels = first->constBits();
+            QCOMPARE(*first, other);
+            // The template is decoded once: later fetches no longer need its files.
+            QVERIFY(QFile::remove(root.Host("Veldra/Maps/tpl.map")) &&
+                    QFile::remove(root.Host("Veldra/Maps/tpl.tmp")));
+            const QImage* bitmap = nullptr;
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                QCOMPARE(cache.GetTileBitmap(kFolder, "A1_1", bitmap), ok);
+                QCOMPARE(bitmap == nullptr, !ok);
+                if (ok)
+                    QCOMPARE(*bitmap, TestPicture(500, 500, 6));
+            }
+            QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
+            QCOMPARE(*bitmap, other);
+            if (limit == 0)
+                QVERIFY(bitmap == first && bitmap->constBits() == pixels);
+            const uint64_t reads = cbm.isEmpty() ? 0 : ok ? 1 : 2;
+            QCOMPARE(cache.m_nTileReads, limit == 0 ? 2 + reads + (ok ? 1 : 0) : 1 + reads);
+        }
+    }
+
+    // Kept tiles: the least recently used goes first when the limit is
+    // reached, and a tile changed on disk is shown once its folder is forgotten.
+    void keptTiles() {
+        CTestRoot root;
+        QVERIFY(InstallTemplate(root));
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(root.WriteFile(kHostFolder + QString("a1_%1.cbm").arg(i),
+                                   CbmFile(Compressed(Raw(TestPicture(500, 500, i))))));
         TileCache cache;
-        const QImage* first = nullptr;
-        QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", first));
-        const uchar* const pixels = first->constBits();
-        QCOMPARE(*first, other);
-        // The template is decoded once: later fetches no longer need its files.
-        QVERIFY(QFile::remove(root.Host("Veldra/Maps/tpl.map")) &&
-                QFile::remove(root.Host("Veldra/Maps/tpl.tmp")));
+        cache.SetCacheLimit(2 *
+                            (500000 + 500000 / 16 + 500000 / 4)); // two tiles, shrunk copies too
         const QImage* bitmap = nullptr;
-        QCOMPARE(cache.GetTileBitmap(kFolder, "A1_1", bitmap), ok);
-        QCOMPARE(bitmap, ok ? first : nullptr);
-        if (ok)
-            QCOMPARE(*bitmap, TestPicture(500, 500, 6));
+        for (const char* name : {"a1_1", "a1_2", "a1_1", "a1_3", "a1_1", "a1_2"})
+            QVERIFY(cache.GetTileBitmap(kFolder, name, bitmap));
+        QCOMPARE(*bitmap, TestPicture(500, 500, 2));
+        QCOMPARE(cache.m_nTileReads, uint64_t(4)); // a1_2 went for a1_3, a1_1 stayed
+        QCOMPARE(cache.m_nCacheHits, uint64_t(2));
+
+        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm",
+                               CbmFile(Compressed(Raw(TestPicture(500, 500, 9))))));
+        cache.ForgetTiles(kFolder + "x");
         QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
-        QVERIFY(bitmap == first && bitmap->constBits() == pixels);
-        QCOMPARE(*bitmap, other);
+        QCOMPARE(*bitmap, TestPicture(500, 500, 2));
+        cache.ForgetTiles(kFolder);
+        QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
+        QCOMPARE(*bitmap, TestPicture(500, 500, 9));
     }
 
     // Without a usable template no tile is returned; once a good template is

@@ -201,6 +201,48 @@ private slots:
         QCOMPARE(view.Fetched(), Names{"TST8_10"});
         QCOMPARE(view.m_nPresents, 3);
     }
+
+    // Drawn from converted tiles on disk, zooming 1.0 -> 0.25 -> 0.5 -> 1.0
+    // -> 0.25 fetches by the same rules and shows the same pixels with kept
+    // tiles as without, but reads each tile file only once.
+    void keptTilesReadEachFileOnce() {
+        CTestRoot root;
+        QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Round"));
+        struct CCountingView : CMapViewCore {
+            bool FetchTile(const QString& name, const QImage*& bitmap) override {
+                m_fetched.append(name);
+                return CMapViewCore::FetchTile(name, bitmap);
+            }
+            Names m_fetched;
+        } plain, kept;
+        plain.m_tileCache.SetCacheLimit(0);
+        QImage tile(500, 500, kDisplayFormat);
+        for (int r = 1; r <= 5; ++r)
+            for (int c = 1; c <= 6; ++c) {
+                for (int y = 0; y < 500; ++y)
+                    for (int x = 0; x < 500; ++x)
+                        reinterpret_cast<quint16*>(tile.scanLine(y))[x] =
+                            MapPixel(500 * (c - 1) + x, 500 * (r - 1) + y);
+                QVERIFY(plain.m_tileCache.SaveCompressedTile(
+                    "\\Veldra\\Maps\\Round", QStringLiteral("tst%1_%2").arg(r).arg(c), tile));
+            }
+        for (CCountingView* view : {&plain, &kept}) {
+            view->m_szMapFolder = "\\Veldra\\Maps\\Round";
+            view->m_szTilePrefix = "tst";
+            QVERIFY(view->CreateDrawingSurfaces() && view->ResetViewState());
+            view->m_ptPending = {1400, 1300};
+        }
+        for (double zoom : {1.0, 0.25, 0.5, 1.0, 0.25}) {
+            plain.ApplyZoom(240, 268, zoom);
+            kept.ApplyZoom(240, 268, zoom);
+            QVERIFY(kept.m_hbmBuffer == plain.m_hbmBuffer);
+        }
+        QCOMPARE(kept.m_fetched, plain.m_fetched);
+        const QSet<QString> tiles(kept.m_fetched.begin(), kept.m_fetched.end());
+        QVERIFY(kept.m_fetched.size() > tiles.size() + 4);
+        QCOMPARE(plain.m_tileCache.m_nTileReads, uint64_t(plain.m_fetched.size()));
+        QCOMPARE(kept.m_tileCache.m_nTileReads, uint64_t(tiles.size()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMapViewCore)

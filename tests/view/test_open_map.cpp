@@ -148,6 +148,7 @@ private slots:
         CTestRoot root;
         WriteTemplate(root);
         MakeConvertedMap(root, "Northcombe", "north", 3, 3);
+        QVERIFY(RegSetDword("Software\\Veldra\\VeldraViewer", "TileCacheMB", 5));
         CScriptedUi ui;
         QPointer<CMainFrame> frame = ShownFrame();
         CVeldraViewerView* view = frame->GetActiveView();
@@ -166,11 +167,18 @@ private slots:
         QCOMPARE(view->m_dZoom, zoom);
         QCOMPARE(view->m_ptFlag, (CPoint{310, 330}));
 
-        // Choosing the same map again opens it afresh.
+        // Choosing the same map again opens it afresh, with its tiles as
+        // they are now (one was replaced since it was drawn) and the number
+        // of kept tiles that the registry gives.
+        QImage replaced(500, 500, kDisplayFormat);
+        replaced.fill(QColor(200, 10, 10));
+        QVERIFY(TileCache().SaveCompressedTile("\\Veldra\\Maps\\north", "nor2_2", replaced));
         ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe"));
         view->OnOpenMap();
         QCOMPARE(view->m_dZoom, 1.0);
         QCOMPARE(view->m_ptCentre, (CPoint{750, 750}));
+        QCOMPARE(view->m_tileCache.CacheLimit(), 5 << 20);
+        QCOMPARE(view->m_hbmBuffer.pixel(0, 0), replaced.pixel(0, 0));
     }
 
     void deletingTheOpenMapThenCancelling_data() {

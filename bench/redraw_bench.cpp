@@ -1,0 +1,182 @@
+// Map view redraw benchmarks, on a converted map of 8 x 8 street-map-like
+// tiles and a client area of 240 x 268 pixels.
+//
+//   BM_RedrawCold/Z    a full redraw at zoom Z (0.25, 0.5, 1.0, 2.0; the
+//                      argument is Z x 100) with no tile kept: every tile is
+//                      read from its file
+//   BM_RedrawWarm/Z    the same redraw with every tile kept from before
+//   BM_DragFrame       one frame of a drag: the back buffer presented at a
+//                      dragged position, nothing fetched
+//   BM_CopyClient      copying the client image's pixels once
+//   BM_CopyBuffer      copying the 500 x 500 back buffer's pixels once
+//
+// The counters give the tiles fetched and the tile files read per redraw.
+// The closing lines give the ratios: warm redraw at 0.25 against copying the
+// buffer, cold against warm at each zoom, and a drag frame against copying
+// the client image.
+
+#include "bench_support.h"
+#include "platform/device_root.h"
+#include "store/tile_cache.h"
+#include "view/map_view_core.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using namespace bench;
+
+constexpr int kClientWidth = 240;
+constexpr int kClientHeight = 268;
+constexpr int kGrid = 8;
+
+// The view with its fetches counted.
+class CCountingView : public CMapViewCore {
+public:
+    bool FetchTile(const QString& tileName, const QImage*& bitmap) override {
+        ++m_nFetches;
+        return CMapViewCore::FetchTile(tileName, bitmap);
+    }
+    uint64_t m_nFetches = 0;
+};
+
+struct CBenchData {
+    QTemporaryDir root;
+    CCountingView view;
+    bool ok = false;
+
+    CBenchData() {
+        if (!root.isValid())
+            return;
+        SetDeviceRoot(root.path());
+        QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/Redraw"));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImage white(500, 500, kDisplayFormat);
+        white.fill(Qt::white);
+        white.save(&buffer, "PNG");
+        if (!WriteHostFile(root.filePath(QStringLiteral("Veldra/Maps/tpl.map")),
+                           EncryptedTile(png)))
+            return;
+        view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\Redraw");
+        view.m_szTilePrefix = QStringLiteral("red");
+        for (int r = 1; r <= kGrid; ++r)
+            for (int c = 1; c <= kGrid; ++c)
+                if (!view.m_tileCache.SaveCompressedTile(view.m_szMapFolder,
+                                                         QStringLiteral("red%1_%2").arg(r).arg(c),
+                                                         StreetMapPicture(unsigned(r * 31 + c))))
+                    return;
+        if (!view.CreateDrawingSurfaces() || !view.ResetViewState())
+            return;
+        view.m_bMapOpen = true;
+        view.m_ptPending = {kGrid * 250, kGrid * 250};
+        view.ApplyZoom(kClientWidth, kClientHeight, 1.0);
+        ok = view.m_nTileColumns == kGrid && view.m_nTileRows == kGrid;
+    }
+};
+
+CBenchData* g_data = nullptr;
+
+void Redraw(benchmark::State& state, bool warm) {
+    CCountingView& view = g_data->view;
+    const double zoom = double(state.range(0)) / 100.0;
+    view.ApplyZoom(kClientWidth, kClientHeight, zoom); // fills the kept tiles
+    const uint64_t fetches = view.m_nFetches, reads = view.m_tileCache.m_nTileReads;
+    for (auto _ : state) {
+        if (!warm) {
+            state.PauseTiming();
+            view.m_tileCache.ForgetTiles();
+            state.ResumeTiming();
+        }
+        view.ApplyZoom(kClientWidth, kClientHeight, zoom);
+    }
+    const double runs = double(state.iterations());
+    state.counters["fetches"] = double(view.m_nFetches - fetches) / runs;
+    state.counters["file_reads"] = double(view.m_tileCache.m_nTileReads - reads) / runs;
+    view.ApplyZoom(kClientWidth, kClientHeight, 1.0);
+}
+
+void BM_RedrawCold(benchmark::State& state) {
+    Redraw(state, false);
+}
+void BM_RedrawWarm(benchmark::State& state) {
+    Redraw(state, true);
+}
+BENCHMARK(BM_RedrawCold)->Arg(25)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RedrawWarm)->Arg(25)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+void BM_DragFrame(benchmark::State& state) {
+    CCountingView& view = g_data->view;
+    const uint64_t fetches = view.m_nFetches;
+    int step = 0;
+    for (auto _ : state) {
+        step = (step + 7) % 60;
+        view.PresentView(view.m_ptCentre.x + step - 30, view.m_ptCentre.y + 30 - step);
+    }
+    state.counters["fetches"] = double(view.m_nFetches - fetches);
+}
+BENCHMARK(BM_DragFrame)->Unit(benchmark::kMicrosecond);
+
+// Copies rows of width pixels from one image to another.
+void CopyPixels(benchmark::State& state, int width, int height) {
+    const QImage& from = g_data->view.m_hbmBuffer;
+    QImage to(from.size(), from.format());
+    const size_t rowBytes = size_t(width) * 2;
+    for (auto _ : state) {
+        for (int y = 0; y < height; ++y)
+            std::memcpy(to.scanLine(y), from.constScanLine(y), rowBytes);
+        benchmark::ClobberMemory();
+    }
+}
+void BM_CopyClient(benchmark::State& state) {
+    CopyPixels(state, kClientWidth, kClientHeight);
+}
+void BM_CopyBuffer(benchmark::State& state) {
+    CopyPixels(state, 500, 500);
+}
+BENCHMARK(BM_CopyClient)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CopyBuffer)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    CBenchData data;
+    if (!data.ok) {
+        std::fprintf(stderr, "could not make the benchmark map\n");
+        return 1;
+    }
+    g_data = &data;
+    CRecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    g_data = nullptr;
+
+    auto time = [&](const std::string& name) {
+        const auto found = reporter.m_times.find(name);
+        return found == reporter.m_times.end() ? 0.0 : found->second.dCpu;
+    };
+    std::printf("\nRatios of CPU time:\n");
+    const double buffer = time("BM_CopyBuffer"), client = time("BM_CopyClient");
+    if (buffer > 0)
+        std::printf("warm redraw at 0.25 / copying the buffer: %.2f (goal: at most 3)\n",
+                    time("BM_RedrawWarm/25") / buffer);
+    for (int zoom : {25, 50, 100, 200}) {
+        const double warm = time("BM_RedrawWarm/" + std::to_string(zoom));
+        if (warm > 0)
+            std::printf("redraw at %.2f, cold / warm: %.1f\n", zoom / 100.0,
+                        time("BM_RedrawCold/" + std::to_string(zoom)) / warm);
+    }
+    if (client > 0)
+        std::printf("drag frame / copying the client image: %.2f\n", time("BM_DragFrame") / client);
+    benchmark::Shutdown();
+    return 0;
+}
