@@ -48,7 +48,6 @@ CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
 }
 
 CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent), m_pixelMode(g_pixelMode) {
-    setMaximumSize(MAX_CLIENT_SIZE, MAX_CLIENT_SIZE);
     setFocusPolicy(Qt::StrongFocus);
     m_bCreated = OnCreate() == 0;
 }
@@ -87,9 +86,10 @@ QPoint CVeldraViewerView::MapPixelAt(const QPointF& point) const {
 }
 
 void CVeldraViewerView::OnSize(int cx, int cy) {
-    cx &= 0xFFFF;
-    cy &= 0xFFFF;
-    m_szSizedFor = QSize(cx, cy);
+    m_szSizedFor = QSize(cx & 0xFFFF, cy & 0xFFFF);
+    // A larger window shows MAX_CLIENT_SIZE map pixels and white beyond.
+    cx = std::min(cx & 0xFFFF, MAX_CLIENT_SIZE);
+    cy = std::min(cy & 0xFFFF, MAX_CLIENT_SIZE);
     // A failed resize keeps the old buffer; ApplyZoom then holds the client
     // area to it.
     ResizeBackBuffer(cx, cy);
@@ -178,6 +178,8 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     if (const QSize size = MapClientSize(); size != m_szSizedFor)
         OnSize(size.width(), size.height());
     QPainter painter(this);
+    if (m_szSizedFor.width() > m_nClientWidth || m_szSizedFor.height() > m_nClientHeight)
+        painter.fillRect(rect(), Qt::white);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     // Map pixels to logical pixels: a whole number of device pixels each.
     const double perMapPixel = PixelScale() / devicePixelRatioF();
