@@ -122,10 +122,9 @@ int CMainFrame::OnCreate() {
     if (!CreateCommandBar())
         return -1;
 
-    // The view gets a 240 x 268 client area and never more than 500 x 500.
+    // A new window gives the view a 240 x 268 client area; the user may make
+    // it as large as the screen.
     const int chrome = menuBar()->sizeHint().height() + m_pToolBar->sizeHint().height();
-    m_pView->setMaximumSize(kMaxViewSize, kMaxViewSize);
-    setMaximumSize(kMaxViewSize, kMaxViewSize + chrome);
     resize(kDefaultViewWidth, kDefaultViewHeight + chrome);
     return 0;
 }
@@ -185,7 +184,17 @@ bool CMainFrame::CreateCommandBar() {
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
     addAction(exit);
+    // F11 switches between full screen and the window as it was.
+    auto* fullScreen = new QAction(QStringLiteral("Full Screen"), this);
+    fullScreen->setObjectName(QStringLiteral("fullScreen"));
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    connect(fullScreen, &QAction::triggered, this, &CMainFrame::ToggleFullScreen);
+    addAction(fullScreen);
     return true;
+}
+
+void CMainFrame::ToggleFullScreen() {
+    setWindowState(windowState() ^ Qt::WindowFullScreen);
 }
 
 bool CMainFrame::RouteCommand(int id, bool invoke) {

@@ -42,12 +42,12 @@ public:
     // Sets the enabled state of every command from the view's handlers and the
     // menu check marks from the view's switches (run before a menu opens).
     void UpdateCommandUI();
+    // Full screen on, or back to the window as it was (F11).
+    void ToggleFullScreen();
 
     // Client size of the view in a new window, pixels.
     static constexpr int kDefaultViewWidth = 240;
     static constexpr int kDefaultViewHeight = 268;
-    // The view is never larger than its back buffer, pixels.
-    static constexpr int kMaxViewSize = 500;
 
 private:
     bool CreateCommandBar();

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -89,6 +90,7 @@ CSearchDlg::CSearchDlg(QWidget* parent)
     m_pList->header()->setSectionsClickable(false);
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
+    m_pList->installEventFilter(this);
 
     m_pCount = AddText(3, 145, 51, 16, QString());
     m_pCount->setObjectName(QStringLiteral("control%1").arg(IDC_COUNT_TEXT));
@@ -254,6 +256,16 @@ bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
     } else if (watched == m_pList->viewport() && event->type() == QEvent::MouseButtonRelease) {
         // The release ends a tap, after the press has moved the selection.
         OnClickMatch();
+    } else if (watched == m_pList && event->type() == QEvent::KeyPress) {
+        // The keys move through the matches without choosing; Enter chooses
+        // the selected match and shows it, as a tap and "Show on Map" do.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            OnClickMatch();
+            if (m_pShow->isEnabled())
+                OnOK();
+            return true;
+        }
     }
     return CVeldraDialog::eventFilter(watched, event);
 }

@@ -38,7 +38,7 @@ public:
     void OnGo();
     // A tap in the list: chooses the first selected match and enables "Show
     // on Map". The "No matches" item, and a tap that selects nothing, choose
-    // nothing.
+    // nothing. Enter in the list does the same and then "Show on Map".
     void OnClickMatch();
     // Another category selected: the list empties (see ResetList).
     void OnCategoryChange();

@@ -29,6 +29,11 @@ CFavouritesDlg::CFavouritesDlg(QWidget* parent)
     m_pList->header()->setSectionsClickable(false);
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
+    // A place chosen with the keys enables the buttons as a tap does.
+    connect(m_pList, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (FirstSelected() != nullptr)
+            OnClickPlace();
+    });
 
     m_pDelete = AddButton(QStringLiteral("Delete"), IDC_DELETE_PLACE, 7, 143, 40, 14);
     connect(m_pDelete, &QPushButton::clicked, this, &CFavouritesDlg::OnDelete);

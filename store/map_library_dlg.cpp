@@ -36,6 +36,13 @@ CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     m_pList->header()->setSectionsClickable(false);
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
+    // A map chosen with the keys enables the buttons as a tap does; a double
+    // click opens it.
+    connect(m_pList, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (FirstSelectedRow() != nullptr)
+            OnListClick();
+    });
+    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &CMapLibraryDlg::OnOK);
 
     m_pDelete = AddButton(QStringLiteral("Delete"), IDC_DELETE_MAP, 7, 138, 44, 14);
     connect(m_pDelete, &QPushButton::clicked, this, &CMapLibraryDlg::OnDeleteMap);

@@ -42,7 +42,9 @@ public:
     // (unless the folder is one that must never go) and its registry key,
     // then refills the list.
     void OnDeleteMap();
-    // A click anywhere in the list enables "Open Map" and "Delete".
+    // A click anywhere in the list, or a row chosen with the keys, enables
+    // "Open Map" and "Delete". Enter then presses "Open Map"; a double click
+    // on a row opens it.
     void OnListClick();
     // Marks the chosen folder m_strMapFolder current (see ::MarkCurrentMap).
     bool MarkCurrentMap() { return ::MarkCurrentMap(m_strMapFolder); }

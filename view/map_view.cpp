@@ -9,6 +9,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
+#include <cmath>
 
 namespace {
 
@@ -28,10 +30,24 @@ int VirtualKey(int qtKey) {
     }
 }
 
+// The read-out's rectangle in the default 240 x 268 client area.
+const QRect kReadoutRect(120, 248, 120, 20);
+// Eighths of a degree in one wheel notch.
+constexpr int kWheelNotch = 120;
+
+CVeldraViewerView::PixelMode g_pixelMode = CVeldraViewerView::PixelMode::Scaled;
+
 } // namespace
 
-CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent) {
-    setMaximumSize(m_nBufferWidth, m_nBufferHeight);
+void CVeldraViewerView::SetPixelMode(PixelMode mode) {
+    g_pixelMode = mode;
+}
+
+CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
+    return g_pixelMode;
+}
+
+CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent), m_pixelMode(g_pixelMode) {
     setFocusPolicy(Qt::StrongFocus);
     m_bCreated = OnCreate() == 0;
 }
@@ -51,17 +67,47 @@ int CVeldraViewerView::OnCreate() {
     m_pReadout->setAlignment(Qt::AlignCenter);
     m_pReadout->setFrame(true);
     m_pReadout->setFocusPolicy(Qt::NoFocus);
-    m_pReadout->setGeometry(120, 248, 240 - 120,
-                            268 - 248); // client rectangle (120, 248)-(240, 268)
+    m_pReadout->setGeometry(kReadoutRect); // client rectangle (120, 248)-(240, 268)
     m_pReadout->hide();
 
     QCoreApplication::postEvent(this, new QEvent(WM_SHOWSPLASH));
     return 0;
 }
 
+int CVeldraViewerView::PixelScale() const {
+    if (m_pixelMode == PixelMode::Native)
+        return 1;
+    return std::max(1, int(devicePixelRatioF()));
+}
+
+QPoint CVeldraViewerView::MapPixelAt(const QPointF& point) const {
+    const double perMapPixel = PixelScale() / devicePixelRatioF(); // logical pixels
+    return {int(std::floor(point.x() / perMapPixel)), int(std::floor(point.y() / perMapPixel))};
+}
+
 void CVeldraViewerView::OnSize(int cx, int cy) {
+    m_szSizedFor = QSize(cx & 0xFFFF, cy & 0xFFFF);
+    // A larger window shows MAX_CLIENT_SIZE map pixels and white beyond.
+    cx = std::min(cx & 0xFFFF, MAX_CLIENT_SIZE);
+    cy = std::min(cy & 0xFFFF, MAX_CLIENT_SIZE);
+    // A failed resize keeps the old buffer; ApplyZoom then holds the client
+    // area to it.
+    ResizeBackBuffer(cx, cy);
+    // The read-out keeps its place in a client area of up to 500 x 500;
+    // beyond that it keeps its distance from the bottom-right corner, where
+    // it sits in the default window.
+    QRect readout = kReadoutRect;
+    if (cx > BUFFER_SIZE || cy > BUFFER_SIZE)
+        readout.moveTo(cx - kReadoutRect.width(), cy - kReadoutRect.height());
+    const double perMapPixel = PixelScale() / devicePixelRatioF();
+    if (perMapPixel != 1.0)
+        readout =
+            QRectF(QPointF(readout.topLeft()) * perMapPixel, QSizeF(readout.size()) * perMapPixel)
+                .toRect();
+    if (m_pReadout != nullptr)
+        m_pReadout->setGeometry(readout);
     SetInitialCentre();
-    ApplyZoom(cx & 0xFFFF, cy & 0xFFFF, m_dZoom);
+    ApplyZoom(cx, cy, m_dZoom);
 }
 
 void CVeldraViewerView::OnDraw() {
@@ -128,14 +174,33 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     // Nothing is painted while no map is open.
     if (!m_bMapOpen || m_imgScreen.isNull())
         return;
+    // Moved to a screen of another pixel ratio: size the map area anew.
+    if (const QSize size = MapClientSize(); size != m_szSizedFor)
+        OnSize(size.width(), size.height());
     QPainter painter(this);
+    if (m_szSizedFor.width() > m_nClientWidth || m_szSizedFor.height() > m_nClientHeight)
+        painter.fillRect(rect(), Qt::white);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    // Map pixels to logical pixels: a whole number of device pixels each.
+    const double perMapPixel = PixelScale() / devicePixelRatioF();
+    if (perMapPixel != 1.0)
+        painter.scale(perMapPixel, perMapPixel);
     painter.drawImage(QPoint(0, 0), m_imgScreen);
     DrawOverlays(painter);
 }
 
 void CVeldraViewerView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    OnSize(event->size().width(), event->size().height());
+    const QSize size = MapClientSize();
+    OnSize(size.width(), size.height());
+}
+
+QSize CVeldraViewerView::MapClientSize() const {
+    // The device pixels the widget covers, divided by those of one map pixel.
+    const double ratio = devicePixelRatioF();
+    const int scale = PixelScale();
+    return QSize(int(std::lround(width() * ratio)) / scale,
+                 int(std::lround(height() * ratio)) / scale);
 }
 
 void CVeldraViewerView::mousePressEvent(QMouseEvent* event) {
@@ -145,25 +210,37 @@ void CVeldraViewerView::mousePressEvent(QMouseEvent* event) {
     }
     // Qt keeps sending move and release events here until the button is
     // released, even outside the window.
-    const QPoint p = event->position().toPoint();
+    const QPoint p = MapPixelAt(event->position());
     OnLButtonDown(p.x(), p.y());
 }
 
 void CVeldraViewerView::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
+    const QPoint p = MapPixelAt(event->position());
     OnMouseMove(p.x(), p.y());
     QWidget::mouseMoveEvent(event);
 }
 
 void CVeldraViewerView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        const QPoint p = event->position().toPoint();
+        const QPoint p = MapPixelAt(event->position());
         OnLButtonUp(p.x(), p.y());
     }
     QWidget::mouseReleaseEvent(event);
 }
 
 void CVeldraViewerView::keyPressEvent(QKeyEvent* event) {
+    // "+" and "-" zoom as the toolbar buttons do, once per press.
+    const int key = event->key();
+    if (key == Qt::Key_Plus || key == Qt::Key_Equal || key == Qt::Key_Minus) {
+        event->accept();
+        if (!event->isAutoRepeat()) {
+            if (key == Qt::Key_Minus)
+                OnZoomOut();
+            else
+                OnZoomIn();
+        }
+        return;
+    }
     // The direction keys act on release only; pressing (and auto-repeat) does nothing.
     if (VirtualKey(event->key()) != 0) {
         event->accept();
@@ -181,6 +258,20 @@ void CVeldraViewerView::keyReleaseEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyReleaseEvent(event);
+}
+
+void CVeldraViewerView::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    if (!m_bMapOpen)
+        return;
+    // One zoom step per notch; finer wheels add up to a notch first.
+    m_nWheelDelta += event->angleDelta().y();
+    const QPoint p = MapPixelAt(event->position());
+    while (m_nWheelDelta >= kWheelNotch || m_nWheelDelta <= -kWheelNotch) {
+        const bool in = m_nWheelDelta > 0;
+        m_nWheelDelta += in ? -kWheelNotch : kWheelNotch;
+        ZoomAt(p.x(), p.y(), in);
+    }
 }
 
 void CVeldraViewerView::customEvent(QEvent* event) {

@@ -91,6 +91,31 @@ bool CMapViewCore::CreateDrawingSurfaces() {
     return !m_hMarkerImages[MARKER_ME].isNull() && !m_hMarkerImages[MARKER_FLAG].isNull();
 }
 
+int CMapViewCore::BufferEdgeFor(int clientEdge) {
+    if (clientEdge <= BUFFER_SIZE)
+        return BUFFER_SIZE;
+    const int wanted = std::min(clientEdge, MAX_CLIENT_SIZE) + 2 * BUFFER_MARGIN;
+    return (wanted + BUFFER_SIZE - 1) / BUFFER_SIZE * BUFFER_SIZE;
+}
+
+bool CMapViewCore::ResizeBackBuffer(int clientWidth, int clientHeight) {
+    const int w = BufferEdgeFor(clientWidth);
+    const int h = BufferEdgeFor(clientHeight);
+    if (w == m_nBufferWidth && h == m_nBufferHeight && m_hbmBuffer.size() == QSize(w, h))
+        return true;
+    QImage buffer(w, h, kDisplayFormat);
+    QImage compose(w, h, kDisplayFormat);
+    if (buffer.isNull() || compose.isNull())
+        return false;
+    buffer.fill(Qt::white);
+    compose.fill(Qt::white);
+    m_hbmBuffer.swap(buffer);
+    m_hbmCompose.swap(compose);
+    m_nBufferWidth = w;
+    m_nBufferHeight = h;
+    return true;
+}
+
 bool CMapViewCore::ResetViewState() {
     m_ptMe = kNoMarker;
     m_ptFlag = kNoMarker;
@@ -154,6 +179,11 @@ void CMapViewCore::SetInitialCentre() {
 }
 
 void CMapViewCore::ApplyZoom(int clientWidth, int clientHeight, double newZoom) {
+    ApplyZoomAround(clientWidth, clientHeight, newZoom, 0, 0);
+}
+
+void CMapViewCore::ApplyZoomAround(int clientWidth, int clientHeight, double newZoom, int dx,
+                                   int dy) {
     if (!(newZoom > 0.0) || !(m_dZoom > 0.0))
         return;
     if (m_ptPending.x != 0 && m_ptPending.y != 0) {
@@ -169,7 +199,10 @@ void CMapViewCore::ApplyZoom(int clientWidth, int clientHeight, double newZoom) 
     m_ptMe.y = int(m_ptMe.y * ratio);
     m_ptFlag.x = int(m_ptFlag.x * ratio);
     m_ptFlag.y = int(m_ptFlag.y * ratio);
-    const CPoint centre{int(m_ptCentre.x * ratio), int(m_ptCentre.y * ratio)};
+    // The zoomed position at (dx, dy) from the middle scales with the map and
+    // stays at (dx, dy).
+    const CPoint centre{int((m_ptCentre.x + dx) * ratio) - dx,
+                        int((m_ptCentre.y + dy) * ratio) - dy};
 
     m_dZoom = newZoom;
     m_nZoomedTileWidth = int(m_nTileWidth * newZoom);
@@ -464,6 +497,14 @@ void CMapViewCore::OnZoomIn() {
 void CMapViewCore::OnZoomOut() {
     if (m_dZoom > 0.25)
         ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom * 0.5);
+}
+
+bool CMapViewCore::ZoomAt(int x, int y, bool in) {
+    if (m_bDragging || (in ? !(m_dZoom < 2.0) : !(m_dZoom > 0.25)))
+        return false;
+    ApplyZoomAround(m_nClientWidth, m_nClientHeight, m_dZoom * (in ? 2.0 : 0.5),
+                    x - m_nClientWidth / 2, y - m_nClientHeight / 2);
+    return true;
 }
 
 bool CMapViewCore::FetchTile(const QString& tileName, const QImage*& bitmap) {

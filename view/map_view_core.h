@@ -32,21 +32,25 @@ inline constexpr int VK_UP = 0x26;
 inline constexpr int VK_RIGHT = 0x27;
 inline constexpr int VK_DOWN = 0x28;
 
-// The map view without a window: viewport state, the 500 x 500 back buffer
-// filled from tiles, composition of the client image, overlays and the
-// navigation handlers. Positions are zoomed positions (pixels of the whole
-// map at the current zoom) unless a name says otherwise; client points are
-// pixels of the view's client area. Whatever needs a window (presenting the
-// composed image, the frame's toolbar buttons) goes through virtual hooks, so
-// the core runs and is tested without widgets.
+// The map view without a window: viewport state, the back buffer (500 x 500,
+// larger only for a client area beyond that) filled from tiles, composition of the client image,
+// overlays and the navigation handlers. Positions are zoomed positions (pixels of the whole map at
+// the current zoom) unless a name says otherwise; client points are pixels of the view's client
+// area. Whatever needs a window (presenting the composed image, the frame's toolbar buttons) goes
+// through virtual hooks, so the core runs and is tested without widgets.
 class CMapViewCore {
 public:
     // Marker image indices in m_hMarkerImages, and the markers' edge in pixels.
     static constexpr int MARKER_ME = 0;
     static constexpr int MARKER_FLAG = 1;
     static constexpr int MARKER_SIZE = 12;
-    // Back buffer edge in pixels.
+    // Back buffer edge in pixels for a client edge of up to BUFFER_SIZE.
     static constexpr int BUFFER_SIZE = 500;
+    // Pixels of map kept beyond each side of a client edge larger than
+    // BUFFER_SIZE, so that a drag shows map before any tile is fetched.
+    static constexpr int BUFFER_MARGIN = 250;
+    // Largest client edge in pixels; a larger window shows this much.
+    static constexpr int MAX_CLIENT_SIZE = 8192;
     // Zoomed pixels moved by one direction key release.
     static constexpr int KEY_STEP = 100;
     // Longest map title or folder the view keeps, in characters.
@@ -60,6 +64,14 @@ public:
     // Makes the back buffer, the composition image and the two marker images.
     // False when an image cannot be allocated.
     bool CreateDrawingSurfaces();
+    // Back buffer edge for a client edge (pixels): BUFFER_SIZE up to
+    // BUFFER_SIZE, beyond that the client edge plus BUFFER_MARGIN on both
+    // sides, rounded up to whole tiles (multiples of BUFFER_SIZE).
+    static int BufferEdgeFor(int clientEdge);
+    // Sizes the back buffer for a client area by BufferEdgeFor, remaking the
+    // two images (blank) when the size changes; the caller redraws fully.
+    // False when the images cannot be made: the previous ones stay.
+    bool ResizeBackBuffer(int clientWidth, int clientHeight);
     // The 12 x 12 marker image MARKER_ME or MARKER_FLAG, built from its pixel pattern.
     static QImage MakeMarkerImage(int index);
 
@@ -103,6 +115,10 @@ public:
     bool OnKeyUp(int key);
     void OnZoomIn();
     void OnZoomOut();
+    // One wheel notch at client point (x, y): zooms in (in true) or out by one
+    // step, keeping the map under (x, y) there where the map's edges allow.
+    // Nothing at the limits or during a drag; false when nothing changed.
+    bool ZoomAt(int x, int y, bool in);
 
     // Markers and Home (view/markers.cpp). Mark me / Mark flag arm a marker
     // (pressing its button) or, when it is placed, remove it (releasing the
@@ -154,7 +170,7 @@ public:
     CPoint m_ptScreenOrigin; // zoomed position of the client area's top-left pixel
     int m_nClientWidth = 0;  // client size, pixels
     int m_nClientHeight = 0;
-    int m_nBufferWidth = BUFFER_SIZE; // back buffer size, pixels; never changed
+    int m_nBufferWidth = BUFFER_SIZE; // back buffer size, pixels (ResizeBackBuffer)
     int m_nBufferHeight = BUFFER_SIZE;
     int m_nTileColumns = 0; // tile grid of the open map
     int m_nTileRows = 0;
@@ -193,6 +209,9 @@ private:
         }
     };
 
+    // ApplyZoom keeping the zoomed position at client offset (dx, dy) from
+    // the middle of the client area in place (0, 0: the middle).
+    void ApplyZoomAround(int clientWidth, int clientHeight, double newZoom, int dx, int dy);
     // The drag image's centre for the stylus at client point (x, y), clamped.
     CPoint DraggedCentre(int x, int y) const;
     // Shifts the back buffer's content from the previous origin to (x0, y0);

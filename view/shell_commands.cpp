@@ -8,14 +8,30 @@
 #include "view/splash_dlg.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace {
-const char kHelpMessage[] =
-    "Help is displayed within Internet Explorer.\r\n\r\nTo return to Veldra "
-    "mapping, close the Internet Explorer Window.";
+const char kHelpMessage[] = "Help is displayed within your web browser.\r\n\r\nTo return to Veldra "
+                            "mapping, close the web browser window.";
+const char kNoBrowserMessage[] = "No web browser could show the help page.";
+const char kNoHelpPageMessage[] = "The help page is not installed.";
 const char kHelpPage[] = "\\Veldra\\HTML\\help.htm";
 } // namespace
+
+QString HelpPagePath() {
+    const QString onDevice = HostPath(QString::fromLatin1(kHelpPage));
+    if (QFileInfo(onDevice).isFile())
+        return onDevice;
+#ifdef VELDRA_HELP_FROM_BINDIR
+    // Where the installation put it, relative to the program.
+    const QString installed =
+        QCoreApplication::applicationDirPath() + QLatin1String("/" VELDRA_HELP_FROM_BINDIR);
+    if (QFileInfo(installed).isFile())
+        return QFileInfo(installed).canonicalFilePath();
+#endif
+    return QString();
+}
 
 void CVeldraViewerView::OnShowSplash() {
     {
@@ -33,6 +49,11 @@ void CVeldraViewerView::OnAbout() {
 
 void CVeldraViewerView::OnHelp() {
     VeldraMessageBox(this, QString::fromLatin1(kHelpMessage), QMessageBox::Ok, QMessageBox::NoIcon);
-    // Whether a browser took the page is not examined.
-    OpenInBrowser(QUrl::fromLocalFile(HostPath(QString::fromLatin1(kHelpPage))));
+    const QString page = HelpPagePath();
+    if (page.isEmpty())
+        VeldraMessageBox(this, QString::fromLatin1(kNoHelpPageMessage), QMessageBox::Ok,
+                         QMessageBox::Warning);
+    else if (!OpenInBrowser(QUrl::fromLocalFile(page)))
+        VeldraMessageBox(this, QString::fromLatin1(kNoBrowserMessage), QMessageBox::Ok,
+                         QMessageBox::Warning);
 }

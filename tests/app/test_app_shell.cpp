@@ -1,6 +1,7 @@
 // The application shell: the frame's menus and command bar, closing, the
 // start-up splash, Help and About, and the application object.
 
+#include "app/command_line.h"
 #include "app/veldra_app.h"
 #include "res/resource.h"
 #include "ui_test_support.h"
@@ -34,8 +35,11 @@ private slots:
         QCOMPARE(frame->GetActiveView()->size(), QSize(240, 268));
         frame->resize(900, 900);
         QTest::qWait(20);
-        QVERIFY(frame->GetActiveView()->width() <= 500);
-        QVERIFY(frame->GetActiveView()->height() <= 500);
+        QVERIFY(frame->GetActiveView()->width() > 500 && frame->GetActiveView()->height() > 500);
+        frame->ToggleFullScreen();
+        QVERIFY(frame->isFullScreen());
+        frame->ToggleFullScreen();
+        QVERIFY(!frame->isFullScreen());
         // Each menu's title, then its entries (separators as "-").
         QStringList menus;
         for (const QAction* menu : frame->menuBar()->actions()) {
@@ -142,6 +146,7 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(bool, closes);
         CTestRoot root;
+        root.WriteFile(QStringLiteral("Veldra/HTML/help.htm"), "<html></html>");
         CScriptedUi ui;
         int aboutResult = -1;
         ui.OnDialog<CAboutDlg>([&](CAboutDlg& about) {
@@ -166,11 +171,68 @@ private slots:
             QCOMPARE(aboutResult, int(QDialog::Accepted));
         if (id == ID_MAP_HELP) {
             QCOMPARE(ui.m_messages[0].text,
-                     QStringLiteral("Help is displayed within Internet Explorer.\r\n\r\nTo return "
-                                    "to Veldra mapping, close the Internet Explorer Window."));
+                     QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
+                                    "to Veldra mapping, close the web browser window."));
             QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(ui.m_urls[0].toLocalFile(), root.Host(QStringLiteral("Veldra/HTML/help.htm")));
         }
+    }
+
+    // Help shows the device root's page, else the installed one; after its
+    // message it warns when there is neither or no browser takes the page.
+    void helpFindsThePageOrWarns_data() {
+        QTest::addColumn<QString>("page"); // under the root, installed beside the program, none
+        QTest::addColumn<bool>("browser");
+        QTest::addColumn<QString>("warning"); // empty: none
+        QTest::newRow("shown") << "root" << true << QString();
+        QTest::newRow("installed") << "installed" << true << QString();
+        QTest::newRow("no browser")
+            << "root" << false << "No web browser could show the help page.";
+        QTest::newRow("no page") << "none" << true << "The help page is not installed.";
+    }
+    void helpFindsThePageOrWarns() {
+        QFETCH(QString, page);
+        QFETCH(bool, browser);
+        QFETCH(QString, warning);
+        CTestRoot root;
+        const QString share = QCoreApplication::applicationDirPath() + "/../share";
+        QDir(share).removeRecursively();
+        const QString path =
+            page == "root" ? root.Host("Veldra/HTML/help.htm") : share + "/veldra/html/help.htm";
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(page == "none" || file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString shown = page == "root" ? path : QFileInfo(path).canonicalFilePath();
+        CScriptedUi ui;
+        SetBrowserHandler([&](const QUrl& url) { return ui.m_urls.append(url), browser; });
+        MakeFrame()->GetActiveView()->OnHelp();
+        QDir(share).removeRecursively();
+        QCOMPARE(ui.m_urls,
+                 page == "none" ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(shown)});
+        QCOMPARE(ui.m_messages.size(), warning.isEmpty() ? 1 : 2);
+        if (!warning.isEmpty())
+            QVERIFY(ui.m_messages[1].text == warning &&
+                    ui.m_messages[1].icon == QMessageBox::Warning);
+    }
+
+    // What each command line asks for: help, version, native, scaled or error.
+    void commandLine() {
+        const auto answer = [](const QStringList& args) {
+            const CCommandLine o = ParseCommandLine(QStringList{"VeldraViewer"} + args);
+            return !o.strError.isEmpty() ? "error"
+                   : o.bHelp             ? "help"
+                   : o.bVersion          ? "version"
+                                         : (o.bNativePixels ? "native" : "scaled");
+        };
+        QCOMPARE(answer({}), "scaled");
+        QCOMPARE(answer({"--root", "x", "-h"}), "help");
+        QCOMPARE(answer({"--version"}), "version");
+        QCOMPARE(answer({"--pixels=native"}), "native");
+        QCOMPARE(answer({"--pixels", "native", "--pixels", "scaled"}), "scaled");
+        QCOMPARE(answer({"--pixels=blurry"}), "error");
+        QCOMPARE(answer({"--pixels"}), "error");
+        QCOMPARE(VersionText(), QStringLiteral("Pocket Veldra version 2.0.4\n"));
     }
 
     void splashClosesByItselfAndOnlyThenTheOpenRuns() {

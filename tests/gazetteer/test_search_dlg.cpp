@@ -204,6 +204,27 @@ private slots:
         QCOMPARE(chosen(), QPoint(1200, 900));
     }
 
+    // Keys alone: Enter searches, Tab reaches the list, the arrows move
+    // (choosing nothing), Enter there shows the match.
+    void keyboardAloneShowsAMatch() {
+        CTestRoot root;
+        MakeIndexes(root);
+        CSearchDlg dialog;
+        dialog.m_szMapFolder = kFolder;
+        dialog.OnInitDialog();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        TypeAndEnter(dialog, "high");
+        while (QApplication::focusWidget() != dialog.MatchList())
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        for (int i = 0; i < 2; ++i)
+            QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QVERIFY(dialog.isVisible() && dialog.m_nChosenX == 0);
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(QPoint(dialog.m_nChosenX, dialog.m_nChosenY), QPoint(1300, 950));
+    }
+
     // The view at zoom 2.0 remembers "station"; a search is made, its first
     // match tapped and "Show on Map" or "Cancel" pressed; then the dialog is
     // opened again.

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -125,6 +126,38 @@ private slots:
         view.OnShowDistance();
         view.grab();
         QVERIFY(view.m_pReadout->isHidden());
+    }
+
+    // The wheel zooms a step a notch about the pointer (half notches add up),
+    // "+" and "-" like the buttons, once per press; on a large window the
+    // buffer grows and the read-out keeps its distance from the bottom-right.
+    void wheelKeysAndLargeWindow() {
+        CTestWidget view;
+        view.OpenSynthetic(); // centred on (2500, 2000)
+        const auto wheel = [&view](int delta) {
+            QWheelEvent event(QPointF(40, 34), view.mapToGlobal(QPointF(40, 34)), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QCoreApplication::sendEvent(&view, &event);
+        };
+        wheel(60);
+        QCOMPARE(view.m_dZoom, 1.0);
+        wheel(60);
+        QCOMPARE(view.m_dZoom, 2.0);
+        QCOMPARE(view.m_ptCentre, (CPoint{(2500 - 80) * 2 + 80, (2000 - 100) * 2 + 100}));
+        wheel(240); // at the limit
+        QCOMPARE(view.m_ptCentre, (CPoint{4920, 3900}));
+        SendKey(view, QEvent::KeyPress, Qt::Key_Minus, false);
+        QCOMPARE(view.m_ptCentre, (CPoint{2460, 1950}));
+        SendKey(view, QEvent::KeyPress, Qt::Key_Plus, true);
+        QCOMPARE(view.m_dZoom, 1.0);
+        SendKey(view, QEvent::KeyPress, Qt::Key_Plus, false);
+        QCOMPARE(view.m_dZoom, 2.0);
+        view.resize(1280, 800);
+        QCOMPARE(QSize(view.m_nBufferWidth, view.m_nBufferHeight), QSize(2000, 1500));
+        QCOMPARE(view.m_pReadout->geometry(), QRect(1160, 780, 120, 20));
+        view.resize(500, 500);
+        QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
     }
 
     void goToHomeWithoutHomeWarns() {

@@ -1,0 +1,37 @@
+# Installs the build into a temporary prefix and checks that the programs,
+# the help page where the viewer looks for it, the desktop entry and its icon
+# are in place, and that the installed viewer answers --version and --help.
+# -DBUILD_DIR=... -DPREFIX=... -DHELP_FROM_BINDIR=...
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+foreach(f bin/VeldraViewer bin/veldra-pack share/applications/veldra-viewer.desktop)
+  if(NOT EXISTS ${PREFIX}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+if(NOT EXISTS ${PREFIX}/bin/${HELP_FROM_BINDIR})
+  message(FATAL_ERROR "no help page at bin/${HELP_FROM_BINDIR}")
+endif()
+# The desktop entry's program and icon.
+file(STRINGS ${PREFIX}/share/applications/veldra-viewer.desktop exec REGEX "^Exec=")
+file(STRINGS ${PREFIX}/share/applications/veldra-viewer.desktop icon REGEX "^Icon=")
+string(REGEX REPLACE "^Exec=([^ ]+).*" "\\1" exec "${exec}")
+string(REGEX REPLACE "^Icon=" "" icon "${icon}")
+if(NOT EXISTS ${PREFIX}/bin/${exec})
+  message(FATAL_ERROR "the desktop entry runs ${exec}, which is not in bin")
+endif()
+file(GLOB_RECURSE icons ${PREFIX}/share/icons/hicolor/*/apps/${icon}.*)
+if(NOT icons)
+  message(FATAL_ERROR "no icon ${icon} in share/icons/hicolor")
+endif()
+foreach(option --version --help)
+  execute_process(COMMAND ${PREFIX}/bin/${exec} ${option} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "Pocket Veldra version|Usage: VeldraViewer")
+    message(FATAL_ERROR "${exec} ${option} gave ${rc}: ${out}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${PREFIX})
