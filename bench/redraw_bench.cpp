@@ -15,15 +15,9 @@
 // buffer, cold against warm at each zoom, and a drag frame against copying
 // the client image.
 
-#include "bench_support.h"
-#include "platform/device_root.h"
-#include "store/tile_cache.h"
-#include "view/map_view_core.h"
+#include "bench_map.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
 
@@ -35,50 +29,9 @@ constexpr int kClientWidth = 240;
 constexpr int kClientHeight = 268;
 constexpr int kGrid = 8;
 
-// The view with its fetches counted.
-class CCountingView : public CMapViewCore {
-public:
-    bool FetchTile(const QString& tileName, const QImage*& bitmap) override {
-        ++m_nFetches;
-        return CMapViewCore::FetchTile(tileName, bitmap);
-    }
-    uint64_t m_nFetches = 0;
-};
-
-struct CBenchData {
-    QTemporaryDir root;
-    CCountingView view;
-    bool ok = false;
-
-    CBenchData() {
-        if (!root.isValid())
-            return;
-        SetDeviceRoot(root.path());
-        QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/Redraw"));
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        QImage white(500, 500, kDisplayFormat);
-        white.fill(Qt::white);
-        white.save(&buffer, "PNG");
-        if (!WriteHostFile(root.filePath(QStringLiteral("Veldra/Maps/tpl.map")),
-                           EncryptedTile(png)))
-            return;
-        view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\Redraw");
-        view.m_szTilePrefix = QStringLiteral("red");
-        for (int r = 1; r <= kGrid; ++r)
-            for (int c = 1; c <= kGrid; ++c)
-                if (!view.m_tileCache.SaveCompressedTile(view.m_szMapFolder,
-                                                         QStringLiteral("red%1_%2").arg(r).arg(c),
-                                                         StreetMapPicture(unsigned(r * 31 + c))))
-                    return;
-        if (!view.CreateDrawingSurfaces() || !view.ResetViewState())
-            return;
-        view.m_bMapOpen = true;
-        view.m_ptPending = {kGrid * 250, kGrid * 250};
-        view.ApplyZoom(kClientWidth, kClientHeight, 1.0);
-        ok = view.m_nTileColumns == kGrid && view.m_nTileRows == kGrid;
-    }
+// The benchmark's map.
+struct CBenchData : CBenchMap {
+    CBenchData() : CBenchMap(QStringLiteral("Redraw"), QStringLiteral("red"), kGrid) {}
 };
 
 CBenchData* g_data = nullptr;

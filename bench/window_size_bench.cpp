@@ -11,15 +11,9 @@
 // W picks the client size: 0 is 240 x 268, 1 is 1280 x 800, 2 is 1920 x 1080,
 // 3 is 3840 x 2160. The fetches counter gives the tiles fetched per run.
 
-#include "bench_support.h"
-#include "platform/device_root.h"
-#include "store/tile_cache.h"
-#include "view/map_view_core.h"
+#include "bench_map.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -29,49 +23,9 @@ using namespace bench;
 constexpr int kGrid = 10;
 constexpr QSize kSizes[] = {{240, 268}, {1280, 800}, {1920, 1080}, {3840, 2160}};
 
-class CCountingView : public CMapViewCore {
-public:
-    bool FetchTile(const QString& tileName, const QImage*& bitmap) override {
-        ++m_nFetches;
-        return CMapViewCore::FetchTile(tileName, bitmap);
-    }
-    uint64_t m_nFetches = 0;
-};
-
-struct CBenchData {
-    QTemporaryDir root;
-    CCountingView view;
-    bool ok = false;
-
-    CBenchData() {
-        if (!root.isValid())
-            return;
-        SetDeviceRoot(root.path());
-        QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/Wide"));
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        QImage white(500, 500, kDisplayFormat);
-        white.fill(Qt::white);
-        white.save(&buffer, "PNG");
-        if (!WriteHostFile(root.filePath(QStringLiteral("Veldra/Maps/tpl.map")),
-                           EncryptedTile(png)))
-            return;
-        view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\Wide");
-        view.m_szTilePrefix = QStringLiteral("wid");
-        for (int r = 1; r <= kGrid; ++r)
-            for (int c = 1; c <= kGrid; ++c)
-                if (!view.m_tileCache.SaveCompressedTile(view.m_szMapFolder,
-                                                         QStringLiteral("wid%1_%2").arg(r).arg(c),
-                                                         StreetMapPicture(unsigned(r * 31 + c))))
-                    return;
-        if (!view.CreateDrawingSurfaces() || !view.ResetViewState())
-            return;
-        view.m_bMapOpen = true;
-        view.m_ptPending = {kGrid * 250, kGrid * 250};
-        view.ApplyZoom(240, 268, 1.0);
-        ok = view.m_nTileColumns == kGrid && view.m_nTileRows == kGrid;
-    }
+// The benchmark's map.
+struct CBenchData : CBenchMap {
+    CBenchData() : CBenchMap(QStringLiteral("Wide"), QStringLiteral("wid"), kGrid) {}
 };
 
 CBenchData* g_data = nullptr;
