@@ -1,7 +1,7 @@
 # Fails when a source file outside app/ (and outside the tests) includes a
 # header from app/. Run by CTest: cmake -DSOURCE_DIR=<tree> -P check_app_on_top.cmake
 set(offenders "")
-foreach(folder ui view store gazetteer places platform res tools bench)
+foreach(folder ui view store gazetteer places platform res tools bench fuzz)
   file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
   foreach(source IN LISTS sources)
     file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]app/")
