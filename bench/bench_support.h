@@ -14,7 +14,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtGlobal>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -148,5 +150,30 @@ public:
 
     std::map<std::string, Times> m_times;
 };
+
+// Runs the benchmarks offscreen unless a platform was chosen.
+inline void UseOffscreenUnlessSet() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// Makes the benchmarks' data (the application must exist), points global at
+// it and runs every benchmark, reporting through reporter (the console when
+// null). False, after a message naming what, when the data cannot be made.
+template <class TData>
+bool RunWithData(TData*& global, benchmark::BenchmarkReporter* reporter, const char* what) {
+    TData data;
+    if (!data.ok) {
+        std::fprintf(stderr, "could not make the benchmark %s\n", what);
+        return false;
+    }
+    global = &data;
+    if (reporter)
+        benchmark::RunSpecifiedBenchmarks(reporter);
+    else
+        benchmark::RunSpecifiedBenchmarks();
+    global = nullptr;
+    return true;
+}
 
 } // namespace bench

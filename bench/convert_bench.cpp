@@ -221,19 +221,12 @@ BENCHMARK(BM_LibraryListing)->Arg(2500)->Arg(10000)->Unit(benchmark::kMicrosecon
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    CBenchData data;
-    if (!data.ok) {
-        std::fprintf(stderr, "could not make the benchmark tiles\n");
-        return 1;
-    }
-    g_data = &data;
     CRecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    g_data = nullptr;
+    if (!RunWithData(g_data, &reporter, "tiles"))
+        return 1;
 
     auto realTime = [&](const std::string& name) {
         const auto found = reporter.m_times.find(name);

@@ -99,19 +99,12 @@ BENCHMARK(BM_CopyBuffer)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    CBenchData data;
-    if (!data.ok) {
-        std::fprintf(stderr, "could not make the benchmark map\n");
-        return 1;
-    }
-    g_data = &data;
     CRecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    g_data = nullptr;
+    if (!RunWithData(g_data, &reporter, "map"))
+        return 1;
 
     auto time = [&](const std::string& name) {
         const auto found = reporter.m_times.find(name);

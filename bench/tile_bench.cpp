@@ -200,20 +200,12 @@ BENCHMARK(BM_SaveCompressedTile)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-
-    CBenchData data;
-    if (!data.ok) {
-        std::fprintf(stderr, "could not make the benchmark tiles\n");
-        return 1;
-    }
-    g_data = &data;
     CRecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    g_data = nullptr;
+    if (!RunWithData(g_data, &reporter, "tiles"))
+        return 1;
 
     // Ratios last: each line against zlib's uncompress of the same tile.
     const auto zlib = reporter.m_times.find("BM_ZlibUncompress");

@@ -78,18 +78,11 @@ BENCHMARK(BM_Resize)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    CBenchData data;
-    if (!data.ok) {
-        std::fprintf(stderr, "could not make the benchmark map\n");
+    if (!RunWithData(g_data, nullptr, "map"))
         return 1;
-    }
-    g_data = &data;
-    benchmark::RunSpecifiedBenchmarks();
-    g_data = nullptr;
     benchmark::Shutdown();
     return 0;
 }

@@ -10,8 +10,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <initializer_list>
 
 #include <cstdio>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -130,22 +132,39 @@ private:
     bool m_terminal;
 };
 
-int RunMake(const QCommandLineParser& parser) {
-    for (const char* required : {"title", "picture"}) {
-        if (!parser.isSet(QLatin1String(required)))
-            return Fail(QStringLiteral("make needs --%1 (see --help)").arg(QLatin1String(required)),
-                        2);
+// The start that make and osm share: the options the command requires, then
+// the title, folder and --replace, with the title and folder checked before
+// any long work. False, after the message, with the exit status in status.
+bool ReadRequest(const QCommandLineParser& parser, const char* command,
+                 std::initializer_list<const char*> required, PackageRequest& request,
+                 QString& folder, int& status) {
+    for (const char* option : required) {
+        if (!parser.isSet(QLatin1String(option))) {
+            status = Fail(QStringLiteral("%1 needs --%2 (see --help)")
+                              .arg(QLatin1String(command), QLatin1String(option)),
+                          2);
+            return false;
+        }
     }
-    PackageRequest request;
     request.title = parser.value(QStringLiteral("title"));
     request.folder = parser.value(QStringLiteral("folder"));
     request.replace = parser.isSet(QStringLiteral("replace"));
     QString error;
-    // Check the title before the long work of reading a large picture.
-    QString folder;
     if (!CheckMapTitle(request.title, error) ||
-        !ResolveMapFolder(request.title, request.folder, folder, error))
-        return Fail(error);
+        !ResolveMapFolder(request.title, request.folder, folder, error)) {
+        status = Fail(error);
+        return false;
+    }
+    return true;
+}
+
+int RunMake(const QCommandLineParser& parser) {
+    PackageRequest request;
+    QString folder;
+    int status = 0;
+    if (!ReadRequest(parser, "make", {"title", "picture"}, request, folder, status))
+        return status;
+    QString error;
     if (parser.isSet(QStringLiteral("calibration"))) {
         MapCalibration calibration;
         if (!ParseCalibration(parser.value(QStringLiteral("calibration")), calibration, error))
@@ -167,22 +186,14 @@ int RunMake(const QCommandLineParser& parser) {
 }
 
 int RunOsm(const QCommandLineParser& parser) {
-    for (const char* required : {"title", "input"}) {
-        if (!parser.isSet(QLatin1String(required)))
-            return Fail(QStringLiteral("osm needs --%1 (see --help)").arg(QLatin1String(required)),
-                        2);
-    }
     QElapsedTimer timer;
     timer.start();
     PackageRequest request;
-    request.title = parser.value(QStringLiteral("title"));
-    request.folder = parser.value(QStringLiteral("folder"));
-    request.replace = parser.isSet(QStringLiteral("replace"));
-    QString error;
     QString folder;
-    if (!CheckMapTitle(request.title, error) ||
-        !ResolveMapFolder(request.title, request.folder, folder, error))
-        return Fail(error);
+    int status = 0;
+    if (!ReadRequest(parser, "osm", {"title", "input"}, request, folder, status))
+        return status;
+    QString error;
     OsmMapRequest osm;
     osm.input = parser.value(QStringLiteral("input"));
     if (parser.isSet(QStringLiteral("metres-per-pixel"))) {
