@@ -176,18 +176,14 @@ private slots:
             << Write::Replace << "Town/x.cbm.part" << town + "x.cbm" << true;
         QTest::newRow("target a link") << Write::Replace << "Town/x.cbm" << town + "x.cbm" << true;
         // A path through a linked folder is refused, whatever the call.
-        QTest::newRow("create via linked parent") << Write::Create << "Out"
-                                                  << "/Veldra/Maps/Out/x" << false;
-        QTest::newRow("replace via linked parent") << Write::Replace << "Out"
-                                                   << "/Veldra/Maps/Out/x" << false;
-        QTest::newRow("rename via linked parent") << Write::Rename << "Out"
-                                                  << "/Veldra/Maps/Out/x" << false;
-        QTest::newRow("delete via linked parent") << Write::Delete << "Out"
-                                                  << "/Veldra/Maps/Out/x" << false;
-        QTest::newRow("folder via linked parent") << Write::MakeFolder << "Out"
-                                                  << "/Veldra/Maps/Out/new" << false;
-        QTest::newRow("tree via linked parent") << Write::DeleteTree << "Out"
-                                                << "/Veldra/Maps/out/Sub" << false;
+        for (const auto& [name, write, path] : {std::tuple{"create", Write::Create, "Out/x"},
+                                                {"replace", Write::Replace, "Out/x"},
+                                                {"rename", Write::Rename, "Out/x"},
+                                                {"delete", Write::Delete, "Out/x"},
+                                                {"folder", Write::MakeFolder, "Out/new"},
+                                                {"tree", Write::DeleteTree, "out/Sub"}})
+            QTest::addRow("%s via linked parent", name) << write << "Out"
+                                                        << "/Veldra/Maps/" + QString(path) << false;
         // A folder that is itself a link: only the link goes.
         QTest::newRow("tree that is a link")
             << Write::DeleteTree << "Town/Sub" << town + "Sub" << true;
