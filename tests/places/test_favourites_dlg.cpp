@@ -37,12 +37,6 @@ void SavePlaces() {
     SavePlace(kTitle, "Abbey", QPoint(41, 42));
 }
 
-// The Favourite Places dialog of kTitle, initialised.
-void InitPlaces(CFavouritesDlg& dialog) {
-    dialog.m_strMapTitle = kTitle;
-    dialog.OnInitDialog();
-}
-
 QPoint RowCentre(const CFavouritesDlg& dialog, const QString& name) {
     return dialog.PlaceList()->visualItemRect(PlaceRow(dialog, name)).center();
 }
@@ -175,7 +169,8 @@ private slots:
         CScriptedUi ui;
         ui.Answer(answer);
         CFavouritesDlg dialog;
-        InitPlaces(dialog);
+        dialog.m_strMapTitle = kTitle;
+        dialog.OnInitDialog();
         QCOMPARE(ListedPlaces(dialog), QStringList({"Abbey", "Home", "market", "zoo"}));
         for (const QString& name : selected)
             PlaceRow(dialog, name)->setSelected(true);
@@ -199,7 +194,8 @@ private slots:
         SavePlaces();
         CScriptedUi ui;
         CFavouritesDlg dialog;
-        InitPlaces(dialog);
+        dialog.m_strMapTitle = kTitle;
+        dialog.OnInitDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Favourite Places"));

