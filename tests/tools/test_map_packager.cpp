@@ -56,8 +56,10 @@ QStringList Tree(const CTestRoot& root) {
     return paths;
 }
 
-PackageRequest Request(const QString& title, const QImage& picture, const QString& folder = {}) {
+PackageRequest Request(const QString& title, const QImage& picture, const QString& folder = {},
+                       bool replace = false) {
     PackageRequest request;
+    request.replace = replace;
     request.title = title;
     request.picture = picture;
     request.folder = folder;
@@ -357,8 +359,7 @@ private slots:
         QFile kept(outside.filePath(u"Sub/kept"_s));
         QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("outside") == 7);
         kept.close();
-        PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300));
-        request.replace = true;
+        PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300), {}, true);
         QString error;
         if (installFirst)
             QVERIFY2(PackageMap(request, error), qPrintable(error));
@@ -391,8 +392,7 @@ private slots:
             const QStringList tiles = QDir(HostPath(*folder)).entryList({u"*.map"_s}, QDir::Files);
             QVERIFY2(tiles.size() == 3 || tiles == QStringList{"tow1_1.map"}, qPrintable(step));
 
-            PackageRequest again = Request(u"Town"_s, SmoothPicture(300, 300));
-            again.replace = true;
+            PackageRequest again = Request(u"Town"_s, SmoothPicture(300, 300), {}, true);
             QVERIFY2(PackageMap(again, error), qPrintable(error));
             QVERIFY(!Tree(root).join(u' ').contains(u".partial"_s));
         }
@@ -404,8 +404,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() == 4 && args[1] == u"--child-replace"_s) {
         SetDeviceRoot(args[2]);
-        PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300));
-        request.replace = true;
+        PackageRequest request = Request(u"Town"_s, SmoothPicture(300, 300), {}, true);
         request.afterStep = [&](const char* step) {
             if (args[3] == QLatin1String(step))
                 _exit(42); // as a kill would: nothing after this step runs
