@@ -50,7 +50,7 @@ struct CBenchMap {
         view.m_szTilePrefix = prefix;
         for (int r = 1; r <= grid; ++r)
             for (int c = 1; c <= grid; ++c)
-                if (!view.m_tileCache.SaveCompressedTile(
+                if (!WriteCompressedTile(
                         view.m_szMapFolder, QStringLiteral("%1%2_%3").arg(prefix).arg(r).arg(c),
                         StreetMapPicture(unsigned(r * 31 + c))))
                     return;

@@ -61,7 +61,7 @@ struct CBenchData {
             !WriteHostFile(root.filePath("Veldra/Maps/Benchmap/ben1_1.map"), mapFile))
             return;
         if (!cache.DecodeTile(kFolder, kTile, decoded) ||
-            !cache.SaveCompressedTile(kFolder, kTile, decoded))
+            !WriteCompressedTile(kFolder, kTile, decoded))
             return;
         QFile cbm(root.filePath("Veldra/Maps/Benchmap/ben1_1.cbm"));
         if (!cbm.open(QIODevice::ReadOnly))
@@ -156,7 +156,7 @@ void BM_ConvertTile(benchmark::State& state) {
         DeleteFileAt(tmpPath); // decrypt every time, as a fresh tile would
         QImage bitmap;
         if (!g_data->cache.DecodeTile(kFolder, kTile, bitmap) ||
-            !g_data->cache.SaveCompressedTile(kFolder, kTile, bitmap)) {
+            !WriteCompressedTile(kFolder, kTile, bitmap)) {
             state.SkipWithError("conversion failed");
             break;
         }
@@ -189,7 +189,7 @@ BENCHMARK(BM_DecodeTmp)->Unit(benchmark::kMillisecond);
 
 void BM_SaveCompressedTile(benchmark::State& state) {
     for (auto _ : state) {
-        if (!g_data->cache.SaveCompressedTile(kFolder, kTile, g_data->decoded)) {
+        if (!WriteCompressedTile(kFolder, kTile, g_data->decoded)) {
             state.SkipWithError("SaveCompressedTile failed");
             break;
         }

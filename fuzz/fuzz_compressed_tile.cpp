@@ -46,7 +46,7 @@ void MakeSeeds(const QString& demoRoot, const QString& outDir) {
             const QString tile = name.chopped(4);
             QImage bitmap;
             if (cache.DecodeTile(kFolder, tile, bitmap) &&
-                cache.SaveCompressedTile(kFolder, tile, bitmap)) {
+                WriteCompressedTile(kFolder, tile, bitmap)) {
                 CopySeed(maps + QStringLiteral("/F/") + tile + QStringLiteral(".cbm"), outDir,
                          tile + QStringLiteral(".cbm"));
                 ++made;

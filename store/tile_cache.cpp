@@ -225,8 +225,7 @@ bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImag
     return DecodeBounded(&device, m_nMaxWidth, m_nMaxHeight, bitmap);
 }
 
-bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
-                                   const QImage& bitmap) {
+bool WriteCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap) {
     const uint32_t compressedSize =
         CompressTileImage(bitmap, s_compressedBuffer, COMPRESSED_BUFFER_SIZE);
     if (compressedSize == 0)
@@ -240,6 +239,11 @@ bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileNam
     return ReplaceFileAtomically(
         TilePath(folder, tileName, ".cbm"),
         {QByteArrayView(lengthField, 4), QByteArrayView(s_compressedBuffer, qsizetype(n))});
+}
+
+bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
+                                   const QImage& bitmap) {
+    return WriteCompressedTile(folder, tileName, bitmap);
 }
 
 bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName) {

@@ -132,6 +132,11 @@ private:
 // stops at the first match (0 or 1), any other mode counts them all.
 int CountFiles(const QString& folder, const QString& pattern, int mode);
 
+// Writes a decoded tile (a square display-format bitmap of at most 500000
+// raw bytes) as the .cbm of tileName in folder (a device path), through a
+// flushed side file; false when the bitmap does not qualify or the write fails.
+// Uses the pipeline's shared buffer: one thread only.
+bool WriteCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap);
 // Decodes an image file held in memory into a new bitmap of the display
 // format no larger than maxWidth x maxHeight pixels; false when it yields none.
 // Reentrant: conversion workers call it side by side.

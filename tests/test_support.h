@@ -112,12 +112,11 @@ inline QString MakeConvertedMap(const CTestRoot& root, const QString& title, con
                                 int rows = 2, int columns = 2) {
     const QString folder = QStringLiteral("\\Veldra\\Maps\\") + name;
     root.MakeDir(QStringLiteral("Veldra/Maps/") + name);
-    TileCache cache;
     for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= columns; ++c) {
             QImage tile(500, 500, kDisplayFormat);
             tile.fill(QColor(40 * r, 60 * c, 90));
-            cache.SaveCompressedTile(
+            WriteCompressedTile(
                 folder, QStringLiteral("%1%2_%3").arg(title.left(3).toLower()).arg(r).arg(c), tile);
         }
     RegisterMap(title, folder);

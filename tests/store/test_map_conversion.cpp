@@ -32,7 +32,7 @@ bool ConvertTileByTile(const QString& folder) {
         const QString tile = entry.name.left(entry.name.indexOf(u'.'));
         QImage bitmap;
         if (!cache.DecodeTile(folder, tile, bitmap) ||
-            !cache.SaveCompressedTile(folder, tile, bitmap) ||
+            !WriteCompressedTile(folder, tile, bitmap) ||
             !cache.DeleteTileSources(folder, tile) ||
             FileExists(JoinDevicePath(folder, entry.name)))
             return false;

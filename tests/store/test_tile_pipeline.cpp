@@ -123,7 +123,7 @@ private slots:
         {
             CFileSizeLimit limit(4096);
             QVERIFY(!DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
-            QVERIFY(!cache.SaveCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 4)));
+            QVERIFY(!WriteCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 4)));
         }
         const auto material = MakeTileKeyMaterial();
         QVERIFY(!DecryptFileToFile("Another Provider", material.data(), 16, kFolder + "\\a1_1.map",
@@ -230,7 +230,7 @@ private slots:
         CTestRoot root;
         QVERIFY(root.MakeDir(kHostFolder));
         TileCache cache;
-        QCOMPARE(cache.SaveCompressedTile(kFolder, "a2_3", bitmap), ok);
+        QCOMPARE(WriteCompressedTile(kFolder, "a2_3", bitmap), ok);
         QCOMPARE(Listing(root), ok ? QStringList{"a2_3.cbm"} : QStringList{});
         // The stream itself is checked by loading saved tiles (unusableTemplate).
         const QByteArray file = root.ReadFile(kHostFolder + "a2_3.cbm");
@@ -271,7 +271,7 @@ private slots:
         const uint64_t syncs = DiskSyncCount();
         TileCache cache;
         QVERIFY(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
-        QVERIFY(cache.SaveCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 2)));
+        QVERIFY(WriteCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 2)));
         QVERIFY(DiskSyncCount() >= syncs + 4);
         QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
         QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_1.map", "a1_1.tmp"}));
@@ -385,7 +385,7 @@ private slots:
         QVERIFY(root.MakeDir(kHostFolder));
         TileCache cache;
         const QImage tile = TestPicture(500, 500, 8);
-        QVERIFY(cache.SaveCompressedTile(kFolder, "a1_1", tile));
+        QVERIFY(WriteCompressedTile(kFolder, "a1_1", tile));
         const QImage* bitmap = nullptr;
         QVERIFY(!cache.GetTileBitmap(kFolder, "a1_1", bitmap));
         QVERIFY(bitmap == nullptr && cache.m_hbmTemplate.isNull());

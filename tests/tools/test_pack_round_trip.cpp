@@ -75,7 +75,7 @@ private slots:
                 const QString name = u"rou%1_%2"_s.arg(row).arg(col);
                 QImage decoded;
                 QVERIFY2(cache.DecodeTile(folder, name, decoded), qPrintable(name));
-                QVERIFY(cache.SaveCompressedTile(folder, name, decoded));
+                QVERIFY(WriteCompressedTile(folder, name, decoded));
                 QVERIFY(cache.DeleteTileSources(folder, name));
                 const QImage* bitmap = nullptr;
                 QVERIFY(cache.GetTileBitmap(folder, name, bitmap) && bitmap);

@@ -223,7 +223,7 @@ private slots:
                     for (int x = 0; x < 500; ++x)
                         reinterpret_cast<quint16*>(tile.scanLine(y))[x] =
                             MapPixel(500 * (c - 1) + x, 500 * (r - 1) + y);
-                QVERIFY(plain.m_tileCache.SaveCompressedTile(
+                QVERIFY(WriteCompressedTile(
                     "\\Veldra\\Maps\\Round", QStringLiteral("tst%1_%2").arg(r).arg(c), tile));
             }
         for (CCountingView* view : {&plain, &kept}) {

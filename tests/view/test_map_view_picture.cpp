@@ -30,9 +30,8 @@ private slots:
         // The template tile the pipeline loads tiles into, and the picture as
         // the converted map "Harbour" (prefix HAR) of 3 x 2 tiles.
         QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour"));
-        TileCache cache;
         for (int i = 0; i < 6; ++i)
-            QVERIFY(cache.SaveCompressedTile(
+            QVERIFY(WriteCompressedTile(
                 folder, QStringLiteral("HAR%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
                 picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
 

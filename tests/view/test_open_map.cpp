@@ -176,7 +176,7 @@ private slots:
         // of kept tiles that the registry gives.
         QImage replaced(500, 500, kDisplayFormat);
         replaced.fill(QColor(200, 10, 10));
-        QVERIFY(TileCache().SaveCompressedTile("\\Veldra\\Maps\\north", "nor2_2", replaced));
+        QVERIFY(WriteCompressedTile("\\Veldra\\Maps\\north", "nor2_2", replaced));
         ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe"));
         view->OnOpenMap();
         QCOMPARE(view->m_dZoom, 1.0);
