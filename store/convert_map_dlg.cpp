@@ -60,7 +60,7 @@ int CConvertMapDlg::CountMapTiles() {
     CBusyCursor busy;
     // Every opening of a map passes here: the place to clear what a kill left.
     RemoveTileLeftovers(m_szFolder);
-    m_nTileCount = CountFiles(m_szFolder, QStringLiteral("*.map"), 2);
+    m_nTileCount = CountFiles(m_szFolder, QStringLiteral("*.map"));
     return m_nTileCount;
 }
 

@@ -144,11 +144,6 @@ bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     return true;
 }
 
-bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
-    CBusyCursor busy;
-    return ::DeleteFolderTree(folder);
-}
-
 bool CMapLibraryDlg::event(QEvent* event) {
     if (event->type() == QEvent::Type(kRefillMessage)) {
         FillMapList();

@@ -1,11 +1,10 @@
 #include "map_packager.h"
 
 #include "gazetteer/index_search.h"
-#include "platform/crypto.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
-#include "store/tile_key.h"
+#include "store/tile_crypto.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -434,15 +433,6 @@ bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, Q
     return true;
 }
 
-QByteArray MakeMapDat(const MapCalibration& calibration) {
-    QByteArray bytes(20, '\0');
-    const int32_t values[5] = {calibration.nScale, calibration.nNorth, calibration.nEast,
-                               calibration.nSouth, calibration.nWest};
-    for (int i = 0; i < 5; ++i)
-        qToLittleEndian<int32_t>(values[i], bytes.data() + 4 * i);
-    return bytes;
-}
-
 bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error) {
     const QStringList parts = text.split(QLatin1Char(','));
     int32_t values[5] = {};
@@ -682,20 +672,6 @@ bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
     return true;
 }
 
-QByteArray EncryptTileImage(const QByteArray& image) {
-    QByteArray file(TILE_HEADER_BYTES + image.size(), '\0');
-    uint8_t* data = reinterpret_cast<uint8_t*>(file.data());
-    // The four plain bytes are not read by the viewer; they mark the file.
-    std::memcpy(data, "VPK1", 4);
-    for (int i = 4; i < TILE_HEADER_BYTES; ++i)
-        data[i] = static_cast<uint8_t>(i * 37 + 11);
-    std::memcpy(data + TILE_HEADER_BYTES, image.constData(), static_cast<size_t>(image.size()));
-    const auto material = MakeTileKeyMaterial();
-    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
-    rc4.Crypt(data + 4, static_cast<size_t>(file.size() - 4));
-    return file;
-}
-
 bool EnsureTemplateTile(QString& error) {
     const QString maps = QString::fromLatin1(MAPS_FOLDER);
     const QString devicePath = JoinDevicePath(maps, QStringLiteral("tpl.map"));
@@ -763,8 +739,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
             return false;
         }
     }
-    const QString key = QString::fromLatin1(APPS_KEY) + QLatin1Char('\\') +
-                        QString::fromLatin1(MAP_KEY_PREFIX) + request.title;
+    const QString key = MapKey(request.title);
     const QString hostTarget = HostPath(folder);
     if (QFileInfo::exists(hostTarget) && !QFileInfo(hostTarget).isDir()) {
         error = QStringLiteral("%1 is a file, not a map folder").arg(hostTarget);

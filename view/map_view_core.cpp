@@ -150,8 +150,8 @@ bool CMapViewCore::ResetViewState() {
 void CMapViewCore::MeasureTileGrid() {
     if (m_szTilePrefix.isEmpty())
         return;
-    const int total = CountFiles(m_szMapFolder, QStringLiteral("*.cbm"), 2);
-    const int firstRow = CountFiles(m_szMapFolder, m_szTilePrefix + QStringLiteral("1_*.cbm"), 2);
+    const int total = CountFiles(m_szMapFolder, QStringLiteral("*.cbm"));
+    const int firstRow = CountFiles(m_szMapFolder, m_szTilePrefix + QStringLiteral("1_*.cbm"));
     // Without a converted tile in row 1 the grid is empty: nothing is drawn.
     m_nTileColumns = firstRow;
     m_nTileRows = firstRow > 0 ? total / firstRow : 0;

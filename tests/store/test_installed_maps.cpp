@@ -25,8 +25,10 @@ bool Link(const CTestRoot& root, const char* target, const char* link) {
 class TestInstalledMaps : public QObject {
     Q_OBJECT
 private slots:
+    // Maps registered under MapKey are listed by their titles.
     void listsOnlyReadableMapsWithFilesAndTheirSizes() {
         CTestRoot root;
+        QCOMPARE(MapKey("Mill End"), QString("Software\\Apps\\Veldra Pocket map of Mill End"));
         QVERIFY(!ListLibraryMaps()); // no registry at all: nothing can be read
         RegisterMap("Zeta Vale", MakeFolder(root, "z", 1));
         RegisterMap("alder Cross", MakeFolder(root, "a", 5001));

@@ -1,5 +1,5 @@
-// Tests of the map packaging library: index files, Map.dat, tile images, the
-// template tile, and installing a map without ever leaving half a map behind.
+// Tests of the map packaging library: index files, tile images, the template
+// tile, and installing a map without ever leaving half a map behind.
 
 #include "map_packager.h"
 #include "test_support.h"
@@ -129,18 +129,6 @@ private slots:
         QString error;
         QCOMPARE(BuildIndexFiles({place}, QSize(800, 600), files, error), accepted);
         QCOMPARE(error.isEmpty(), accepted);
-    }
-
-    void mapDat() {
-        CTestRoot root;
-        const QByteArray bytes = MakeMapDat({290670, 283280, 411720, 402220, 21115});
-        QCOMPARE(bytes.toHex(' '), QByteArray("7b 52 00 00 6e 6f 04 00 48 48 06 00 90 52 04 00 "
-                                              "2c 23 06 00"));
-        // The viewer reads back what was written, not its built-in table.
-        QVERIFY(root.WriteFile(u"Veldra/Maps/X/Map.dat"_s, MakeMapDat({-1, 2, 3, 4, 5})));
-        MapCalibration read;
-        QVERIFY(ReadMapCalibration(u"Northcombe"_s, u"\\Veldra\\Maps\\X"_s, read) &&
-                read.nNorth == -1);
     }
 
     // A straight PNG when it fits, else an exact palette PNG, else a clear failure.
