@@ -91,7 +91,8 @@ struct CBenchData {
                     return QString();
             }
         }
-        if (!RegSetString(MapKey(QStringLiteral("Listing")), QString::fromLatin1(INSTALL_DIR_VALUE), device))
+        if (!RegSetString(MapKey(QStringLiteral("Listing")), QString::fromLatin1(INSTALL_DIR_VALUE),
+                          device))
             return QString();
         return device;
     }

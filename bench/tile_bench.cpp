@@ -44,10 +44,10 @@ const QString kTile = QStringLiteral("ben1_1");
 struct CBenchData {
     QTemporaryDir root;
     TileCache cache;
-    QByteArray png;     // the tile's image file
-    QByteArray mapFile; // the encrypted tile
-    QByteArray cbmFile; // the converted tile
-    QImage decoded;     // the decoded tile
+    QByteArray png;                                             // the tile's image file
+    QByteArray mapFile;                                         // the encrypted tile
+    QByteArray cbmFile;                                         // the converted tile
+    QImage decoded;                                             // the decoded tile
     std::vector<uint8_t> pixels = std::vector<uint8_t>(500000); // inflated into
     bool ok = false;
 

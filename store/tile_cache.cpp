@@ -181,10 +181,9 @@ bool TileCache::LoadTemplate() {
     const QString name = QString::fromLatin1(TEMPLATE_TILE_NAME);
     const QString tmpPath = TilePath(folder, name, ".tmp");
     QByteArray image;
-    const bool haveImage =
-        ReadTileImageFile(tmpPath, image) ||
-        (DecryptTileFile(TilePath(folder, name, ".map"), tmpPath) &&
-         ReadTileImageFile(tmpPath, image));
+    const bool haveImage = ReadTileImageFile(tmpPath, image) ||
+                           (DecryptTileFile(TilePath(folder, name, ".map"), tmpPath) &&
+                            ReadTileImageFile(tmpPath, image));
     QImage decoded;
     if (!haveImage ||
         !DecodeTileImage(reinterpret_cast<const uint8_t*>(image.constData()), image.size(),

@@ -83,7 +83,7 @@ private:
     // allows, else the least recently used.
     KeptTile* FreeSlot();
 
-    QImage m_imgTemplate; // null until first needed
+    QImage m_imgTemplate;                               // null until first needed
     libdeflate_decompressor* m_pDecompressor = nullptr; // null when it could not be made
     int64_t m_nCacheLimit = DEFAULT_CACHE_BYTES;
     std::vector<KeptTile> m_kept;

@@ -47,7 +47,8 @@ private slots:
                                         << MapCalibration{290670, 0, 411720 & 0xFFFF, 0, 21115};
         QTest::newRow("Map.dat, empty") << true << QByteArray() << "Northcombe" << MapCalibration{};
         QTest::newRow("Map.dat, written by MakeMapDat")
-            << true << MakeMapDat({-1, 2, 3, 4, 5}) << "Northcombe" << MapCalibration{-1, 2, 3, 4, 5};
+            << true << MakeMapDat({-1, 2, 3, 4, 5}) << "Northcombe"
+            << MapCalibration{-1, 2, 3, 4, 5};
         // Titles in the table are each read back in tableForm.
         QTest::newRow("Northcombe") << false << QByteArray() << "Northcombe" << kNorthcombe;
         QTest::newRow("letter case") << false << QByteArray() << "northcombe" << MapCalibration{};

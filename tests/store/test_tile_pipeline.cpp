@@ -262,10 +262,10 @@ private slots:
         QTest::addColumn<QByteArray>("tplTmp");
         const QByteArray good = EncodeImage(TestPicture(500, 500, 0));
         QTest::newRow("missing") << QByteArray() << QByteArray();
-        QTest::newRow("501 x 500") << EncryptTile(EncodeImage(TestPicture(501, 500, 0)))
-                                   << QByteArray();
-        QTest::newRow("500 x 501") << EncryptTile(EncodeImage(TestPicture(500, 501, 0)))
-                                   << QByteArray();
+        QTest::newRow("501 x 500")
+            << EncryptTile(EncodeImage(TestPicture(501, 500, 0))) << QByteArray();
+        QTest::newRow("500 x 501")
+            << EncryptTile(EncodeImage(TestPicture(500, 501, 0))) << QByteArray();
         QTest::newRow("garbage image") << EncryptTile(QByteArray(4000, '\x77')) << QByteArray();
         QTest::newRow("too short") << QByteArray(40, '\x77') << QByteArray();
         QTest::newRow("good map, garbage .tmp") << EncryptTile(good) << QByteArray(900, '\x13');
