@@ -290,25 +290,6 @@ private slots:
         QVERIFY(cache.GetTileBitmap(kFolder, "a1_1", bitmap));
         QCOMPARE(*bitmap, tile);
     }
-
-    void countFiles_data() {
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<int>("count");
-        QTest::newRow("other case") << "*.CBM" << 7;
-        QTest::newRow("every entry") << "*.*" << 11;
-        QTest::newRow("no match") << "*.idx" << 0;
-    }
-    void countFiles() {
-        QFETCH(QString, pattern);
-        QFETCH(int, count);
-        CTestRoot root;
-        for (const char* name :
-             {"abc1_1.cbm", "abc1_2.cbm", "ABC1_3.CBM", "abc2_1.cbm", "abc2_2.cbm", "abc2_3.cbm",
-              "abc11_1.cbm", "abc3_1.map", "Map.dat", "streets.idx.bak"})
-            QVERIFY(root.WriteFile(kHostFolder + name, "x"));
-        QVERIFY(root.MakeDir(kHostFolder + "sub"));
-        QCOMPARE(CountFiles(kFolder, pattern), count);
-    }
 };
 
 QTEST_MAIN(TestTilePipeline)
