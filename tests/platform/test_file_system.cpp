@@ -150,19 +150,6 @@ private slots:
         QVERIFY(root.Exists("Veldra/Maps/Sub") && root.ReadFile("Veldra/Maps/c.cbm") == "c");
     }
 
-    void mappedFile() {
-        CTestRoot root;
-        QVERIFY(root.WriteFile("Veldra/empty.idx", ""));
-        QVERIFY(root.WriteFile("Veldra/Streets.idx", "0123456789"));
-        CMappedFile map;
-        QVERIFY(!map.Open("\\Veldra\\empty.idx"));
-        QVERIFY(map.Data() == nullptr);
-        QVERIFY(!map.Open("\\Veldra\\missing.idx"));
-        QVERIFY(map.Open("\\veldra\\STREETS.IDX"));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(map.Data()), int(map.Size())),
-                 QByteArray("0123456789"));
-    }
-
     void plantedLinks_data() {
         QTest::addColumn<Write>("write");
         QTest::addColumn<QString>("linkAt"); // under Veldra/Maps, pointing outside the root
