@@ -110,13 +110,14 @@ private slots:
     void viewSavesTheMiddleAndCentresOnAPlace() {
         QFETCH(bool, cross);
         CTestRoot root;
-        CSyntheticView<CVeldraViewerView> view;
+        CSyntheticMap map(root);
+        CVeldraViewerView view;
         QCoreApplication::removePostedEvents(&view);
-        view.SetSyntheticMap();
-        view.m_szMapTitle = kTitle;
-        view.ApplyZoom(240, 268, 2.0);
-        view.SetCentre(2001, 1603);
-        view.m_bShowTargetCross = cross;
+        CMapCanvas& canvas = view.Canvas();
+        canvas.SetTileSource(map.Source());
+        canvas.Resize(240, 268);
+        canvas.ShowMap(map.Map());
+        canvas.CentreOnMapPosition({1000, 801}, 2.0, cross ? CTargetCross::Show : CTargetCross::Keep);
         CScriptedUi ui;
         ui.OnDialog<CAddFavouriteDlg>([](CAddFavouriteDlg& add) {
             add.NameBox()->setText("Spot");
@@ -124,10 +125,10 @@ private slots:
             return add.result();
         });
         view.OnAddFavourite();
-        QCOMPARE(LoadPlace(kTitle, "Spot"), std::optional<QPoint>(QPoint(1000, 801)));
+        const QString title = canvas.MapTitle();
+        QCOMPARE(LoadPlace(title, "Spot"), std::optional<QPoint>(QPoint(1000, 801)));
 
-        view.ApplyZoom(240, 268, 0.5);
-        view.SetCentre(200, 200);
+        canvas.CentreOnMapPosition({400, 400}, 0.5, CTargetCross::Keep);
         ui.OnDialog<CFavouritesDlg>([](CFavouritesDlg& places) {
             places.reject();
             return places.result();
@@ -139,11 +140,11 @@ private slots:
             return places.result();
         });
         view.OnShowFavourites();
-        QCOMPARE(view.m_ptCentre, (CPoint{200, 200}));
+        QCOMPARE(view.Viewport().Centre(), (CPoint{200, 200}));
         view.OnShowFavourites();
-        QCOMPARE(view.m_ptCentre, (CPoint{500, 400}));
-        QCOMPARE(view.m_dZoom, 0.5);
-        QCOMPARE(view.m_bShowTargetCross, cross);
+        QCOMPARE(view.Viewport().Centre(), (CPoint{500, 400}));
+        QCOMPARE(view.Viewport().Zoom(), 0.5);
+        QCOMPARE(view.Overlays().ShowTargetCross(), cross);
     }
 
     void deleteAsksThenActsOnTheFirstSelected_data() {

@@ -40,10 +40,9 @@ private slots:
         // Sorted without regard to letter case; the size beside each title.
         QCOMPARE(ListedTitles(dialog), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
         QCOMPARE(RowOf(dialog, "Mill End")->text(1), QStringLiteral("1.23 MB"));
-        // The refill message lists maps added since.
+        // Refilled, the list shows maps added since.
         RegisterMap("Beech", MakeFolder(root, "b"));
-        QEvent refill(QEvent::Type(CMapLibraryDlg::kRefillMessage));
-        QCoreApplication::sendEvent(&dialog, &refill);
+        dialog.FillMapList();
         QCOMPARE(ListedTitles(dialog),
                  QStringList({"alder Cross", "Beech", "Mill End", "Zeta Vale"}));
     }

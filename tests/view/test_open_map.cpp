@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 
-Q_DECLARE_METATYPE(CPoint)
 
 namespace {
 
@@ -76,13 +75,13 @@ private slots:
         view->OnOpenMapAtStartup();
         QVERIFY(ui.m_events.isEmpty());
         QVERIFY(frame->isVisible());
-        QVERIFY(view->m_bMapOpen);
-        QCOMPARE(view->m_szMapTitle, title.left(99));
-        QCOMPARE(view->m_szMapFolder, folder);
-        QCOMPARE(view->m_szTilePrefix.toLower(), title.left(3).toLower());
+        QVERIFY(view->Canvas().IsMapOpen());
+        QCOMPARE(view->Canvas().MapTitle(), title.left(99));
+        QCOMPARE(view->Canvas().MapFolder(), folder);
+        QCOMPARE(view->Canvas().TilePrefix().toLower(), title.left(3).toLower());
         // A 2 x 2 map of 500-pixel tiles.
-        QCOMPARE(view->m_nTileColumns, 2);
-        QCOMPARE(view->m_ptCentre, centre);
+        QCOMPARE(view->Viewport().TileColumns(), 2);
+        QCOMPARE(view->Viewport().Centre(), centre);
     }
 
     void startUpWithoutAMapReadyToOpen_data() {
@@ -131,7 +130,7 @@ private slots:
         frame->GetActiveView()->OnOpenMapAtStartup();
         QCOMPARE(ui.m_events, events);
         QCOMPARE(frame->isVisible(), opens);
-        QCOMPARE(frame->GetActiveView()->m_bMapOpen, opens);
+        QCOMPARE(frame->GetActiveView()->Canvas().IsMapOpen(), opens);
         QVERIFY(root.Exists("stray.map"));
         if (maps == "unreadable") {
             QCOMPARE(ui.m_messages.front().icon, QMessageBox::Warning);
@@ -157,19 +156,19 @@ private slots:
         QPointer<CMainFrame> frame = ShownFrame();
         CVeldraViewerView* view = frame->GetActiveView();
         view->OnOpenMapAtStartup();
-        view->OnZoomOut();
-        view->SetCentre(300, 320);
-        view->m_ptFlag = {310, 330};
-        view->m_bFlagPlaced = true;
-        const CPoint centre = view->m_ptCentre;
-        const double zoom = view->m_dZoom;
+        CMapCanvas& canvas = view->Canvas();
+        canvas.OnZoomOut();
+        canvas.OnMarkFlag();
+        canvas.OnLButtonDown(10, 20);
+        canvas.OnLButtonUp(10, 20);
+        const CPoint centre = view->Viewport().Centre(), flag = view->Overlays().MarkerPosition(COverlays::MARKER_FLAG);
 
         frame->CommandAction(ID_MAP_OPEN)->trigger();
         QCOMPARE(ui.m_events, QStringList{"CMapLibraryDlg"});
-        QVERIFY(frame->isVisible() && view->m_bMapOpen);
-        QCOMPARE(view->m_ptCentre, centre);
-        QCOMPARE(view->m_dZoom, zoom);
-        QCOMPARE(view->m_ptFlag, (CPoint{310, 330}));
+        QVERIFY(frame->isVisible() && canvas.IsMapOpen());
+        QCOMPARE(view->Viewport().Centre(), centre);
+        QCOMPARE(view->Viewport().Zoom(), 0.5);
+        QCOMPARE(view->Overlays().MarkerPosition(COverlays::MARKER_FLAG), flag);
 
         // Choosing the same map again opens it afresh, with its tiles as
         // they are now (one was replaced since it was drawn) and the number
@@ -179,10 +178,11 @@ private slots:
         QVERIFY(WriteCompressedTile("\\Veldra\\Maps\\north", "nor2_2", replaced));
         ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe"));
         view->OnOpenMap();
-        QCOMPARE(view->m_dZoom, 1.0);
-        QCOMPARE(view->m_ptCentre, (CPoint{750, 750}));
-        QCOMPARE(view->m_tileCache.CacheLimit(), 5 << 20);
-        QCOMPARE(view->m_hbmBuffer.pixel(0, 0), replaced.pixel(0, 0));
+        QCOMPARE(view->Viewport().Zoom(), 1.0);
+        QCOMPARE(view->Viewport().Centre(), (CPoint{750, 750}));
+        QVERIFY(!view->Overlays().IsPlaced(COverlays::MARKER_FLAG));
+        QCOMPARE(canvas.Tiles().CacheLimit(), 5 << 20);
+        QCOMPARE(canvas.BackBuffer().pixel(0, 0), replaced.pixel(0, 0));
     }
 
     void deletingTheOpenMapThenCancelling_data() {
@@ -201,7 +201,7 @@ private slots:
         QPointer<CMainFrame> frame = ShownFrame();
         CVeldraViewerView* view = frame->GetActiveView();
         view->OnOpenMapAtStartup(); // the current map, without a question
-        QCOMPARE(view->m_szMapTitle, QStringLiteral("Northcombe"));
+        QCOMPARE(view->Canvas().MapTitle(), QStringLiteral("Northcombe"));
         ui.OnDialog<CMapLibraryDlg>(Choose("Northcombe", /*remove=*/true));
         ui.OnDialog<CMapLibraryDlg>(Choose("Other"));
         ui.Answer(QMessageBox::Yes); // the delete question
@@ -218,8 +218,8 @@ private slots:
         QCOMPARE(ui.m_messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(frame->isVisible(), yes);
         if (yes) {
-            QCOMPARE(view->m_szMapTitle, QStringLiteral("Other"));
-            QVERIFY(view->m_bMapOpen);
+            QCOMPARE(view->Canvas().MapTitle(), QStringLiteral("Other"));
+            QVERIFY(view->Canvas().IsMapOpen());
         }
     }
 };

@@ -63,9 +63,11 @@ private slots:
         frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(frame));
         CVeldraViewerView* view = frame->GetActiveView();
-        QTRY_VERIFY(view->m_bMapOpen);
-        QCOMPARE(view->m_szMapTitle, u"Kirchberg"_s);
-        QCOMPARE(view->m_calibration.nScale, 4570); // 0.5 m a pixel
+        CMapCanvas& canvas = view->Canvas();
+        const CViewport& viewport = view->Viewport();
+        QTRY_VERIFY(canvas.IsMapOpen());
+        QCOMPARE(canvas.MapTitle(), u"Kirchberg"_s);
+        QCOMPARE(canvas.Calibration().nScale, 4570); // 0.5 m a pixel
 
         // The converted map shows the picture, drawn a row of tiles at a time,
         // pixel for pixel, padded white to whole tiles.
@@ -73,24 +75,23 @@ private slots:
         picture.fill(Qt::white);
         QPainter(&picture).drawImage(0, 0, RenderMapScene(map.scene));
         picture = picture.convertToFormat(kDisplayFormat);
-        const QPoint origin(view->m_ptScreenOrigin.x, view->m_ptScreenOrigin.y);
-        QCOMPARE(view->RenderClientImage(),
-                 picture.copy(QRect(origin, QSize(view->m_nClientWidth, view->m_nClientHeight))));
+        const QPoint origin(viewport.ScreenOrigin().x, viewport.ScreenOrigin().y);
+        QCOMPARE(canvas.RenderClientImage(),
+                 picture.copy(QRect(origin, QSize(viewport.ClientWidth(), viewport.ClientHeight()))));
 
         // "Straße" finds the streets stored with the byte 0xDF; each match
         // shown on the map lies on a road (white, the fill of a residential street).
         QVERIFY(root.ReadFile(u"Veldra/Maps/Kirchberg/Streets.idx"_s)
                     .contains("|goethestra\xdf"
                               "e|"));
-        const auto result = SearchIndex(view->m_szMapFolder, u"Streets"_s, u"Straße"_s);
+        const auto result = SearchIndex(canvas.MapFolder(), u"Streets"_s, u"Straße"_s);
         QVERIFY(result);
         QStringList names;
         for (const IndexMatch& m : result->matches) {
             names << m.name;
-            view->m_ptPending = {m.x, m.y};
-            view->ApplyZoom(view->m_nClientWidth, view->m_nClientHeight, 1.0);
-            const QImage client = view->RenderClientImage();
-            const QPoint at(m.x - view->m_ptScreenOrigin.x, m.y - view->m_ptScreenOrigin.y);
+            canvas.CentreOnMapPosition({m.x, m.y}, 1.0, CTargetCross::Keep);
+            const QImage client = canvas.RenderClientImage();
+            const QPoint at(m.x - viewport.ScreenOrigin().x, m.y - viewport.ScreenOrigin().y);
             int road = 0;
             for (int dy = -2; dy <= 2; ++dy)
                 for (int dx = -2; dx <= 2; ++dx)
@@ -125,7 +126,7 @@ private slots:
                 const QString text =
                     DistanceReadoutText({int(std::lround(a.x())), int(std::lround(a.y()))},
                                         {int(std::lround(b.x())), int(std::lround(b.y()))},
-                                        view->m_calibration.nScale, 1.0);
+                                        canvas.Calibration().nScale, 1.0);
                 QVERIFY2(text.endsWith(u" Ms"_s), qPrintable(text)); // "%.0f Yds, %.0f Ms"
                 const double metres = text.section(u", "_s, 1).chopped(3).toDouble();
                 QVERIFY2(std::abs(metres / truth - 1) < 0.01,
