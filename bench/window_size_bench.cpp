@@ -55,8 +55,7 @@ void BM_KeyStep(benchmark::State& state) {
         g_data->canvas.OnKeyUp(Qt::Key_Right);
         g_data->canvas.OnKeyUp(Qt::Key_Left);
     }
-    state.counters["fetches"] =
-        double(g_data->nFetches - fetches) / double(state.iterations());
+    state.counters["fetches"] = double(g_data->nFetches - fetches) / double(state.iterations());
     Resize(kSizes[0]);
 }
 
@@ -66,8 +65,7 @@ void BM_Resize(benchmark::State& state) {
         Resize(kSizes[state.range(0)]);
         Resize(kSizes[0]);
     }
-    state.counters["fetches"] =
-        double(g_data->nFetches - fetches) / double(state.iterations());
+    state.counters["fetches"] = double(g_data->nFetches - fetches) / double(state.iterations());
 }
 
 BENCHMARK(BM_DragFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);

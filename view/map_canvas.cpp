@@ -85,8 +85,7 @@ void CMapCanvas::MeasureTileGrid() {
     if (m_strTilePrefix.isEmpty())
         return;
     const int total = CountFiles(m_strMapFolder, QStringLiteral("*.cbm"), 2);
-    const int firstRow =
-        CountFiles(m_strMapFolder, m_strTilePrefix + QStringLiteral("1_*.cbm"), 2);
+    const int firstRow = CountFiles(m_strMapFolder, m_strTilePrefix + QStringLiteral("1_*.cbm"), 2);
     // Without a converted tile in row 1 the grid is empty: nothing is drawn.
     m_viewport.SetTileGrid(firstRow, firstRow > 0 ? total / firstRow : 0, TILE_SIZE);
 }
@@ -107,8 +106,7 @@ void CMapCanvas::ApplyZoom(int clientWidth, int clientHeight, double newZoom) {
     ApplyZoomAround(clientWidth, clientHeight, newZoom, {});
 }
 
-void CMapCanvas::ApplyZoomAround(int clientWidth, int clientHeight, double newZoom,
-                                 CPoint about) {
+void CMapCanvas::ApplyZoomAround(int clientWidth, int clientHeight, double newZoom, CPoint about) {
     const std::optional<double> ratio =
         m_viewport.ZoomTo(clientWidth, clientHeight, newZoom, about);
     if (!ratio)
@@ -304,8 +302,7 @@ void CMapCanvas::OnLButtonUp(int x, int y) {
 }
 
 bool CMapCanvas::IsDirectionKey(int key) {
-    return key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right ||
-           key == Qt::Key_Down;
+    return key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down;
 }
 
 bool CMapCanvas::OnKeyUp(int key) {
@@ -338,8 +335,7 @@ void CMapCanvas::OnZoomIn() {
 
 void CMapCanvas::OnZoomOut() {
     if (m_viewport.CanZoom(false))
-        ApplyZoom(m_viewport.ClientWidth(), m_viewport.ClientHeight(),
-                  m_viewport.ZoomStep(false));
+        ApplyZoom(m_viewport.ClientWidth(), m_viewport.ClientHeight(), m_viewport.ZoomStep(false));
 }
 
 bool CMapCanvas::ZoomAt(int x, int y, bool in) {

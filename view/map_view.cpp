@@ -2,9 +2,9 @@
 
 #include "ui/ui_seam.h"
 
-#include <QMetaObject>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>

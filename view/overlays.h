@@ -65,7 +65,9 @@ public:
     // command removes it. (A flag armed together with "me" counts as placed
     // after the tap that places "me", without a position.)
     bool IsPlaced(int marker) const { return marker == MARKER_ME ? m_bMePlaced : m_bFlagPlaced; }
-    bool IsArmed(int marker) const { return marker == MARKER_ME ? m_bMarkMeArmed : m_bMarkFlagArmed; }
+    bool IsArmed(int marker) const {
+        return marker == MARKER_ME ? m_bMarkMeArmed : m_bMarkFlagArmed;
+    }
     // A marker is there to go to or to measure to only when both coordinates
     // are above 0.
     static bool IsPresent(CPoint position) { return position.x > 0 && position.y > 0; }

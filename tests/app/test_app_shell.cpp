@@ -137,12 +137,6 @@ private slots:
         QCOMPARE(g_pMainFrame == nullptr, closes);
         if (id == ID_APP_ABOUT)
             QCOMPARE(aboutResult, int(QDialog::Accepted));
-        if (id == ID_MAP_HELP) {
-            QCOMPARE(ui.m_messages[0].text,
-                     QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
-                                    "to Veldra mapping, close the web browser window."));
-            QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        }
     }
 
     // Help shows the device root's page, else the installed one; after its
@@ -178,6 +172,10 @@ private slots:
         QCOMPARE(ui.m_urls,
                  page == "none" ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(shown)});
         QCOMPARE(ui.m_messages.size(), warning.isEmpty() ? 1 : 2);
+        QCOMPARE(ui.m_messages[0].text,
+                 QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
+                                "to Veldra mapping, close the web browser window."));
+        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         if (!warning.isEmpty())
             QVERIFY(ui.m_messages[1].text == warning &&
                     ui.m_messages[1].icon == QMessageBox::Warning);

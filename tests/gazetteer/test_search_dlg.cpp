@@ -259,8 +259,8 @@ private slots:
             << "EDGE" << false << QPoint(120, 134) << QPoint(30, 40) << "edge|Edge Row|0";
         QTest::newRow("no position: nothing moves or is remembered")
             << "mill" << false << QPoint() << QPoint() << "||1";
-        QTest::newRow("Cancel: nothing remembered") << "church" << true << QPoint() << QPoint()
-                                                    << "||1";
+        QTest::newRow("Cancel: nothing remembered")
+            << "church" << true << QPoint() << QPoint() << "||1";
     }
     void viewShowsTheMatchAndRemembersTheSearch() {
         QFETCH(QString, typed);

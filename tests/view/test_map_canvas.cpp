@@ -319,9 +319,9 @@ private slots:
         painter.end();
         QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour"));
         for (int i = 0; i < 6; ++i)
-            QVERIFY(WriteCompressedTile(
-                folder, QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
-                picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
+            QVERIFY(WriteCompressedTile(folder,
+                                        QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
+                                        picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
 
         struct CDiskCanvas {
             CViewport viewport;

@@ -23,7 +23,16 @@ CViewport Viewport(P mapCentre, double zoom = 1.0, bool oneTile = false) {
 // From a map position at the middle at zoom 1.0: a zoom to newZoom about a
 // client offset from the middle, then a centre requested; the centres after
 // each and the back buffer's window (x0, y0, x1, y1) after the second.
-struct Step { const char* tag; P start; double newZoom; P about; P zoomed; P request; P centre; CArea window; };
+struct Step {
+    const char* tag;
+    P start;
+    double newZoom;
+    P about;
+    P zoomed;
+    P request;
+    P centre;
+    CArea window;
+};
 // clang-format off
 const Step kSteps[] = {
     {"top-left", {2000, 1500}, 1.0, {}, {2000, 1500}, {0, 0}, {120, 134}, {0, 0, 500, 500}},
@@ -68,8 +77,12 @@ private slots:
     // 500 up to 500; beyond, the client plus 250 each side rounded up to
     // whole tiles, the client counted at most 8192.
     void bufferEdge() {
-        for (const auto& [client, edge] : {std::pair{240, 500}, {500, 500}, {501, 1500},
-                                           {1280, 2000}, {4000, 4500}, {99999, 9000}})
+        for (const auto& [client, edge] : {std::pair{240, 500},
+                                           {500, 500},
+                                           {501, 1500},
+                                           {1280, 2000},
+                                           {4000, 4500},
+                                           {99999, 9000}})
             QCOMPARE(CViewport::BufferEdgeFor(client), edge);
     }
 

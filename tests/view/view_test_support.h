@@ -83,7 +83,8 @@ struct CTestCanvas {
     CTestCanvas() {
         canvas.SetTileSource(map.Source());
         canvas.SetPresenter([this] { ++nPresents; });
-        overlays.SetMarkButtonHandler([this](int marker, bool pressed) { bButton[marker] = pressed; });
+        overlays.SetMarkButtonHandler(
+            [this](int marker, bool pressed) { bButton[marker] = pressed; });
         if (!canvas.CreateDrawingSurfaces())
             qWarning("no drawing surfaces");
         canvas.Resize(240, 268);
