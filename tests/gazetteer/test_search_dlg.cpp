@@ -188,7 +188,8 @@ private slots:
                     dialog.MatchList()->fontMetrics().horizontalAdvance("NC12 3CD"));
     }
 
-    void onlyATapOnAMatchChooses() {
+    // A tap chooses a match; keys move in the list and choose only with Enter.
+    void onlyATapOrEnterOnAMatchChooses() {
         QList<bool> panel;
         SetInputPanelHandler([&](bool up) { panel.append(up); });
         CSearchDlg& dialog = Shown();
@@ -227,21 +228,22 @@ private slots:
         dialog.ShowButton()->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(chosen(), QPoint(1200, 900));
-    }
 
-    // Keys alone: Enter searches, Tab reaches the list, the arrows move
-    // (choosing nothing), Enter there shows the match.
-    void keyboardAloneShowsAMatch() {
-        CSearchDlg& dialog = Shown();
+        // Keys alone: Enter searches, Tab reaches the list, the arrows move
+        // (choosing nothing), Enter there shows the match.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.CategoryList()->setCurrentText("Streets");
+        dialog.TextBox()->setFocus();
         TypeAndEnter(dialog, "high");
         while (QApplication::focusWidget() != dialog.MatchList())
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        for (int i = 0; i < 2; ++i)
-            QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
-        QVERIFY(dialog.isVisible() && dialog.m_nChosenX == 0);
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QVERIFY(dialog.isVisible() && chosen() == QPoint(1200, 900));
         QTest::keyClick(dialog.MatchList(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(QPoint(dialog.m_nChosenX, dialog.m_nChosenY), QPoint(1300, 950));
+        QCOMPARE(chosen(), QPoint(1300, 950));
     }
 
     // The view at zoom 2.0 centred on (3000, 3000): a search is made, its
