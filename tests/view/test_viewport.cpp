@@ -111,6 +111,7 @@ private slots:
         QCOMPARE(viewport.ScreenOrigin(), (P{2583, 2251}));
         QCOMPARE(viewport.PresentedMiddle(), (P{2703, 2385}));
         QVERIFY(viewport.PresentAt(0, 0).first.nLength <= 0);
+        QCOMPARE(CViewport::ClipSpan(-100, 500, 500), (CSpan{0, 100, 400})); // a buffer shifted
 
         viewport.ZoomTo(600, 0xFFFF, 2.0);
         QCOMPARE(QSize(viewport.ClientWidth(), viewport.ClientHeight()), QSize(500, 500));
