@@ -99,7 +99,7 @@ private slots:
         }
         names.sort();
         QCOMPARE(names,
-                 QStringList({u"Goethestraße"_s, u"Haydnstraße"_s, u"Richard-wagner-straße"_s}));
+                 QStringList({u"Goethestraße"_s, u"Haydnstraße"_s, u"Richard-Wagner-Straße"_s}));
 
         // Two nodes of the extract some hundred metres apart: the distance
         // read-out between them shows metres within 1 % of the great circle.
