@@ -322,7 +322,7 @@ bool OccursAfter(CByteSource& idx, uint64_t recordOffset, const QByteArray& text
 
 } // namespace
 
-std::optional<QByteArray> BuildSideIndex(CByteSource& idx, const FileStamp& stamp,
+std::optional<QByteArray> BuildSideIndex(CByteSource& idx, int64_t modified,
                                          const BuildProgress& progress) {
     // First pass: the bytes of each trigram's postings; second: the postings.
     std::vector<uint64_t> last(kTrigrams, 0); // offset + 1 of the last record listed, 0: none
@@ -381,8 +381,8 @@ std::optional<QByteArray> BuildSideIndex(CByteSource& idx, const FileStamp& stam
         return std::nullopt;
 
     memcpy(base, kMagic, sizeof kMagic);
-    qToLittleEndian<quint64>(stamp.size, base + 8);
-    qToLittleEndian<qint64>(stamp.modified, base + 16);
+    qToLittleEndian<quint64>(idx.Size(), base + 8);
+    qToLittleEndian<qint64>(modified, base + 16);
     qToLittleEndian<quint32>(records, base + 24);
     qToLittleEndian<quint32>(listed, base + 28);
     qToLittleEndian<quint64>(postingsBytes, base + 32);
@@ -512,7 +512,7 @@ bool WriteSideIndex(const QString& mapFolder, const QString& category,
     if (!stamp)
         return false;
     CFileSource source(idx.Descriptor(), stamp->size);
-    const std::optional<QByteArray> side = BuildSideIndex(source, *stamp, progress);
+    const std::optional<QByteArray> side = BuildSideIndex(source, stamp->modified, progress);
     // A file rewritten while it was read gives no side index.
     if (!side || StampOf(idx.Descriptor()) != stamp)
         return false;

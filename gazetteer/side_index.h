@@ -22,11 +22,12 @@ inline constexpr char SIDE_INDEX_EXTENSION[] = ".search";
 // Reports the share done (0-100) now and then; returning false cancels.
 using BuildProgress = std::function<bool(int percent)>;
 
-// The side index of the index bytes read through idx, recording stamp as the
-// index file's. Nothing when the bytes are not strictly well formed (every
+// The side index of the index bytes read through idx, recording their size
+// and modified (the index file's modification time, nanoseconds since the
+// epoch). Nothing when the bytes are not strictly well formed (every
 // record complete, fields within their lengths, no zero byte), when its
 // postings would pass 4 GiB, or when progress cancels.
-std::optional<QByteArray> BuildSideIndex(CByteSource& idx, const FileStamp& stamp,
+std::optional<QByteArray> BuildSideIndex(CByteSource& idx, int64_t modified,
                                          const BuildProgress& progress = {});
 
 // Answers a search (the encoded text; loose for the looser pass) through a
