@@ -43,7 +43,8 @@ const unsigned char* CWindowReader::Get(uint64_t offset, size_t n, size_t& avail
     const bool inside = offset >= m_start && offset - m_start <= m_held &&
                         (m_held - (offset - m_start) >= n || m_held < m_buffer.size());
     if (!inside) {
-        m_buffer.resize(std::max(m_window, n));
+        // No more than the source holds, so that a small one costs little.
+        m_buffer.resize(std::max<size_t>(size_t(std::min<uint64_t>(m_window, m_source.Size())), n));
         const int64_t got = m_source.ReadAt(offset, m_buffer.data(), m_buffer.size());
         m_start = offset;
         m_held = got > 0 ? size_t(got) : 0;

@@ -75,8 +75,9 @@ bool WriteDisplaySpellings(const QString& mapFolder, const QString& category,
             qToLittleEndian<quint32>(quint32(text.size()), entry + 4);
             entries.append(entry, 8);
         }
-        offset = recordEnd ? offset + uint64_t(static_cast<const unsigned char*>(recordEnd) - bytes) + 2
-                           : stamp->size;
+        offset = recordEnd
+                     ? offset + uint64_t(static_cast<const unsigned char*>(recordEnd) - bytes) + 2
+                     : stamp->size;
     }
     if (record != spellings.size()) {
         error = QStringLiteral("%1.idx holds %2 records, not the %3 spelt")

@@ -18,7 +18,8 @@ int Cp1252Byte(char16_t u) {
     if (u != 0 && (u < 0x80 || (u >= 0xa0 && u <= 0xff)))
         return u;
     const auto* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
-    return hit == std::end(kCp1252High) || u == 0 ? -1 : int(0x80 + (hit - std::begin(kCp1252High)));
+    return hit == std::end(kCp1252High) || u == 0 ? -1
+                                                  : int(0x80 + (hit - std::begin(kCp1252High)));
 }
 
 // Letters without a decomposition, each followed by its base letter.

@@ -143,7 +143,9 @@ public:
 
     // Copies the record whose first '|' is at bar. False when the end of the
     // file cuts it short.
-    bool Copy(size_t bar, RawRecord& out) { return CopyRecord(m_data + bar, m_end - bar, bar, out); }
+    bool Copy(size_t bar, RawRecord& out) {
+        return CopyRecord(m_data + bar, m_end - bar, bar, out);
+    }
 
     const unsigned char* Data() const { return m_data; }
 
@@ -232,9 +234,9 @@ void ScanLoose(const unsigned char* data, size_t size, const CLooseText& loose,
         for (size_t a = 0; a < sources; ++a) {
             if (!fresh[a] || (next[a] != kNone && next[a] < pos)) {
                 const std::optional<size_t> hit =
-                    a < anchors.size() ? scan.Find(anchors[a].constData(),
-                                                   size_t(anchors[a].size()), pos)
-                                       : scan.FindHigh(pos);
+                    a < anchors.size()
+                        ? scan.Find(anchors[a].constData(), size_t(anchors[a].size()), pos)
+                        : scan.FindHigh(pos);
                 next[a] = hit ? *hit : kNone;
                 fresh[a] = true;
             }
@@ -297,8 +299,7 @@ void InstallBusHandler() {
 
 // Runs scan over the mapped bytes; false when a bus error in them ended it.
 // scan must only read and write plain memory (nothing to undo on the jump).
-template <typename Scan>
-bool RunGuarded(const unsigned char* data, size_t size, const Scan& scan) {
+template <typename Scan> bool RunGuarded(const unsigned char* data, size_t size, const Scan& scan) {
     InstallBusHandler();
     sigjmp_buf jump;
     if (sigsetjmp(jump, 1) != 0) {
@@ -346,7 +347,8 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
                         bool loose, SideFiles side) {
     const QString base = mapFolder + u'/' + category;
     CFileHandle file = OpenFileForRead(base + QStringLiteral(".idx"));
-    const std::optional<FileStamp> stamp = file.IsValid() ? StampOf(file.Descriptor()) : std::nullopt;
+    const std::optional<FileStamp> stamp =
+        file.IsValid() ? StampOf(file.Descriptor()) : std::nullopt;
     if (!stamp)
         return SearchResult();
     CFileSource source(file.Descriptor(), stamp->size);
@@ -355,7 +357,8 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
     if (side == SideFiles::Use) {
         CFileHandle index = OpenFileForRead(base + QString::fromLatin1(SIDE_INDEX_EXTENSION));
         if (index.IsValid()) {
-            CFileSource indexSource(index.Descriptor(), uint64_t(std::max<int64_t>(0, index.Size())));
+            CFileSource indexSource(index.Descriptor(),
+                                    uint64_t(std::max<int64_t>(0, index.Size())));
             done = SearchWithSideIndex(source, indexSource, text, loose, &*stamp, *hits);
         }
     }
@@ -363,7 +366,8 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
         const CMapping mapping(file.Descriptor(), stamp->size);
         if (mapping.Data()) {
             const CLooseText looseText(text);
-            const std::vector<QByteArray> anchors = loose ? LooseAnchors(looseText) : std::vector<QByteArray>();
+            const std::vector<QByteArray> anchors =
+                loose ? LooseAnchors(looseText) : std::vector<QByteArray>();
             RawHits& out = *hits;
             const bool whole = RunGuarded(mapping.Data(), mapping.Size(), [&] {
                 if (loose)
@@ -380,7 +384,8 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
     if (side == SideFiles::Use && hits->count > 0) {
         CFileHandle names = OpenFileForRead(base + QString::fromLatin1(SPELLINGS_EXTENSION));
         if (names.IsValid()) {
-            CFileSource namesSource(names.Descriptor(), uint64_t(std::max<int64_t>(0, names.Size())));
+            CFileSource namesSource(names.Descriptor(),
+                                    uint64_t(std::max<int64_t>(0, names.Size())));
             spellings = LookUpSpellings(namesSource, *stamp, *hits);
         }
     }
@@ -513,9 +518,8 @@ std::optional<SearchResult> SearchIndex(const QString& mapFolder, const QString&
     return SearchFile(mapFolder, category, text, false, side);
 }
 
-std::optional<SearchResult> SearchIndexThenLoose(const QString& mapFolder,
-                                                 const QString& category, const QString& typed,
-                                                 SideFiles side) {
+std::optional<SearchResult> SearchIndexThenLoose(const QString& mapFolder, const QString& category,
+                                                 const QString& typed, SideFiles side) {
     const QByteArray text = EncodeSearchText(typed);
     if (text.isEmpty())
         return std::nullopt;

@@ -72,8 +72,8 @@ std::optional<SearchResult> SearchIndex(const QString& mapFolder, const QString&
 // the text with other accents or the usual equivalent letters (CLooseText in
 // index_names.h), in file order, at most MAX_MATCHES, more when a further name
 // matches. The result says which pass found its matches.
-std::optional<SearchResult> SearchIndexThenLoose(const QString& mapFolder,
-                                                 const QString& category, const QString& typed,
+std::optional<SearchResult> SearchIndexThenLoose(const QString& mapFolder, const QString& category,
+                                                 const QString& typed,
                                                  SideFiles side = SideFiles::Use);
 
 // The searches over index bytes already in memory (size bytes at data): they

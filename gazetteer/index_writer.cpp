@@ -80,7 +80,7 @@ bool WriteIndexSideFiles(const QString& mapFolder, const QString& category,
                     .arg(HostPath(mapFolder + u'/' + category), SIDE_INDEX_EXTENSION);
         return false;
     }
-    const bool spelt =
-        std::any_of(spellings.begin(), spellings.end(), [](const QString& s) { return !s.isEmpty(); });
+    const bool spelt = std::any_of(spellings.begin(), spellings.end(),
+                                   [](const QString& s) { return !s.isEmpty(); });
     return !spelt || WriteDisplaySpellings(mapFolder, category, spellings, error);
 }

@@ -184,9 +184,9 @@ void CSearchDlg::UpdateNotice() {
         return;
     m_pNotice->setText(notice);
     m_pNotice->setVisible(!notice.isEmpty());
-    m_pList->setGeometry(notice.isEmpty() ? DluRect(4, kListTop, 152, kListHeight)
-                                          : DluRect(4, kListTop + kNoticeHeight, 152,
-                                                    kListHeight - kNoticeHeight));
+    m_pList->setGeometry(
+        notice.isEmpty() ? DluRect(4, kListTop, 152, kListHeight)
+                         : DluRect(4, kListTop + kNoticeHeight, 152, kListHeight - kNoticeHeight));
 }
 
 void CSearchDlg::FitOrHideColumn(int column, bool filled) {

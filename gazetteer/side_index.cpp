@@ -99,8 +99,7 @@ int VarintBytes(uint64_t value) {
 // visit(offset, name, nameLength) for each. False when a record is not well
 // formed, the file cannot be read, or progress cancels.
 template <typename Visit>
-bool WalkRecords(CByteSource& idx, int pass, const BuildProgress& progress,
-                 const Visit& visit) {
+bool WalkRecords(CByteSource& idx, int pass, const BuildProgress& progress, const Visit& visit) {
     CWindowReader reader(idx, 1 << 20);
     const uint64_t size = idx.Size();
     uint64_t offset = 0;
@@ -237,7 +236,9 @@ struct CHeader {
         return trigrams <= kTrigrams && postingsBytes <= UINT32_MAX &&
                side.Size() == sizeof bytes + uint64_t(trigrams) * 8 + postingsBytes;
     }
-    uint32_t FanOut(size_t b) const { return qFromLittleEndian<quint32>(bytes + kHeaderBytes + 4 * b); }
+    uint32_t FanOut(size_t b) const {
+        return qFromLittleEndian<quint32>(bytes + kHeaderBytes + 4 * b);
+    }
     uint64_t PostingsStart() const { return sizeof bytes + uint64_t(trigrams) * 8; }
 
     // Where the postings of trigram lie (from the start of the file); begin ==
@@ -324,85 +325,99 @@ bool OccursAfter(CByteSource& idx, uint64_t recordOffset, const QByteArray& text
 
 std::optional<QByteArray> BuildSideIndex(CByteSource& idx, int64_t modified,
                                          const BuildProgress& progress) {
+    // Per trigram: the last record listed (its offset + 1, 0 for none), the
+    // bytes of its postings still to write, and where the next one goes. The
+    // table is kept per thread and only the trigrams used are cleared again,
+    // so that a small index file costs little.
+    struct TrigramState {
+        uint64_t last = 0, bytes = 0, cursor = 0;
+    };
+    thread_local std::vector<TrigramState> table(kTrigrams);
+    std::vector<uint32_t> used;
+    struct CClear {
+        std::vector<uint32_t>& used;
+        ~CClear() {
+            for (uint32_t t : used)
+                table[t] = TrigramState();
+        }
+    } clear{used};
+
     // First pass: the bytes of each trigram's postings; second: the postings.
-    std::vector<uint64_t> last(kTrigrams, 0); // offset + 1 of the last record listed, 0: none
-    std::vector<uint64_t> bytes(kTrigrams, 0);
     uint32_t records = 0;
-    const bool counted = WalkRecords(idx, 0, progress, [&](uint64_t offset, const unsigned char* name,
-                                                           size_t length) {
-        ++records;
-        ForEachTrigram(name, length, [&](uint32_t t) {
-            if (last[t] == offset + 1)
-                return;
-            bytes[t] += uint64_t(VarintBytes(offset - (last[t] ? last[t] - 1 : 0)));
-            last[t] = offset + 1;
+    const bool counted = WalkRecords(
+        idx, 0, progress, [&](uint64_t offset, const unsigned char* name, size_t length) {
+            ++records;
+            ForEachTrigram(name, length, [&](uint32_t t) {
+                TrigramState& state = table[t];
+                if (state.last == offset + 1)
+                    return;
+                if (state.last == 0)
+                    used.push_back(t);
+                state.bytes += uint64_t(VarintBytes(offset - (state.last ? state.last - 1 : 0)));
+                state.last = offset + 1;
+            });
         });
-    });
     if (!counted)
         return std::nullopt;
 
+    std::sort(used.begin(), used.end());
     uint64_t postingsBytes = 0;
-    uint32_t listed = 0;
-    std::vector<uint64_t> cursor(kTrigrams, 0); // where each list's next byte goes
-    for (uint32_t t = 0; t < kTrigrams; ++t) {
-        cursor[t] = postingsBytes;
-        postingsBytes += bytes[t];
-        listed += bytes[t] > 0;
+    for (uint32_t t : used) {
+        table[t].cursor = postingsBytes;
+        table[t].last = 0;
+        postingsBytes += table[t].bytes;
     }
     if (postingsBytes > UINT32_MAX)
         return std::nullopt;
-    const size_t tableBytes = kHeaderBytes + kFanOutBytes + size_t(listed) * 8;
+    const size_t tableBytes = kHeaderBytes + kFanOutBytes + used.size() * 8;
     QByteArray out(qsizetype(tableBytes + postingsBytes), '\0');
     auto* base = reinterpret_cast<unsigned char*>(out.data());
     unsigned char* postings = base + tableBytes;
 
-    std::fill(last.begin(), last.end(), 0);
     bool fits = true;
-    const bool written = WalkRecords(idx, 1, progress, [&](uint64_t offset, const unsigned char* name,
-                                                           size_t length) {
-        ForEachTrigram(name, length, [&](uint32_t t) {
-            if (last[t] == offset + 1)
-                return;
-            uint64_t delta = offset - (last[t] ? last[t] - 1 : 0);
-            last[t] = offset + 1;
-            do {
-                if (bytes[t] == 0) {
-                    fits = false; // the file changed between the passes
+    const bool written = WalkRecords(
+        idx, 1, progress, [&](uint64_t offset, const unsigned char* name, size_t length) {
+            ForEachTrigram(name, length, [&](uint32_t t) {
+                TrigramState& state = table[t];
+                if (state.last == offset + 1)
                     return;
-                }
-                postings[cursor[t]++] = uint8_t((delta & 0x7f) | (delta >= 0x80 ? 0x80 : 0));
-                --bytes[t];
-                delta >>= 7;
-            } while (delta);
+                uint64_t delta = offset - (state.last ? state.last - 1 : 0);
+                state.last = offset + 1;
+                do {
+                    if (state.bytes == 0) {
+                        fits = false; // the file changed between the passes
+                        return;
+                    }
+                    postings[state.cursor++] = uint8_t((delta & 0x7f) | (delta >= 0x80 ? 0x80 : 0));
+                    --state.bytes;
+                    delta >>= 7;
+                } while (delta);
+            });
         });
-    });
     if (!written || !fits ||
-        std::any_of(bytes.begin(), bytes.end(), [](uint64_t left) { return left != 0; }))
+        std::any_of(used.begin(), used.end(), [](uint32_t t) { return table[t].bytes != 0; }))
         return std::nullopt;
 
     memcpy(base, kMagic, sizeof kMagic);
     qToLittleEndian<quint64>(idx.Size(), base + 8);
     qToLittleEndian<qint64>(modified, base + 16);
     qToLittleEndian<quint32>(records, base + 24);
-    qToLittleEndian<quint32>(listed, base + 28);
+    qToLittleEndian<quint32>(quint32(used.size()), base + 28);
     qToLittleEndian<quint64>(postingsBytes, base + 32);
     unsigned char* fanOut = base + kHeaderBytes;
     unsigned char* entry = base + kHeaderBytes + kFanOutBytes;
-    uint32_t index = 0;
-    uint64_t listBegin = 0;
-    for (uint32_t t = 0; t < kTrigrams; ++t) {
-        if ((t & ((1u << kFanOutShift) - 1)) == 0)
-            qToLittleEndian<quint32>(index, fanOut + 4 * (t >> kFanOutShift));
-        if (cursor[t] == listBegin)
-            continue;
-        // cursor[t] now stands at the end of its list.
-        qToLittleEndian<quint32>(t, entry);
-        qToLittleEndian<quint32>(quint32(cursor[t]), entry + 4);
-        listBegin = cursor[t];
-        entry += 8;
-        ++index;
+    size_t index = 0;
+    for (size_t b = 0; b <= kFanOut; ++b) {
+        while (index < used.size() && (used[index] >> kFanOutShift) < b)
+            ++index;
+        qToLittleEndian<quint32>(quint32(index), fanOut + 4 * b);
     }
-    qToLittleEndian<quint32>(index, fanOut + 4 * kFanOut);
+    for (uint32_t t : used) {
+        // Its cursor now stands at the end of its list.
+        qToLittleEndian<quint32>(t, entry);
+        qToLittleEndian<quint32>(quint32(table[t].cursor), entry + 4);
+        entry += 8;
+    }
     return out;
 }
 
@@ -469,11 +484,12 @@ bool SearchWithSideIndex(CByteSource& idx, CByteSource& side, const QByteArray& 
             const void* nameEnd = memchr(record + 1, '|', recordAvail - 1);
             if (!nameEnd)
                 continue;
-            const size_t nameLength = size_t(static_cast<const unsigned char*>(nameEnd) - record) - 1;
-            const bool match =
-                loose ? key.FoundIn({reinterpret_cast<const char*>(record), qsizetype(nameLength + 2)})
-                      : memmem(record + 1, nameLength, text.constData(), size_t(text.size())) !=
-                            nullptr;
+            const size_t nameLength =
+                size_t(static_cast<const unsigned char*>(nameEnd) - record) - 1;
+            const bool match = loose ? key.FoundIn({reinterpret_cast<const char*>(record),
+                                                    qsizetype(nameLength + 2)})
+                                     : memmem(record + 1, nameLength, text.constData(),
+                                              size_t(text.size())) != nullptr;
             if (!match)
                 continue;
             if (count == MAX_MATCHES) {

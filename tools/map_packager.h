@@ -35,7 +35,7 @@ struct PlaceRecord {
     QString extra2;
     int x = 0;
     int y = 0;
-    int line = 0;     // line of the places file it came from, 0 when made in code
+    int line = 0;       // line of the places file it came from, 0 when made in code
     QString spelling{}; // the name as really written, kept as its display spelling; may be empty
 };
 

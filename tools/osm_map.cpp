@@ -308,8 +308,8 @@ public:
             }
             const QString name = IndexText(Tag(tags, "name"));
             if (!name.isEmpty() && !runs.empty()) {
-                StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {}, runs,
-                                 IndexSpelling(Tag(tags, "name"))};
+                StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {},
+                                 runs, IndexSpelling(Tag(tags, "name"))};
                 if (street.postcode.isEmpty())
                     street.postcode = IndexText(Tag(tags, "postal_code"));
                 street.nodes.reserve(way.nodes().size());
@@ -457,7 +457,8 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
     if (const char* place = tags.get_value_by_key("place")) {
         for (size_t i = 0; i < std::size(kPlaceKinds); ++i)
             if (std::strcmp(place, kPlaceKinds[i]) == 0) {
-                m_named.push_back({QStringLiteral("Towns"), name, Kind(place), at, int(i), spelling});
+                m_named.push_back(
+                    {QStringLiteral("Towns"), name, Kind(place), at, int(i), spelling});
                 return;
             }
     }

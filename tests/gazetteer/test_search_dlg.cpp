@@ -244,7 +244,8 @@ private slots:
         QTest::newRow("no position: nothing moves or is remembered")
             << "mill" << false << QPoint() << QPoint() << "station|Station Walk";
         QTest::newRow("a loose match: shown and remembered alike")
-            << "CAFE" << false << QPoint(900, 900) << QPoint() << QString::fromUtf8("cafe|Café Corner");
+            << "CAFE" << false << QPoint(900, 900) << QPoint()
+            << QString::fromUtf8("cafe|Café Corner");
         QTest::newRow("Cancel: the earlier search stays")
             << "church" << true << QPoint() << QPoint() << "station|Station Walk";
     }

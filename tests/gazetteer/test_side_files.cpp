@@ -35,9 +35,22 @@ QByteArray Rec(const QByteArray& name, const QByteArray& e1 = "", const QByteArr
 // Well-formed records from a few words, some with accents, "!" or a number in
 // the extra fields; then 40 names with "quokka" and one more only in extra2.
 QByteArray Gazetteer(int records, quint32 seed) {
-    static const char* const kWords[] = {"oak",  "elm",   "mill", "high",      "stra\xdf" "e",
-                                         "caf\xe9", "m\xfcller", "lane", "road", "!nhs",
-                                         "wood", "strasse", "mueller", "cafe", "st john's"};
+    static const char* const kWords[] = {"oak",
+                                         "elm",
+                                         "mill",
+                                         "high",
+                                         "stra\xdf"
+                                         "e",
+                                         "caf\xe9",
+                                         "m\xfcller",
+                                         "lane",
+                                         "road",
+                                         "!nhs",
+                                         "wood",
+                                         "strasse",
+                                         "mueller",
+                                         "cafe",
+                                         "st john's"};
     QRandomGenerator random(seed);
     QByteArray bytes;
     for (int i = 0; i < records; ++i) {
@@ -53,10 +66,24 @@ QByteArray Gazetteer(int records, quint32 seed) {
     return bytes + Rec("ash", "", "quokka") + Rec("elm", "", "", 5, 5);
 }
 
-const char* const kQueries[] = {"oak",     "quokka", "quokka lane 3", "stra\xdf" "e", "strasse",
-                                "muller",  "mueller", "cafe",          "caf\xe9",      "1234",
-                                "wood nhs", "nhs",    "e m",           "zebra",        "oa",
-                                "|oak",    "m\xfcller road"};
+const char* const kQueries[] = {"oak",
+                                "quokka",
+                                "quokka lane 3",
+                                "stra\xdf"
+                                "e",
+                                "strasse",
+                                "muller",
+                                "mueller",
+                                "cafe",
+                                "caf\xe9",
+                                "1234",
+                                "wood nhs",
+                                "nhs",
+                                "e m",
+                                "zebra",
+                                "oa",
+                                "|oak",
+                                "m\xfcller road"};
 
 // Offsets and names of a result, and its flags.
 QStringList Listed(const SearchResult& result) {
@@ -160,7 +187,8 @@ private slots:
         CTestRoot root;
         const QString idxPath = kFolder + "\\Streets.idx";
         root.WriteFile("Veldra/Maps/Sidemoor/Streets.idx", Rec("oak lane") + Rec("elm road"));
-        QByteArray side = SideIndexOf(Rec("elm lane") + Rec("oak road"), StampOfFile(idxPath).modified);
+        QByteArray side =
+            SideIndexOf(Rec("elm lane") + Rec("oak road"), StampOfFile(idxPath).modified);
         if (damage == "truncate")
             side.chop(1);
         if (damage == "garbage")
@@ -190,7 +218,8 @@ private slots:
             QByteArray bad = side;
             for (int i = 0; i < 6; ++i)
                 bad[qsizetype(random.bounded(48, int(bad.size())))] = char(random.bounded(256));
-            const QByteArray text = EncodeSearchText(kQueries[random.bounded(int(std::size(kQueries)))]);
+            const QByteArray text =
+                EncodeSearchText(kQueries[random.bounded(int(std::size(kQueries)))]);
             const bool loose = random.bounded(2);
             const std::optional<SearchResult> indexed = ViaSideIndex(idx, bad, text, loose);
             if (!indexed)
@@ -210,8 +239,10 @@ private slots:
         QVERIFY(idx.size() >= SIDE_INDEX_MIN_BYTES);
         root.WriteFile("Veldra/Maps/Sidemoor/Streets.idx", idx);
         root.WriteFile("outside.txt", "precious");
-        QVERIFY(QFile::link(root.Host("outside.txt"), root.Host("Veldra/Maps/Sidemoor/Streets.search")));
-        const QStringList expected = Listed(*SearchIndex(kFolder, "Streets", "mill", SideFiles::Ignore));
+        QVERIFY(QFile::link(root.Host("outside.txt"),
+                            root.Host("Veldra/Maps/Sidemoor/Streets.search")));
+        const QStringList expected =
+            Listed(*SearchIndex(kFolder, "Streets", "mill", SideFiles::Ignore));
         RequestSideIndexes(kFolder);
         QCOMPARE(Listed(*SearchIndex(kFolder, "Streets", "mill")), expected);
         WaitForSideIndexes();
@@ -253,13 +284,13 @@ private slots:
         root.WriteFile("Veldra/Maps/Sidemoor/Streets.idx", bytes);
         const pid_t child = fork();
         if (child == 0) {
-            const int fd = ::open(QFile::encodeName(root.Host("Veldra/Maps/Sidemoor/Streets.idx")),
-                                  O_WRONLY);
+            const int fd =
+                ::open(QFile::encodeName(root.Host("Veldra/Maps/Sidemoor/Streets.idx")), O_WRONLY);
             std::atomic<bool> stop{false};
             std::thread rewriter([&] {
                 while (!stop) {
-                    if (::ftruncate(fd, 64) != 0 || ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) !=
-                                                        bytes.size())
+                    if (::ftruncate(fd, 64) != 0 ||
+                        ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size())
                         _exit(3);
                 }
             });
