@@ -45,6 +45,9 @@
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -61,9 +64,16 @@ constexpr char kRecordEnd[] = {'|', '#'};
 // The first byte at or above 0x80 in [from, to), or to.
 size_t FindHighByte(const unsigned char* data, size_t from, size_t to) {
     size_t i = from;
-    for (; i < to && (i & 7) != 0; ++i)
-        if (data[i] & 0x80)
-            return i;
+#if defined(__SSE2__)
+    for (; i + 64 <= to; i += 64) {
+        const auto* p = reinterpret_cast<const __m128i*>(data + i);
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                         _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
+        if (_mm_movemask_epi8(any) != 0)
+            break;
+    }
+#endif
     for (; i + 8 <= to; i += 8) {
         uint64_t word;
         memcpy(&word, data + i, 8);
@@ -105,19 +115,31 @@ public:
         return std::nullopt;
     }
 
-    // The first byte at or above 0x80 at or after from.
-    std::optional<size_t> FindHigh(size_t from) {
-        while (from < m_end) {
-            const size_t stop = std::min(m_end, from + kWindow);
-            const size_t found = FindHighByte(m_data, from, stop);
-            if (!NoZeroBefore(found < stop ? found + 1 : stop))
-                return std::nullopt;
-            if (found < stop)
-                return found;
-            from = stop;
-        }
-        return std::nullopt;
+    // The first occurrence of needle (n > 0 bytes) that starts in [from,
+    // before) and ends at or before the end of the file; before when there is
+    // none.
+    size_t FindBefore(const char* needle, size_t n, size_t from, size_t before) {
+        const size_t stop = std::min(m_end, before + n - 1);
+        if (from >= stop || stop - from < n)
+            return before;
+        const void* hit = memmem(m_data + from, stop - from, needle, n);
+        if (!hit)
+            return before;
+        const size_t found = size_t(static_cast<const unsigned char*>(hit) - m_data);
+        return NoZeroBefore(found + n) ? found : before;
     }
+
+    // The first byte at or above 0x80 in [from, before); before when there is none.
+    size_t FindHighBefore(size_t from, size_t before) {
+        const size_t stop = std::min(m_end, before);
+        if (from >= stop)
+            return before;
+        const size_t found = FindHighByte(m_data, from, stop);
+        return found < stop && NoZeroBefore(found + 1) ? found : before;
+    }
+
+    // The end of the file as known so far.
+    size_t End() const { return m_end; }
 
     // The nearest '|' at or before pos (which lies inside the checked part).
     std::optional<size_t> BarAtOrBefore(size_t pos) const {
@@ -218,32 +240,38 @@ std::vector<QByteArray> LooseAnchors(const CLooseText& loose) {
 // The loose scan: a record is examined at the first place where its bytes
 // might match (an anchor, or a byte above 0x80, which may be an accented
 // letter), and listed when its name matches loosely. more: a further name
-// matches.
+// matches. The anchors and the high bytes are looked for one window at a
+// time, so that each window is read from memory once.
 void ScanLoose(const unsigned char* data, size_t size, const CLooseText& loose,
                const std::vector<QByteArray>& anchors, RawHits& hits) {
     CIndexScan scan(data, size);
-    constexpr size_t kNone = std::numeric_limits<size_t>::max();
-    // The next candidate of each anchor and of the high bytes, at or after pos.
+    const size_t sources = anchors.size() + 1; // the anchors, then the high bytes
+    // The next candidate of each source in [pos, windowEnd), or windowEnd;
+    // kUnknown until it is looked for in this window.
+    constexpr size_t kUnknown = std::numeric_limits<size_t>::max();
     size_t next[9];
-    const size_t sources = anchors.size() + 1;
-    std::fill(next, next + sources, size_t(0));
-    bool fresh[9] = {};
     size_t pos = 0;
+    size_t windowEnd = 0;
     while (true) {
-        size_t candidate = kNone;
+        if (pos >= windowEnd) {
+            if (pos >= scan.End())
+                return;
+            windowEnd = std::min(scan.End(), pos + kWindow);
+            std::fill(next, next + sources, kUnknown);
+        }
+        size_t candidate = windowEnd;
         for (size_t a = 0; a < sources; ++a) {
-            if (!fresh[a] || (next[a] != kNone && next[a] < pos)) {
-                const std::optional<size_t> hit =
-                    a < anchors.size()
-                        ? scan.Find(anchors[a].constData(), size_t(anchors[a].size()), pos)
-                        : scan.FindHigh(pos);
-                next[a] = hit ? *hit : kNone;
-                fresh[a] = true;
-            }
+            if (next[a] == kUnknown || next[a] < pos)
+                next[a] = a < anchors.size()
+                              ? scan.FindBefore(anchors[a].constData(), size_t(anchors[a].size()),
+                                                pos, windowEnd)
+                              : scan.FindHighBefore(pos, windowEnd);
             candidate = std::min(candidate, next[a]);
         }
-        if (candidate == kNone)
-            return;
+        if (candidate >= windowEnd) {
+            pos = windowEnd;
+            continue;
+        }
         const std::optional<size_t> bar = scan.BarAtOrBefore(candidate);
         if (!bar)
             return;
@@ -354,7 +382,7 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
     CFileSource source(file.Descriptor(), stamp->size);
     auto hits = std::make_unique<RawHits>();
     bool done = false;
-    if (side == SideFiles::Use) {
+    if (side == SideFiles::Use && SideIndexSuits(text, loose)) {
         CFileHandle index = OpenFileForRead(base + QString::fromLatin1(SIDE_INDEX_EXTENSION));
         if (index.IsValid()) {
             CFileSource indexSource(index.Descriptor(),

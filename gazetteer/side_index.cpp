@@ -421,6 +421,11 @@ std::optional<QByteArray> BuildSideIndex(CByteSource& idx, int64_t modified,
     return out;
 }
 
+bool SideIndexSuits(const QByteArray& text, bool loose) {
+    return !text.contains('|') && !text.contains('#') &&
+           !TextTrigrams(CLooseText(text), loose).empty();
+}
+
 bool SearchWithSideIndex(CByteSource& idx, CByteSource& side, const QByteArray& text, bool loose,
                          const FileStamp* stamp, RawHits& hits) {
     if (text.contains('|') || text.contains('#'))

@@ -40,6 +40,11 @@ std::optional<QByteArray> BuildSideIndex(CByteSource& idx, int64_t modified,
 bool SearchWithSideIndex(CByteSource& idx, CByteSource& side, const QByteArray& text, bool loose,
                          const FileStamp* stamp, RawHits& hits);
 
+// True when a side index can answer a search for the encoded text: it holds
+// neither '|' nor '#', and has three letters to look up (for the looser pass,
+// three that no umlaut can stretch).
+bool SideIndexSuits(const QByteArray& text, bool loose);
+
 // True when category's index file in mapFolder (device path) has a side index
 // made from it as it is now.
 bool HasFreshSideIndex(const QString& mapFolder, const QString& category);

@@ -131,7 +131,7 @@ private slots:
     // scan gives; a text of fewer than three letters or with '|' is left to
     // the scan.
     void sideIndexAnswersAsTheScanDoes() {
-        const QByteArray idx = Gazetteer(3000, 7);
+        const QByteArray idx = Gazetteer(8000, 7); // more than one window of the scan
         const QByteArray side = SideIndexOf(idx);
         QVERIFY(!side.isEmpty());
         QVERIFY(side.size() < idx.size() * 3 / 2);
