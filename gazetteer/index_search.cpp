@@ -32,8 +32,10 @@
 #include "gazetteer/index_names.h"
 #include "gazetteer/raw_records.h"
 #include "gazetteer/side_index.h"
+#include "platform/device_root.h"
 #include "platform/file_system.h"
 
+#include <QFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -41,10 +43,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -368,13 +372,32 @@ private:
     size_t m_size = 0;
 };
 
+// An existing regular file opened for reading by its host path (a FIFO of that
+// name does not block the open); an invalid handle when it cannot be.
+CFileHandle OpenHostFile(const QByteArray& hostPath) {
+    if (hostPath.contains('\0'))
+        return CFileHandle();
+    CFileHandle file(::open(hostPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!file.IsValid() || fstat(file.Descriptor(), &st) != 0 || !S_ISREG(st.st_mode))
+        return CFileHandle();
+    const int flags = fcntl(file.Descriptor(), F_GETFL);
+    if (flags < 0 || fcntl(file.Descriptor(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return CFileHandle();
+    return file;
+}
+
 // The search of one index file: through its fresh side index when there is one
 // and the text suits it, else by scanning the mapped file; the display
-// spellings beside it, when fresh, give the names as shown.
+// spellings beside it, when fresh, give the names as shown. The index file is
+// found without regard to letter case; its side files stand beside it under
+// its name on disk, so they are opened by that name directly.
 SearchResult SearchFile(const QString& mapFolder, const QString& category, const QByteArray& text,
                         bool loose, SideFiles side) {
-    const QString base = mapFolder + u'/' + category;
-    CFileHandle file = OpenFileForRead(base + QStringLiteral(".idx"));
+    const QByteArray idxPath =
+        QFile::encodeName(HostPath(mapFolder + u'/' + category + QStringLiteral(".idx")));
+    const QByteArray base = idxPath.chopped(4); // the name on disk ends in ".idx" in some case
+    CFileHandle file = OpenHostFile(idxPath);
     const std::optional<FileStamp> stamp =
         file.IsValid() ? StampOf(file.Descriptor()) : std::nullopt;
     if (!stamp)
@@ -383,7 +406,7 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
     auto hits = std::make_unique<RawHits>();
     bool done = false;
     if (side == SideFiles::Use && SideIndexSuits(text, loose)) {
-        CFileHandle index = OpenFileForRead(base + QString::fromLatin1(SIDE_INDEX_EXTENSION));
+        CFileHandle index = OpenHostFile(base + SIDE_INDEX_EXTENSION);
         if (index.IsValid()) {
             CFileSource indexSource(index.Descriptor(),
                                     uint64_t(std::max<int64_t>(0, index.Size())));
@@ -410,7 +433,7 @@ SearchResult SearchFile(const QString& mapFolder, const QString& category, const
     }
     std::vector<QString> spellings;
     if (side == SideFiles::Use && hits->count > 0) {
-        CFileHandle names = OpenFileForRead(base + QString::fromLatin1(SPELLINGS_EXTENSION));
+        CFileHandle names = OpenHostFile(base + SPELLINGS_EXTENSION);
         if (names.IsValid()) {
             CFileSource namesSource(names.Descriptor(),
                                     uint64_t(std::max<int64_t>(0, names.Size())));

@@ -1,10 +1,13 @@
 #include "gazetteer/side_index_worker.h"
 
+#include "gazetteer/byte_source.h"
 #include "gazetteer/index_search.h"
 #include "gazetteer/side_index.h"
 #include "platform/file_system.h"
 
+#include <QSet>
 #include <algorithm>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -13,6 +16,14 @@
 #include <utility>
 
 namespace {
+
+// The size and time of category's index file in mapFolder, as text.
+QString StampText(const QString& mapFolder, const QString& category) {
+    CFileHandle file = OpenFileForRead(mapFolder + u'/' + category + QStringLiteral(".idx"));
+    const std::optional<FileStamp> stamp =
+        file.IsValid() ? StampOf(file.Descriptor()) : std::nullopt;
+    return stamp ? QStringLiteral("%1 %2").arg(stamp->size).arg(stamp->modified) : QString();
+}
 
 // The worker: a queue of (map folder, category) and one thread that empties
 // it. The thread is started with the first request and stopped, cancelling
@@ -67,13 +78,19 @@ private:
             m_queue.pop_front();
             m_percent = 0;
             const auto [folder, category] = m_current;
+            const QString failedKey = folder + u'/' + category + u' ' + StampText(folder, category);
+            const bool failedBefore = m_failed.contains(failedKey);
             lock.unlock();
-            if (!HasFreshSideIndex(folder, category))
-                WriteSideIndex(folder, category, [this](int percent) {
-                    m_percent = percent;
-                    return !m_stop.load();
-                });
+            const bool made = failedBefore || HasFreshSideIndex(folder, category) ||
+                              WriteSideIndex(folder, category, [this](int percent) {
+                                  m_percent = percent;
+                                  return !m_stop.load();
+                              });
             lock.lock();
+            // An index file that cannot have one (not well formed) is not read
+            // again until it changes.
+            if (!made && !m_stop)
+                m_failed.insert(failedKey);
             m_current = {};
             m_changed.notify_all();
         }
@@ -83,6 +100,7 @@ private:
     std::condition_variable m_changed;
     std::deque<std::pair<QString, QString>> m_queue;
     std::pair<QString, QString> m_current;
+    QSet<QString> m_failed; // "folder/category stamp" of index files that got none
     std::atomic<int> m_percent{0};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
