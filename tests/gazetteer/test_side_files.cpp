@@ -208,28 +208,6 @@ private slots:
         QCOMPARE(found, names);
     }
 
-    // Random damage to a side index: never a fault, and every record listed
-    // is one the scan lists, with the same fields.
-    void damagedSideIndexListsNothingWrong() {
-        const QByteArray idx = Gazetteer(300, 11);
-        const QByteArray side = SideIndexOf(idx);
-        QRandomGenerator random(99);
-        for (int round = 0; round < 300; ++round) {
-            QByteArray bad = side;
-            for (int i = 0; i < 6; ++i)
-                bad[qsizetype(random.bounded(48, int(bad.size())))] = char(random.bounded(256));
-            const QByteArray text =
-                EncodeSearchText(kQueries[random.bounded(int(std::size(kQueries)))]);
-            const bool loose = random.bounded(2);
-            const std::optional<SearchResult> indexed = ViaSideIndex(idx, bad, text, loose);
-            if (!indexed)
-                continue;
-            const QStringList scanned = Listed(Scan(idx, text, loose));
-            for (const QString& match : Listed(*indexed).mid(0, qsizetype(indexed->matches.size())))
-                QVERIFY2(scanned.contains(match), qPrintable(match));
-        }
-    }
-
     // The viewer makes a missing side index in the background (the search
     // scans meanwhile), through the file layer (a planted link is replaced,
     // not written through), and a changed index file is scanned again.
