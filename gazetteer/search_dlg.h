@@ -29,8 +29,8 @@ public:
     explicit CSearchDlg(QWidget* parent = nullptr);
 
     // Lists the categories (item 0 selected), then repeats the remembered
-    // search when there is one, else shows an empty list. Returns true.
-    bool OnInitDialog() override;
+    // search when there is one, else shows an empty list.
+    void OnInitDialog() override;
     // Empties the list and puts back its three columns: "Name" (110 pixels)
     // and two empty ones of width 0. Keeps the count text, the chosen
     // position and the state of "Show on Map".
@@ -56,7 +56,7 @@ public:
     void OnCancel();
 
     // In: the map folder (device path) and the remembered search.
-    QString m_szMapFolder;
+    QString m_strMapFolder;
     QString m_strRememberedText;   // out: the prepared text of the last search made here
     int m_nRememberedCategory = 0; // out: the category list index of that search
     // Out: the tapped match's map position; (0, 0) when none.
@@ -99,13 +99,13 @@ private:
     int m_nMatchCount = 0;                // listed matches ("No matches" does not count)
     bool m_bLooseMatches = false;         // the listed matches are the looser pass's
 
-    QComboBox* m_pCategory = nullptr; // id 1001
-    QLineEdit* m_pText = nullptr;     // id 1000
-    QPushButton* m_pGo = nullptr;     // id 1003, default
-    QTreeWidget* m_pList = nullptr;   // id 1004
-    QLabel* m_pCount = nullptr;       // id 1022
-    QLabel* m_pNotice = nullptr;      // above the list, hidden when empty
-    QTimer* m_pProgress = nullptr;    // polls the side index progress
-    QPushButton* m_pCancel = nullptr; // id 2
-    QPushButton* m_pShow = nullptr;   // id 1
+    QComboBox* m_pCategory = nullptr;
+    QLineEdit* m_pText = nullptr;
+    QPushButton* m_pGo = nullptr; // default
+    QTreeWidget* m_pList = nullptr;
+    QLabel* m_pCount = nullptr;
+    QLabel* m_pNotice = nullptr;   // above the list, hidden when empty
+    QTimer* m_pProgress = nullptr; // polls the side index progress
+    QPushButton* m_pCancel = nullptr;
+    QPushButton* m_pShow = nullptr;
 };

@@ -29,10 +29,10 @@ public:
     bool PreselectMap(bool& skipDialog);
 
     // Fills the list and disables "Open Map" and "Delete" until the first
-    // click in the list. Returns true.
-    bool OnInitDialog() override;
-    // Empties the list and lists every installed map with files. Returns true.
-    bool FillMapList();
+    // click in the list.
+    void OnInitDialog() override;
+    // Empties the list and lists every installed map with files.
+    void FillMapList();
     // "Open Map": takes the first selected row as the choice, marks it current
     // and closes as accepted. Nothing happens without a selected row.
     void OnOK();
@@ -62,23 +62,19 @@ public:
     QPushButton* OpenButton() const { return m_pOpen; }
     QPushButton* DeleteButton() const { return m_pDelete; }
 
-    // The message that refills the list (the first user message).
-    static constexpr int kRefillMessage = 0x0401;
-
     // --- Qt virtuals ---
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The first selected row in list order, or null.
     QTreeWidgetItem* FirstSelectedRow() const;
 
-    QTreeWidget* m_pList = nullptr;   // id 1004
-    QPushButton* m_pDelete = nullptr; // id 1006
-    QPushButton* m_pCancel = nullptr; // id 2
-    QPushButton* m_pOpen = nullptr;   // id 1, default
+    QTreeWidget* m_pList = nullptr;
+    QPushButton* m_pDelete = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QPushButton* m_pOpen = nullptr; // default
 };

@@ -5,6 +5,7 @@
 #include "map_packager.h"
 #include "test_support.h"
 
+#include "gazetteer/index_search.h"
 #include "platform/image_codec.h"
 #include "store/tile_cache.h"
 
@@ -123,6 +124,10 @@ private slots:
         files.sort();
         QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "Streets.names", "Streets.search",
                                      "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
+        // The viewer's search lists the name as it is written.
+        const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
+        QVERIFY(wagner && wagner->matches.size() == 1);
+        QCOMPARE(wagner->matches[0].name, u"Richard-Wagner-Straße"_s);
     }
 
     void commandRefusesBadInput_data() {
