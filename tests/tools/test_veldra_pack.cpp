@@ -4,6 +4,8 @@
 #include "map_packager.h"
 #include "test_support.h"
 
+#include "gazetteer/index_search.h"
+
 #include <QProcess>
 #include <QtTest>
 
@@ -66,14 +68,15 @@ private slots:
         const QString folder = u"Veldra/Maps/Test Town/"_s;
         QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Hospitals.idx", "Map.dat", "Streets.idx", "tes1_1.map",
-                                     "tes1_2.map"}));
+        QCOMPARE(files, QStringList({"Hospitals.idx", "Hospitals.search", "Map.dat", "Streets.idx",
+                                     "Streets.search", "tes1_1.map", "tes1_2.map"}));
         QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
                  QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
         QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
 
         // A real place: progress while reading, then the tiles; only the
-        // categories that have names get an index file.
+        // categories that have names get an index file, and names spelt with
+        // capitals inside a word their display spellings.
         const Run osm = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Kirchberg"_s,
                                   u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
                                   u"--metres-per-pixel"_s, u"0.5"_s});
@@ -82,8 +85,12 @@ private slots:
                  qPrintable(osm.out));
         files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "kir1_1.map", "kir1_2.map",
-                                     "kir2_1.map", "kir2_2.map"}));
+        QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "Streets.names", "Streets.search",
+                                     "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
+        // The viewer's search lists the name as it is written.
+        const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
+        QVERIFY(wagner && wagner->matches.size() == 1);
+        QCOMPARE(wagner->matches[0].name, u"Richard-Wagner-Straße"_s);
     }
 
     void commandRefusesBadInput_data() {
