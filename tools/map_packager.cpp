@@ -1,5 +1,7 @@
 #include "map_packager.h"
 
+#include "map_levels.h"
+
 #include "gazetteer/index_search.h"
 #include "gazetteer/index_writer.h"
 #include "platform/device_root.h"
@@ -821,6 +823,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         !PrepareStaging(request, place, error))
         return false;
     if (!WriteTiles(request, size, place.staging, progress, error) ||
+        !WriteLevels(request, size, place.staging, progress, error) ||
         !WriteMapFiles(request, indexFiles, place.staging, error)) {
         DeleteTree(place.staging);
         return false;

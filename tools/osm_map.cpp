@@ -528,6 +528,7 @@ void CFeatureHandler::Finish() {
     CLabeller labeller(m_map.scene);
     PlaceLabels(labeller);
     PlaceStreetLabels(labeller);
+    PlaceLevelLabels(m_map.scene);
 }
 
 QPoint CFeatureHandler::ClampToPicture(QPointF p) const {
@@ -630,24 +631,34 @@ void CFeatureHandler::PlaceLabels(CLabeller& labeller) {
     for (const PlaceRecord& p : m_map.places)
         if (p.category == QLatin1String("Streets"))
             labeller.Space().Take(QPointF(p.x, p.y), 4, 4, 0);
+    std::vector<LevelLabel>& level = m_map.scene.levelLabels;
     for (const NamedPoint& n : m_named) {
-        if (n.category == QLatin1String("Stations"))
+        if (n.category == QLatin1String("Stations")) {
             labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Station), 14);
-        else if (n.category == QLatin1String("Hospitals"))
+            level.push_back({LabelKind::Station, 0, n.name, n.at, 14});
+        } else if (n.category == QLatin1String("Hospitals")) {
             labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Hospital), 12);
+            level.push_back({LabelKind::Hospital, 0, n.name, n.at, 12});
+        }
     }
     for (const NamedPoint& n : m_named)
-        if (n.category == QLatin1String("Towns"))
+        if (n.category == QLatin1String("Towns")) {
             labeller.TryBoxLabel(n.at, n.name, TownLabelStyle(n.rank), 0);
-    for (const auto& [name, path] : m_waterNames)
+            level.push_back({LabelKind::Town, n.rank, n.name, n.at});
+        }
+    for (const auto& [name, path] : m_waterNames) {
         for (double s = path.Length() / 2; s < path.Length(); s += 900)
             labeller.TryPathLabel(path, s, name, LabelStyleOf(LabelKind::River));
+        level.push_back({LabelKind::River, 0, name, {}, 0, {}, path.Points()});
+    }
     // Woods are named in the colour of parks.
     for (const AreaName& a : m_areaNames) {
-        const LabelStyle& style = LabelStyleOf(a.water ? LabelKind::Water : LabelKind::Park);
+        const LabelKind kind = a.water ? LabelKind::Water : LabelKind::Park;
+        const LabelStyle& style = LabelStyleOf(kind);
         if (QFontMetricsF(style.font).horizontalAdvance(a.name) < a.bounds.width() &&
             a.bounds.height() > 20)
             labeller.TryBoxLabel(a.bounds.center(), a.name, style, 0);
+        level.push_back({kind, 0, a.name, a.bounds.center(), 0, a.bounds.size()});
     }
 }
 
@@ -669,6 +680,8 @@ void CFeatureHandler::PlaceStreetLabels(CLabeller& labeller) {
     std::map<QString, std::vector<QPointF>> placed;
     for (const Run& run : runs) {
         const LabelStyle& style = LabelStyleOf(StreetLabelOf(run.way->road));
+        m_map.scene.levelLabels.push_back({StreetLabelOf(run.way->road), int(run.way->road),
+                                           run.way->name, {}, 0, {}, run.path.Points()});
         const double length = run.path.Length();
         std::vector<QPointF>& done = placed[run.way->name];
         for (double s0 = length / 2, d = 0; d < length / 2; d += 22) {

@@ -36,7 +36,8 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        of TITLE in lower case; the last row and column are padded white. Each
        tile is stored as a PNG (an 8-bit palette PNG where a straight one is too
        big) encrypted with the tile key, at most 131072 bytes; a tile that still
-       does not fit is an error. The map folder is DEVICEPATH, by default
+       does not fit is an error. The overview levels for zoom 0.5 and 0.25 are
+       the picture shrunk smoothly (see "Overview levels" below). The map folder is DEVICEPATH, by default
        \Veldra\Maps\TITLE; it may be at most 49 characters long. The shared
        template tile \Veldra\Maps\tpl.map is written when it is missing. When
        the folder is complete the map is registered as the registry key
@@ -88,6 +89,14 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        and '!' are dropped. The real spelling of each name the index file
        cannot show as written (capitals inside a word, letters it lacks) is
        kept in {category}.names, from which the viewer lists it.
+
+Overview levels: every map also gets the sub-folders "Zoom 0.5" and
+"Zoom 0.25": the map at half and a quarter of its pixels, cut into 500 x 500
+tiles named like the map's own and stored ready to draw ({prefix}{row}_{col}.cbm,
+zlib-compressed RGB565), from which the viewer draws those zooms. demo and osm
+draw them for their scale: minor streets and paths thinner or left out, minor
+names thinned out, place names, water and main roads kept readable, no two
+labels overlapping. A map without them is shown by shrinking its tiles.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder
@@ -229,6 +238,9 @@ int RunOsm(const QCommandLineParser& parser) {
                       .arg(map.places.size()));
     request.pictureSize = QSize(map.scene.width, map.scene.height);
     request.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
+    request.drawLevelPart = [&](int level, const QRect& part) {
+        return RenderMapScenePart(map.scene, part, level);
+    };
     request.calibration = map.calibration;
     request.places = std::move(map.places);
     if (!PackageMap(request, error,

@@ -50,6 +50,18 @@ bool Near(const QImage& image, QPoint p, QRgb colour, int radius = 2) {
     return false;
 }
 
+// Two labels whose glyph centres lie closer than half their widths, or
+// nothing.
+QString Overlap(const std::vector<LabelRun>& labels) {
+    for (size_t a = 0; a < labels.size(); ++a)
+        for (size_t b = a + 1; b < labels.size(); ++b)
+            for (const Glyph& g : labels[a].glyphs)
+                for (const Glyph& h : labels[b].glyphs)
+                    if (QLineF(g.at, h.at).length() <= std::min(g.advance, h.advance) / 2 + 1)
+                        return Text(labels[a]) + u" / "_s + Text(labels[b]);
+    return {};
+}
+
 } // namespace
 
 class TestOsmMap : public QObject {
@@ -137,17 +149,50 @@ private slots:
         for (const char* name : {"Mill Road", "Lódz Avenue", "River Test", "Central", "St Mary's",
                                  "TESTBURY", "Swan Pond"})
             QVERIFY2(texts.contains(QString::fromUtf8(name)), name);
-        for (size_t a = 0; a < map.scene.labels.size(); ++a)
-            for (size_t b = a + 1; b < map.scene.labels.size(); ++b)
-                for (const Glyph& g : map.scene.labels[a].glyphs)
-                    for (const Glyph& h : map.scene.labels[b].glyphs) {
-                        // Glyph centres of different labels lie further apart
-                        // than half their widths.
-                        const double apart = QLineF(g.at, h.at).length();
-                        QVERIFY2(apart > std::min(g.advance, h.advance) / 2 + 1,
-                                 qPrintable(Text(map.scene.labels[a]) + u" / "_s +
-                                            Text(map.scene.labels[b])));
+        QVERIFY(Overlap(map.scene.labels).isEmpty());
+    }
+
+    // The overview levels: at 0.5 the streets keep their names, at 0.25 only
+    // the town, the main road and the water are named; each level's labels
+    // are inked where the map shrunk to that zoom shows next to no ink, in
+    // text at least 11 pixels high, never overlapping.
+    void levels() {
+        QTemporaryDir dir;
+        OsmMapRequest request;
+        request.input = WriteExtract(dir, u"source.osm"_s);
+        OsmMap map;
+        QString error;
+        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        const QImage image = RenderMapScene(map.scene);
+        for (int level : {0, 1}) {
+            const double zoom = level == 0 ? 0.5 : 0.25;
+            const QRect rect(0, 0, int(image.width() * zoom), int(image.height() * zoom));
+            const QImage picture = RenderMapScenePart(map.scene, rect, level);
+            const QImage shrunk = image.scaled(rect.size()); // as the viewer shrinks
+            QStringList texts;
+            for (const LabelRun& run : map.scene.levelRuns[level]) {
+                texts << Text(run);
+                QVERIFY2(run.font.pixelSize() >= 11, qPrintable(Text(run)));
+                int ink = 0, shrunkInk = 0;
+                const QRect box = run.bounds.toAlignedRect() & rect;
+                for (int y = box.top(); y <= box.bottom(); ++y)
+                    for (int x = box.left(); x <= box.right(); ++x) {
+                        ink += qGray(picture.pixel(x, y)) < 110;
+                        shrunkInk += qGray(shrunk.pixel(x, y)) < 110;
                     }
+                QVERIFY2(ink >= 12 && ink > 2 * shrunkInk,
+                         qPrintable(u"%1: %2 / %3"_s.arg(Text(run)).arg(ink).arg(shrunkInk)));
+            }
+            texts.sort();
+            const QStringList wanted =
+                level == 0 ? QStringList{"Central", "Lódz Avenue", "Mill Road", "River Test",
+                                         "St Mary's", "TESTBURY"}
+                           : QStringList{"Central", "Lódz Avenue", "River Test", "TESTBURY"};
+            for (const QString& name : wanted)
+                QVERIFY2(texts.contains(name), qPrintable(name + u" at level "_s + QString::number(level)));
+            QVERIFY2(level == 0 || !texts.contains(u"Mill Road"_s), "minor street thinned out");
+            QVERIFY(Overlap(map.scene.levelRuns[level]).isEmpty());
+        }
     }
 
     void scale_data() {
