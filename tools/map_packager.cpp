@@ -737,6 +737,10 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     std::vector<std::pair<QString, QByteArray>> indexFiles;
     if (!BuildIndexFiles(request.places, size, indexFiles, error))
         return false;
+    if (request.geoReference && request.geoReference->PictureSize() != size) {
+        error = QStringLiteral("the geo-reference is for a picture of another size");
+        return false;
+    }
 
     const QString root = DeviceRoot();
     if (!QDir().mkpath(root) || !QFileInfo(root).isDir()) {
@@ -848,6 +852,9 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     // Calibration and gazetteer.
     if (request.calibration && !WriteNewFile(inStaging(QStringLiteral("Map.dat")),
                                              MakeMapDat(*request.calibration), error))
+        return fail();
+    if (request.geoReference && !WriteNewFile(inStaging(QString::fromLatin1(GEO_REFERENCE_FILE)),
+                                              GeoReferenceText(*request.geoReference), error))
         return fail();
     for (const auto& [category, bytes] : indexFiles) {
         if (!WriteNewFile(inStaging(category + QStringLiteral(".idx")), bytes, error))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/geo_reference.h"
 #include "store/map_calibration.h"
 #include "store/map_folder.h"
 
@@ -14,7 +15,8 @@
 
 // The map packaging tool's library: turns a picture and a list of named places
 // into an installed map on the device root (tiles, Map.dat, index files, the
-// shared template tile and the registry key). The files it writes are those
+// shared template tile and the registry key, and the geo-reference when the
+// picture's place on Earth is known). The files it writes are those
 // listed in store/map_folder.h, in the formats their readers describe; the
 // last row and column of tiles are padded white.
 
@@ -47,8 +49,11 @@ struct PackageRequest {
     std::function<QImage(const QRect& part)> drawPart;
     QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
     std::optional<MapCalibration> calibration; // written as Map.dat when given
-    std::vector<PlaceRecord> places;           // written as index files
-    bool replace = false; // replace a map already installed under this title or folder
+    // Written as the geo-reference file when given; its picture size must be
+    // the picture's.
+    std::optional<CGeoReference> geoReference;
+    std::vector<PlaceRecord> places; // written as index files
+    bool replace = false;            // replace a map already installed under this title or folder
     // Called after each step that puts the map in place ("swapped" or
     // "moved", then "registered"), so that a test can stop there as a kill
     // would.
