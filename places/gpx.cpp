@@ -136,7 +136,8 @@ bool ReadGpx(const QByteArray& bytes, GpxContent& content, QString& error) {
                 if (++nPoints > MAX_GPX_POINTS)
                     return fail(xml,
                                 QStringLiteral("it holds more than %1 points").arg(MAX_GPX_POINTS));
-                point = CPendingPoint{depth};
+                point = CPendingPoint();
+                point.depth = depth;
                 const QXmlStreamAttributes attributes = xml.attributes();
                 point.bCoordinates = attributes.hasAttribute(QStringLiteral("lat")) &&
                                      attributes.hasAttribute(QStringLiteral("lon"));

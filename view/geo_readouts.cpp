@@ -142,9 +142,9 @@ double RoundLength(double limit) {
 QString FormatGeoPoint(GeoPoint point) {
     return QStringLiteral("%1° %2, %3° %4")
         .arg(std::abs(point.lat), 0, 'f', 5)
-        .arg(point.lat < 0 ? u'S' : u'N')
+        .arg(QChar(point.lat < 0 ? u'S' : u'N'))
         .arg(std::abs(point.lon), 0, 'f', 5)
-        .arg(point.lon < 0 ? u'W' : u'E');
+        .arg(QChar(point.lon < 0 ? u'W' : u'E'));
 }
 
 std::optional<GeoPoint> ParseGeoPoint(const QString& typed, QString& error) {
