@@ -1,6 +1,7 @@
 #include "map_packager.h"
 
 #include "gazetteer/index_search.h"
+#include "gazetteer/index_writer.h"
 #include "platform/crypto.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
@@ -56,12 +57,6 @@ QString NameProblem(const QString& name) {
     }
     return {};
 }
-
-// Bytes 0x80-0x9f of Windows-1252 (0 where the byte is undefined).
-constexpr char16_t kCp1252High[32] = {
-    0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
 
 // Writes a new file in a folder the tool made (never through a link) and
 // flushes it to disk, so that a map moved into place is complete on disk.
@@ -247,106 +242,6 @@ bool ResolveMapFolder(const QString& title, const QString& folder, QString& devi
     return true;
 }
 
-QString StoredPlaceName(const QString& name) {
-    const QString simple = name.simplified();
-    if (simple.contains(QLatin1Char('!')))
-        return simple.toLower();
-    QString stored;
-    const QStringList words = simple.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (int i = 0; i < words.size(); ++i) {
-        const QString& word = words[i];
-        int letters = 0;
-        bool allUpper = true;
-        for (QChar c : word) {
-            if (c.isLetter()) {
-                ++letters;
-                if (!c.isUpper())
-                    allUpper = false;
-            }
-        }
-        const bool capitals = letters >= 2 && allUpper;
-        if (capitals)
-            stored += QLatin1Char('!');
-        else if (i > 0)
-            stored += QLatin1Char(' ');
-        stored += word.toLower();
-    }
-    return stored;
-}
-
-bool EncodeWindows1252(const QString& text, QByteArray& out) {
-    out.clear();
-    out.reserve(text.size());
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x80 || (u >= 0xa0 && u <= 0xff)) {
-            out.append(static_cast<char>(u));
-            continue;
-        }
-        const auto* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
-        if (u == 0 || hit == std::end(kCp1252High))
-            return false;
-        out.append(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
-    }
-    return true;
-}
-
-bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArray& record,
-                       QString& error) {
-    const QString name = StoredPlaceName(place.name);
-    if (QString(name).remove(QLatin1Char('!')).trimmed().isEmpty()) {
-        error = QStringLiteral("the place has no name");
-        return false;
-    }
-    const std::pair<const char*, QString> fields[] = {
-        {"name", name}, {"extra1", place.extra1}, {"extra2", place.extra2}};
-    QByteArray bytes[3];
-    for (int i = 0; i < 3; ++i) {
-        const QString& text = fields[i].second;
-        const char* label = fields[i].first;
-        for (QChar c : text) {
-            if (c == QLatin1Char('|') || IsControl(c)) {
-                error = QStringLiteral("%1 \"%2\" holds '|' or a control character")
-                            .arg(QLatin1String(label), text);
-                return false;
-            }
-        }
-        if (text.startsWith(QLatin1Char('#'))) {
-            error = QStringLiteral("%1 \"%2\" begins with '#'").arg(QLatin1String(label), text);
-            return false;
-        }
-        if (!EncodeWindows1252(text, bytes[i])) {
-            error = QStringLiteral("%1 \"%2\" has a character outside Windows-1252")
-                        .arg(QLatin1String(label), text);
-            return false;
-        }
-        if (bytes[i].size() > MAX_INDEX_FIELD_BYTES) {
-            error = QStringLiteral("%1 \"%2\" is longer than %3 bytes")
-                        .arg(QLatin1String(label), text)
-                        .arg(MAX_INDEX_FIELD_BYTES);
-            return false;
-        }
-    }
-    const bool inside =
-        place.x >= 1 && place.y >= 1 &&
-        (mapSize.isEmpty() || (place.x < mapSize.width() && place.y < mapSize.height()));
-    if (!inside) {
-        error = QStringLiteral("position %1,%2 of \"%3\" is not on the map (1..%4, 1..%5)")
-                    .arg(place.x)
-                    .arg(place.y)
-                    .arg(place.name)
-                    .arg(mapSize.width() - 1)
-                    .arg(mapSize.height() - 1);
-        return false;
-    }
-    record.clear();
-    record += '|';
-    for (const QByteArray& field : bytes)
-        record += field + '|';
-    record += QByteArray::number(place.x) + '|' + QByteArray::number(place.y) + "|#";
-    return true;
-}
-
 bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSize,
                      std::vector<std::pair<QString, QByteArray>>& files, QString& error) {
     files.clear();
@@ -369,7 +264,8 @@ bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSiz
         }
         QByteArray record;
         QString recordError;
-        if (!EncodeIndexRecord(place, mapSize, record, recordError)) {
+        if (!EncodeIndexRecord({place.name, place.extra1, place.extra2, place.x, place.y}, mapSize,
+                               record, recordError)) {
             error = where + recordError;
             return false;
         }
@@ -858,6 +754,12 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         return fail();
     for (const auto& [category, bytes] : indexFiles) {
         if (!WriteNewFile(inStaging(category + QStringLiteral(".idx")), bytes, error))
+            return fail();
+        std::vector<QString> spellings;
+        for (const PlaceRecord& place : request.places)
+            if (place.category == category)
+                spellings.push_back(place.spelling);
+        if (!WriteIndexSideFiles(staging, category, spellings, error))
             return fail();
     }
     if (!EnsureTemplateTile(error))

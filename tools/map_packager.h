@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gazetteer/index_names.h"
+#include "gazetteer/index_writer.h"
 #include "store/geo_reference.h"
 #include "store/map_calibration.h"
 #include "store/map_folder.h"
@@ -35,7 +37,8 @@ struct PlaceRecord {
     QString extra2;
     int x = 0;
     int y = 0;
-    int line = 0; // line of the places file it came from, 0 when made in code
+    int line = 0;       // line of the places file it came from, 0 when made in code
+    QString spelling{}; // the name as really written, kept as its display spelling; may be empty
 };
 
 // What PackageMap installs.
@@ -73,22 +76,6 @@ bool CheckMapTitle(const QString& title, QString& error);
 // InstallDir allows.
 bool ResolveMapFolder(const QString& title, const QString& folder, QString& devicePath,
                       QString& error);
-
-// The stored form of a place name: lower case, with '!' in place of the space
-// before each word written in capitals of two or more letters ("St John's Wood
-// NHS Centre" -> "st john's wood!nhs centre", "BBX Hall" -> "!bbx hall"). A
-// name that already holds '!' is taken as stored form and only lower-cased.
-QString StoredPlaceName(const QString& name);
-
-// Text in Windows-1252; false when a character has no byte there.
-bool EncodeWindows1252(const QString& text, QByteArray& out);
-
-// One index record "|name|extra1|extra2|x|y|#". False, with error, for a
-// field holding '|' or a control character, beginning with '#', longer than
-// the format allows, not in Windows-1252, an empty name, or a position outside
-// mapSize (both coordinates must be at least 1).
-bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArray& record,
-                       QString& error);
 
 // The index files of a list of places: one (category, file bytes) pair per
 // category, in order of first appearance, records in list order. Categories

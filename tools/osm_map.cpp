@@ -78,46 +78,6 @@ MapCalibration CMercatorProjection::Calibration() const {
     return c;
 }
 
-QString IndexText(const QString& text) {
-    QString out;
-    QByteArray bytes;
-    auto fits = [&](const QString& s) { return EncodeWindows1252(s, bytes); };
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('|') || c == QLatin1Char('!'))
-            continue;
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c.isSpace()) {
-            out += QLatin1Char(' ');
-            continue;
-        }
-        // A surrogate pair: a character far outside Windows-1252.
-        if (c.isHighSurrogate() && i + 1 < text.size()) {
-            ++i;
-            continue;
-        }
-        if (fits(QString(c))) {
-            out += c;
-            continue;
-        }
-        // Its base letter, when it has one: the compatibility decomposition
-        // without combining marks, or for the letters with a stroke, which
-        // have none, the letter without it.
-        static const QString kStroked = QStringLiteral("ŁLłlĐDđdĦHħhıiŦTŧtƗIɨi");
-        if (const int k = kStroked.indexOf(c); k >= 0 && k % 2 == 0) {
-            out += kStroked[k + 1];
-            continue;
-        }
-        const QString decomposed = QString(c).normalized(QString::NormalizationForm_KD);
-        for (QChar d : decomposed)
-            if (d.category() != QChar::Mark_NonSpacing && fits(QString(d)))
-                out += d;
-    }
-    out = out.simplified();
-    while (out.startsWith(QLatin1Char('#')))
-        out = out.mid(1).trimmed();
-    return out.left(MAX_INDEX_FIELD_BYTES).trimmed();
-}
-
 namespace {
 
 // --- Clipping to the drawn rectangle ----------------------------------------
@@ -295,7 +255,8 @@ std::optional<AreaKind> AreaOf(const osmium::TagList& tags) {
 struct NamedPoint {
     QString category, name, extra1;
     QPointF at;
-    int rank = 0; // label order: lower first
+    int rank = 0;     // label order: lower first
+    QString spelling; // the name as written in the extract
 };
 
 // One named highway: its node ids (to join stretches) and its drawn runs.
@@ -304,6 +265,7 @@ struct StreetWay {
     RoadKind road;
     std::vector<osmium::object_id_type> nodes;
     std::vector<QPolygonF> runs; // clipped to the picture
+    QString spelling;            // the name as written in the extract
 };
 
 // The place kinds of the Towns gazetteer, most important first.
@@ -340,7 +302,8 @@ public:
             }
             const QString name = IndexText(Tag(tags, "name"));
             if (!name.isEmpty() && !runs.empty()) {
-                StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {}, runs};
+                StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {},
+                                 runs, IndexSpelling(Tag(tags, "name"))};
                 if (street.postcode.isEmpty())
                     street.postcode = IndexText(Tag(tags, "postal_code"));
                 street.nodes.reserve(way.nodes().size());
@@ -476,6 +439,7 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
     const QString name = IndexText(Tag(tags, "name"));
     if (name.isEmpty())
         return;
+    const QString spelling = IndexSpelling(Tag(tags, "name"));
     const bool onPicture = at.x() >= 1 && at.y() >= 1 && at.x() < m_picture.width() - 1 &&
                            at.y() < m_picture.height() - 1;
     if (areaKind && (*areaKind == AreaKind::Water || *areaKind == AreaKind::Park ||
@@ -487,7 +451,8 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
     if (const char* place = tags.get_value_by_key("place")) {
         for (size_t i = 0; i < std::size(kPlaceKinds); ++i)
             if (std::strcmp(place, kPlaceKinds[i]) == 0) {
-                m_named.push_back({QStringLiteral("Towns"), name, Kind(place), at, int(i)});
+                m_named.push_back(
+                    {QStringLiteral("Towns"), name, Kind(place), at, int(i), spelling});
                 return;
             }
     }
@@ -513,7 +478,7 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
     else if (Is(tags, "public_transport", {"station"}) && Is(tags, "train", {"yes"}))
         station = QStringLiteral("Railway station");
     if (!station.isEmpty()) {
-        m_named.push_back({QStringLiteral("Stations"), name, station, at, 10});
+        m_named.push_back({QStringLiteral("Stations"), name, station, at, 10, spelling});
         return;
     }
     // Hospitals and clinics.
@@ -522,13 +487,13 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
         QString phone = IndexText(Tag(tags, "phone"));
         if (phone.isEmpty())
             phone = IndexText(Tag(tags, "contact:phone"));
-        m_named.push_back({QStringLiteral("Hospitals"), name, phone, at, 11});
+        m_named.push_back({QStringLiteral("Hospitals"), name, phone, at, 11, spelling});
         return;
     }
     // Amenities, shops, leisure and tourism.
     for (const char* key : {"amenity", "shop", "leisure", "tourism"})
         if (const char* v = tags.get_value_by_key(key)) {
-            m_named.push_back({QStringLiteral("Places"), name, Kind(v), at, 20});
+            m_named.push_back({QStringLiteral("Places"), name, Kind(v), at, 20, spelling});
             return;
         }
 }
@@ -594,15 +559,16 @@ void CFeatureHandler::Finish() {
                 continue;
             const CPath path(*part);
             const QPoint p = position(path.At(path.Length() / 2));
-            m_map.places.push_back(
-                {QStringLiteral("Streets"), name, postcode[root], QString(), p.x(), p.y(), 0});
+            m_map.places.push_back({QStringLiteral("Streets"), name, postcode[root], QString(),
+                                    p.x(), p.y(), 0, m_streets[ways[root]].spelling});
         }
     }
     std::stable_sort(m_named.begin(), m_named.end(),
                      [](const NamedPoint& a, const NamedPoint& b) { return a.rank < b.rank; });
     for (const NamedPoint& n : m_named) {
         const QPoint p = position(n.at);
-        m_map.places.push_back({n.category, n.name, n.extra1, QString(), p.x(), p.y(), 0});
+        m_map.places.push_back(
+            {n.category, n.name, n.extra1, QString(), p.x(), p.y(), 0, n.spelling});
     }
 
     // Symbols: stations turned along the nearest track, hospitals.

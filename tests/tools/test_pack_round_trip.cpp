@@ -5,6 +5,7 @@
 #include "map_packager.h"
 #include "test_support.h"
 
+#include "gazetteer/index_search.h"
 #include "platform/image_codec.h"
 #include "store/geo_reference.h"
 #include "store/tile_cache.h"
@@ -107,8 +108,8 @@ private slots:
         const QString folder = u"Veldra/Maps/Test Town/"_s;
         QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Hospitals.idx", "Map.dat", "Map.geo", "Streets.idx",
-                                     "tes1_1.map", "tes1_2.map"}));
+        QCOMPARE(files, QStringList({"Hospitals.idx", "Hospitals.search", "Map.dat", "Map.geo",
+                                     "Streets.idx", "Streets.search", "tes1_1.map", "tes1_2.map"}));
         const auto geo = ReadGeoReference(u"\\Veldra\\Maps\\Test Town"_s);
         QVERIFY(geo && std::abs(geo->East() - 10.09) < 1e-9 &&
                 std::abs(geo->South() - 48.36) < 1e-9);
@@ -117,7 +118,8 @@ private slots:
         QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
 
         // A real place: progress while reading, then the tiles; only the
-        // categories that have names get an index file.
+        // categories that have names get an index file, and names spelt with
+        // capitals inside a word their display spellings.
         const Run osm = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Kirchberg"_s,
                                   u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
                                   u"--metres-per-pixel"_s, u"0.5"_s});
@@ -126,8 +128,13 @@ private slots:
                  qPrintable(osm.out));
         files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Map.dat", "Map.geo", "Streets.idx", "kir1_1.map",
-                                     "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
+        QCOMPARE(files, QStringList({"Map.dat", "Map.geo", "Streets.idx", "Streets.names",
+                                     "Streets.search", "kir1_1.map", "kir1_2.map", "kir2_1.map",
+                                     "kir2_2.map"}));
+        // The viewer's search lists the name as it is written.
+        const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
+        QVERIFY(wagner && wagner->matches.size() == 1);
+        QCOMPARE(wagner->matches[0].name, u"Richard-Wagner-Straße"_s);
     }
 
     void commandRefusesBadInput_data() {
