@@ -129,8 +129,8 @@ std::map<std::string, double> g_conversionCpu;
 
 // Converts a fresh map of state.range(0) tiles in every iteration: prepare
 // (untimed) sets the conversion up and returns what runs it (timed).
-template <class Prepare> void ConvertMap(benchmark::State& state, const char* name, int workers,
-                                         Prepare prepare) {
+template <class Prepare>
+void ConvertMap(benchmark::State& state, const char* name, int workers, Prepare prepare) {
     int rows = 0, columns = 0;
     GridOf(int(state.range(0)), rows, columns);
     double cpu = 0;

@@ -54,7 +54,7 @@ struct FolderStamp {
 using FolderKey = std::pair<quint64, quint64>; // device, inode
 
 struct FolderIndex {
-    FolderStamp stamp; // the folder's stamp when the names last matched it
+    FolderStamp stamp;                // the folder's stamp when the names last matched it
     QHash<QString, QByteArray> names; // case-folded name -> name on disk
     // Case-folded names held by more than one entry (only the smallest is in
     // names): when that one goes, the folder is read again to find the next.

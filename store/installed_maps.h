@@ -36,12 +36,14 @@ std::optional<std::vector<ListedMap>> ListLibraryMaps();
 
 // The map to open at start-up without showing the library: the map marked
 // current (the last such listed map), else the only listed map. It is marked
-// current. An empty title and folder when none can be chosen this way;
-// nothing when the installed maps cannot be read.
-std::optional<ListedMap> PreselectInstalledMap();
+// current; *pMarked (when given) tells whether that could be saved. An empty
+// title and folder when none can be chosen this way; nothing when the
+// installed maps cannot be read.
+std::optional<ListedMap> PreselectInstalledMap(bool* pMarked = nullptr);
 
 // Sets "Current" of every installed map: 1 where InstallDir equals folder
-// exactly, 0 elsewhere. False at the first failed write.
+// exactly, 0 elsewhere, in one change of the registry. False when it cannot
+// be made (then nothing is changed; RegistryWriteError says why).
 bool MarkCurrentMap(const QString& folder);
 
 // Deletes a listed map: its folder (unless IsDeletableMapFolder refuses it)

@@ -1,5 +1,6 @@
 #include "store/map_library_dlg.h"
 
+#include "platform/registry.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
 #include "ui/busy_cursor.h"
@@ -17,6 +18,11 @@ namespace {
 constexpr int kColumnTitle = 0;
 constexpr int kColumnSize = 1;
 constexpr int kColumnFolder = 2;
+
+// The choice of map could not be saved in the registry: what stands in the
+// way, named by the registry layer.
+const char kNotMarked[] = "The list of installed maps cannot be changed: %1. The map chosen "
+                          "will not be opened by itself at the next start.";
 
 } // namespace
 
@@ -102,7 +108,8 @@ void CMapLibraryDlg::OnOK() {
         return;
     m_strMapTitle = row->text(kColumnTitle);
     m_strMapFolder = row->text(kColumnFolder);
-    MarkCurrentMap();
+    if (!MarkCurrentMap())
+        WarnNotMarked();
     m_bCancelled = false;
     QDialog::accept();
 }
@@ -135,13 +142,23 @@ void CMapLibraryDlg::OnDeleteMap() {
 
 bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     skipDialog = true;
-    const std::optional<ListedMap> chosen = PreselectInstalledMap();
+    bool marked = true;
+    const std::optional<ListedMap> chosen = PreselectInstalledMap(&marked);
     if (!chosen)
         return false;
+    if (!marked)
+        WarnNotMarked();
     m_strMapTitle = chosen->title;
     m_strMapFolder = chosen->folder;
     skipDialog = !chosen->folder.isEmpty() || !chosen->title.isEmpty();
     return true;
+}
+
+void CMapLibraryDlg::WarnNotMarked() {
+    const QString obstacle = RegistryWriteError();
+    if (!obstacle.isEmpty()) // else the registry is unreadable, which the viewer says at start-up
+        VeldraMessageBox(this, QString::fromLatin1(kNotMarked).arg(obstacle), QMessageBox::Ok,
+                         QMessageBox::Warning);
 }
 
 bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {

@@ -22,7 +22,8 @@ public:
 
     // Called instead of showing the dialog at start-up. Chooses the map marked
     // current (the last such listed map), else the only listed map, and marks
-    // it current; skipDialog then stays true. With no listed map, or several
+    // it current (with a warning when that cannot be saved); skipDialog then
+    // stays true. With no listed map, or several
     // and none current, the choice is emptied and skipDialog cleared. False
     // only when the installed maps cannot be read (skipDialog stays true,
     // nothing chosen).
@@ -34,7 +35,8 @@ public:
     // Empties the list and lists every installed map with files. Returns true.
     bool FillMapList();
     // "Open Map": takes the first selected row as the choice, marks it current
-    // and closes as accepted. Nothing happens without a selected row.
+    // (with a warning when that cannot be saved) and closes as accepted.
+    // Nothing happens without a selected row.
     void OnOK();
     // "Cancel" (and Esc, and the window's close button).
     void OnCancel();
@@ -76,6 +78,9 @@ protected:
 private:
     // The first selected row in list order, or null.
     QTreeWidgetItem* FirstSelectedRow() const;
+    // Says that the chosen map could not be marked current, naming what
+    // stands in the way of the registry's change.
+    void WarnNotMarked();
 
     QTreeWidget* m_pList = nullptr;   // id 1004
     QPushButton* m_pDelete = nullptr; // id 1006

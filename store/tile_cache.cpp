@@ -122,7 +122,8 @@ bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
     if (index == m_kept.size())
         return false;
     KeptTile& slot = m_kept[index];
-    if (!LoadCompressedInto(folder, tileName, slot.pixels.bits(), size_t(slot.pixels.sizeInBytes())))
+    if (!LoadCompressedInto(folder, tileName, slot.pixels.bits(),
+                            size_t(slot.pixels.sizeInBytes())))
         return false;
     slot.key = m_strKey;
     slot.lastUse = ++m_nUseClock;

@@ -125,7 +125,7 @@ private:
 
     libdeflate_decompressor* m_pDecompressor = nullptr; // null when it could not be made
     int64_t m_nCacheLimit = DEFAULT_CACHE_BYTES;
-    std::deque<KeptTile> m_kept; // grows as tiles are kept; a kept tile never moves
+    std::deque<KeptTile> m_kept;        // grows as tiles are kept; a kept tile never moves
     QHash<QString, size_t> m_keptIndex; // key -> slot in m_kept
     uint64_t m_nUseClock = 0;
     QString m_strKey; // reused for every fetch's key
