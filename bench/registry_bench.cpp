@@ -143,9 +143,9 @@ void BM_PreselectMap(benchmark::State& state) {
         if (!RegSetDword(MapKeyOf(other++ % (kMaps - 1)), QStringLiteral("Current"), 1))
             state.SkipWithError("the write failed");
         state.ResumeTiming();
-        bool marked = false;
-        const std::optional<ListedMap> chosen = PreselectInstalledMap(&marked);
-        if (!chosen || chosen->title != QStringLiteral("Town 09999") || !marked)
+        QString obstacle;
+        const std::optional<ListedMap> chosen = PreselectInstalledMap(&obstacle);
+        if (!chosen || chosen->title != QStringLiteral("Town 09999") || !obstacle.isEmpty())
             state.SkipWithError("the wrong map was preselected");
     }
 }

@@ -31,13 +31,17 @@ QString ResolvedPath(const QString& devicePath) {
 }
 
 // Sets Current of the installed maps in one change of the registry.
-bool MarkCurrentIn(const std::vector<InstalledMap>& maps, const QString& folder) {
+bool MarkCurrentIn(const std::vector<InstalledMap>& maps, const QString& folder,
+                   QString* pObstacle) {
     const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
     std::vector<RegDwordValue> values;
     values.reserve(maps.size());
     for (const InstalledMap& map : maps)
         values.push_back({map.key, currentValue, map.folder == folder ? 1u : 0u});
-    return RegSetDwords(values);
+    const bool marked = RegSetDwords(values);
+    if (pObstacle)
+        *pObstacle = marked ? QString() : RegistryWriteError();
+    return marked;
 }
 
 } // namespace
@@ -75,9 +79,9 @@ std::optional<std::vector<ListedMap>> ListLibraryMaps() {
     return listed;
 }
 
-std::optional<ListedMap> PreselectInstalledMap(bool* pMarked) {
-    if (pMarked)
-        *pMarked = true;
+std::optional<ListedMap> PreselectInstalledMap(QString* pObstacle) {
+    if (pObstacle)
+        pObstacle->clear();
     const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
     if (!maps)
         return std::nullopt;
@@ -104,15 +108,15 @@ std::optional<ListedMap> PreselectInstalledMap(bool* pMarked) {
     }
     if (chosen == nullptr)
         return ListedMap{};
-    const bool marked = MarkCurrentIn(*maps, chosen->folder);
-    if (pMarked)
-        *pMarked = marked;
+    MarkCurrentIn(*maps, chosen->folder, pObstacle);
     return ListedMap{chosen->title, chosen->folder, 0};
 }
 
-bool MarkCurrentMap(const QString& folder) {
+bool MarkCurrentMap(const QString& folder, QString* pObstacle) {
+    if (pObstacle)
+        pObstacle->clear();
     const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
-    return maps && MarkCurrentIn(*maps, folder);
+    return maps && MarkCurrentIn(*maps, folder, pObstacle);
 }
 
 bool DeleteInstalledMap(const QString& title, const QString& folder) {

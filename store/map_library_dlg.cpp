@@ -1,6 +1,5 @@
 #include "store/map_library_dlg.h"
 
-#include "platform/registry.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
 #include "ui/busy_cursor.h"
@@ -108,8 +107,8 @@ void CMapLibraryDlg::OnOK() {
         return;
     m_strMapTitle = row->text(kColumnTitle);
     m_strMapFolder = row->text(kColumnFolder);
-    if (!MarkCurrentMap())
-        WarnNotMarked();
+    if (QString obstacle; !MarkCurrentMap(&obstacle))
+        WarnNotMarked(obstacle);
     m_bCancelled = false;
     QDialog::accept();
 }
@@ -142,21 +141,19 @@ void CMapLibraryDlg::OnDeleteMap() {
 
 bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     skipDialog = true;
-    bool marked = true;
-    const std::optional<ListedMap> chosen = PreselectInstalledMap(&marked);
+    QString obstacle;
+    const std::optional<ListedMap> chosen = PreselectInstalledMap(&obstacle);
     if (!chosen)
         return false;
-    if (!marked)
-        WarnNotMarked();
+    WarnNotMarked(obstacle);
     m_strMapTitle = chosen->title;
     m_strMapFolder = chosen->folder;
     skipDialog = !chosen->folder.isEmpty() || !chosen->title.isEmpty();
     return true;
 }
 
-void CMapLibraryDlg::WarnNotMarked() {
-    const QString obstacle = RegistryWriteError();
-    if (!obstacle.isEmpty()) // else the registry is unreadable, which the viewer says at start-up
+void CMapLibraryDlg::WarnNotMarked(const QString& obstacle) {
+    if (!obstacle.isEmpty())
         VeldraMessageBox(this, QString::fromLatin1(kNotMarked).arg(obstacle), QMessageBox::Ok,
                          QMessageBox::Warning);
 }

@@ -49,7 +49,9 @@ public:
     // on a row opens it.
     void OnListClick();
     // Marks the chosen folder m_strMapFolder current (see ::MarkCurrentMap).
-    bool MarkCurrentMap() { return ::MarkCurrentMap(m_strMapFolder); }
+    bool MarkCurrentMap(QString* pObstacle = nullptr) {
+        return ::MarkCurrentMap(m_strMapFolder, pObstacle);
+    }
 
     // The library's folder operations (see store/installed_maps.h).
     static uint32_t GetFolderSize(const QString& folder) { return ::GetFolderSize(folder); }
@@ -78,9 +80,10 @@ protected:
 private:
     // The first selected row in list order, or null.
     QTreeWidgetItem* FirstSelectedRow() const;
-    // Says that the chosen map could not be marked current, naming what
-    // stands in the way of the registry's change.
-    void WarnNotMarked();
+    // Says that the chosen map could not be marked current and what stands in
+    // the way of the registry's change (nothing when obstacle is empty: an
+    // unreadable registry, which the viewer reports at start-up).
+    void WarnNotMarked(const QString& obstacle);
 
     QTreeWidget* m_pList = nullptr;   // id 1004
     QPushButton* m_pDelete = nullptr; // id 1006
