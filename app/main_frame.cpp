@@ -2,6 +2,7 @@
 
 #include "res/bitmaps.h"
 #include "res/resource.h"
+#include "ui/ui_seam.h"
 #include "view/map_view.h"
 
 #include <QAction>
@@ -25,37 +26,41 @@ void CloseMainFrame() {
     }
 }
 
-// A command's handler: a member function of the view. A misspelt or missing
-// handler does not compile.
+// A command's handler: a member function of the view, for the commands that
+// need its dialogs, or of its canvas, for those that only move or mark the
+// map. A misspelt or missing handler does not compile.
 using ViewHandler = void (CVeldraViewerView::*)();
+using CanvasHandler = void (CMapCanvas::*)();
 
 struct CommandRoute {
     int id;
-    ViewHandler handler;
+    ViewHandler onView;
+    CanvasHandler onCanvas;
 };
 
-// The command table: every command of the program is handled by the view.
-// A command without a row (the blank toolbar button) is shown disabled.
+// The command table: every command of the program is handled by the view or
+// its canvas. A command without a row (the blank toolbar button) is shown
+// disabled.
 const std::array<CommandRoute, 19> kCommandTable = {{
-    {ID_MAP_OPEN, &CVeldraViewerView::OnOpenMap},
-    {ID_MAP_EXIT, &CVeldraViewerView::OnExit},
-    {ID_MAP_HELP, &CVeldraViewerView::OnHelp},
-    {ID_APP_ABOUT, &CVeldraViewerView::OnAbout},
-    {ID_TOOLS_SEARCH, &CVeldraViewerView::OnSearch},
-    {ID_TOOLS_ADD_FAVOURITE, &CVeldraViewerView::OnAddFavourite},
-    {ID_TOOLS_SHOW_FAVOURITES, &CVeldraViewerView::OnShowFavourites},
-    {ID_TOOLS_SET_HOME, &CVeldraViewerView::OnSetHome},
-    {ID_TOOLS_GO_HOME, &CVeldraViewerView::OnGoToHome},
-    {ID_TOOLS_SHOW_DIRECTION, &CVeldraViewerView::OnShowDirection},
-    {ID_TOOLS_SHOW_DISTANCE, &CVeldraViewerView::OnShowDistance},
-    {ID_ZOOM_IN, &CVeldraViewerView::OnZoomIn},
-    {ID_ZOOM_OUT, &CVeldraViewerView::OnZoomOut},
-    {ID_MARK_ME, &CVeldraViewerView::OnMarkMe},
-    {ID_GOTO_ME, &CVeldraViewerView::OnGotoMe},
-    {ID_MARK_FLAG, &CVeldraViewerView::OnMarkFlag},
-    {ID_GOTO_FLAG, &CVeldraViewerView::OnGotoFlag},
-    {ID_FILE_OPEN, &CVeldraViewerView::OnFileOpen},
-    {ID_FILE_SAVE_AS, &CVeldraViewerView::OnFileSaveAs},
+    {ID_MAP_OPEN, &CVeldraViewerView::OnOpenMap, nullptr},
+    {ID_MAP_EXIT, &CVeldraViewerView::OnExit, nullptr},
+    {ID_MAP_HELP, &CVeldraViewerView::OnHelp, nullptr},
+    {ID_APP_ABOUT, &CVeldraViewerView::OnAbout, nullptr},
+    {ID_TOOLS_SEARCH, &CVeldraViewerView::OnSearch, nullptr},
+    {ID_TOOLS_ADD_FAVOURITE, &CVeldraViewerView::OnAddFavourite, nullptr},
+    {ID_TOOLS_SHOW_FAVOURITES, &CVeldraViewerView::OnShowFavourites, nullptr},
+    {ID_TOOLS_SET_HOME, nullptr, &CMapCanvas::OnSetHome},
+    {ID_TOOLS_GO_HOME, &CVeldraViewerView::OnGoToHome, nullptr},
+    {ID_TOOLS_SHOW_DIRECTION, nullptr, &CMapCanvas::OnShowDirection},
+    {ID_TOOLS_SHOW_DISTANCE, nullptr, &CMapCanvas::OnShowDistance},
+    {ID_ZOOM_IN, nullptr, &CMapCanvas::OnZoomIn},
+    {ID_ZOOM_OUT, nullptr, &CMapCanvas::OnZoomOut},
+    {ID_MARK_ME, nullptr, &CMapCanvas::OnMarkMe},
+    {ID_GOTO_ME, nullptr, &CMapCanvas::OnGotoMe},
+    {ID_MARK_FLAG, nullptr, &CMapCanvas::OnMarkFlag},
+    {ID_GOTO_FLAG, nullptr, &CMapCanvas::OnGotoFlag},
+    {ID_FILE_OPEN, &CVeldraViewerView::OnFileOpen, nullptr},
+    {ID_FILE_SAVE_AS, &CVeldraViewerView::OnFileSaveAs, nullptr},
 }};
 
 // The toolbar: command id, tooltip (empty: none) and image index in the strip.
@@ -109,15 +114,19 @@ CMainFrame::~CMainFrame() {
 }
 
 int CMainFrame::OnCreate() {
-    // The view first: its creation resets its state, which already asks for
-    // the marking buttons to be released (ignored: no command bar yet).
+    // The view first, then the command bar whose marking buttons it presses.
     auto* view = new CVeldraViewerView(this);
     if (!view->IsCreated()) {
         delete view;
         return -1;
     }
     m_pView = view;
-    m_pView->m_pMarkButtons = this;
+    connect(m_pView, &CVeldraViewerView::MarkButtonChanged, this, [this](int marker, bool pressed) {
+        if (marker == COverlays::MARKER_ME)
+            CheckMarkMeButton(pressed);
+        else
+            CheckMarkFlagButton(pressed);
+    });
     setCentralWidget(m_pView);
     if (!CreateCommandBar())
         return -1;
@@ -154,9 +163,9 @@ bool CMainFrame::CreateCommandBar() {
     CommandAction(ID_TOOLS_SHOW_DIRECTION)->setCheckable(true);
     CommandAction(ID_TOOLS_SHOW_DISTANCE)->setCheckable(true);
 
-    // Toolbar, id 0xE800, images from the 112 x 16 strip.
+    // Toolbar, images from the 112 x 16 strip.
     m_pToolBar = new QToolBar(QStringLiteral("Command bar"), this);
-    m_pToolBar->setObjectName(QStringLiteral("commandBar%1").arg(ID_COMMAND_BAR));
+    m_pToolBar->setObjectName(QStringLiteral("commandBar"));
     m_pToolBar->setMovable(false);
     m_pToolBar->setFloatable(false);
     m_pToolBar->setIconSize(QSize(kToolbarImageSize, kToolbarImageSize));
@@ -201,8 +210,12 @@ bool CMainFrame::RouteCommand(int id, bool invoke) {
     for (const CommandRoute& entry : kCommandTable) {
         if (entry.id != id)
             continue;
-        if (invoke && m_pView)
-            (m_pView->*entry.handler)();
+        if (invoke && m_pView) {
+            if (entry.onView)
+                (m_pView->*entry.onView)();
+            else
+                (m_pView->Canvas().*entry.onCanvas)();
+        }
         return true;
     }
     return false;
@@ -224,9 +237,9 @@ void CMainFrame::UpdateCommandUI() {
     if (!m_pView)
         return;
     if (QAction* direction = CommandAction(ID_TOOLS_SHOW_DIRECTION))
-        direction->setChecked(m_pView->m_bShowDirection);
+        direction->setChecked(m_pView->Overlays().ShowDirection());
     if (QAction* distance = CommandAction(ID_TOOLS_SHOW_DISTANCE))
-        distance->setChecked(m_pView->m_bShowDistance);
+        distance->setChecked(m_pView->Overlays().ShowDistance());
 }
 
 void CMainFrame::CheckMarkMeButton(bool pressed) {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ui/ui_seam.h"
-
 #include <QHash>
 #include <QMainWindow>
 
@@ -14,8 +12,9 @@ class CVeldraViewerView;
 // widget) and the command bar: the menu bar with "Map" and "Tools" and a
 // toolbar of seven 16 x 16 buttons. Every command is routed to the view's
 // handler of the same id through the command table; a command without a
-// handler there (the blank toolbar button) is shown disabled.
-class CMainFrame : public QMainWindow, public CMarkButtons {
+// handler there (the blank toolbar button) is shown disabled. The view tells
+// the frame when a marking button is to show pressed.
+class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     CMainFrame();
@@ -28,8 +27,8 @@ public:
     // Shows the toolbar's "Mark me" / "Mark flag" button pressed or released.
     // Does nothing while the command bar does not exist yet. The button stays
     // enabled either way.
-    void CheckMarkMeButton(bool pressed) override;
-    void CheckMarkFlagButton(bool pressed) override;
+    void CheckMarkMeButton(bool pressed);
+    void CheckMarkFlagButton(bool pressed);
 
     // The map view, or null before OnCreate.
     CVeldraViewerView* GetActiveView() const { return m_pView; }

@@ -1,12 +1,13 @@
 #pragma once
 
 // A converted map of street-like tiles in a temporary device root, shown by a
-// view that counts its tile fetches: the set-up of the redraw benchmarks.
+// map canvas that counts its tile fetches: the set-up of the redraw benchmarks.
 
 #include "bench_support.h"
 #include "platform/device_root.h"
+#include "store/map_folder.h"
 #include "store/tile_cache.h"
-#include "view/map_view_core.h"
+#include "view/map_canvas.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -14,29 +15,23 @@
 
 namespace bench {
 
-// The view with its fetches counted.
-class CCountingView : public CMapViewCore {
-public:
-    bool FetchTile(const QString& tileName, const QImage*& bitmap) override {
-        ++m_nFetches;
-        return CMapViewCore::FetchTile(tileName, bitmap);
-    }
-    uint64_t m_nFetches = 0;
-};
-
-// grid x grid converted tiles named "<prefix><row>_<column>" in \Veldra\Maps\<name>,
-// with the white template tile, opened in the view at zoom 1.0 in a 240 x 268
-// client area centred on the map's middle. ok is false when a step failed.
+// grid x grid converted tiles of the map <title> in \Veldra\Maps\<title>,
+// with the white template tile, shown by a canvas in a 240 x 268 client area
+// centred on the map's middle at zoom 1.0, its tile fetches counted. ok is
+// false when a step failed.
 struct CBenchMap {
     QTemporaryDir root;
-    CCountingView view;
+    CViewport viewport;
+    COverlays overlays;
+    CMapCanvas canvas{viewport, overlays};
+    uint64_t nFetches = 0;
     bool ok = false;
 
-    CBenchMap(const QString& name, const QString& prefix, int grid) {
+    CBenchMap(const QString& title, int grid) {
         if (!root.isValid())
             return;
         SetDeviceRoot(root.path());
-        QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/") + name);
+        QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/") + title);
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
@@ -46,20 +41,23 @@ struct CBenchMap {
         if (!WriteHostFile(root.filePath(QStringLiteral("Veldra/Maps/tpl.map")),
                            EncryptedTile(png)))
             return;
-        view.m_szMapFolder = QStringLiteral("\\Veldra\\Maps\\") + name;
-        view.m_szTilePrefix = prefix;
+        const QString folder = QStringLiteral("\\Veldra\\Maps\\") + title;
         for (int r = 1; r <= grid; ++r)
             for (int c = 1; c <= grid; ++c)
                 if (!WriteCompressedTile(
-                        view.m_szMapFolder, QStringLiteral("%1%2_%3").arg(prefix).arg(r).arg(c),
+                        folder, QStringLiteral("%1%2_%3").arg(TilePrefix(title)).arg(r).arg(c),
                         StreetMapPicture(unsigned(r * 31 + c))))
                     return;
-        if (!view.CreateDrawingSurfaces() || !view.ResetViewState())
+        canvas.SetTileSource([this, folder](const QString& tileName, const QImage*& tile) {
+            ++nFetches;
+            return canvas.Tiles().GetTileBitmap(folder, tileName, tile);
+        });
+        if (!canvas.CreateDrawingSurfaces())
             return;
-        view.m_bMapOpen = true;
-        view.m_ptPending = {grid * 250, grid * 250};
-        view.ApplyZoom(240, 268, 1.0);
-        ok = view.m_nTileColumns == grid && view.m_nTileRows == grid;
+        canvas.Resize(240, 268);
+        canvas.ShowMap({title, folder, {}});
+        ok = viewport.TileColumns() == grid && viewport.TileRows() == grid &&
+             viewport.Centre() == CPoint{grid * 250, grid * 250};
     }
 };
 

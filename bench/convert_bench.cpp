@@ -29,7 +29,7 @@
 #include "store/map_conversion.h"
 #include "store/map_folder.h"
 #include "store/tile_cache.h"
-#include "view/map_view_core.h"
+#include "view/map_canvas.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -229,18 +229,20 @@ template <class Listing> void ListFolder(benchmark::State& state, Listing listin
 void BM_CountMapTiles(benchmark::State& state) {
     CConvertMapDlg dialog;
     ListFolder(state, [&](const QString& folder) {
-        dialog.m_szFolder = folder;
+        dialog.m_strFolder = folder;
         return dialog.CountMapTiles() == state.range(0) / 2;
     });
 }
 
 void BM_MeasureTileGrid(benchmark::State& state) {
-    CMapViewCore view;
-    view.m_szTilePrefix = QStringLiteral("ben");
-    ListFolder(state, [&](const QString& folder) {
-        view.m_szMapFolder = folder;
-        view.MeasureTileGrid();
-        return view.m_nTileColumns * view.m_nTileRows == state.range(0) / 2;
+    CViewport viewport;
+    COverlays overlays;
+    CMapCanvas canvas(viewport, overlays);
+    // The map "Benchmark" has the tile prefix of the listing's files.
+    canvas.ShowMap({QStringLiteral("Benchmark"), g_data->ListingFolder(int(state.range(0))), {}});
+    ListFolder(state, [&](const QString&) {
+        canvas.MeasureTileGrid();
+        return viewport.TileColumns() * viewport.TileRows() == state.range(0) / 2;
     });
 }
 

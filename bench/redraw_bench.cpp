@@ -31,28 +31,29 @@ constexpr int kGrid = 8;
 
 // The benchmark's map.
 struct CBenchData : CBenchMap {
-    CBenchData() : CBenchMap(QStringLiteral("Redraw"), QStringLiteral("red"), kGrid) {}
+    CBenchData() : CBenchMap(QStringLiteral("Redraw"), kGrid) {}
 };
 
 CBenchData* g_data = nullptr;
 
 void Redraw(benchmark::State& state, bool warm) {
-    CCountingView& view = g_data->view;
+    CMapCanvas& canvas = g_data->canvas;
+    TileCache& tiles = canvas.Tiles();
     const double zoom = double(state.range(0)) / 100.0;
-    view.ApplyZoom(kClientWidth, kClientHeight, zoom); // fills the kept tiles
-    const uint64_t fetches = view.m_nFetches, reads = view.m_tileCache.m_nTileReads;
+    canvas.ApplyZoom(kClientWidth, kClientHeight, zoom); // fills the kept tiles
+    const uint64_t fetches = g_data->nFetches, reads = tiles.m_nTileReads;
     for (auto _ : state) {
         if (!warm) {
             state.PauseTiming();
-            view.m_tileCache.ForgetTiles();
+            tiles.ForgetTiles();
             state.ResumeTiming();
         }
-        view.ApplyZoom(kClientWidth, kClientHeight, zoom);
+        canvas.ApplyZoom(kClientWidth, kClientHeight, zoom);
     }
     const double runs = double(state.iterations());
-    state.counters["fetches"] = double(view.m_nFetches - fetches) / runs;
-    state.counters["file_reads"] = double(view.m_tileCache.m_nTileReads - reads) / runs;
-    view.ApplyZoom(kClientWidth, kClientHeight, 1.0);
+    state.counters["fetches"] = double(g_data->nFetches - fetches) / runs;
+    state.counters["file_reads"] = double(tiles.m_nTileReads - reads) / runs;
+    canvas.ApplyZoom(kClientWidth, kClientHeight, 1.0);
 }
 
 void BM_RedrawCold(benchmark::State& state) {
@@ -65,20 +66,21 @@ BENCHMARK(BM_RedrawCold)->Arg(25)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::
 BENCHMARK(BM_RedrawWarm)->Arg(25)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 void BM_DragFrame(benchmark::State& state) {
-    CCountingView& view = g_data->view;
-    const uint64_t fetches = view.m_nFetches;
+    CMapCanvas& canvas = g_data->canvas;
+    const CPoint centre = g_data->viewport.Centre();
+    const uint64_t fetches = g_data->nFetches;
     int step = 0;
     for (auto _ : state) {
         step = (step + 7) % 60;
-        view.PresentView(view.m_ptCentre.x + step - 30, view.m_ptCentre.y + 30 - step);
+        canvas.PresentView(centre.x + step - 30, centre.y + 30 - step);
     }
-    state.counters["fetches"] = double(view.m_nFetches - fetches);
+    state.counters["fetches"] = double(g_data->nFetches - fetches);
 }
 BENCHMARK(BM_DragFrame)->Unit(benchmark::kMicrosecond);
 
 // Copies rows of width pixels from one image to another.
 void CopyPixels(benchmark::State& state, int width, int height) {
-    const QImage& from = g_data->view.m_hbmBuffer;
+    const QImage& from = g_data->canvas.BackBuffer();
     QImage to(from.size(), from.format());
     const size_t rowBytes = size_t(width) * 2;
     for (auto _ : state) {

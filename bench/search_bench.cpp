@@ -281,7 +281,7 @@ BENCHMARK(BM_MapUnmap)
 // index file, as the user runs it (the dialog made and initialised once).
 void DialogGo(benchmark::State& state, const QString& typed, int rows) {
     CSearchDlg dialog;
-    dialog.m_szMapFolder = kFolder;
+    dialog.m_strMapFolder = kFolder;
     dialog.OnInitDialog();
     if (dialog.CategoryList()->currentText() != kCategory) {
         state.SkipWithError("the dialog does not offer the category");

@@ -25,50 +25,47 @@ constexpr QSize kSizes[] = {{240, 268}, {1280, 800}, {1920, 1080}, {3840, 2160}}
 
 // The benchmark's map.
 struct CBenchData : CBenchMap {
-    CBenchData() : CBenchMap(QStringLiteral("Wide"), QStringLiteral("wid"), kGrid) {}
+    CBenchData() : CBenchMap(QStringLiteral("Wide"), kGrid) {}
 };
 
 CBenchData* g_data = nullptr;
 
-// Sizes the view's client area and buffer as the widget does.
+// Sizes the canvas's client area and buffer as the widget does.
 void Resize(QSize size) {
-    g_data->view.ResizeBackBuffer(size.width(), size.height());
-    g_data->view.ApplyZoom(size.width(), size.height(), 1.0);
+    g_data->canvas.Resize(size.width(), size.height());
 }
 
 void BM_DragFrame(benchmark::State& state) {
-    CCountingView& view = g_data->view;
     Resize(kSizes[state.range(0)]);
-    const uint64_t fetches = view.m_nFetches;
+    const CPoint centre = g_data->viewport.Centre();
+    const uint64_t fetches = g_data->nFetches;
     int step = 0;
     for (auto _ : state) {
         step = (step + 7) % 60;
-        view.PresentView(view.m_ptCentre.x + step - 30, view.m_ptCentre.y + 30 - step);
+        g_data->canvas.PresentView(centre.x + step - 30, centre.y + 30 - step);
     }
-    state.counters["fetches"] = double(view.m_nFetches - fetches);
+    state.counters["fetches"] = double(g_data->nFetches - fetches);
     Resize(kSizes[0]);
 }
 
 void BM_KeyStep(benchmark::State& state) {
-    CCountingView& view = g_data->view;
     Resize(kSizes[state.range(0)]);
-    const uint64_t fetches = view.m_nFetches;
+    const uint64_t fetches = g_data->nFetches;
     for (auto _ : state) {
-        view.OnKeyUp(VK_RIGHT);
-        view.OnKeyUp(VK_LEFT);
+        g_data->canvas.OnKeyUp(Qt::Key_Right);
+        g_data->canvas.OnKeyUp(Qt::Key_Left);
     }
-    state.counters["fetches"] = double(view.m_nFetches - fetches) / double(state.iterations());
+    state.counters["fetches"] = double(g_data->nFetches - fetches) / double(state.iterations());
     Resize(kSizes[0]);
 }
 
 void BM_Resize(benchmark::State& state) {
-    CCountingView& view = g_data->view;
-    const uint64_t fetches = view.m_nFetches;
+    const uint64_t fetches = g_data->nFetches;
     for (auto _ : state) {
         Resize(kSizes[state.range(0)]);
         Resize(kSizes[0]);
     }
-    state.counters["fetches"] = double(view.m_nFetches - fetches) / double(state.iterations());
+    state.counters["fetches"] = double(g_data->nFetches - fetches) / double(state.iterations());
 }
 
 BENCHMARK(BM_DragFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);

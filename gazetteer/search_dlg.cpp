@@ -64,7 +64,6 @@ CSearchDlg::CSearchDlg(QWidget* parent)
     AddText(38, 9, 35, 13, QStringLiteral("Search for "));
 
     m_pCategory = new QComboBox(this);
-    m_pCategory->setObjectName(QStringLiteral("control%1").arg(IDC_CATEGORY));
     const QRect combo = DluRect(75, 8, 64, 58); // the height is that of the dropped list
     m_pCategory->setGeometry(combo.x(), combo.y(), combo.width(), DluRect(0, 0, 0, 12).height());
     m_pCategory->setMaxVisibleItems(qMax(1, combo.height() / qMax(1, fontMetrics().height())));
@@ -72,17 +71,15 @@ CSearchDlg::CSearchDlg(QWidget* parent)
 
     AddText(39, 27, 42, 13, QStringLiteral("containing"));
     m_pText = new QLineEdit(this);
-    m_pText->setObjectName(QStringLiteral("control%1").arg(IDC_SEARCH_TEXT));
     m_pText->setGeometry(DluRect(75, 25, 58, 14));
     m_pText->setMaxLength(kMaxTypedText);
     m_pText->installEventFilter(this);
 
-    m_pGo = AddButton(QStringLiteral("Go!"), IDC_GO, 136, 25, 20, 15);
+    m_pGo = AddButton(QStringLiteral("Go!"), 136, 25, 20, 15);
     m_pGo->setDefault(true); // Enter in the text box presses "Go!"
     connect(m_pGo, &QPushButton::clicked, this, &CSearchDlg::OnGo);
 
     m_pList = new QTreeWidget(this);
-    m_pList->setObjectName(QStringLiteral("control%1").arg(IDC_MATCH_LIST));
     m_pList->setGeometry(DluRect(4, 43, 152, 99));
     m_pList->setRootIsDecorated(false);
     m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -93,21 +90,20 @@ CSearchDlg::CSearchDlg(QWidget* parent)
     m_pList->installEventFilter(this);
 
     m_pCount = AddText(3, 145, 51, 16, QString());
-    m_pCount->setObjectName(QStringLiteral("control%1").arg(IDC_COUNT_TEXT));
     m_pCount->setWordWrap(false);
 
-    m_pShow = AddButton(QStringLiteral("Show on Map"), IDOK_BUTTON, 103, 146, 53, 14);
+    m_pShow = AddButton(QStringLiteral("Show on Map"), 103, 146, 53, 14);
     connect(m_pShow, &QPushButton::clicked, this, &CSearchDlg::OnOK);
-    m_pCancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 57, 146, 42, 14);
+    m_pCancel = AddButton(QStringLiteral("Cancel"), 57, 146, 42, 14);
     connect(m_pCancel, &QPushButton::clicked, this, &CSearchDlg::OnCancel);
 }
 
-bool CSearchDlg::OnInitDialog() {
+void CSearchDlg::OnInitDialog() {
     m_nChosenX = m_nChosenY = 0;
     {
         const QSignalBlocker quiet(m_pCategory);
         m_pCategory->clear();
-        m_pCategory->addItems(ListCategories(m_szMapFolder));
+        m_pCategory->addItems(ListCategories(m_strMapFolder));
         m_pCategory->setCurrentIndex(m_pCategory->count() > 0 ? 0 : -1);
     }
     if (!m_strRememberedText.isEmpty()) {
@@ -125,7 +121,6 @@ bool CSearchDlg::OnInitDialog() {
     } else {
         ResetList();
     }
-    return true;
 }
 
 void CSearchDlg::ReadControls() {
@@ -173,7 +168,7 @@ void CSearchDlg::OnGo() {
     m_nMatchCount = 0;
     const CBusyCursor busy;
     const std::optional<SearchResult> result =
-        SearchIndex(m_szMapFolder, m_strCategory, m_strSearchText);
+        SearchIndex(m_strMapFolder, m_strCategory, m_strSearchText);
     bool anyExtra1 = false;
     bool anyExtra2 = false;
     bool more = false;

@@ -25,8 +25,8 @@ public:
     explicit CSearchDlg(QWidget* parent = nullptr);
 
     // Lists the categories (item 0 selected), then repeats the remembered
-    // search when there is one, else shows an empty list. Returns true.
-    bool OnInitDialog() override;
+    // search when there is one, else shows an empty list.
+    void OnInitDialog() override;
     // Empties the list and puts back its three columns: "Name" (110 pixels)
     // and two empty ones of width 0. Keeps the count text, the chosen
     // position and the state of "Show on Map".
@@ -52,7 +52,7 @@ public:
     void OnCancel();
 
     // In: the map folder (device path) and the remembered search.
-    QString m_szMapFolder;
+    QString m_strMapFolder;
     QString m_strRememberedText;   // out: the prepared text of the last search made here
     int m_nRememberedCategory = 0; // out: the category list index of that search
     // Out: the tapped match's map position; (0, 0) when none.
@@ -90,11 +90,11 @@ private:
     std::vector<QPoint> m_matchPositions; // map position of each listed match, by list index
     int m_nMatchCount = 0;                // listed matches ("No matches" does not count)
 
-    QComboBox* m_pCategory = nullptr; // id 1001
-    QLineEdit* m_pText = nullptr;     // id 1000
-    QPushButton* m_pGo = nullptr;     // id 1003, default
-    QTreeWidget* m_pList = nullptr;   // id 1004
-    QLabel* m_pCount = nullptr;       // id 1022
-    QPushButton* m_pCancel = nullptr; // id 2
-    QPushButton* m_pShow = nullptr;   // id 1
+    QComboBox* m_pCategory = nullptr;
+    QLineEdit* m_pText = nullptr;
+    QPushButton* m_pGo = nullptr; // default
+    QTreeWidget* m_pList = nullptr;
+    QLabel* m_pCount = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QPushButton* m_pShow = nullptr;
 };

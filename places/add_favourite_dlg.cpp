@@ -2,7 +2,6 @@
 
 #include "places/place_files.h"
 #include "res/bitmaps.h"
-#include "res/resource.h"
 #include "ui/input_panel.h"
 #include "ui/ui_seam.h"
 
@@ -16,13 +15,12 @@ CAddFavouriteDlg::CAddFavouriteDlg(QWidget* parent)
     AddText(39, 15, 98, 12, QStringLiteral("Enter Favourite Place name:"));
 
     m_pName = new QLineEdit(this);
-    m_pName->setObjectName(QStringLiteral("control%1").arg(IDC_PLACE_NAME));
     m_pName->setGeometry(DluRect(7, 39, 115, 13));
     m_pName->installEventFilter(this);
 
-    QPushButton* cancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 10, 58, 50, 14);
+    QPushButton* cancel = AddButton(QStringLiteral("Cancel"), 10, 58, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    m_pAdd = AddButton(QStringLiteral("Add"), IDOK_BUTTON, 71, 58, 50, 14);
+    m_pAdd = AddButton(QStringLiteral("Add"), 71, 58, 50, 14);
     m_pAdd->setDefault(true); // Enter presses "Add"
     connect(m_pAdd, &QPushButton::clicked, this, &CAddFavouriteDlg::OnOK);
 }

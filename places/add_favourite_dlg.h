@@ -41,6 +41,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLineEdit* m_pName = nullptr;  // id 1005
-    QPushButton* m_pAdd = nullptr; // id 1, default
+    QLineEdit* m_pName = nullptr;
+    QPushButton* m_pAdd = nullptr; // default
 };

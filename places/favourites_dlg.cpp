@@ -2,7 +2,6 @@
 
 #include "places/place_files.h"
 #include "res/bitmaps.h"
-#include "res/resource.h"
 #include "ui/list_items.h"
 #include "ui/ui_seam.h"
 
@@ -21,7 +20,6 @@ CFavouritesDlg::CFavouritesDlg(QWidget* parent)
     AddText(42, 15, 72, 10, QStringLiteral("Favourite Places:"));
 
     m_pList = new QTreeWidget(this);
-    m_pList->setObjectName(QStringLiteral("control%1").arg(IDC_PLACE_LIST));
     m_pList->setGeometry(DluRect(7, 34, 144, 105));
     m_pList->setRootIsDecorated(false);
     m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -35,16 +33,16 @@ CFavouritesDlg::CFavouritesDlg(QWidget* parent)
             OnClickPlace();
     });
 
-    m_pDelete = AddButton(QStringLiteral("Delete"), IDC_DELETE_PLACE, 7, 143, 40, 14);
+    m_pDelete = AddButton(QStringLiteral("Delete"), 7, 143, 40, 14);
     connect(m_pDelete, &QPushButton::clicked, this, &CFavouritesDlg::OnDelete);
-    QPushButton* cancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 55, 143, 38, 14);
+    QPushButton* cancel = AddButton(QStringLiteral("Cancel"), 55, 143, 38, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    m_pShow = AddButton(QStringLiteral("Show on Map"), IDOK_BUTTON, 99, 143, 50, 14);
+    m_pShow = AddButton(QStringLiteral("Show on Map"), 99, 143, 50, 14);
     m_pShow->setDefault(true); // Enter presses "Show on Map"
     connect(m_pShow, &QPushButton::clicked, this, &CFavouritesDlg::OnOK);
 }
 
-bool CFavouritesDlg::OnInitDialog() {
+void CFavouritesDlg::OnInitDialog() {
     m_pList->setColumnCount(1);
     m_pList->setHeaderLabels({QStringLiteral("Place")});
     m_pList->setColumnWidth(0, kPlaceWidth);
@@ -55,7 +53,6 @@ bool CFavouritesDlg::OnInitDialog() {
     FillList();
     m_pShow->setEnabled(false);
     m_pDelete->setEnabled(false);
-    return true;
 }
 
 void CFavouritesDlg::FillList() {

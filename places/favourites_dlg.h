@@ -19,8 +19,8 @@ class CFavouritesDlg : public CVeldraDialog {
 public:
     explicit CFavouritesDlg(QWidget* parent = nullptr);
 
-    // The "Place" column, the list, both buttons disabled. Returns true.
-    bool OnInitDialog() override;
+    // The "Place" column, the list, both buttons disabled.
+    void OnInitDialog() override;
     // Lists the map's places again, nothing selected; clears the chosen position.
     void FillList();
     // A tap in the list enables "Show on Map" and "Delete".
@@ -50,7 +50,7 @@ private:
     // The first selected place in the sorted list, or null.
     QTreeWidgetItem* FirstSelected() const;
 
-    QTreeWidget* m_pList = nullptr;   // id 1004
-    QPushButton* m_pDelete = nullptr; // id 1006
-    QPushButton* m_pShow = nullptr;   // id 1, default
+    QTreeWidget* m_pList = nullptr;
+    QPushButton* m_pDelete = nullptr;
+    QPushButton* m_pShow = nullptr; // default
 };

@@ -1,27 +1,7 @@
 #pragma once
 
-// Resource and command ids of the program. The command ids are the values the
-// menus, the toolbar and the view's handlers share; control ids name the
-// controls of the dialogs.
-
-// Controls.
-inline constexpr int IDOK_BUTTON = 1;        // IDOK
-inline constexpr int IDCANCEL_BUTTON = 2;    // IDCANCEL
-inline constexpr int IDC_SEARCH_TEXT = 1000; // search: the "containing" box
-inline constexpr int IDC_CATEGORY = 1001;    // search: the category list
-inline constexpr int IDC_GO = 1003;          // search: "Go!"
-inline constexpr int IDC_MAP_LIST = 1004;
-inline constexpr int IDC_MATCH_LIST = 1004; // search: the matches
-inline constexpr int IDC_PLACE_LIST = 1004; // Favourite Places: the places
-inline constexpr int IDC_PLACE_NAME = 1005; // Add Favourite Place: the name box
-inline constexpr int IDC_DELETE_MAP = 1006;
-inline constexpr int IDC_DELETE_PLACE = 1006;
-inline constexpr int IDC_PROGRESS = 1007;
-inline constexpr int IDC_CONVERTING = 1008;
-inline constexpr int IDC_CONVERT = 1009;
-inline constexpr int IDC_ABOUT_OK = 1010;
-inline constexpr int IDC_COUNT_TEXT = 1022;   // search: how many matches
-inline constexpr int ID_COMMAND_BAR = 0xE800; // the command bar's control id
+// Command ids of the program: the values the menus, the toolbar and the
+// command table share.
 
 // Commands of the "Map" menu.
 inline constexpr int ID_MAP_OPEN = 32776;  // "Open..."

@@ -2,7 +2,6 @@
 
 #include "platform/device_root.h"
 #include "res/bitmaps.h"
-#include "res/resource.h"
 #include "store/map_conversion.h"
 #include "store/tile_cache.h"
 #include "ui/busy_cursor.h"
@@ -42,25 +41,23 @@ CConvertMapDlg::CConvertMapDlg(QWidget* parent)
     text(5, 90, 149, 20, "To start the conversion press Convert.");
 
     m_pConverting = text(7, 120, 66, 8, "Converting map...");
-    m_pConverting->setObjectName(QStringLiteral("control%1").arg(IDC_CONVERTING));
     m_pConverting->hide();
     m_pProgress = new QProgressBar(this);
-    m_pProgress->setObjectName(QStringLiteral("control%1").arg(IDC_PROGRESS));
     m_pProgress->setGeometry(DluRect(7, 130, 130, 9));
     m_pProgress->setTextVisible(false);
     m_pProgress->hide();
 
-    m_pCancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 21, 142, 44, 14);
+    m_pCancel = AddButton(QStringLiteral("Cancel"), 21, 142, 44, 14);
     connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
-    m_pConvert = AddButton(QStringLiteral("Convert"), IDC_CONVERT, 81, 142, 44, 14);
+    m_pConvert = AddButton(QStringLiteral("Convert"), 81, 142, 44, 14);
     connect(m_pConvert, &QPushButton::clicked, this, &CConvertMapDlg::OnConvert);
 }
 
 int CConvertMapDlg::CountMapTiles() {
     CBusyCursor busy;
     // Every opening of a map passes here: the place to clear what a kill left.
-    RemoveTileLeftovers(m_szFolder);
-    m_nTileCount = CountFiles(m_szFolder, QStringLiteral("*.map"), 2);
+    RemoveTileLeftovers(m_strFolder);
+    m_nTileCount = CountFiles(m_strFolder, QStringLiteral("*.map"), 2);
     return m_nTileCount;
 }
 
@@ -95,7 +92,7 @@ bool CConvertMapDlg::ConvertAll() {
     // Workers convert tiles ahead; this thread writes the files and keeps the
     // dialog painted while it waits for them. User input waits until the end
     // (both buttons are disabled and closing is refused meanwhile).
-    CMapConversion conversion(m_szFolder, m_nWorkers);
+    CMapConversion conversion(m_strFolder, m_nWorkers);
     conversion.m_onProgress = [this](int converted) {
         m_pProgress->setValue(qMin(converted, m_pProgress->maximum()));
         m_pProgress->repaint();
@@ -107,7 +104,7 @@ bool CConvertMapDlg::ConvertAll() {
     const bool converted = conversion.Run();
     m_bConverting = false;
     if (m_pTileCache != nullptr)
-        m_pTileCache->ForgetTiles(m_szFolder); // tiles drawn before are stale now
+        m_pTileCache->ForgetTiles(m_strFolder); // tiles drawn before are stale now
     return converted;
 }
 

@@ -33,7 +33,7 @@ public:
     // Cancel and closing the window: refused while tiles are being converted.
     void reject() override;
 
-    QString m_szFolder;                // device path of the map folder, set by the caller
+    QString m_strFolder;               // device path of the map folder, set by the caller
     TileCache* m_pTileCache = nullptr; // the view's tile pipeline, not owned
     bool m_bConverted = false;         // every tile converted
     int32_t m_nTileCount = 0;          // .map files found by CountMapTiles
@@ -48,9 +48,9 @@ public:
 private:
     void ShowProgress();
 
-    bool m_bConverting = false;          // inside ConvertAll
-    QLabel* m_pConverting = nullptr;     // id 1008, "Converting map..."
-    QProgressBar* m_pProgress = nullptr; // id 1007
-    QPushButton* m_pCancel = nullptr;    // id 2
-    QPushButton* m_pConvert = nullptr;   // id 1009
+    bool m_bConverting = false;      // inside ConvertAll
+    QLabel* m_pConverting = nullptr; // "Converting map..."
+    QProgressBar* m_pProgress = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QPushButton* m_pConvert = nullptr;
 };

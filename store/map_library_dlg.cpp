@@ -32,7 +32,6 @@ CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     AddText(39, 14, 112, 10, QStringLiteral("Select a Map:"));
 
     m_pList = new QTreeWidget(this);
-    m_pList->setObjectName(QStringLiteral("control%1").arg(IDC_MAP_LIST));
     m_pList->setGeometry(DluRect(7, 36, 146, 97));
     m_pList->setRootIsDecorated(false);
     m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -49,25 +48,24 @@ CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
     });
     connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &CMapLibraryDlg::OnOK);
 
-    m_pDelete = AddButton(QStringLiteral("Delete"), IDC_DELETE_MAP, 7, 138, 44, 14);
+    m_pDelete = AddButton(QStringLiteral("Delete"), 7, 138, 44, 14);
     connect(m_pDelete, &QPushButton::clicked, this, &CMapLibraryDlg::OnDeleteMap);
-    m_pCancel = AddButton(QStringLiteral("Cancel"), IDCANCEL_BUTTON, 54, 138, 44, 14);
+    m_pCancel = AddButton(QStringLiteral("Cancel"), 54, 138, 44, 14);
     connect(m_pCancel, &QPushButton::clicked, this, &CMapLibraryDlg::OnCancel);
-    m_pOpen = AddButton(QStringLiteral("Open Map"), IDOK_BUTTON, 101, 138, 50, 14);
+    m_pOpen = AddButton(QStringLiteral("Open Map"), 101, 138, 50, 14);
     m_pOpen->setDefault(true);
     connect(m_pOpen, &QPushButton::clicked, this, &CMapLibraryDlg::OnOK);
 
     AddText(44, 155, 77, 8, QStringLiteral("www.example.com"));
 }
 
-bool CMapLibraryDlg::OnInitDialog() {
+void CMapLibraryDlg::OnInitDialog() {
     FillMapList();
     m_pOpen->setEnabled(false);
     m_pDelete->setEnabled(false);
-    return true;
 }
 
-bool CMapLibraryDlg::FillMapList() {
+void CMapLibraryDlg::FillMapList() {
     m_pList->clear();
     m_pList->setColumnCount(3);
     m_pList->setHeaderLabels({QStringLiteral("Map"), QStringLiteral("Size"), QString()});
@@ -78,7 +76,7 @@ bool CMapLibraryDlg::FillMapList() {
 
     const std::optional<std::vector<ListedMap>> maps = ListLibraryMaps();
     if (!maps)
-        return true;
+        return;
     for (const ListedMap& map : *maps) {
         auto* row = new CTextSortedItem();
         row->setText(kColumnTitle, map.title);
@@ -86,7 +84,6 @@ bool CMapLibraryDlg::FillMapList() {
         row->setText(kColumnFolder, map.folder);
         m_pList->addTopLevelItem(row);
     }
-    return true;
 }
 
 QTreeWidgetItem* CMapLibraryDlg::FirstSelectedRow() const {
@@ -161,14 +158,6 @@ void CMapLibraryDlg::WarnNotMarked(const QString& obstacle) {
 bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
     CBusyCursor busy;
     return ::DeleteFolderTree(folder);
-}
-
-bool CMapLibraryDlg::event(QEvent* event) {
-    if (event->type() == QEvent::Type(kRefillMessage)) {
-        FillMapList();
-        return true;
-    }
-    return CVeldraDialog::event(event);
 }
 
 bool CMapLibraryDlg::eventFilter(QObject* watched, QEvent* event) {

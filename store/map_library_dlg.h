@@ -30,10 +30,10 @@ public:
     bool PreselectMap(bool& skipDialog);
 
     // Fills the list and disables "Open Map" and "Delete" until the first
-    // click in the list. Returns true.
-    bool OnInitDialog() override;
-    // Empties the list and lists every installed map with files. Returns true.
-    bool FillMapList();
+    // click in the list.
+    void OnInitDialog() override;
+    // Empties the list and lists every installed map with files.
+    void FillMapList();
     // "Open Map": takes the first selected row as the choice, marks it current
     // (with a warning when that cannot be saved) and closes as accepted.
     // Nothing happens without a selected row.
@@ -66,15 +66,11 @@ public:
     QPushButton* OpenButton() const { return m_pOpen; }
     QPushButton* DeleteButton() const { return m_pDelete; }
 
-    // The message that refills the list (the first user message).
-    static constexpr int kRefillMessage = 0x0401;
-
     // --- Qt virtuals ---
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -85,8 +81,8 @@ private:
     // unreadable registry, which the viewer reports at start-up).
     void WarnNotMarked(const QString& obstacle);
 
-    QTreeWidget* m_pList = nullptr;   // id 1004
-    QPushButton* m_pDelete = nullptr; // id 1006
-    QPushButton* m_pCancel = nullptr; // id 2
-    QPushButton* m_pOpen = nullptr;   // id 1, default
+    QTreeWidget* m_pList = nullptr;
+    QPushButton* m_pDelete = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QPushButton* m_pOpen = nullptr; // default
 };

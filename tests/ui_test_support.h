@@ -5,6 +5,7 @@
 #include "test_support.h"
 #include "ui/ui_seam.h"
 #include "view/map_view.h"
+#include "view/view_test_support.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -113,3 +114,20 @@ inline CMainFrame* MakeFrame(bool keepStartup = false) {
 inline void FlushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// The view over the synthetic map in a device root of its own, without the
+// splash it queues at creation; its canvas has a 240 x 268 client area until
+// the widget is shown.
+struct CSyntheticView {
+    CTestRoot root;
+    CSyntheticMap map{root};
+    CVeldraViewerView view;
+    CMapCanvas& canvas = view.Canvas();
+
+    explicit CSyntheticView(int32_t scale = 0) {
+        QCoreApplication::removePostedEvents(&view);
+        canvas.SetTileSource(map.Source());
+        canvas.Resize(240, 268);
+        canvas.ShowMap(map.Map(scale));
+    }
+};

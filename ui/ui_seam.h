@@ -47,13 +47,3 @@ void SetBrowserHandler(BrowserHandler handler);
 void CloseApplication();
 // Registers the application's closer; an empty function removes it.
 void SetApplicationCloser(std::function<void()> closer);
-
-// What a view needs of the frame around it: the two toolbar buttons that show
-// whether "me" or the flag is armed or placed.
-class CMarkButtons {
-public:
-    virtual ~CMarkButtons() = default;
-    // Shows the "Mark me" / "Mark flag" button pressed or released.
-    virtual void CheckMarkMeButton(bool pressed) = 0;
-    virtual void CheckMarkFlagButton(bool pressed) = 0;
-};

@@ -58,9 +58,8 @@ QLabel* CVeldraDialog::AddPicture(int x, int y, const QImage& picture) {
     return label;
 }
 
-QPushButton* CVeldraDialog::AddButton(const QString& text, int id, int x, int y, int w, int h) {
+QPushButton* CVeldraDialog::AddButton(const QString& text, int x, int y, int w, int h) {
     auto* button = new QPushButton(text, this);
-    button->setObjectName(QStringLiteral("control%1").arg(id));
     button->setGeometry(DluRect(x, y, w, h));
     button->setAutoDefault(false);
     return button;

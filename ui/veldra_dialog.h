@@ -22,8 +22,8 @@ public:
     // OnInitDialog, then the modal run (through the test seam). Returns the
     // dialog's result; callers read result members instead.
     int DoModal();
-    // Initialisation before the modal run; true to let the framework set the focus.
-    virtual bool OnInitDialog() { return true; }
+    // Initialisation before the modal run.
+    virtual void OnInitDialog() {}
 
     // Pixel rectangle of a control placed at (x, y) with size (w, h) in dialog units.
     QRect DluRect(int x, int y, int w, int h) const;
@@ -35,9 +35,9 @@ public:
                     Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop);
     // A picture control at (x, y) in dialog units; it takes the picture's own size.
     QLabel* AddPicture(int x, int y, const QImage& picture);
-    // A push button with control id id, placed in dialog units. It is not a
-    // default button unless the caller makes it one.
-    QPushButton* AddButton(const QString& text, int id, int x, int y, int w, int h);
+    // A push button placed in dialog units. It is not a default button unless
+    // the caller makes it one.
+    QPushButton* AddButton(const QString& text, int x, int y, int w, int h);
 
 private:
     int m_nBaseUnitX = 6;  // average character width, pixels

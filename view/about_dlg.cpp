@@ -43,7 +43,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     text(30, 135, 95, 8, kSoftwareNotice);
     text(104, 154, 53, 8, kVersionLine, Qt::AlignRight | Qt::AlignTop);
 
-    m_pOk = AddButton(QStringLiteral("OK"), IDC_ABOUT_OK, 52, 149, 48, 12);
+    m_pOk = AddButton(QStringLiteral("OK"), 52, 149, 48, 12);
     m_pOk->setDefault(true);
     connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -7,22 +7,21 @@
 #include "view/map_view.h"
 
 void CVeldraViewerView::OnAddFavourite() {
-    // The centre is a zoomed position; the place keeps it at zoom 1.0.
-    const double toMap = 1.0 / m_dZoom;
+    const CPoint middle = m_viewport.MapPositionAtMiddle();
     CAddFavouriteDlg add(this);
-    add.m_nX = int32_t(m_ptCentre.x * toMap);
-    add.m_nY = int32_t(m_ptCentre.y * toMap);
-    add.m_strMapTitle = m_szMapTitle;
+    add.m_nX = middle.x;
+    add.m_nY = middle.y;
+    add.m_strMapTitle = m_canvas.MapTitle();
     add.DoModal();
 }
 
 void CVeldraViewerView::OnShowFavourites() {
     CFavouritesDlg places(this);
-    places.m_strMapTitle = m_szMapTitle;
+    places.m_strMapTitle = m_canvas.MapTitle();
     places.DoModal();
     if (places.m_nChosenX == 0 || places.m_nChosenY == 0)
         return;
     // Centred at the zoom in use; the target cross keeps its state.
-    m_ptPending = {places.m_nChosenX, places.m_nChosenY};
-    ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom);
+    m_canvas.CentreOnMapPosition({places.m_nChosenX, places.m_nChosenY}, m_viewport.Zoom(),
+                                 CTargetCross::Keep);
 }

@@ -2,9 +2,9 @@
 
 #include "ui/ui_seam.h"
 
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -13,22 +13,6 @@
 #include <cmath>
 
 namespace {
-
-// The virtual-key code of a Qt direction key, or 0.
-int VirtualKey(int qtKey) {
-    switch (qtKey) {
-    case Qt::Key_Left:
-        return VK_LEFT;
-    case Qt::Key_Up:
-        return VK_UP;
-    case Qt::Key_Right:
-        return VK_RIGHT;
-    case Qt::Key_Down:
-        return VK_DOWN;
-    default:
-        return 0;
-    }
-}
 
 // The read-out's rectangle in the default 240 x 268 client area.
 const QRect kReadoutRect(120, 248, 120, 20);
@@ -49,20 +33,24 @@ CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
 
 CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent), m_pixelMode(g_pixelMode) {
     setFocusPolicy(Qt::StrongFocus);
+    m_canvas.SetPresenter([this] { ShowComposedImage(); });
+    m_overlays.SetReadoutHandler(
+        [this](bool visible, const QString& text) { ShowReadout(visible, text); });
+    m_overlays.SetMarkButtonHandler(
+        [this](int marker, bool pressed) { emit MarkButtonChanged(marker, pressed); });
     m_bCreated = OnCreate() == 0;
 }
 
 CVeldraViewerView::~CVeldraViewerView() = default;
 
 int CVeldraViewerView::OnCreate() {
-    if (!CreateDrawingSurfaces())
+    if (!m_canvas.CreateDrawingSurfaces())
         return -1;
 
     // The distance read-out: read-only, centred, bordered, hidden until the
     // overlay pass shows it.
     m_pReadout = new QLineEdit(this);
     m_pReadout->setObjectName(QStringLiteral("readout"));
-    m_pReadout->setProperty("controlId", IDC_READOUT);
     m_pReadout->setReadOnly(true);
     m_pReadout->setAlignment(Qt::AlignCenter);
     m_pReadout->setFrame(true);
@@ -70,7 +58,8 @@ int CVeldraViewerView::OnCreate() {
     m_pReadout->setGeometry(kReadoutRect); // client rectangle (120, 248)-(240, 268)
     m_pReadout->hide();
 
-    QCoreApplication::postEvent(this, new QEvent(WM_SHOWSPLASH));
+    // The splash follows once the frame around the view is shown.
+    QMetaObject::invokeMethod(this, &CVeldraViewerView::OnShowSplash, Qt::QueuedConnection);
     return 0;
 }
 
@@ -86,18 +75,15 @@ QPoint CVeldraViewerView::MapPixelAt(const QPointF& point) const {
 }
 
 void CVeldraViewerView::OnSize(int cx, int cy) {
-    m_szSizedFor = QSize(cx & 0xFFFF, cy & 0xFFFF);
+    m_sizeSizedFor = QSize(cx & 0xFFFF, cy & 0xFFFF);
     // A larger window shows MAX_CLIENT_SIZE map pixels and white beyond.
-    cx = std::min(cx & 0xFFFF, MAX_CLIENT_SIZE);
-    cy = std::min(cy & 0xFFFF, MAX_CLIENT_SIZE);
-    // A failed resize keeps the old buffer; ApplyZoom then holds the client
-    // area to it.
-    ResizeBackBuffer(cx, cy);
+    cx = std::min(cx & 0xFFFF, CViewport::MAX_CLIENT_SIZE);
+    cy = std::min(cy & 0xFFFF, CViewport::MAX_CLIENT_SIZE);
     // The read-out keeps its place in a client area of up to 500 x 500;
     // beyond that it keeps its distance from the bottom-right corner, where
     // it sits in the default window.
     QRect readout = kReadoutRect;
-    if (cx > BUFFER_SIZE || cy > BUFFER_SIZE)
+    if (cx > CViewport::BUFFER_SIZE || cy > CViewport::BUFFER_SIZE)
         readout.moveTo(cx - kReadoutRect.width(), cy - kReadoutRect.height());
     const double perMapPixel = PixelScale() / devicePixelRatioF();
     if (perMapPixel != 1.0)
@@ -106,13 +92,12 @@ void CVeldraViewerView::OnSize(int cx, int cy) {
                 .toRect();
     if (m_pReadout != nullptr)
         m_pReadout->setGeometry(readout);
-    SetInitialCentre();
-    ApplyZoom(cx, cy, m_dZoom);
+    m_canvas.Resize(cx, cy);
 }
 
 void CVeldraViewerView::OnDraw() {
-    if (m_bMapOpen)
-        RedrawMap(true);
+    if (m_canvas.IsMapOpen())
+        m_canvas.RedrawMap(true);
 }
 
 void CVeldraViewerView::ShowComposedImage() {
@@ -120,22 +105,11 @@ void CVeldraViewerView::ShowComposedImage() {
     // redraw, so the window keeps its own copy of what was presented: a
     // redraw that stops at a missing tile leaves the screen as it was, even
     // when the window is repainted later.
-    m_imgScreen = m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight);
+    m_imgScreen = m_canvas.ClientImage();
     update();
 }
 
-void CVeldraViewerView::CheckMarkMeButton(bool pressed) {
-    if (m_pMarkButtons != nullptr)
-        m_pMarkButtons->CheckMarkMeButton(pressed);
-}
-
-void CVeldraViewerView::CheckMarkFlagButton(bool pressed) {
-    if (m_pMarkButtons != nullptr)
-        m_pMarkButtons->CheckMarkFlagButton(pressed);
-}
-
-void CVeldraViewerView::SetReadout(bool visible, const QString& text) {
-    CMapViewCore::SetReadout(visible, text);
+void CVeldraViewerView::ShowReadout(bool visible, const QString& text) {
     // Called from the overlay pass of every paint: touch the control only on
     // a change, so that it never asks for another paint by itself.
     if (m_pReadout == nullptr)
@@ -150,16 +124,8 @@ void CVeldraViewerView::OnExit() {
     CloseApplication();
 }
 
-void CVeldraViewerView::OnZoomIn() {
-    CMapViewCore::OnZoomIn();
-}
-
-void CVeldraViewerView::OnZoomOut() {
-    CMapViewCore::OnZoomOut();
-}
-
 void CVeldraViewerView::OnGoToHome() {
-    if (!GoToHome())
+    if (!m_canvas.GoToHome())
         VeldraMessageBox(this, QStringLiteral("No Home defined."), QMessageBox::Ok,
                          QMessageBox::Warning);
 }
@@ -172,13 +138,14 @@ void CVeldraViewerView::OnFileSaveAs() {}
 
 void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     // Nothing is painted while no map is open.
-    if (!m_bMapOpen || m_imgScreen.isNull())
+    if (!m_canvas.IsMapOpen() || m_imgScreen.isNull())
         return;
     // Moved to a screen of another pixel ratio: size the map area anew.
-    if (const QSize size = MapClientSize(); size != m_szSizedFor)
+    if (const QSize size = MapClientSize(); size != m_sizeSizedFor)
         OnSize(size.width(), size.height());
     QPainter painter(this);
-    if (m_szSizedFor.width() > m_nClientWidth || m_szSizedFor.height() > m_nClientHeight)
+    if (m_sizeSizedFor.width() > m_viewport.ClientWidth() ||
+        m_sizeSizedFor.height() > m_viewport.ClientHeight())
         painter.fillRect(rect(), Qt::white);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     // Map pixels to logical pixels: a whole number of device pixels each.
@@ -186,7 +153,7 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
     if (perMapPixel != 1.0)
         painter.scale(perMapPixel, perMapPixel);
     painter.drawImage(QPoint(0, 0), m_imgScreen);
-    DrawOverlays(painter);
+    m_canvas.DrawOverlays(painter);
 }
 
 void CVeldraViewerView::resizeEvent(QResizeEvent* event) {
@@ -211,19 +178,19 @@ void CVeldraViewerView::mousePressEvent(QMouseEvent* event) {
     // Qt keeps sending move and release events here until the button is
     // released, even outside the window.
     const QPoint p = MapPixelAt(event->position());
-    OnLButtonDown(p.x(), p.y());
+    m_canvas.OnLButtonDown(p.x(), p.y());
 }
 
 void CVeldraViewerView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = MapPixelAt(event->position());
-    OnMouseMove(p.x(), p.y());
+    m_canvas.OnMouseMove(p.x(), p.y());
     QWidget::mouseMoveEvent(event);
 }
 
 void CVeldraViewerView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         const QPoint p = MapPixelAt(event->position());
-        OnLButtonUp(p.x(), p.y());
+        m_canvas.OnLButtonUp(p.x(), p.y());
     }
     QWidget::mouseReleaseEvent(event);
 }
@@ -235,14 +202,14 @@ void CVeldraViewerView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         if (!event->isAutoRepeat()) {
             if (key == Qt::Key_Minus)
-                OnZoomOut();
+                m_canvas.OnZoomOut();
             else
-                OnZoomIn();
+                m_canvas.OnZoomIn();
         }
         return;
     }
     // The direction keys act on release only; pressing (and auto-repeat) does nothing.
-    if (VirtualKey(event->key()) != 0) {
+    if (CMapCanvas::IsDirectionKey(key)) {
         event->accept();
         return;
     }
@@ -250,11 +217,10 @@ void CVeldraViewerView::keyPressEvent(QKeyEvent* event) {
 }
 
 void CVeldraViewerView::keyReleaseEvent(QKeyEvent* event) {
-    const int key = VirtualKey(event->key());
-    if (key != 0) {
+    if (CMapCanvas::IsDirectionKey(event->key())) {
         event->accept();
         if (!event->isAutoRepeat())
-            OnKeyUp(key);
+            m_canvas.OnKeyUp(event->key());
         return;
     }
     QWidget::keyReleaseEvent(event);
@@ -262,7 +228,7 @@ void CVeldraViewerView::keyReleaseEvent(QKeyEvent* event) {
 
 void CVeldraViewerView::wheelEvent(QWheelEvent* event) {
     event->accept();
-    if (!m_bMapOpen)
+    if (!m_canvas.IsMapOpen())
         return;
     // One zoom step per notch; finer wheels add up to a notch first.
     m_nWheelDelta += event->angleDelta().y();
@@ -270,15 +236,6 @@ void CVeldraViewerView::wheelEvent(QWheelEvent* event) {
     while (m_nWheelDelta >= kWheelNotch || m_nWheelDelta <= -kWheelNotch) {
         const bool in = m_nWheelDelta > 0;
         m_nWheelDelta += in ? -kWheelNotch : kWheelNotch;
-        ZoomAt(p.x(), p.y(), in);
+        m_canvas.ZoomAt(p.x(), p.y(), in);
     }
-}
-
-void CVeldraViewerView::customEvent(QEvent* event) {
-    if (event->type() == WM_SHOWSPLASH)
-        OnShowSplash();
-    else if (event->type() == WM_OPENMAP)
-        OnOpenMapAtStartup();
-    else
-        QWidget::customEvent(event);
 }

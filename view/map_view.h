@@ -1,33 +1,26 @@
 #pragma once
 
-#include "view/map_view_core.h"
+#include "view/map_canvas.h"
+#include "view/overlays.h"
+#include "view/viewport.h"
 
-#include <QEvent>
 #include <QImage>
 #include <QWidget>
 
 class QLineEdit;
-class CMarkButtons;
 
 // The help page: the device root's \Veldra\HTML\help.htm, else the page
 // installed with the program; empty when there is neither.
 QString HelpPagePath();
 
-// Private messages posted to the view (both fall in Qt's user event range).
-inline constexpr int WM_USER = 0x400;
-inline constexpr QEvent::Type WM_OPENMAP = QEvent::Type(WM_USER + 1);    // 0x401: open a map
-inline constexpr QEvent::Type WM_SHOWSPLASH = QEvent::Type(WM_USER + 4); // 0x404: show the splash
-
-// Control id of the distance read-out.
-inline constexpr int IDC_READOUT = 100;
-
-// The program's one view: a widget that shows the open map. The drawing and
-// navigation logic lives in CMapViewCore; this class turns Qt events into the
-// core's handlers, shows the composed image in paintEvent and reaches the
-// frame's toolbar through m_pMarkButtons. The core works in map pixels: on a
-// screen with a device pixel ratio above 1 each map pixel covers a whole
-// number of device pixels (see PixelMode), never a blurred fraction.
-class CVeldraViewerView : public QWidget, public CMapViewCore {
+// The program's one view: a widget that shows the open map. It owns the
+// viewport, the overlays and the canvas that draws with them, turns Qt's
+// resize, paint, mouse, wheel and key events into calls on them, shows the
+// distance read-out control, and runs the commands that need dialogs (opening
+// a map, search, Favourite Places, Home, Help, About). The canvas works in map
+// pixels: on a screen with a device pixel ratio above 1 each map pixel covers
+// a whole number of device pixels (see PixelMode), never a blurred fraction.
+class CVeldraViewerView : public QWidget {
     Q_OBJECT
 public:
     // How map pixels meet a high-density screen: Scaled draws each map pixel
@@ -43,13 +36,14 @@ public:
     explicit CVeldraViewerView(QWidget* parent = nullptr);
     ~CVeldraViewerView() override;
 
-    // Window creation: drawing surfaces, marker images, the hidden read-out,
-    // then posts WM_SHOWSPLASH to itself. 0, or -1 when a surface cannot be made.
+    // Window creation: drawing surfaces, marker images and the hidden
+    // read-out, then the splash is queued to follow the current event. 0, or
+    // -1 when a surface cannot be made.
     int OnCreate();
     // True when OnCreate succeeded at construction.
     bool IsCreated() const { return m_bCreated; }
-    // Size change (cx, cy in map pixels): sizes the back buffer, places the
-    // read-out, sets the initial centre and re-applies the zoom (full redraw).
+    // Size change (cx, cy in map pixels): places the read-out and resizes the
+    // canvas (a full redraw).
     void OnSize(int cx, int cy);
     // Device pixels per map pixel: 1, or the whole device pixel ratio when Scaled.
     int PixelScale() const;
@@ -61,30 +55,28 @@ public:
 
     // Opening a map (view/open_map.cpp).
     void OpenMap(bool automatic);
-    void OnOpenMapAtStartup();
     bool EnsureMapConverted(const QString& folder);
-    // Start-up splash (view/shell_commands.cpp).
-    void OnShowSplash();
 
-    // --- CMapViewCore hooks ---
-    void ShowComposedImage() override;
-    void CheckMarkMeButton(bool pressed) override;
-    void CheckMarkFlagButton(bool pressed) override;
-    void SetReadout(bool visible, const QString& text) override;
+    const CViewport& Viewport() const { return m_viewport; }
+    const COverlays& Overlays() const { return m_overlays; }
+    CMapCanvas& Canvas() { return m_canvas; }
+    // The distance read-out control.
+    QLineEdit* Readout() const { return m_pReadout; }
 
-    QLineEdit* m_pReadout = nullptr; // distance read-out, control id IDC_READOUT
-    // The frame's marking buttons, set by the frame once it holds the view;
-    // null before that (the first reset runs while the view is being made).
-    CMarkButtons* m_pMarkButtons = nullptr;
+signals:
+    // The marking button of a marker (COverlays::MARKER_ME or MARKER_FLAG)
+    // is to show pressed or released.
+    void MarkButtonChanged(int marker, bool pressed);
 
 public slots:
-    // Commands of the frame's menu and toolbar.
+    // Start-up: the splash (view/shell_commands.cpp), then the first open.
+    void OnShowSplash();
+    void OnOpenMapAtStartup();
+    // Commands of the frame's menu and toolbar that the view runs itself.
     void OnOpenMap();
     void OnExit();
     void OnHelp();
     void OnAbout();
-    void OnZoomIn();
-    void OnZoomOut();
     void OnGoToHome();
     // The gazetteer (view/search_commands.cpp).
     void OnSearch();
@@ -105,15 +97,25 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    void customEvent(QEvent* event) override;
 
 private:
-    bool m_bCreated = false;
-    QImage m_imgScreen; // the client image last presented, painted by paintEvent
     // The client area in map pixels for the widget's size and pixel ratio.
     QSize MapClientSize() const;
+    // Keeps the image the canvas presented, to paint it.
+    void ShowComposedImage();
+    // Shows the read-out control with text, or hides it.
+    void ShowReadout(bool visible, const QString& text);
 
+    CViewport m_viewport;
+    COverlays m_overlays;
+    CMapCanvas m_canvas{m_viewport, m_overlays};
+    QLineEdit* m_pReadout = nullptr; // the distance read-out
+    bool m_bCreated = false;
+    QImage m_imgScreen;    // the client image last presented, painted by paintEvent
     PixelMode m_pixelMode; // the mode when the view was made
-    QSize m_szSizedFor;    // the map-pixel size of the last OnSize
+    QSize m_sizeSizedFor;  // the map-pixel size of the last OnSize
     int m_nWheelDelta = 0; // wheel turn not yet worth a notch, eighths of a degree
+    // The search remembered between searches: its text and category index.
+    QString m_strLastSearch;
+    int m_nLastSearchCategory = 0;
 };

@@ -6,7 +6,6 @@
 #include "res/resource.h"
 #include "store/convert_map_dlg.h"
 #include "store/map_calibration.h"
-#include "store/map_folder.h"
 #include "store/map_library_dlg.h"
 #include "ui/ui_seam.h"
 #include "view/map_view.h"
@@ -25,7 +24,7 @@ QString MapGoneQuestion() {
 } // namespace
 
 void CVeldraViewerView::OpenMap(bool automatic) {
-    const bool wasOpen = m_bMapOpen;
+    const bool wasOpen = m_canvas.IsMapOpen();
     // An unreadable registry would look like one without maps; say so, and
     // name the file, which no registry write ever replaces.
     if (!RegistryIsReadable())
@@ -34,7 +33,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
     // Only the first attempt of the start-up open may skip the dialog.
     bool mayPreselect = automatic;
     for (;;) {
-        m_bMapOpen = false; // nothing is painted while the dialogs are up
+        m_canvas.SetMapOpen(false); // nothing is painted while the dialogs are up
         CMapLibraryDlg library(this);
         bool skipDialog = false;
         if (mayPreselect)
@@ -44,14 +43,14 @@ void CVeldraViewerView::OpenMap(bool automatic) {
             library.DoModal();
         // The library may have deleted maps, and a map opened again may have
         // been replaced since it was drawn: no kept tile is trusted after it.
-        m_tileCache.ForgetTiles();
+        m_canvas.Tiles().ForgetTiles();
         if (const std::optional<uint32_t> megabytes =
                 RegQueryDword(QString::fromLatin1(kViewerKey), QStringLiteral("TileCacheMB")))
-            m_tileCache.SetCacheLimit(int64_t(*megabytes) << 20);
+            m_canvas.Tiles().SetCacheLimit(int64_t(*megabytes) << 20);
 
         if (library.m_bCancelled) {
-            m_bMapOpen = wasOpen;
-            if (!wasOpen || TileFileExists(1, 1)) {
+            m_canvas.SetMapOpen(wasOpen);
+            if (!wasOpen || m_canvas.TileFileExists(1, 1)) {
                 update(); // repaint the map that was open, if any
                 return;
             }
@@ -67,7 +66,7 @@ void CVeldraViewerView::OpenMap(bool automatic) {
             // Nothing chosen (no installed map at start-up): the map on
             // screen, if any, stays, and no tiles are looked for in the
             // device root.
-            m_bMapOpen = wasOpen;
+            m_canvas.SetMapOpen(wasOpen);
             update();
             return;
         }
@@ -77,19 +76,10 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         if (!EnsureMapConverted(library.m_strMapFolder))
             continue;
 
-        // Titles longer than the view keeps are cut; the cut title names the
-        // map's places consistently from run to run. Folders are at most 49
-        // characters long, so they always fit.
-        m_szMapTitle = library.m_strMapTitle.left(MAX_MAP_TEXT);
-        m_szMapFolder = library.m_strMapFolder.left(MAX_MAP_TEXT);
-        m_szTilePrefix = TilePrefix(m_szMapTitle);
-        ReadMapCalibration(library.m_strMapTitle, library.m_strMapFolder, m_calibration);
-        ResetViewState();
-        m_bMapOpen = true;
-        if (!GoToHome()) {
-            SetInitialCentre();
-            ApplyZoom(m_nClientWidth, m_nClientHeight, m_dZoom);
-        }
+        // A map without calibration opens all the same, with a zero one.
+        OpenedMap map{library.m_strMapTitle, library.m_strMapFolder, {}};
+        ReadMapCalibration(map.strTitle, map.strFolder, map.calibration);
+        m_canvas.ShowMap(map);
         return;
     }
 }
@@ -100,14 +90,14 @@ void CVeldraViewerView::OnOpenMap() {
 
 void CVeldraViewerView::OnOpenMapAtStartup() {
     OpenMap(true);
-    if (m_szMapFolder.isEmpty())
+    if (m_canvas.MapFolder().isEmpty())
         CloseApplication();
 }
 
 bool CVeldraViewerView::EnsureMapConverted(const QString& folder) {
     CConvertMapDlg convert(this);
-    convert.m_szFolder = folder;
-    convert.m_pTileCache = &m_tileCache;
+    convert.m_strFolder = folder;
+    convert.m_pTileCache = &m_canvas.Tiles();
     if (convert.CountMapTiles() > 0) {
         convert.DoModal();
         return convert.m_bConverted;

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "view/map_view_core.h"
+#include "view/viewport.h"
 
 #include <QString>
 #include <cstdint>
 
-class QPainter;
-
 // The direction arrow and the distance read-out: where the flag lies as seen
 // from the middle of the screen. Pure functions of zoomed positions, used by
-// the view's overlay pass (view/readouts.cpp).
+// the overlay pass (view/overlays.cpp).
 
 // The arrow from c towards f: the tip 50 pixels from c and the two ends of the
 // head 34 pixels from c at half a radian either side. When f lies within 50
@@ -29,8 +27,3 @@ CArrow ComputeArrow(const CPoint& c, const CPoint& f);
 QString DistanceReadoutText(const CPoint& c, const CPoint& f, int32_t scale, double zoom);
 // The text for a distance already in the read-out's metres.
 QString FormatDistance(double metres);
-
-// Draws the arrow c -> tip -> head 1 -> tip -> head 2 as client points
-// (zoomed positions less origin): a black shadow 2 pixels right and down, then
-// the arrow in cyan, both with solid pens 4 pixels wide.
-void DrawArrow(QPainter& painter, const CPoint& c, const CArrow& arrow, const CPoint& origin);

@@ -6,7 +6,7 @@
 
 void CVeldraViewerView::OnSearch() {
     CSearchDlg search(this);
-    search.m_szMapFolder = m_szMapFolder;
+    search.m_strMapFolder = m_canvas.MapFolder();
     search.m_strRememberedText = m_strLastSearch;
     search.m_nRememberedCategory = m_nLastSearchCategory;
     search.DoModal();
@@ -14,10 +14,8 @@ void CVeldraViewerView::OnSearch() {
     // position (a zero coordinate) shows nothing.
     if (search.m_nChosenX == 0 || search.m_nChosenY == 0)
         return;
-    m_ptPending = {search.m_nChosenX, search.m_nChosenY};
     m_strLastSearch = search.m_strRememberedText;
     m_nLastSearchCategory = search.m_nRememberedCategory;
     // The cross marks the match where the map's edge keeps it off the middle.
-    m_bShowTargetCross = true;
-    ApplyZoom(m_nClientWidth, m_nClientHeight, 1.0);
+    m_canvas.CentreOnMapPosition({search.m_nChosenX, search.m_nChosenY}, 1.0, CTargetCross::Show);
 }

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QUrl>
 
 namespace {
@@ -39,7 +40,7 @@ void CVeldraViewerView::OnShowSplash() {
         splash.DoModal();
     }
     // The first open follows the splash, whatever its modal run returned.
-    QCoreApplication::postEvent(this, new QEvent(WM_OPENMAP));
+    QMetaObject::invokeMethod(this, &CVeldraViewerView::OnOpenMapAtStartup, Qt::QueuedConnection);
 }
 
 void CVeldraViewerView::OnAbout() {

@@ -16,7 +16,6 @@ CSplashDlg::CSplashDlg(QWidget* parent)
     connect(&m_timer, &QTimer::timeout, this, &QDialog::reject, Qt::QueuedConnection);
 }
 
-bool CSplashDlg::OnInitDialog() {
+void CSplashDlg::OnInitDialog() {
     m_timer.start(s_nDelayMs);
-    return true;
 }

@@ -13,8 +13,8 @@ class CSplashDlg : public CVeldraDialog {
 public:
     explicit CSplashDlg(QWidget* parent = nullptr);
 
-    // Starts the timer that closes the dialog. Returns true.
-    bool OnInitDialog() override;
+    // Starts the timer that closes the dialog.
+    void OnInitDialog() override;
 
     // Milliseconds the splash stays: 3000. Tests shorten it.
     static int s_nDelayMs;

@@ -39,18 +39,22 @@ private slots:
         QVERIFY(frame->isFullScreen());
         frame->ToggleFullScreen();
         QVERIFY(!frame->isFullScreen());
-        // Each menu's title, then its entries (separators as "-").
+        // Each menu's title, then its entries (separators as "-"); every entry
+        // reaches a handler, so none is disabled.
         QStringList menus;
         for (const QAction* menu : frame->menuBar()->actions()) {
             menus.append(menu->text() + u':');
-            for (const QAction* action : menu->menu()->actions())
+            for (const QAction* action : menu->menu()->actions()) {
                 menus.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+                QVERIFY(action->isEnabled());
+            }
         }
         QCOMPARE(menus, QStringList({"Map:", "Open...", "Exit", "-", "Help...", "-", "About...",
                                      "Tools:", "Search...", "-", "Add to Favourite Places...",
                                      "Show Favourite Places...", "Set as Home", "Go to Home", "-",
                                      "Show Direction to Flag", "Show Distance to Flag"}));
 
+        // The toolbar's buttons; only the blank one has no handler.
         const QList<QAction*> buttons = frame->CommandBar()->actions();
         const int ids[] = {ID_ZOOM_IN,   ID_ZOOM_OUT,  ID_MARK_ME, ID_GOTO_ME,
                            ID_MARK_FLAG, ID_GOTO_FLAG, ID_BLANK};
@@ -61,49 +65,31 @@ private slots:
             const QWidget* button = frame->CommandBar()->widgetForAction(buttons[i]);
             QCOMPARE(buttons[i], frame->CommandAction(ids[i]));
             QCOMPARE(button->toolTip(), tooltips[i]);
+            QCOMPARE(buttons[i]->isEnabled(), ids[i] != ID_BLANK);
         }
+        QVERIFY(frame->CommandAction(ID_FILE_OPEN)->isEnabled() &&
+                frame->CommandAction(ID_FILE_SAVE_AS)->isEnabled());
     }
 
-    // Every command of the menus, the toolbar and the accelerators reaches a
-    // handler of the view and is enabled; only the blank button has none.
-    void commandsEnabledWhereTheViewHandlesThem_data() {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<bool>("enabled");
-        for (int id :
-             {ID_MAP_OPEN, ID_MAP_EXIT, ID_MAP_HELP, ID_APP_ABOUT, ID_TOOLS_SEARCH,
-              ID_TOOLS_ADD_FAVOURITE, ID_TOOLS_SHOW_FAVOURITES, ID_TOOLS_SET_HOME, ID_TOOLS_GO_HOME,
-              ID_TOOLS_SHOW_DIRECTION, ID_TOOLS_SHOW_DISTANCE, ID_ZOOM_IN, ID_ZOOM_OUT, ID_MARK_ME,
-              ID_GOTO_ME, ID_MARK_FLAG, ID_GOTO_FLAG, ID_FILE_OPEN, ID_FILE_SAVE_AS})
-            QTest::addRow("command %d", id) << id << true;
-        QTest::newRow("blank button") << ID_BLANK << false;
-    }
-    void commandsEnabledWhereTheViewHandlesThem() {
-        QFETCH(int, id);
-        QFETCH(bool, enabled);
-        CTestRoot root;
-        QPointer<CMainFrame> frame = MakeFrame();
-        QVERIFY(frame->CommandAction(id));
-        QCOMPARE(frame->CommandAction(id)->isEnabled(), enabled);
-    }
-
-    void markingButtonsShowOnlyWhatTheViewSets() {
+    // The marking buttons show what the view's markers are, whatever a click
+    // on a checkable button would make of them.
+    void markingButtonsFollowTheMarkers() {
         CTestRoot root;
         CMainFrame bare; // before the command bar exists the calls are ignored
         bare.CheckMarkMeButton(true);
-        bare.CheckMarkFlagButton(true);
-        QVERIFY(!bare.CommandAction(ID_MARK_ME) && !bare.CommandAction(ID_MARK_FLAG));
+        QVERIFY(!bare.CommandAction(ID_MARK_ME));
 
         QPointer<CMainFrame> frame = MakeFrame();
-        const QAction* me = frame->CommandAction(ID_MARK_ME);
+        CMapCanvas& canvas = frame->GetActiveView()->Canvas();
+        QAction* me = frame->CommandAction(ID_MARK_ME);
         const QAction* flag = frame->CommandAction(ID_MARK_FLAG);
         QVERIFY(!me->isChecked() && !flag->isChecked());
-        frame->CheckMarkMeButton(true);
+        me->trigger(); // armed
+        me->trigger(); // still armed
         QVERIFY(me->isChecked() && !flag->isChecked());
-        frame->CheckMarkFlagButton(true);
-        frame->CheckMarkMeButton(false);
-        QVERIFY(!me->isChecked() && flag->isChecked());
-        frame->CheckMarkMeButton(true);
-        frame->GetActiveView()->ResetViewState(); // as when a map opens
+        canvas.OnMarkFlag();
+        QVERIFY(me->isChecked() && flag->isChecked());
+        canvas.ResetViewState(); // as when a map opens
         QVERIFY(!me->isChecked() && !flag->isChecked());
     }
 
@@ -151,12 +137,6 @@ private slots:
         QCOMPARE(g_pMainFrame == nullptr, closes);
         if (id == ID_APP_ABOUT)
             QCOMPARE(aboutResult, int(QDialog::Accepted));
-        if (id == ID_MAP_HELP) {
-            QCOMPARE(ui.m_messages[0].text,
-                     QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
-                                    "to Veldra mapping, close the web browser window."));
-            QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        }
     }
 
     // Help shows the device root's page, else the installed one; after its
@@ -192,6 +172,10 @@ private slots:
         QCOMPARE(ui.m_urls,
                  page == "none" ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(shown)});
         QCOMPARE(ui.m_messages.size(), warning.isEmpty() ? 1 : 2);
+        QCOMPARE(ui.m_messages[0].text,
+                 QStringLiteral("Help is displayed within your web browser.\r\n\r\nTo return "
+                                "to Veldra mapping, close the web browser window."));
+        QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         if (!warning.isEmpty())
             QVERIFY(ui.m_messages[1].text == warning &&
                     ui.m_messages[1].icon == QMessageBox::Warning);

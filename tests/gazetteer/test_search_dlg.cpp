@@ -15,7 +15,8 @@
 
 namespace {
 
-const QString kFolder = QStringLiteral("\\Veldra\\Maps\\t");
+// The synthetic map's folder also holds the index files.
+const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Synthetic");
 
 QByteArray Record(const QByteArray& name, const char* extra1, const char* extra2, int x, int y) {
     return "|" + name + '|' + extra1 + '|' + extra2 + '|' + QByteArray::number(x) + '|' +
@@ -34,7 +35,8 @@ void MakeIndexes(const CTestRoot& root) {
         Record("church road", "", "", 2000, 1500) + Record("station walk", "", "north", 700, 400) +
         Record("mill lane", "", "", 0, 3000) + Record("edge row", "", "", 30, 40);
     const auto write = [&](const char* name, const QByteArray& bytes) {
-        root.WriteFile(QStringLiteral("Veldra/Maps/t/%1.idx").arg(QLatin1String(name)), bytes);
+        root.WriteFile(QStringLiteral("Veldra/Maps/Synthetic/%1.idx").arg(QLatin1String(name)),
+                       bytes);
     };
     write("Streets", streets);
     write("Towns", Record("northcombe", "Downshire", "", 2500, 2500));
@@ -92,11 +94,49 @@ const SearchRow kSearches[] = {
 };
 // clang-format on
 
+// A search, as a scripted modal run: type, "Go!", tap the first match, then
+// "Show on Map" or "Cancel".
+std::function<int(CSearchDlg&)> Search(const QString& typed, bool cancel = false) {
+    return [typed, cancel](CSearchDlg& dialog) {
+        dialog.TextBox()->setText(typed);
+        dialog.OnGo();
+        dialog.MatchList()->topLevelItem(0)->setSelected(true);
+        dialog.OnClickMatch();
+        (cancel ? dialog.CancelButton() : dialog.ShowButton())->click();
+        return dialog.result();
+    };
+}
+
 } // namespace
 
+// Every test has a device root with the index files and a dialog on them.
 class TestSearchDlg : public QObject {
     Q_OBJECT
+    std::unique_ptr<CTestRoot> m_root;
+    std::unique_ptr<CSearchDlg> m_dialog;
+
+    // The dialog initialised and shown, active.
+    CSearchDlg& Shown() {
+        m_dialog->OnInitDialog();
+        m_dialog->show();
+        if (!QTest::qWaitForWindowActive(m_dialog.get()))
+            qWarning("the dialog is not active");
+        return *m_dialog;
+    }
+
 private slots:
+    void init() {
+        m_root = std::make_unique<CTestRoot>();
+        MakeIndexes(*m_root);
+        m_dialog = std::make_unique<CSearchDlg>();
+        m_dialog->m_strMapFolder = kFolder;
+    }
+    void cleanup() {
+        SetInputPanelHandler({});
+        m_dialog.reset();
+        m_root.reset();
+    }
+
     void opensWithTheRememberedSearchRepeated_data() {
         QTest::addColumn<int>("category"); // remembered index; -1: no remembered search
         QTest::newRow("first opening: Streets, nothing listed") << -1;
@@ -105,10 +145,7 @@ private slots:
     void opensWithTheRememberedSearchRepeated() {
         QFETCH(int, category);
         const bool first = category < 0;
-        CTestRoot root;
-        MakeIndexes(root);
-        CSearchDlg dialog;
-        dialog.m_szMapFolder = kFolder;
+        CSearchDlg& dialog = *m_dialog;
         dialog.m_strRememberedText = first ? QString() : QStringLiteral("high");
         dialog.m_nRememberedCategory = category;
         dialog.OnInitDialog();
@@ -134,13 +171,7 @@ private slots:
     void enterSearchesAndListsCountsAndColumns() {
         QFETCH(int, row);
         const SearchRow& want = kSearches[row];
-        CTestRoot root;
-        MakeIndexes(root);
-        CSearchDlg dialog;
-        dialog.m_szMapFolder = kFolder;
-        dialog.OnInitDialog();
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        CSearchDlg& dialog = Shown();
         dialog.CategoryList()->setCurrentText(want.category);
         TypeAndEnter(dialog, want.typed);
         const QStringList names = QString(want.names).split(u'|');
@@ -157,16 +188,11 @@ private slots:
                     dialog.MatchList()->fontMetrics().horizontalAdvance("NC12 3CD"));
     }
 
-    void onlyATapOnAMatchChooses() {
-        CTestRoot root;
-        MakeIndexes(root);
+    // A tap chooses a match; keys move in the list and choose only with Enter.
+    void onlyATapOrEnterOnAMatchChooses() {
         QList<bool> panel;
         SetInputPanelHandler([&](bool up) { panel.append(up); });
-        CSearchDlg dialog;
-        dialog.m_szMapFolder = kFolder;
-        dialog.OnInitDialog();
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        CSearchDlg& dialog = Shown();
         QWidget* list = dialog.MatchList()->viewport();
         const auto chosen = [&] { return QPoint(dialog.m_nChosenX, dialog.m_nChosenY); };
 
@@ -202,46 +228,41 @@ private slots:
         dialog.ShowButton()->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(chosen(), QPoint(1200, 900));
-    }
 
-    // Keys alone: Enter searches, Tab reaches the list, the arrows move
-    // (choosing nothing), Enter there shows the match.
-    void keyboardAloneShowsAMatch() {
-        CTestRoot root;
-        MakeIndexes(root);
-        CSearchDlg dialog;
-        dialog.m_szMapFolder = kFolder;
-        dialog.OnInitDialog();
+        // Keys alone: Enter searches, Tab reaches the list, the arrows move
+        // (choosing nothing), Enter there shows the match.
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.CategoryList()->setCurrentText("Streets");
+        dialog.TextBox()->setFocus();
         TypeAndEnter(dialog, "high");
         while (QApplication::focusWidget() != dialog.MatchList())
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        for (int i = 0; i < 2; ++i)
-            QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
-        QVERIFY(dialog.isVisible() && dialog.m_nChosenX == 0);
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QTest::keyClick(dialog.MatchList(), Qt::Key_Down);
+        QVERIFY(dialog.isVisible() && chosen() == QPoint(1200, 900));
         QTest::keyClick(dialog.MatchList(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(QPoint(dialog.m_nChosenX, dialog.m_nChosenY), QPoint(1300, 950));
+        QCOMPARE(chosen(), QPoint(1300, 950));
     }
 
-    // The view at zoom 2.0 remembers "station"; a search is made, its first
-    // match tapped and "Show on Map" or "Cancel" pressed; then the dialog is
-    // opened again.
+    // The view at zoom 2.0 centred on (3000, 3000): a search is made, its
+    // first match tapped and "Show on Map" or "Cancel" pressed; then the
+    // dialog is opened again, with the search the view remembered.
     void viewShowsTheMatchAndRemembersTheSearch_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<QPoint>("centre");    // zoomed; (0, 0): the view does not move
         QTest::addColumn<QPoint>("cross");     // client point of the red cross; (0, 0): none
-        QTest::addColumn<QString>("relisted"); // what the next opening shows
+        QTest::addColumn<QString>("relisted"); // box|first row|"Show on Map" enabled
         QTest::newRow("in the middle: centred at zoom 1.0, no cross")
-            << "church" << false << QPoint(2000, 1500) << QPoint() << "church|Church Road";
+            << "church" << false << QPoint(2000, 1500) << QPoint() << "church|Church Road|0";
         QTest::newRow("at the map's edge: the cross marks it")
-            << "EDGE" << false << QPoint(120, 134) << QPoint(30, 40) << "edge|Edge Row";
+            << "EDGE" << false << QPoint(120, 134) << QPoint(30, 40) << "edge|Edge Row|0";
         QTest::newRow("no position: nothing moves or is remembered")
-            << "mill" << false << QPoint() << QPoint() << "station|Station Walk";
-        QTest::newRow("Cancel: the earlier search stays")
-            << "church" << true << QPoint() << QPoint() << "station|Station Walk";
+            << "mill" << false << QPoint() << QPoint() << "||1";
+        QTest::newRow("Cancel: nothing remembered")
+            << "church" << true << QPoint() << QPoint() << "||1";
     }
     void viewShowsTheMatchAndRemembersTheSearch() {
         QFETCH(QString, typed);
@@ -249,46 +270,26 @@ private slots:
         QFETCH(QPoint, centre);
         QFETCH(QPoint, cross);
         QFETCH(QString, relisted);
-        CTestRoot root;
-        MakeIndexes(root);
-        CSyntheticView<CVeldraViewerView> view;
-        QCoreApplication::removePostedEvents(&view);
-        view.SetSyntheticMap();
-        view.m_szMapFolder = kFolder;
-        view.ApplyZoom(240, 268, 2.0);
-        view.SetCentre(3000, 3000);
-        view.m_ptMe = {1000, 800};
-        view.m_strLastSearch = QStringLiteral("station");
-
+        CSyntheticView w;
+        MakeIndexes(w.root);
+        w.canvas.CentreOnMapPosition({1500, 1500}, 2.0, CTargetCross::Keep);
         CScriptedUi ui;
-        QStringList opened; // on each opening: box|first row|"Show on Map" enabled
-        const auto record = [&](const CSearchDlg& dialog) {
-            opened << dialog.TextBox()->text() + u'|' + ListedNames(dialog).value(0) + u'|' +
-                          QString::number(dialog.ShowButton()->isEnabled());
-        };
+        ui.OnDialog<CSearchDlg>(Search(typed, cancel));
+        QString reopened;
         ui.OnDialog<CSearchDlg>([&](CSearchDlg& dialog) {
-            record(dialog);
-            dialog.TextBox()->setText(typed);
-            dialog.OnGo();
-            dialog.MatchList()->topLevelItem(0)->setSelected(true);
-            dialog.OnClickMatch();
-            cancel ? dialog.CancelButton()->click() : dialog.ShowButton()->click();
-            return dialog.result();
+            reopened = dialog.TextBox()->text() + u'|' + ListedNames(dialog).value(0) + u'|' +
+                       QString::number(dialog.ShowButton()->isEnabled());
+            return Search(typed, true)(dialog);
         });
-        ui.OnDialog<CSearchDlg>([&](CSearchDlg& dialog) {
-            record(dialog);
-            dialog.CancelButton()->click();
-            return dialog.result();
-        });
-        view.OnSearch();
+        w.view.OnSearch();
         const bool moved = !centre.isNull();
-        QCOMPARE(view.m_ptCentre, moved ? (CPoint{centre.x(), centre.y()}) : (CPoint{3000, 3000}));
-        QCOMPARE(view.m_dZoom, moved ? 1.0 : 2.0);
-        QCOMPARE(view.m_ptMe, moved ? (CPoint{500, 400}) : (CPoint{1000, 800}));
+        QCOMPARE(w.view.Viewport().Centre(),
+                 moved ? (CPoint{centre.x(), centre.y()}) : (CPoint{3000, 3000}));
+        QCOMPARE(w.view.Viewport().Zoom(), moved ? 1.0 : 2.0);
         const QPoint probe = cross.isNull() ? QPoint(120, 134) : cross;
-        QCOMPARE(view.RenderClientImage().pixel(probe) == qRgb(255, 0, 0), !cross.isNull());
-        view.OnSearch();
-        QCOMPARE(opened, QStringList({"station|Station Walk|0", relisted + "|0"}));
+        QCOMPARE(w.canvas.RenderClientImage().pixel(probe) == qRgb(255, 0, 0), !cross.isNull());
+        w.view.OnSearch();
+        QCOMPARE(reopened, relisted);
     }
 };
 

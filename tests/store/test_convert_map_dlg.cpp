@@ -75,7 +75,7 @@ private slots:
         TileCache cache;
         CConvertMapDlg cancelled, dialog;
         for (CConvertMapDlg* each : {&cancelled, &dialog}) {
-            each->m_szFolder = kFolder;
+            each->m_strFolder = kFolder;
             each->m_pTileCache = &cache;
         }
         cancelled.CancelButton()->click();
@@ -123,7 +123,7 @@ private slots:
         CScriptedUi ui;
         TileCache cache;
         CConvertMapDlg dialog;
-        dialog.m_szFolder = kFolder;
+        dialog.m_strFolder = kFolder;
         dialog.m_pTileCache = &cache;
         QCOMPARE(dialog.m_nWorkers, QThread::idealThreadCount());
         dialog.m_nWorkers = 2;

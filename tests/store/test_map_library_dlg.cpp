@@ -29,7 +29,7 @@ QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) 
 class TestMapLibraryDlg : public QObject {
     Q_OBJECT
 private slots:
-    void listsMapsSortedByTitleWithSizesAndRefills() {
+    void listsMapsSortedByTitleWithSizes() {
         CTestRoot root;
         RegisterMap("Zeta Vale", MakeFolder(root, "z"));
         RegisterMap("alder Cross", MakeFolder(root, "a"));
@@ -40,12 +40,6 @@ private slots:
         // Sorted without regard to letter case; the size beside each title.
         QCOMPARE(ListedTitles(dialog), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
         QCOMPARE(RowOf(dialog, "Mill End")->text(1), QStringLiteral("1.23 MB"));
-        // The refill message lists maps added since.
-        RegisterMap("Beech", MakeFolder(root, "b"));
-        QEvent refill(QEvent::Type(CMapLibraryDlg::kRefillMessage));
-        QCoreApplication::sendEvent(&dialog, &refill);
-        QCOMPARE(ListedTitles(dialog),
-                 QStringList({"alder Cross", "Beech", "Mill End", "Zeta Vale"}));
     }
 
     void clickEnablesButtonsWhichThenNeedARow() {

@@ -1,20 +1,11 @@
 // The view at device pixel ratio 2: map pixels as 2 x 2 blocks (the default)
 // or 1:1 on device pixels, never blurred; the pointer in map pixels.
 
-#include "view/map_view.h"
-#include "view_test_support.h"
+#include "ui_test_support.h"
 
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTest>
-
-class CTestWidget : public CSyntheticView<CVeldraViewerView> {
-public:
-    bool event(QEvent* event) override {
-        return event->type() == WM_SHOWSPLASH || event->type() == WM_OPENMAP ||
-               CVeldraViewerView::event(event);
-    }
-};
 
 class TestHighDensity : public QObject {
     Q_OBJECT
@@ -31,20 +22,21 @@ private slots:
         QFETCH(int, scale);
         using Mode = CVeldraViewerView::PixelMode;
         CVeldraViewerView::SetPixelMode(scale == 1 ? Mode::Native : Mode::Scaled);
-        CTestWidget view;
+        CSyntheticView w;
         CVeldraViewerView::SetPixelMode(Mode::Scaled);
-        view.SetSyntheticMap();
+        CVeldraViewerView& view = w.view;
         view.resize(240, 268);
         view.show();
-        QCOMPARE(QSize(view.m_nClientWidth, view.m_nClientHeight), QSize(480, 536) / scale);
+        const CViewport& viewport = view.Viewport();
+        QCOMPARE(QSize(viewport.ClientWidth(), viewport.ClientHeight()), QSize(480, 536) / scale);
         const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.size(), QSize(480, 536));
-        const QImage composed = view.m_hbmCompose.convertToFormat(QImage::Format_RGB32);
+        const QImage composed = w.canvas.ClientImage().convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < 536; y += 3)
             for (int x = 0; x < 480; x += 3)
                 QCOMPARE(shown.pixel(x, y), composed.pixel(x / scale, y / scale));
         // A drag of (10, 5) logical pixels moves the map by the map pixels under it.
-        const CPoint centre = view.m_ptCentre;
+        const CPoint centre = viewport.Centre();
         for (const auto& [type, at] : {std::pair{QEvent::MouseButtonPress, QPointF(100, 100)},
                                        {QEvent::MouseButtonRelease, QPointF(90, 95)}}) {
             QMouseEvent event(type, at, view.mapToGlobal(at), Qt::LeftButton,
@@ -52,7 +44,7 @@ private slots:
                               Qt::NoModifier);
             QCoreApplication::sendEvent(&view, &event);
         }
-        QCOMPARE(view.m_ptCentre, (CPoint{centre.x + 20 / scale, centre.y + 10 / scale}));
+        QCOMPARE(viewport.Centre(), (CPoint{centre.x + 20 / scale, centre.y + 10 / scale}));
     }
 };
 

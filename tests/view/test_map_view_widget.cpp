@@ -1,8 +1,7 @@
-// Tests of the view widget: what it makes when created, and how Qt's resize,
-// key, mouse and paint events reach the view.
+// The view widget: how Qt's resize, key, mouse, wheel and paint events reach
+// its canvas, what it paints, and the read-out control it shows.
 
 #include "ui_test_support.h"
-#include "view_test_support.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -13,31 +12,32 @@
 
 namespace {
 
-// The widget over the synthetic map. Swallows the private start-up messages,
-// so that no splash or map library appears during a test.
-class CTestWidget : public CSyntheticView<CVeldraViewerView> {
-public:
-    bool event(QEvent* event) override {
-        return event->type() == WM_SHOWSPLASH || event->type() == WM_OPENMAP ||
-               CVeldraViewerView::event(event);
+// The view over the synthetic map, shown at 240 x 268 (the size event keeps
+// the map centred on (2500, 2000) at zoom 1.0).
+struct CTestWidget : CSyntheticView {
+    explicit CTestWidget(int32_t scale = 0) : CSyntheticView(scale) {
+        view.resize(240, 268);
+        view.show();
     }
-    // Opens the map at zoom 1.0 in a 240 x 268 window; the size event centres it.
-    void OpenSynthetic() {
-        SetSyntheticMap();
-        resize(240, 268);
-        show();
-    }
+    QImage Shown() { return view.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 };
 
-void SendKey(QWidget& widget, QEvent::Type type, int key, bool autoRepeat) {
+void SendKey(QWidget& widget, QEvent::Type type, int key, bool autoRepeat = false) {
     QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
     QCoreApplication::sendEvent(&widget, &event);
 }
 
-void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButton button) {
+void SendMouse(QWidget& widget, QEvent::Type type, QPoint at,
+               Qt::MouseButton button = Qt::LeftButton) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
     QMouseEvent event(type, QPointF(at), widget.mapToGlobal(QPointF(at)),
                       type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+void SendWheel(QWidget& widget, int delta) {
+    QWheelEvent event(QPointF(40, 34), widget.mapToGlobal(QPointF(40, 34)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(&widget, &event);
 }
 
@@ -46,123 +46,101 @@ void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButton bu
 class TestMapViewWidget : public QObject {
     Q_OBJECT
 private slots:
-    // The read-out starts hidden: with no map open no overlay pass hides it.
-    // (The splash posted at creation is tested with the main frame.)
-    void creationMakesSurfacesAndHidesTheReadout() {
-        CTestWidget view;
-        QVERIFY(view.IsCreated());
-        QVERIFY(view.m_pReadout != nullptr && view.m_pReadout->isHidden());
-    }
-
     // Direction keys act on release, never on press or auto-repeat; the left
-    // button drags the map, other buttons do not.
-    void keysAndButtonsReachTheView() {
-        CTestWidget view;
-        view.OpenSynthetic(); // the size event centres the map on (2500, 2000)
-        SendKey(view, QEvent::KeyPress, Qt::Key_Right, false);
-        SendKey(view, QEvent::KeyRelease, Qt::Key_Right, true); // a held key repeats
-        SendKey(view, QEvent::KeyPress, Qt::Key_Right, true);
-        QCOMPARE(view.m_ptCentre, (CPoint{2500, 2000}));
-        SendKey(view, QEvent::KeyRelease, Qt::Key_Right, false);
-        QCOMPARE(view.m_ptCentre, (CPoint{2600, 2000}));
+    // button drags the map, other buttons do not; a wheel notch (half
+    // notches add up) zooms about the pointer, "+" and "-" about the middle,
+    // once per press.
+    void inputReachesTheCanvas() {
+        CTestWidget w;
+        const CViewport& viewport = w.view.Viewport();
+        QVERIFY(w.view.IsCreated() && w.view.Readout()->isHidden());
+        SendKey(w.view, QEvent::KeyPress, Qt::Key_Right);
+        SendKey(w.view, QEvent::KeyRelease, Qt::Key_Right, true); // a held key repeats
+        SendKey(w.view, QEvent::KeyPress, Qt::Key_Right, true);
+        QCOMPARE(viewport.Centre(), (CPoint{2500, 2000}));
+        SendKey(w.view, QEvent::KeyRelease, Qt::Key_Right);
+        QCOMPARE(viewport.Centre(), (CPoint{2600, 2000}));
 
-        view.m_fetched.clear();
-        SendMouse(view, QEvent::MouseButtonPress, {100, 100}, Qt::RightButton);
-        QVERIFY(!view.m_bDragging);
-        SendMouse(view, QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
-        SendMouse(view, QEvent::MouseMove, {60, 70}, Qt::LeftButton);
-        QCOMPARE(view.m_ptScreenOrigin, (CPoint{2640 - 120, 2030 - 134}));
-        QVERIFY(view.m_fetched.isEmpty());
-        SendMouse(view, QEvent::MouseButtonRelease, {60, 70}, Qt::LeftButton);
-        QCOMPARE(view.m_ptCentre, (CPoint{2640, 2030}));
+        w.map.fetched.clear();
+        SendMouse(w.view, QEvent::MouseButtonPress, {100, 100}, Qt::RightButton);
+        QVERIFY(!w.canvas.IsDragging());
+        SendMouse(w.view, QEvent::MouseButtonPress, {100, 100});
+        SendMouse(w.view, QEvent::MouseMove, {60, 70});
+        QCOMPARE(viewport.ScreenOrigin(), (CPoint{2640 - 120, 2030 - 134}));
+        QVERIFY(w.map.fetched.isEmpty());
+        SendMouse(w.view, QEvent::MouseButtonRelease, {60, 70});
+        QCOMPARE(viewport.Centre(), (CPoint{2640, 2030}));
+
+        SendWheel(w.view, 60);
+        QCOMPARE(viewport.Zoom(), 1.0);
+        SendWheel(w.view, 60);
+        QCOMPARE(viewport.Zoom(), 2.0);
+        QCOMPARE(viewport.Centre(), (CPoint{(2640 - 80) * 2 + 80, (2030 - 100) * 2 + 100}));
+        SendKey(w.view, QEvent::KeyPress, Qt::Key_Minus);
+        QCOMPARE(viewport.Centre(), (CPoint{2600, 1980}));
+        SendKey(w.view, QEvent::KeyPress, Qt::Key_Plus, true);
+        QCOMPARE(viewport.Zoom(), 1.0);
+        SendKey(w.view, QEvent::KeyPress, Qt::Key_Plus);
+        QCOMPARE(viewport.Zoom(), 2.0);
     }
 
-    void paintShowsComposedImageAndMarkers() {
-        CTestWidget view;
-        view.OpenSynthetic();
-        view.m_ptMe = view.m_ptCentre; // client (120, 134)
-        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        // The map from the composed image, the marker in its own colours on top.
-        const QImage expected =
-            view.m_hbmCompose.copy(0, 0, 240, 268).convertToFormat(QImage::Format_RGB32);
-        const QImage me = CMapViewCore::MakeMarkerImage(CMapViewCore::MARKER_ME);
+    // The window shows the composed image with the markers on top, and the
+    // read-out control; a redraw that stops at a missing tile leaves the
+    // window's image as it was, even when it is painted again; nothing of the
+    // map shows while no map is open.
+    void paintShowsTheMapAndTheOverlays() {
+        CTestWidget w(21115);
+        CMapCanvas& canvas = w.canvas;
+        canvas.OnMarkMe();
+        SendMouse(w.view, QEvent::MouseButtonPress, {120, 134}); // "me" at the middle
+        SendMouse(w.view, QEvent::MouseButtonRelease, {120, 134});
+        const QImage shown = w.Shown();
+        const QImage composed = canvas.ClientImage().convertToFormat(QImage::Format_RGB32);
+        const QImage me = COverlays::MakeMarkerImage(COverlays::MARKER_ME);
         for (int y = 0; y < 268; y += 2)
             for (int x = 0; x < 240; x += 2) {
                 const bool onMarker = x >= 114 && x < 126 && y >= 128 && y < 140;
                 QCOMPARE(shown.pixel(x, y),
-                         onMarker ? me.pixel(x - 114, y - 128) : expected.pixel(x, y));
+                         onMarker ? me.pixel(x - 114, y - 128) : composed.pixel(x, y));
             }
-        // A redraw that stops at a missing tile leaves the window's image as
-        // it was, even when the window is painted again afterwards.
-        view.m_ptMe = {-20, -20};
-        const QImage before = view.grab().toImage();
-        view.m_failing.insert(QStringLiteral("TST4_6")); // in the strip a step right uncovers
-        view.m_fetched.clear();
-        QVERIFY(view.OnKeyUp(VK_RIGHT));
-        QVERIFY(view.m_fetched.contains(QStringLiteral("TST4_6")));
-        QCOMPARE(view.grab().toImage(), before);
-        // Nothing of the map is painted while no map is open.
-        view.m_bMapOpen = false;
-        QVERIFY(view.grab().toImage().pixel(10, 10) != expected.pixel(10, 10));
+        canvas.OnShowDirection();
+        canvas.OnShowDistance();
+        canvas.OnMarkFlag();
+        SendMouse(w.view, QEvent::MouseButtonPress, {120, 234}); // the flag 100 below
+        SendMouse(w.view, QEvent::MouseButtonRelease, {120, 234});
+        w.view.grab();
+        QVERIFY(!w.view.Readout()->isHidden());
+        QCOMPARE(w.view.Readout()->text(), QStringLiteral("253 Yds, 231 Ms"));
+        QCOMPARE(w.view.Readout()->geometry(), QRect(120, 248, 120, 20));
+        canvas.OnShowDistance();
+        w.view.grab();
+        QVERIFY(w.view.Readout()->isHidden());
+
+        const QImage before = w.view.grab().toImage();
+        w.map.failing.insert(QStringLiteral("tes4_6")); // in the strip a step right uncovers
+        w.map.fetched.clear();
+        QVERIFY(canvas.OnKeyUp(Qt::Key_Right));
+        QVERIFY(w.map.fetched.contains(QStringLiteral("tes4_6")));
+        QCOMPARE(w.view.grab().toImage(), before);
+        canvas.SetMapOpen(false);
+        QVERIFY(w.Shown().pixel(10, 10) != composed.pixel(10, 10));
     }
 
-    // The window with a flag and both read-outs on: the arrow in the painted
-    // image and the read-out control over the bottom right of the client area.
-    void readoutsOnTheWindow() {
-        CTestWidget view;
-        view.m_calibration.nScale = 21115;
-        view.OpenSynthetic();
-        view.OnShowDirection();
-        view.OnShowDistance();
-        view.OnMarkFlag();
-        SendMouse(view, QEvent::MouseButtonPress, {120, 234}, Qt::LeftButton); // 100 below
-        SendMouse(view, QEvent::MouseButtonRelease, {120, 234}, Qt::LeftButton);
-        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(shown.pixel(120, 160), qRgb(0, 255, 255)); // the shaft, pointing down
-        QVERIFY(!view.m_pReadout->isHidden());
-        QCOMPARE(view.m_pReadout->text(), QStringLiteral("253 Yds, 231 Ms"));
-        QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
-        view.OnShowDistance();
-        view.grab();
-        QVERIFY(view.m_pReadout->isHidden());
-    }
-
-    // The wheel zooms a step a notch about the pointer (half notches add up),
-    // "+" and "-" like the buttons, once per press; on a large window the
-    // buffer grows and the read-out keeps its distance from the bottom-right.
-    void wheelKeysAndLargeWindow() {
-        CTestWidget view;
-        view.OpenSynthetic(); // centred on (2500, 2000)
-        const auto wheel = [&view](int delta) {
-            QWheelEvent event(QPointF(40, 34), view.mapToGlobal(QPointF(40, 34)), QPoint(),
-                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                              false);
-            QCoreApplication::sendEvent(&view, &event);
-        };
-        wheel(60);
-        QCOMPARE(view.m_dZoom, 1.0);
-        wheel(60);
-        QCOMPARE(view.m_dZoom, 2.0);
-        QCOMPARE(view.m_ptCentre, (CPoint{(2500 - 80) * 2 + 80, (2000 - 100) * 2 + 100}));
-        SendKey(view, QEvent::KeyPress, Qt::Key_Minus, false);
-        QCOMPARE(view.m_ptCentre, (CPoint{2460, 1950}));
-        SendKey(view, QEvent::KeyPress, Qt::Key_Plus, true);
-        QCOMPARE(view.m_dZoom, 1.0);
-        SendKey(view, QEvent::KeyPress, Qt::Key_Plus, false);
-        QCOMPARE(view.m_dZoom, 2.0);
-        view.resize(1280, 800);
-        QCOMPARE(QSize(view.m_nBufferWidth, view.m_nBufferHeight), QSize(2000, 1500));
-        QCOMPARE(view.m_pReadout->geometry(), QRect(1160, 780, 120, 20));
-        view.resize(500, 500);
-        QCOMPARE(view.m_pReadout->geometry(), QRect(120, 248, 120, 20));
+    // On a large window the buffer grows and the read-out keeps its distance
+    // from the bottom-right corner; back at 500 x 500 it is where it was.
+    void largeWindow() {
+        CTestWidget w;
+        w.view.resize(1280, 800);
+        QCOMPARE(w.canvas.BackBuffer().size(), QSize(2000, 1500));
+        QCOMPARE(w.view.Readout()->geometry(), QRect(1160, 780, 120, 20));
+        w.view.resize(500, 500);
+        QCOMPARE(w.view.Readout()->geometry(), QRect(120, 248, 120, 20));
     }
 
     void goToHomeWithoutHomeWarns() {
-        CTestRoot root;
         CScriptedUi ui;
-        CTestWidget view;
-        view.m_szMapTitle = QStringLiteral("Testmap");
-        view.OnGoToHome();
+        CTestWidget w;
+        w.view.OnGoToHome();
         QCOMPARE(ui.MessageTexts(), QStringList{"No Home defined."});
     }
 };

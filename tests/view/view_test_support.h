@@ -1,7 +1,8 @@
 #pragma once
 
 #include "platform/image_codec.h"
-#include "view/map_view_core.h"
+#include "test_support.h"
+#include "view/map_canvas.h"
 
 #include <QImage>
 #include <QSet>
@@ -27,82 +28,112 @@ inline quint16 RawPixel(const QImage& image, int x, int y) {
     return reinterpret_cast<const quint16*>(image.constScanLine(y))[x];
 }
 
-// The RGB565 value a 24-bit colour becomes on the display.
-inline quint16 Rgb565(QRgb colour) {
-    QImage one(1, 1, kDisplayFormat);
-    one.setPixel(0, 0, colour);
-    return RawPixel(one, 0, 0);
-}
-
-// A view (the core or the widget) over the synthetic map: 10 x 8 tiles of
-// 500 x 500 named "TST<row>_<column>", made on demand, every fetch recorded.
-// A fetched tile is valid until the next fetch.
-template <class TView> class CSyntheticView : public TView {
+// The synthetic map "Testmap": 10 x 8 tiles of 500 x 500 named
+// "tes<row>_<column>", drawn on demand from MapPixel, every fetch recorded. Its
+// folder in the device root holds empty files of those names, so that its
+// tile grid is measured like a real map's. A fetched tile is valid until the
+// next fetch.
+class CSyntheticMap {
 public:
-    bool FetchTile(const QString& name, const QImage*& bitmap) override {
-        m_fetched.append(name);
-        bitmap = nullptr;
+    explicit CSyntheticMap(const CTestRoot& root) {
+        for (int r = 1; r <= 8; ++r)
+            for (int c = 1; c <= 10; ++c)
+                root.WriteFile(QStringLiteral("Veldra/Maps/Synthetic/tes%1_%2.cbm").arg(r).arg(c),
+                               {});
+    }
+    OpenedMap Map(int32_t scale = 0) const {
+        return {QStringLiteral("Testmap"), QStringLiteral("\\Veldra\\Maps\\Synthetic"),
+                MapCalibration{.nScale = scale}};
+    }
+    CMapCanvas::TileSource Source() {
+        return [this](const QString& name, const QImage*& tile) { return Fetch(name, tile); };
+    }
+    bool Fetch(const QString& name, const QImage*& tile) {
+        fetched.append(name);
         const QStringList parts = name.mid(3).split(QLatin1Char('_'));
-        if (m_failing.contains(name) || !name.startsWith(QLatin1String("TST")) || parts.size() != 2)
+        if (failing.contains(name) || !name.startsWith(QLatin1String("tes")) || parts.size() != 2)
             return false;
         const int left = 500 * (parts[1].toInt() - 1), top = 500 * (parts[0].toInt() - 1);
         m_tile = QImage(500, 500, kDisplayFormat);
         for (int y = 0; y < 500; ++y)
             for (int x = 0; x < 500; ++x)
                 reinterpret_cast<quint16*>(m_tile.scanLine(y))[x] = MapPixel(left + x, top + y);
-        bitmap = &m_tile;
+        tile = &m_tile;
         return true;
     }
-    // Sets the synthetic map's tile grid and marks it open.
-    void SetSyntheticMap() {
-        this->m_szTilePrefix = QStringLiteral("TST");
-        this->m_nTileColumns = 10;
-        this->m_nTileRows = 8;
-        this->m_nTileWidth = this->m_nTileHeight = 500;
-        this->m_bMapOpen = true;
-    }
 
-    QStringList m_fetched;   // names in fetch order
-    QSet<QString> m_failing; // names whose fetch fails
+    QStringList fetched;   // names in fetch order
+    QSet<QString> failing; // names whose fetch fails
+
+private:
     QImage m_tile;
 };
 
-// The core over the synthetic map, with counted fetches and presents.
-class CFakeView : public CSyntheticView<CMapViewCore> {
-public:
-    void ShowComposedImage() override { ++m_nPresents; }
+// A canvas over the synthetic map in a device root of its own, in a 240 x 268
+// client area, counting what it presents and recording the marking buttons.
+struct CTestCanvas {
+    CTestRoot root;
+    CSyntheticMap map{root};
+    CViewport viewport;
+    COverlays overlays;
+    CMapCanvas canvas{viewport, overlays};
+    int nPresents = 0;
+    bool bButton[2] = {false, false}; // MARKER_ME, MARKER_FLAG pressed
 
-    // Shows the map in a 240 x 268 client area centred on a map position,
-    // then forgets the fetches and presents.
-    void Open(CPoint centre = {2000, 1500}, double zoom = 1.0) {
-        CreateDrawingSurfaces();
-        SetSyntheticMap();
-        m_ptPending = centre;
-        ApplyZoom(240, 268, zoom);
+    CTestCanvas() {
+        canvas.SetTileSource(map.Source());
+        canvas.SetPresenter([this] { ++nPresents; });
+        overlays.SetMarkButtonHandler(
+            [this](int marker, bool pressed) { bButton[marker] = pressed; });
+        if (!canvas.CreateDrawingSurfaces())
+            qWarning("no drawing surfaces");
+        canvas.Resize(240, 268);
+    }
+    // Shows the map centred on a map position at a zoom, then forgets the
+    // fetches and presents.
+    void Open(CPoint centre = {2000, 1500}, double zoom = 1.0, int32_t scale = 0) {
+        canvas.ShowMap(map.Map(scale));
+        canvas.CentreOnMapPosition(centre, zoom, CTargetCross::Keep);
         Forget();
     }
     void Forget() {
-        m_fetched.clear();
-        m_nPresents = 0;
+        map.fetched.clear();
+        nPresents = 0;
     }
     QStringList Fetched() const {
-        QStringList names = m_fetched;
+        QStringList names = map.fetched;
         names.sort();
         return names;
     }
-    // The map pixel at a zoomed position (zoom 1.0 or 2.0).
-    quint16 Zoomed(int x, int y) const { return MapPixel(int(x / m_dZoom), int(y / m_dZoom)); }
-    // The first back-buffer pixel not showing its map position.
-    QString BufferMismatch() const {
-        for (int by = 0; by < m_nBufferHeight; ++by)
-            for (int bx = 0; bx < m_nBufferWidth; ++bx)
-                if (RawPixel(m_hbmBuffer, bx, by) !=
-                    Zoomed(m_ptBufferOrigin.x + bx, m_ptBufferOrigin.y + by))
-                    return QStringLiteral("buffer (%1, %2)").arg(bx).arg(by);
+    // A tap at a client point: stylus down and up.
+    void Tap(int x, int y) {
+        canvas.OnLButtonDown(x, y);
+        canvas.OnLButtonUp(x, y);
+    }
+    // The map pixel at a zoomed position (zoom 2.0, 1.0 or 0.5).
+    quint16 Zoomed(int x, int y) const {
+        return MapPixel(int(x / viewport.Zoom()), int(y / viewport.Zoom()));
+    }
+    // The first pixel of the back buffer not showing its map position, else
+    // the first client pixel not showing what the buffer holds at its zoomed
+    // position (white beyond the buffer); empty when there is none.
+    QString Mismatch() const {
+        const CPoint buffer = viewport.BufferOrigin(), screen = viewport.ScreenOrigin();
+        const QSize size(viewport.BufferWidth(), viewport.BufferHeight());
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                if (RawPixel(canvas.BackBuffer(), x, y) != Zoomed(buffer.x + x, buffer.y + y))
+                    return QStringLiteral("buffer (%1, %2)").arg(x).arg(y);
+        const QImage client = canvas.ClientImage();
+        for (int y = 0; y < client.height(); ++y)
+            for (int x = 0; x < client.width(); ++x) {
+                const QPoint at(screen.x + x - buffer.x, screen.y + y - buffer.y);
+                const quint16 want = QRect(QPoint(), size).contains(at)
+                                         ? Zoomed(screen.x + x, screen.y + y)
+                                         : 0xFFFF;
+                if (RawPixel(client, x, y) != want)
+                    return QStringLiteral("client (%1, %2)").arg(x).arg(y);
+            }
         return {};
     }
-    // The client image without overlays.
-    QImage Plain() const { return m_hbmCompose.copy(0, 0, m_nClientWidth, m_nClientHeight); }
-
-    int m_nPresents = 0;
 };

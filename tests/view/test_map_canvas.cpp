@@ -1,0 +1,362 @@
+// The map canvas on a synthetic map whose every pixel tells its map position:
+// which tiles a redraw fetches, what the back buffer and the client image
+// hold after moves, drags and zooms, markers and Home; and on a converted map
+// on disk, drawn through the tile cache.
+
+#include "places/place_files.h"
+#include "platform/file_system.h"
+#include "view_test_support.h"
+
+#include <QPainter>
+#include <QTest>
+
+namespace {
+
+using P = CPoint;
+using Names = QStringList;
+
+// Places a marker at a zoomed position: the map centred as near it as the
+// edge allows, then "Mark ..." and a tap on it.
+void PlaceMarker(CTestCanvas& t, int marker, P position) {
+    t.viewport.SetCentre(position.x, position.y);
+    const P centre = t.viewport.Centre();
+    marker == COverlays::MARKER_ME ? t.canvas.OnMarkMe() : t.canvas.OnMarkFlag();
+    t.Tap(position.x - centre.x + 120, position.y - centre.y + 134);
+}
+
+// A move from a map position at the middle of a client area: a key released
+// (0: a drag from client (600, 400) by drag), the centre and the tiles fetched.
+const QSize kSmall(240, 268), kLarge(1280, 800);
+// clang-format off
+struct Move { const char* tag; QSize client; P start; int key; P drag; P centre; QString tiles; };
+const Move kMoves[] = {
+    {"tap", kSmall, {2000, 1500}, 0, {}, {2000, 1500}, ""},
+    {"right", kSmall, {2000, 1500}, Qt::Key_Right, {}, {2100, 1500}, "tes3_5 tes4_5"},
+    {"up", kSmall, {2000, 1500}, Qt::Key_Up, {}, {2000, 1400}, "tes3_4 tes3_5"},
+    {"right at bound", kSmall, {4800, 1500}, Qt::Key_Right, {}, {4880, 1500}, ""},
+    {"other key", kSmall, {2000, 1500}, Qt::Key_A, {}, {2000, 1500}, ""},
+    {"drag beyond the map", kSmall, {2000, 1500}, 0, {-9000, -9000}, {4880, 3866}, "tes8_10"},
+    {"large: right", kLarge, {2000, 1500}, Qt::Key_Right, {}, {2100, 1500}, "tes2_7 tes3_7 tes4_7 tes5_7"},
+    {"large: up", kLarge, {2000, 1500}, Qt::Key_Up, {}, {2000, 1400}, "tes2_3 tes2_4 tes2_5 tes2_6"},
+    {"large: drag", kLarge, {2000, 1500}, 0, {50, 0}, {1950, 1500}, "tes2_2 tes3_2 tes4_2 tes5_2"},
+};
+// clang-format on
+
+} // namespace
+
+class TestMapCanvas : public QObject {
+    Q_OBJECT
+private slots:
+    // A full redraw at zoom 2.0 stretches each tile pixel over 2 x 2 (the cell
+    // at zoomed (1250, 400) from tile 1_2's block at (125, 200)); at 0.5 it
+    // takes every other pixel.
+    void zoomedRedrawsStretchTheTiles() {
+        for (const auto& [zoom, centre, tiles] :
+             {std::tuple{2.0, P{750, 325}, Names{"tes1_2"}},
+              {0.5, P{1000, 1000}, Names{"tes2_2", "tes2_3", "tes3_2", "tes3_3"}}}) {
+            CTestCanvas t;
+            t.Open(centre, zoom);
+            QVERIFY(t.canvas.RedrawMap(false));
+            QCOMPARE(t.Fetched(), tiles);
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+        }
+    }
+
+    // A key step, a tap or a drag redraws reusing the buffer: only the cells
+    // the old buffer did not hold are fetched, on a handheld-sized or a large
+    // client area (1280 x 800: the buffer spans x 1000-3000, y 750-2250). A
+    // drag itself fetches nothing and shows the old buffer, white beyond it.
+    void movesFetchOnlyTheUncoveredCells_data() {
+        QTest::addColumn<int>("row");
+        for (size_t i = 0; i < std::size(kMoves); ++i)
+            QTest::newRow(kMoves[i].tag) << int(i);
+    }
+    void movesFetchOnlyTheUncoveredCells() {
+        QFETCH(int, row);
+        const Move& m = kMoves[row];
+        CTestCanvas t;
+        t.Open(m.start);
+        t.canvas.Resize(m.client.width(), m.client.height());
+        t.Forget();
+        if (m.key != 0) {
+            QCOMPARE(t.canvas.OnKeyUp(m.key), m.key != Qt::Key_A);
+        } else {
+            t.canvas.OnLButtonDown(600, 400);
+            if (m.drag != P{}) {
+                t.canvas.OnMouseMove(600 + m.drag.x, 400 + m.drag.y);
+                QCOMPARE(t.viewport.Centre(), m.start);
+                QCOMPARE(t.Fetched(), Names{});
+                QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+                if (m.client.width() > 500) // map, not white, at the client's edge
+                    QVERIFY(RawPixel(t.canvas.ClientImage(), 0, 0) != 0xFFFF);
+            }
+            t.canvas.OnLButtonUp(600 + m.drag.x, 400 + m.drag.y);
+            QVERIFY(!t.canvas.IsDragging());
+        }
+        QCOMPARE(t.viewport.Centre(), m.centre);
+        QCOMPARE(t.Fetched(), m.tiles.isEmpty() ? Names{} : m.tiles.split(u' '));
+        QCOMPARE(t.nPresents, m.key == Qt::Key_A ? 0 : m.drag == P{} ? 1 : 2);
+        QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+    }
+
+    // A tile that cannot be fetched stops the redraw: nothing is presented,
+    // the screen keeps its image.
+    void failedFetchStopsWithoutPresenting() {
+        CTestCanvas t;
+        t.Open({120, 134});
+        t.map.failing.insert(QStringLiteral("tes4_4"));
+        t.viewport.SetCentre(2000, 1500);
+        QVERIFY(!t.canvas.RedrawMap(false));
+        QCOMPARE(t.map.fetched, (Names{"tes3_4", "tes3_5", "tes4_4"}));
+        QCOMPARE(t.nPresents, 0);
+        QCOMPARE(t.viewport.ScreenOrigin(), (P{0, 0}));
+    }
+
+    // The grid comes from the converted files; without a first row it is
+    // empty and draws nothing. A tile exists as .cbm or as .map.
+    void tileGridFromTheFolder() {
+        CTestCanvas t;
+        for (const char* name : {"tes2_1.cbm", "tes2_2.cbm", "tes1_1.map"})
+            QVERIFY(t.root.WriteFile(QStringLiteral("Veldra/Maps/Other/") + name, "x"));
+        t.canvas.ShowMap({QStringLiteral("Testmap"), QStringLiteral("\\Veldra\\Maps\\Other")});
+        QCOMPARE(QSize(t.viewport.TileColumns(), t.viewport.TileRows()), QSize(0, 0));
+        QVERIFY(t.canvas.IsMapOpen() && t.map.fetched.isEmpty());
+        QVERIFY(t.canvas.TileFileExists(1, 1) && !t.canvas.TileFileExists(1, 2));
+        t.Open();
+        QCOMPARE(QSize(t.viewport.TileColumns(), t.viewport.TileRows()), QSize(10, 8));
+    }
+
+    // Zoom steps keep the middle's and the markers' map spots between 0.25
+    // and 2.0; a wheel notch keeps the spot under the pointer; neither acts
+    // at a limit or during a drag.
+    void zoomStepsKeepTheMapSpots() {
+        CTestCanvas t;
+        t.Open();
+        t.canvas.OnMarkMe();
+        t.Tap(10, 20); // "me" at (1890, 1386)
+        const auto me = [&] { return t.overlays.MarkerPosition(COverlays::MARKER_ME); };
+        t.canvas.OnZoomIn();
+        QCOMPARE(t.viewport.Centre(), (P{4000, 3000}));
+        QCOMPARE(me(), (P{3780, 2772}));
+        t.canvas.OnZoomIn(); // held at 2.0
+        QVERIFY(!t.canvas.ZoomAt(40, 34, true));
+        t.canvas.OnZoomOut();
+        QCOMPARE(t.viewport.Centre(), (P{2000, 1500}));
+        for (int i = 0; i < 3; ++i)
+            t.canvas.OnZoomOut(); // 0.5, 0.25, held
+        QCOMPARE(t.viewport.Zoom(), 0.25);
+        QCOMPARE(me(), (P{472, 346}));
+        t.canvas.OnZoomIn();
+        t.canvas.OnZoomIn();
+        QCOMPARE(me(), (P{1888, 1384})); // truncated on the way
+        t.Forget();
+        QVERIFY(t.canvas.ZoomAt(40, 34, true)); // 80 left of and 100 above the middle
+        QCOMPARE(RawPixel(t.canvas.ClientImage(), 40, 34), MapPixel(1920, 1400));
+        QCOMPARE(t.nPresents, 1);
+        t.canvas.OnLButtonDown(10, 10);
+        QVERIFY(!t.canvas.ZoomAt(10, 10, false));
+        QCOMPARE(t.viewport.Zoom(), 2.0);
+    }
+
+    // Each script runs on the map centred at (2000, 1500): M / F are "Mark
+    // me" / "Mark flag", T a tap at client (10, 20), which is zoomed position
+    // (1890, 1386), O a tap one past the right edge.
+    void markerStates_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<P>("me");
+        QTest::addColumn<P>("flag");
+        QTest::addColumn<QString>("state"); // placed me/flag, armed me/flag, buttons me/flag
+        const P none{-20, -20}, tapped{1890, 1386};
+        QTest::newRow("armed") << "M" << none << none << "00 10 10";
+        QTest::newRow("placed") << "MT" << tapped << none << "10 00 10";
+        QTest::newRow("armed twice, still one tap") << "MMT" << tapped << none << "10 00 10";
+        QTest::newRow("placed, then removed") << "MTM" << none << none << "00 00 00";
+        QTest::newRow("removed, armed again") << "MTMM" << none << none << "00 10 10";
+        QTest::newRow("flag placed") << "FT" << none << tapped << "01 00 01";
+        QTest::newRow("tap outside places nothing") << "FO" << none << none << "01 00 01";
+        // Both armed: the tap places "me" only, the release counts both as
+        // placed, so the next "Mark flag" releases its button.
+        QTest::newRow("me then flag armed") << "MFT" << tapped << none << "11 00 11";
+        QTest::newRow("then Mark flag") << "MFTF" << tapped << none << "10 00 10";
+    }
+    void markerStates() {
+        QFETCH(QString, script);
+        QFETCH(P, me);
+        QFETCH(P, flag);
+        QFETCH(QString, state);
+        CTestCanvas t;
+        t.Open();
+        for (const QChar step : script) {
+            if (step == u'M')
+                t.canvas.OnMarkMe();
+            else if (step == u'F')
+                t.canvas.OnMarkFlag();
+            else
+                t.Tap(step == u'T' ? 10 : 240, 20);
+        }
+        const int ME = COverlays::MARKER_ME, FLAG = COverlays::MARKER_FLAG;
+        QCOMPARE(t.overlays.MarkerPosition(ME), me);
+        QCOMPARE(t.overlays.MarkerPosition(FLAG), flag);
+        const auto bits = [](bool a, bool b) { return QString::number(a) + QString::number(b); };
+        QCOMPARE(bits(t.overlays.IsPlaced(ME), t.overlays.IsPlaced(FLAG)) + u' ' +
+                     bits(t.overlays.IsArmed(ME), t.overlays.IsArmed(FLAG)) + u' ' +
+                     bits(t.bButton[ME], t.bButton[FLAG]),
+                 state);
+        QVERIFY(!t.canvas.IsDragging());
+        QCOMPARE(t.viewport.Centre(), (P{2000, 1500}));
+        QCOMPARE(t.Fetched(), Names{}); // marking fetches no tile
+
+        // Opening a map clears both markers, both buttons and both switches.
+        t.canvas.OnShowDirection();
+        t.canvas.OnShowDistance();
+        t.canvas.ResetViewState();
+        QCOMPARE(bits(t.overlays.IsPlaced(ME), t.overlays.IsPlaced(FLAG)) +
+                     bits(t.overlays.IsArming(), t.bButton[ME] || t.bButton[FLAG]) +
+                     bits(t.overlays.ShowDirection(), t.overlays.ShowDistance()),
+                 QStringLiteral("000000"));
+        QCOMPARE(t.overlays.MarkerPosition(ME), (P{-20, -20}));
+        QCOMPARE(t.overlays.MarkerPosition(FLAG), (P{-20, -20}));
+    }
+
+    // "Goto flag" and "Goto me" centre on the marker as near as the map's
+    // edge allows, at the zoom in use; without the marker the view stays.
+    void gotoMarkerClampsAndKeepsTheZoom_data() {
+        QTest::addColumn<P>("marker"); // zoomed position at zoom 0.5; (0, 0): none placed
+        QTest::addColumn<P>("centre");
+        QTest::newRow("inside") << P{1200, 900} << P{1200, 900};
+        QTest::newRow("near the map's corner") << P{30, 40} << P{120, 134};
+        QTest::newRow("absent: stays") << P{} << P{1700, 1650};
+    }
+    void gotoMarkerClampsAndKeepsTheZoom() {
+        QFETCH(P, marker);
+        QFETCH(P, centre);
+        CTestCanvas t;
+        t.Open({2000, 1500}, 0.5);
+        if (marker != P{}) {
+            PlaceMarker(t, COverlays::MARKER_FLAG, marker);
+            PlaceMarker(t, COverlays::MARKER_ME, marker);
+        }
+        t.viewport.SetCentre(1700, 1650);
+        t.canvas.RedrawMap(false);
+        t.Forget();
+        t.canvas.OnGotoFlag();
+        QCOMPARE(t.viewport.Centre(), centre);
+        QCOMPARE(t.viewport.Zoom(), 0.5);
+        QCOMPARE(t.nPresents, 1);
+        t.viewport.SetCentre(1700, 1650);
+        t.canvas.OnGotoMe();
+        QCOMPARE(t.viewport.Centre(), centre);
+    }
+
+    // "Go to Home" centres on the saved map position at the zoom in force;
+    // "Set as Home" saves the map position at the middle, and a failed write
+    // (a folder stands where the side file goes) keeps the old Home.
+    void home_data() {
+        QTest::addColumn<QPoint>("saved"); // (0, 0): no Home file
+        QTest::addColumn<bool>("found");
+        QTest::newRow("home") << QPoint(3000, 2000) << true;
+        QTest::newRow("no home") << QPoint() << false;
+        QTest::newRow("zero x") << QPoint(0, 2000) << false;
+        QTest::newRow("zero y") << QPoint(3000, 0) << false;
+    }
+    void home() {
+        QFETCH(QPoint, saved);
+        QFETCH(bool, found);
+        CTestCanvas t;
+        const QString title = QStringLiteral("Testmap");
+        t.Open({800, 900}, 0.5);
+        if (!saved.isNull())
+            QVERIFY(SavePlace(title, kHomePlace, saved));
+        QCOMPARE(t.canvas.GoToHome(), found);
+        QCOMPARE(t.viewport.Centre(), (found ? P{1500, 1000} : P{400, 450}));
+        QCOMPARE(t.nPresents, found ? 1 : 0);
+
+        t.canvas.CentreOnMapPosition({1501, 1203}, 2.0, CTargetCross::Keep); // taken at 0.5
+        QCOMPARE(t.viewport.Centre(), (P{3000, 2404}));
+        t.canvas.OnSetHome();
+        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+        QVERIFY(t.root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
+                               QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
+        t.viewport.SetCentre(400, 300);
+        t.canvas.OnSetHome();
+        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+    }
+
+    // The buffer follows the client size; back at 240 x 268 the view is what
+    // it was.
+    void resizeSizesTheBufferAndKeepsTheCentre() {
+        CTestCanvas t, fresh;
+        t.Open();
+        fresh.Open();
+        for (const auto& [w, h, bw, bh] :
+             {std::array{1280, 800, 2000, 1500}, {4000, 1500, 4500, 2000}, {240, 268, 500, 500}}) {
+            t.canvas.Resize(w, h);
+            QCOMPARE(t.canvas.BackBuffer().size(), QSize(bw, bh));
+            QCOMPARE(t.viewport.Centre(), (P{2000, 1500}));
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+        }
+        QCOMPARE(t.viewport.BufferOrigin(), fresh.viewport.BufferOrigin());
+        QCOMPARE(t.canvas.ClientImage(), fresh.canvas.ClientImage());
+        QCOMPARE(t.canvas.BackBuffer(), fresh.canvas.BackBuffer());
+    }
+
+    // A picture cut into 3 x 2 converted tiles, drawn through the tile cache
+    // with and without kept tiles: the client image shows the picture's
+    // pixels bit for bit; both draw alike at every zoom, fetching by the same
+    // rules, but with kept tiles each file is read only once.
+    void convertedMapOnDisk() {
+        CTestRoot root;
+        const QString folder = QStringLiteral("\\Veldra\\Maps\\Harbour");
+        // A smooth colour ramp with a few sharp shapes.
+        QImage picture(1500, 1000, kDisplayFormat);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 255 / 1500, y * 255 / 1000, 128));
+        QPainter painter(&picture);
+        painter.fillRect(480, 470, 60, 70, QColor(200, 30, 30));
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawLine(0, 0, 1499, 999);
+        painter.end();
+        QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour"));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(WriteCompressedTile(folder,
+                                        QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
+                                        picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
+
+        struct CDiskCanvas {
+            CViewport viewport;
+            COverlays overlays;
+            CMapCanvas canvas{viewport, overlays};
+            Names fetched;
+        } plain, kept;
+        plain.canvas.Tiles().SetCacheLimit(0);
+        for (CDiskCanvas* each : {&plain, &kept}) {
+            each->canvas.SetTileSource([each, folder](const QString& name, const QImage*& tile) {
+                each->fetched.append(name);
+                return each->canvas.Tiles().GetTileBitmap(folder, name, tile);
+            });
+            QVERIFY(each->canvas.CreateDrawingSurfaces());
+            each->canvas.Resize(240, 268);
+            each->canvas.ShowMap({QStringLiteral("Harbour"), folder});
+            each->canvas.CentreOnMapPosition({510, 505}, 1.0, CTargetCross::Keep);
+        }
+        QCOMPARE(QSize(kept.viewport.TileColumns(), kept.viewport.TileRows()), QSize(3, 2));
+        QCOMPARE(kept.viewport.ScreenOrigin(), (P{390, 371}));
+        const QImage shown = kept.canvas.RenderClientImage();
+        QCOMPARE(shown.format(), kDisplayFormat);
+        QCOMPARE(shown, picture.copy(390, 371, 240, 268));
+        for (double zoom : {0.5, 0.25, 0.5, 1.0, 0.25, 0.5}) {
+            plain.canvas.ApplyZoom(240, 268, zoom);
+            kept.canvas.ApplyZoom(240, 268, zoom);
+            QVERIFY(kept.canvas.BackBuffer() == plain.canvas.BackBuffer());
+        }
+        QCOMPARE(kept.fetched, plain.fetched);
+        const QSet<QString> tiles(kept.fetched.begin(), kept.fetched.end());
+        QVERIFY(kept.fetched.size() > tiles.size() + 4);
+        QCOMPARE(plain.canvas.Tiles().m_nTileReads, uint64_t(plain.fetched.size()));
+        QCOMPARE(kept.canvas.Tiles().m_nTileReads, uint64_t(tiles.size()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMapCanvas)
+#include "test_map_canvas.moc"
