@@ -173,7 +173,7 @@ std::function<bool()> PrepareEngine(int, int workers) {
 // leftovers of a killed run cleared), then every tile converted.
 std::function<bool()> PrepareDialog(int tiles, int workers) {
     auto dialog = std::make_shared<CConvertMapDlg>();
-    dialog->m_szFolder = kMapFolder;
+    dialog->m_strFolder = kMapFolder;
     dialog->m_pTileCache = &g_data->cache;
     dialog->m_nWorkers = workers;
     if (dialog->CountMapTiles() != tiles)

@@ -160,7 +160,7 @@ private slots:
                 tiles.append(QStringLiteral("con%1_1").arg(i));
             WriteTiles(root, tiles);
             CConvertMapDlg dialog;
-            dialog.m_szFolder = kFolder;
+            dialog.m_strFolder = kFolder;
             dialog.m_pTileCache = &cache;
             const uint64_t before = FolderIndexBuildCount();
             QCOMPARE(dialog.CountMapTiles(), count);
