@@ -184,8 +184,10 @@ std::function<bool()> PrepareDialog(int tiles, int workers) {
 void BM_ConvertMap(benchmark::State& state) {
     ConvertMap(state, "BM_ConvertMap", CMapConversion::AllCores(), PrepareEngine);
 }
+// The small map is converted four times, so that its cost a tile, against
+// which the others are compared, is not one short run's.
+BENCHMARK(BM_ConvertMap)->Arg(300)->Iterations(4)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertMap)
-    ->Arg(300)
     ->Arg(1200)
     ->Arg(4800)
     ->Iterations(1)
@@ -197,6 +199,10 @@ void BM_ConvertMapDialog(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertMapDialog)
     ->Arg(300)
+    ->Iterations(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertMapDialog)
     ->Arg(4800)
     ->Iterations(1)
     ->UseRealTime()
