@@ -1,7 +1,13 @@
 // Gazetteer search benchmarks over one large index file (about 110 MB of
-// street records made here, in a temporary device root, and removed after).
+// street records made here, in a temporary device root, and removed after),
+// with and without its side index.
 //
-//   BM_SearchIndexRare     SearchIndex for a name that occurs once, near the end
+//   BM_SearchIndexRare     SearchIndex for a name that occurs once, near the end,
+//                          scanning the mapped file (side files ignored), with
+//                          the guard that ends the scan if the file shrinks
+//   BM_PreadBlocksRare     the other way to survive a shrinking file: the same
+//                          bytes looked for in the file read with pread in
+//                          blocks of 1 MiB (overlapping by the text's length)
 //   BM_MemmemRare          a bare memmem for the same bytes over the same
 //                          mapping, held open (the floor for the line above)
 //   BM_MapMemmemRare       opening, mapping and unmapping the file around that
@@ -18,10 +24,22 @@
 //                          the count text set (built with the widgets library,
 //                          on the offscreen platform when there is no display)
 //   BM_DialogGoCommon      "Go!" for the common text: 40 rows listed
+//   BM_SideIndexRare       SearchIndex for the rare name through the side index
+//   BM_SideIndexCommon     the same for the common text (two letters: scanned)
+//   BM_ScanWord            SearchIndex for a common word ("street"), scanning
+//   BM_SideIndexWord       the same through the side index
+//   BM_ExactBytesRare      the exact scan of the held mapping for the rare name
+//   BM_LooseBytesMiss      the looser pass over the held mapping for the rare
+//                          name typed with an accent ("zéphyr quay")
+//   BM_ThenLooseScan       SearchIndexThenLoose for "Zéphyr Quay" (the exact
+//                          search misses, the looser pass finds it), scanning
+//   BM_ThenLooseSideIndex  the same through the side index
+//   BM_BuildSideIndex      making and writing the side index of the file
 //
 // After the run the ratios between them are printed.
 
 #include "gazetteer/index_search.h"
+#include "gazetteer/side_index.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
 
@@ -37,6 +55,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -45,6 +64,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -57,6 +77,8 @@ constexpr size_t kFileBytes = 110u << 20;
 const QString kRareTyped = QStringLiteral("Zephyr Quay");
 const QByteArray kRare = "zephyr quay";
 const QString kCommonTyped = QStringLiteral("an");
+const QString kWordTyped = QStringLiteral("street");
+const QString kAccentedTyped = QString::fromUtf8("Zéphyr Quay");
 
 // No word below holds a 'z', so the rare name is the only record that does.
 const char* const kFirst[] = {
@@ -121,11 +143,31 @@ struct CBenchData {
         if (!mapping.Open(kFolder + "\\" + kCategory + ".idx"))
             return;
         // Where the common search stops: the record end after its 40th match.
-        const std::optional<SearchResult> common = SearchIndex(kFolder, kCategory, kCommonTyped);
-        const std::optional<SearchResult> rare = SearchIndex(kFolder, kCategory, kRareTyped);
+        const std::optional<SearchResult> common =
+            SearchIndex(kFolder, kCategory, kCommonTyped, SideFiles::Ignore);
+        const std::optional<SearchResult> rare =
+            SearchIndex(kFolder, kCategory, kRareTyped, SideFiles::Ignore);
         if (!common || common->matches.size() != size_t(MAX_MATCHES) || !common->more || !rare ||
             rare->matches.size() != 1)
             return;
+        // The side index, and the same answers through it.
+        const auto began = std::chrono::steady_clock::now();
+        if (!WriteSideIndex(kFolder, kCategory))
+            return;
+        const double build =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        const qint64 sideBytes =
+            QFileInfo(HostPath(kFolder + "\\" + kCategory + SIDE_INDEX_EXTENSION)).size();
+        for (const QString& typed : {kCommonTyped, kRareTyped, kWordTyped, kAccentedTyped}) {
+            const auto a = SearchIndexThenLoose(kFolder, kCategory, typed, SideFiles::Ignore);
+            const auto b = SearchIndexThenLoose(kFolder, kCategory, typed, SideFiles::Use);
+            if (!a || !b || a->matches.size() != b->matches.size() || a->more != b->more ||
+                a->loose != b->loose ||
+                (!a->matches.empty() && a->matches.back().offset != b->matches.back().offset))
+                return;
+        }
+        std::printf("side index: made and written in %.2f s, %lld bytes (%.2f x the index file)\n",
+                    build, (long long)sideBytes, double(sideBytes) / double(mapping.Size()));
         const QByteArray common8 = EncodeSearchText(kCommonTyped);
         const auto* data = reinterpret_cast<const char*>(mapping.Data());
         const size_t size = size_t(mapping.Size());
@@ -151,14 +193,49 @@ struct CBenchData {
 
 CBenchData* g_data = nullptr;
 
-void BM_SearchIndexRare(benchmark::State& state) {
+// SearchIndex (or SearchIndexThenLoose) for typed, with or without side files.
+void Search(benchmark::State& state, const QString& typed, SideFiles side, bool thenLoose = false) {
     for (auto _ : state) {
-        const std::optional<SearchResult> r = SearchIndex(kFolder, kCategory, kRareTyped);
+        const std::optional<SearchResult> r =
+            thenLoose ? SearchIndexThenLoose(kFolder, kCategory, typed, side)
+                      : SearchIndex(kFolder, kCategory, typed, side);
         benchmark::DoNotOptimize(r);
     }
+}
+
+void BM_SearchIndexRare(benchmark::State& state) {
+    Search(state, kRareTyped, SideFiles::Ignore);
     state.SetBytesProcessed(int64_t(state.iterations()) * g_data->mapping.Size());
 }
 BENCHMARK(BM_SearchIndexRare)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+
+void BM_PreadBlocksRare(benchmark::State& state) {
+    constexpr size_t kBlock = 1 << 20;
+    const size_t n = size_t(kRare.size());
+    std::vector<char> buffer(kBlock + n);
+    for (auto _ : state) {
+        CFileHandle file = OpenFileForRead(kFolder + "\\" + kCategory + ".idx");
+        off_t offset = 0;
+        size_t kept = 0;
+        const void* hit = nullptr;
+        while (!hit) {
+            const ssize_t got = ::pread(file.Descriptor(), buffer.data() + kept, kBlock, offset);
+            if (got <= 0)
+                break;
+            const size_t held = kept + size_t(got);
+            hit = memmem(buffer.data(), held, kRare.constData(), n);
+            offset += got;
+            kept = std::min(held, n - 1);
+            memmove(buffer.data(), buffer.data() + held - kept, kept);
+        }
+        benchmark::DoNotOptimize(hit);
+    }
+}
+BENCHMARK(BM_PreadBlocksRare)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Repetitions(5)
@@ -236,10 +313,7 @@ BENCHMARK(BM_GrepRare)
     ->DisplayAggregatesOnly();
 
 void BM_SearchIndexCommon(benchmark::State& state) {
-    for (auto _ : state) {
-        const std::optional<SearchResult> r = SearchIndex(kFolder, kCategory, kCommonTyped);
-        benchmark::DoNotOptimize(r);
-    }
+    Search(state, kCommonTyped, SideFiles::Ignore);
 }
 BENCHMARK(BM_SearchIndexCommon)
     ->Unit(benchmark::kMicrosecond)
@@ -274,6 +348,92 @@ BENCHMARK(BM_MapUnmap)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime()
     ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+
+void BM_SideIndexRare(benchmark::State& state) {
+    Search(state, kRareTyped, SideFiles::Use);
+}
+void BM_SideIndexCommon(benchmark::State& state) {
+    Search(state, kCommonTyped, SideFiles::Use);
+}
+void BM_ScanWord(benchmark::State& state) {
+    Search(state, kWordTyped, SideFiles::Ignore);
+}
+void BM_SideIndexWord(benchmark::State& state) {
+    Search(state, kWordTyped, SideFiles::Use);
+}
+void BM_ThenLooseScan(benchmark::State& state) {
+    Search(state, kAccentedTyped, SideFiles::Ignore, true);
+}
+void BM_ThenLooseSideIndex(benchmark::State& state) {
+    Search(state, kAccentedTyped, SideFiles::Use, true);
+}
+void BM_ExactBytesRare(benchmark::State& state) {
+    for (auto _ : state) {
+        const SearchResult r =
+            SearchIndexBytes(g_data->mapping.Data(), size_t(g_data->mapping.Size()), kRare);
+        benchmark::DoNotOptimize(r);
+    }
+}
+void BM_LooseBytesMiss(benchmark::State& state) {
+    const QByteArray accented = EncodeSearchText(kAccentedTyped);
+    for (auto _ : state) {
+        const SearchResult r =
+            LooseSearchIndexBytes(g_data->mapping.Data(), size_t(g_data->mapping.Size()), accented);
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_SideIndexRare)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_SideIndexCommon)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_ScanWord)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_SideIndexWord)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_ExactBytesRare)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_LooseBytesMiss)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_ThenLooseScan)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+BENCHMARK(BM_ThenLooseSideIndex)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly();
+
+void BM_BuildSideIndex(benchmark::State& state) {
+    for (auto _ : state)
+        if (!WriteSideIndex(kFolder, kCategory))
+            state.SkipWithError("cannot make the side index");
+}
+BENCHMARK(BM_BuildSideIndex)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3)
     ->DisplayAggregatesOnly();
 
 #ifdef VELDRA_BENCH_DIALOG
@@ -370,6 +530,8 @@ int main(int argc, char** argv) {
         std::printf("\n");
     };
     ratio("SearchIndex rare / bare memmem:", "BM_SearchIndexRare", "BM_MemmemRare");
+    ratio("pread in 1 MiB blocks / bare memmem:", "BM_PreadBlocksRare", "BM_MemmemRare");
+    ratio("SearchIndex rare / pread in 1 MiB blocks:", "BM_SearchIndexRare", "BM_PreadBlocksRare");
     ratio("SearchIndex rare / map + memmem + unmap:", "BM_SearchIndexRare", "BM_MapMemmemRare");
     ratio("grep -F -c / bare memmem:", "BM_GrepRare", "BM_MemmemRare");
     ratio("SearchIndex rare / grep -F -c:", "BM_SearchIndexRare", "BM_GrepRare");
@@ -379,6 +541,12 @@ int main(int argc, char** argv) {
     ratio("SearchIndex common / SearchIndex rare:", "BM_SearchIndexCommon", "BM_SearchIndexRare");
     ratio("dialog Go! rare / SearchIndex rare:", "BM_DialogGoRare", "BM_SearchIndexRare");
     ratio("dialog Go! common / SearchIndex common:", "BM_DialogGoCommon", "BM_SearchIndexCommon");
+    ratio("side index rare / scan rare:", "BM_SideIndexRare", "BM_SearchIndexRare");
+    ratio("side index common / scan common:", "BM_SideIndexCommon", "BM_SearchIndexCommon");
+    ratio("side index word / scan word:", "BM_SideIndexWord", "BM_ScanWord");
+    ratio("loose pass / exact scan (held mapping):", "BM_LooseBytesMiss", "BM_ExactBytesRare");
+    ratio("exact then loose, scanning / exact scan:", "BM_ThenLooseScan", "BM_SearchIndexRare");
+    ratio("exact then loose, side index / scan:", "BM_ThenLooseSideIndex", "BM_ThenLooseScan");
     benchmark::Shutdown();
     return 0;
 }

@@ -1,5 +1,6 @@
-// Fuzz target: the gazetteer search over index bytes in memory. The input is
-// the typed text (UTF-8) up to the first line end, then the index file.
+// Fuzz target: the gazetteer searches (exact and loose) over index bytes in
+// memory. The input is the typed text (UTF-8) up to the first line end, then
+// the index file.
 
 #include "fuzz_support.h"
 
@@ -36,13 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     // The index runs to the end of the input buffer, so any read past it is caught.
     const uint8_t* index = end + 1;
-    const SearchResult result = SearchIndexBytes(index, size - size_t(index - data), text);
-    if (result.matches.size() > size_t(MAX_MATCHES) ||
-        (result.more && result.matches.size() != size_t(MAX_MATCHES)))
-        Fail("more matches than the limit, or 'more' before the limit");
-    for (const IndexMatch& match : result.matches)
-        if (match.name.size() > 99 || match.extra1.size() > 99 || match.extra2.size() > 99)
-            Fail("a field longer than 99 characters");
+    for (bool loose : {false, true}) {
+        const size_t indexSize = size - size_t(index - data);
+        const SearchResult result = loose ? LooseSearchIndexBytes(index, indexSize, text)
+                                          : SearchIndexBytes(index, indexSize, text);
+        if (result.matches.size() > size_t(MAX_MATCHES) ||
+            (result.more && result.matches.size() != size_t(MAX_MATCHES)))
+            Fail("more matches than the limit, or 'more' before the limit");
+        for (const IndexMatch& match : result.matches)
+            if (match.name.size() > 99 || match.extra1.size() > 99 || match.extra2.size() > 99 ||
+                match.offset >= indexSize)
+                Fail("a field longer than 99 characters, or a record past the end");
+    }
     MakeDisplayName(typed);
     return 0;
 }

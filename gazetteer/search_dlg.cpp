@@ -1,6 +1,7 @@
 #include "gazetteer/search_dlg.h"
 
 #include "gazetteer/index_search.h"
+#include "gazetteer/side_index_worker.h"
 #include "res/bitmaps.h"
 #include "res/resource.h"
 #include "ui/busy_cursor.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -24,6 +26,8 @@ constexpr int kNameWidth = 110; // pixels
 // The box takes no more characters than a search can use (99 bytes of the
 // index files' code page, one byte a character).
 constexpr int kMaxTypedText = 99;
+// The list, and the list below the notice (dialog units).
+constexpr int kListTop = 43, kListHeight = 99, kNoticeHeight = 18;
 
 // The headings over the two extra columns of a category's matches; other
 // categories keep them empty.
@@ -80,7 +84,7 @@ CSearchDlg::CSearchDlg(QWidget* parent)
     connect(m_pGo, &QPushButton::clicked, this, &CSearchDlg::OnGo);
 
     m_pList = new QTreeWidget(this);
-    m_pList->setGeometry(DluRect(4, 43, 152, 99));
+    m_pList->setGeometry(DluRect(4, kListTop, 152, kListHeight));
     m_pList->setRootIsDecorated(false);
     m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_pList->setSortingEnabled(false);
@@ -88,6 +92,13 @@ CSearchDlg::CSearchDlg(QWidget* parent)
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
     m_pList->installEventFilter(this);
+
+    m_pNotice = AddText(4, kListTop - 1, 152, kNoticeHeight, QString());
+    m_pNotice->setWordWrap(true);
+    m_pNotice->hide();
+    m_pProgress = new QTimer(this);
+    m_pProgress->setInterval(250);
+    connect(m_pProgress, &QTimer::timeout, this, &CSearchDlg::UpdateNotice);
 
     m_pCount = AddText(3, 145, 51, 16, QString());
     m_pCount->setWordWrap(false);
@@ -100,6 +111,11 @@ CSearchDlg::CSearchDlg(QWidget* parent)
 
 void CSearchDlg::OnInitDialog() {
     m_nChosenX = m_nChosenY = 0;
+    // Large gazetteers without a side index get one in the background; the
+    // search scans until it is there.
+    RequestSideIndexes(m_strMapFolder);
+    if (SideIndexProgress(m_strMapFolder))
+        m_pProgress->start();
     {
         const QSignalBlocker quiet(m_pCategory);
         m_pCategory->clear();
@@ -144,7 +160,28 @@ void CSearchDlg::ResetList() {
         m_pList->setColumnWidth(column, 0);
     }
     m_pList->setColumnWidth(kColumnName, kNameWidth);
+    m_bLooseMatches = false;
+    UpdateNotice();
     WriteControls();
+}
+
+void CSearchDlg::UpdateNotice() {
+    QString notice;
+    if (m_bLooseMatches) {
+        notice = QStringLiteral("No exact matches. Showing names that differ only in accents or "
+                                "spelling:");
+    } else if (const std::optional<int> percent = SideIndexProgress(m_strMapFolder)) {
+        notice = QStringLiteral("Preparing quicker searches of this map (%1 %)...").arg(*percent);
+    } else {
+        m_pProgress->stop();
+    }
+    if (notice == m_pNotice->text() && m_pNotice->isVisible() == !notice.isEmpty())
+        return;
+    m_pNotice->setText(notice);
+    m_pNotice->setVisible(!notice.isEmpty());
+    m_pList->setGeometry(
+        notice.isEmpty() ? DluRect(4, kListTop, 152, kListHeight)
+                         : DluRect(4, kListTop + kNoticeHeight, 152, kListHeight - kNoticeHeight));
 }
 
 void CSearchDlg::FitOrHideColumn(int column, bool filled) {
@@ -168,7 +205,7 @@ void CSearchDlg::OnGo() {
     m_nMatchCount = 0;
     const CBusyCursor busy;
     const std::optional<SearchResult> result =
-        SearchIndex(m_strMapFolder, m_strCategory, m_strSearchText);
+        SearchIndexThenLoose(m_strMapFolder, m_strCategory, m_strSearchText);
     bool anyExtra1 = false;
     bool anyExtra2 = false;
     bool more = false;
@@ -201,6 +238,8 @@ void CSearchDlg::OnGo() {
     FitOrHideColumn(kColumnExtra1, anyExtra1);
 
     m_pCount->setText(CountLines(m_nMatchCount, more));
+    m_bLooseMatches = m_nMatchCount > 0 && result->loose;
+    UpdateNotice();
     m_pShow->setEnabled(false);
     WriteControls();
 }

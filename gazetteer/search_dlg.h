@@ -11,6 +11,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class QTreeWidget;
 
 // The search dialog: the user picks a category of the open map, types part
@@ -18,7 +19,10 @@ class QTreeWidget;
 // MAX_MATCHES matches and presses "Show on Map". The caller reads the tapped
 // match's map position (pixels of the whole map at zoom 1.0) and the search
 // to remember from the members after the modal run. A remembered search
-// handed in is repeated as soon as the dialog opens.
+// handed in is repeated as soon as the dialog opens. When no name holds the
+// text exactly, the looser pass lists the names that differ only in accents
+// or spelling, and a notice above the list says so; while the map's side
+// indexes are being made in the background, the notice shows how far.
 class CSearchDlg : public CVeldraDialog {
     Q_OBJECT
 public:
@@ -68,6 +72,7 @@ public:
     QPushButton* GoButton() const { return m_pGo; }
     QTreeWidget* MatchList() const { return m_pList; }
     QLabel* CountText() const { return m_pCount; }
+    QLabel* Notice() const { return m_pNotice; }
     QPushButton* ShowButton() const { return m_pShow; }
     QPushButton* CancelButton() const { return m_pCancel; }
 
@@ -86,15 +91,21 @@ private:
     // Sizes column (1 or 2) to its contents under its heading when any
     // listed match fills it; otherwise hides it.
     void FitOrHideColumn(int column, bool filled);
+    // Shows the looser pass's notice, else the side index progress, above
+    // the list (which gives up the room), or neither.
+    void UpdateNotice();
 
     std::vector<QPoint> m_matchPositions; // map position of each listed match, by list index
     int m_nMatchCount = 0;                // listed matches ("No matches" does not count)
+    bool m_bLooseMatches = false;         // the listed matches are the looser pass's
 
     QComboBox* m_pCategory = nullptr;
     QLineEdit* m_pText = nullptr;
     QPushButton* m_pGo = nullptr; // default
     QTreeWidget* m_pList = nullptr;
     QLabel* m_pCount = nullptr;
+    QLabel* m_pNotice = nullptr;   // above the list, hidden when empty
+    QTimer* m_pProgress = nullptr; // polls the side index progress
     QPushButton* m_pCancel = nullptr;
     QPushButton* m_pShow = nullptr;
 };

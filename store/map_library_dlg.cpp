@@ -155,11 +155,6 @@ void CMapLibraryDlg::WarnNotMarked(const QString& obstacle) {
                          QMessageBox::Warning);
 }
 
-bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
-    CBusyCursor busy;
-    return ::DeleteFolderTree(folder);
-}
-
 bool CMapLibraryDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_pList->viewport() && event->type() == QEvent::MouseButtonPress)
         OnListClick();

@@ -4,7 +4,6 @@
 #include "ui/veldra_dialog.h"
 
 #include <QString>
-#include <cstdint>
 
 class QPushButton;
 class QTreeWidget;
@@ -52,10 +51,6 @@ public:
     bool MarkCurrentMap(QString* pObstacle = nullptr) {
         return ::MarkCurrentMap(m_strMapFolder, pObstacle);
     }
-
-    // The library's folder operations (see store/installed_maps.h).
-    static uint32_t GetFolderSize(const QString& folder) { return ::GetFolderSize(folder); }
-    static bool DeleteFolderTree(const QString& folder);
 
     QString m_strMapTitle;     // the chosen map's title; empty when none
     QString m_strMapFolder;    // the chosen map's folder (device path)

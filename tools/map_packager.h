@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gazetteer/index_names.h"
+#include "gazetteer/index_writer.h"
 #include "store/map_calibration.h"
 #include "store/map_folder.h"
 
@@ -15,8 +17,9 @@
 // The map packaging tool's library: turns a picture and a list of named places
 // into an installed map on the device root (tiles, Map.dat, index files, the
 // shared template tile and the registry key). The files it writes are those
-// listed in store/map_folder.h, in the formats their readers describe; the
-// last row and column of tiles are padded white.
+// listed in store/map_folder.h, made by the writers beside their readers
+// (EncryptTileImage, MakeMapDat, MapKey); the last row and column of tiles are
+// padded white.
 
 // Longest map title: a registry key name is at most 255 characters, and the
 // key prefix takes the rest.
@@ -33,7 +36,8 @@ struct PlaceRecord {
     QString extra2;
     int x = 0;
     int y = 0;
-    int line = 0; // line of the places file it came from, 0 when made in code
+    int line = 0;       // line of the places file it came from, 0 when made in code
+    QString spelling{}; // the name as really written, kept as its display spelling; may be empty
 };
 
 // What PackageMap installs.
@@ -69,22 +73,6 @@ bool CheckMapTitle(const QString& title, QString& error);
 bool ResolveMapFolder(const QString& title, const QString& folder, QString& devicePath,
                       QString& error);
 
-// The stored form of a place name: lower case, with '!' in place of the space
-// before each word written in capitals of two or more letters ("St John's Wood
-// NHS Centre" -> "st john's wood!nhs centre", "BBX Hall" -> "!bbx hall"). A
-// name that already holds '!' is taken as stored form and only lower-cased.
-QString StoredPlaceName(const QString& name);
-
-// Text in Windows-1252; false when a character has no byte there.
-bool EncodeWindows1252(const QString& text, QByteArray& out);
-
-// One index record "|name|extra1|extra2|x|y|#". False, with error, for a
-// field holding '|' or a control character, beginning with '#', longer than
-// the format allows, not in Windows-1252, an empty name, or a position outside
-// mapSize (both coordinates must be at least 1).
-bool EncodeIndexRecord(const PlaceRecord& place, const QSize& mapSize, QByteArray& record,
-                       QString& error);
-
 // The index files of a list of places: one (category, file bytes) pair per
 // category, in order of first appearance, records in list order. Categories
 // must be usable file names. False, with error naming the place, on the first
@@ -97,9 +85,6 @@ bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSiz
 // with '#' are skipped. False, with error naming the line, when it cannot be
 // read or a line is malformed.
 bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, QString& error);
-
-// The 20 bytes of Map.dat for a calibration.
-QByteArray MakeMapDat(const MapCalibration& calibration);
 
 // Parses "NORTH,SOUTH,EAST,WEST,SCALE" (decimal 32-bit integers).
 bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error);
@@ -119,10 +104,6 @@ bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error);
 // Reduces an image to at most 256 colours (Format_Indexed8), keeping the
 // colours exactly when it has no more than 256.
 QImage ToPaletteImage(const QImage& image);
-
-// A .map file holding an image file: 4 plain bytes, then 52 filler bytes and
-// the image, encrypted as one RC4 stream with the tile key.
-QByteArray EncryptTileImage(const QByteArray& image);
 
 // Writes the shared template tile tpl.map (a white 500 x 500 tile) in
 // \Veldra\Maps unless it is there already. False, with error, when it is

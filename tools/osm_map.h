@@ -62,14 +62,6 @@ private:
     double m_width, m_height; // pixels
 };
 
-// Text as it can be stored in an index file: characters that Windows-1252
-// lacks are transliterated to their base letter where they have one
-// ("ő" -> "o", "ș" -> "s", "ł" -> "l") and dropped otherwise (Greek, Cyrillic,
-// Chinese); '|' and '!' are dropped, control characters and line breaks
-// become blanks, blanks are collapsed, a leading '#' is removed, and the
-// result is cut to 99 characters (one byte each in Windows-1252).
-QString IndexText(const QString& text);
-
 struct OsmMapRequest {
     QString input;               // host path of the extract
     double metresPerPixel = 1.0; // MIN_METRES_PER_PIXEL to MAX_METRES_PER_PIXEL

@@ -48,7 +48,8 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        place a line, six fields separated by tabs:
            category  name  extra1  extra2  x  y
        (lines starting with # are skipped). Each category becomes an index file
-       {category}.idx ("Streets", "Towns", "Stations", ...). Write names as they
+       {category}.idx ("Streets", "Towns", "Stations", ...), with its side
+       index {category}.search for quick searches. Write names as they
        are to be shown: they are stored in lower case, and a word written in
        capitals of two or more letters ("NHS") is marked to be shown so. A name
        that holds '!' is taken as already stored that way. x and y are pixels of
@@ -84,7 +85,9 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        Names are stored in Windows-1252: a letter it lacks is replaced by its
        base letter where it has one (a Polish or Romanian accented letter by
        the plain one) and dropped otherwise (Greek, Cyrillic, Chinese); '|'
-       and '!' are dropped.
+       and '!' are dropped. The real spelling of each name the index file
+       cannot show as written (capitals inside a word, letters it lacks) is
+       kept in {category}.names, from which the viewer lists it.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder

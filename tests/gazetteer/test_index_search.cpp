@@ -1,4 +1,6 @@
+#include "gazetteer/index_names.h"
 #include "gazetteer/index_search.h"
+#include "gazetteer/index_writer.h"
 #include "platform/file_system.h"
 #include "test_support.h"
 
@@ -226,6 +228,84 @@ private slots:
         QCOMPARE(r.matches[0].name, MakeDisplayName(QString::fromLatin1(longName.left(99))));
         QCOMPARE(r.matches[0].extra1, QString(99, u'e'));
         QCOMPARE(r.matches[0].x, 2147483647); // 98 sevens are still a number
+    }
+
+    // Real names stored as the packaging tool stores them (folded to the code
+    // page, in stored form, with their display spelling) are found by typing
+    // them as people do: the real name in any case by the exact search, other
+    // accents and the usual equivalents by the looser pass; and shown as they
+    // are written. "Rupert Road" is always there, and must not come up for a
+    // text it does not hold.
+    void realNamesAreFoundAsTyped_data() {
+        QTest::addColumn<QString>("real");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("pass"); // 0: nothing found, 1: exact, 2: loose
+        const std::tuple<const char*, const char*, int> rows[] = {
+            {"Łódź Avenue", "ŁÓDŹ", 1},
+            {"Łódź Avenue", "lodz", 2},
+            {"Goethestraße", "STRASSE", 2},
+            {"Goethestraße", "goethestraße", 1},
+            {"Café Nero", "cafe", 2},
+            {"Müller Weg", "muller", 2},
+            {"Müller Weg", "Mueller", 2},
+            {"Müller Weg", "MÜLLER", 1},
+            {"Ærøskøbing", "aeroskobing", 2},
+            {"Şişli", "ŞİŞLİ", 1},
+            {"Dvořák Street", "Dvořák", 1},
+            {"Dvořák Street", "dvorak", 2},
+            {"Cœur Défense", "coeur defense", 2},
+            {"Þingvellir", "thingvellir", 2},
+            {"Αθήνα Station", "Αθήνα", 0},
+            {"Mill Lane", "rue", 0},
+            {"St John's Wood NHS Centre", "wood nhs", 2},
+            {"Richard-Wagner-Straße", "wagner", 1}};
+        for (const auto& [real, typed, pass] : rows)
+            QTest::addRow("%s / %s", real, typed)
+                << QString::fromUtf8(real) << QString::fromUtf8(typed) << pass;
+    }
+    void realNamesAreFoundAsTyped() {
+        QFETCH(QString, real);
+        QFETCH(QString, typed);
+        QFETCH(int, pass);
+        CTestRoot root;
+        QByteArray bytes, record;
+        QString error;
+        std::vector<QString> spellings;
+        for (const QString& name : {QStringLiteral("Rupert Road"), real}) {
+            QVERIFY(EncodeIndexRecord({IndexText(name), "", "", 10, 20}, QSize(), record, error));
+            bytes += record;
+            spellings.push_back(IndexSpelling(name));
+        }
+        root.WriteFile("Veldra/Maps/Testmoor/Streets.idx", bytes);
+        QVERIFY2(WriteIndexSideFiles(kMapFolder, "Streets", spellings, error), qPrintable(error));
+        for (SideFiles side : {SideFiles::Use, SideFiles::Ignore}) {
+            const std::optional<SearchResult> r =
+                SearchIndexThenLoose(kMapFolder, "Streets", typed, side);
+            QVERIFY(r.has_value());
+            QCOMPARE(Names(*r).size(), pass ? 1 : 0);
+            QCOMPARE(r->loose, pass != 1);
+            if (pass && side == SideFiles::Use)
+                QCOMPARE(r->matches[0].name, real);
+        }
+    }
+
+    // The record writer's bytes, read back field for field by the search.
+    void writerRoundTrip() {
+        QByteArray bytes, record;
+        QString error;
+        const IndexRecord records[] = {{"St John's Wood NHS Centre", "NW8 €5", "north", 7, 9},
+                                       {"!bbc centre", "", "", 1, 2}};
+        for (const IndexRecord& r : records) {
+            QVERIFY(EncodeIndexRecord(r, QSize(), record, error));
+            bytes += record;
+        }
+        QCOMPARE(bytes, QByteArray("|st john's wood!nhs centre|NW8 \x80"
+                                   "5|north|7|9|#"
+                                   "|!bbc centre|||1|2|#"));
+        const SearchResult back = GuardedSearch(bytes, "|");
+        QCOMPARE(Names(back), (QStringList{"St John's Wood NHS Centre", "BBC Centre"}));
+        QCOMPARE(back.matches[0].extra1 + back.matches[0].extra2, QString("NW8 €5north"));
+        QCOMPARE(QPoint(back.matches[1].x, back.matches[1].y), QPoint(1, 2));
     }
 
     // Random bytes with pieces of records: never a fault, results within limits.

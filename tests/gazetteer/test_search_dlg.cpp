@@ -33,7 +33,8 @@ void MakeIndexes(const CTestRoot& root) {
         Record("high street", "NC1 2AB", "", 1200, 900) +
         Record("high!nhs lane", "NC12 3CD", "", 1300, 950) +
         Record("church road", "", "", 2000, 1500) + Record("station walk", "", "north", 700, 400) +
-        Record("mill lane", "", "", 0, 3000) + Record("edge row", "", "", 30, 40);
+        Record("mill lane", "", "", 0, 3000) + Record("edge row", "", "", 30, 40) +
+        Record("caf\xe9 corner", "", "", 900, 900);
     const auto write = [&](const char* name, const QByteArray& bytes) {
         root.WriteFile(QStringLiteral("Veldra/Maps/Synthetic/%1.idx").arg(QLatin1String(name)),
                        bytes);
@@ -91,6 +92,7 @@ const SearchRow kSearches[] = {
     {"more than 40", "Many", "lane", "lane", "Lane 1", 40, "First 40\nmatches", "Name"},
     {"exactly 40, no more", "Forty", "lane", "lane", "Lane 1", 40, "40 matches\nfound", "Name"},
     {"Towns: Location", "Towns", "north", "north", "Northcombe", 1, "1 match\nfound", "Name|Location"},
+    {"loose: accents differ, notice", "Streets", "Cafe", "cafe", "Caf\u00e9 Corner", 1, "1 match\nfound", "Name"},
 };
 // clang-format on
 
@@ -180,6 +182,7 @@ private slots:
         QCOMPARE(ListedNames(dialog).mid(0, names.size()), names);
         QCOMPARE(dialog.CountText()->text(), QString(want.count));
         QCOMPARE(ShownHeadings(dialog).join(u'|'), QString(want.headings));
+        QCOMPARE(dialog.Notice()->isVisible(), QString(want.tag).startsWith("loose"));
         QVERIFY(!dialog.ShowButton()->isEnabled());
         QCOMPARE(dialog.m_strRememberedText, QString(want.prepared));
         QCOMPARE(dialog.m_nRememberedCategory, dialog.CategoryList()->findText(want.category));
@@ -261,6 +264,9 @@ private slots:
             << "EDGE" << false << QPoint(120, 134) << QPoint(30, 40) << "edge|Edge Row|0";
         QTest::newRow("no position: nothing moves or is remembered")
             << "mill" << false << QPoint() << QPoint() << "||1";
+        QTest::newRow("a loose match: shown and remembered alike")
+            << "CAFE" << false << QPoint(900, 900) << QPoint()
+            << QString::fromUtf8("cafe|Café Corner|0");
         QTest::newRow("Cancel: nothing remembered")
             << "church" << true << QPoint() << QPoint() << "||1";
     }
