@@ -50,6 +50,7 @@ private slots:
         package.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
         package.calibration = map.calibration;
         package.places = map.places;
+        package.geoReference = map.geo;
         QVERIFY2(PackageMap(package, error), qPrintable(error));
         QVERIFY2(EnsureTemplateTile(error), qPrintable(error));
 
