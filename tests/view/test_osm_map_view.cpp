@@ -2,7 +2,8 @@
 // real OpenStreetMap extracts (Kirchberg an der Iller, West Oakland),
 // installed, converted after the start-up splash and shown in the view, at
 // zoom 0.5 and 0.25 from their overview levels; and the distance read-out's
-// scale gives the great-circle distance between two nodes of the extract.
+// scale gives the great-circle distance between two nodes of the extract,
+// and its geo-reference places every node where the tool drew it.
 
 #include "platform/image_codec.h"
 #include "store/convert_map_dlg.h"
@@ -106,6 +107,7 @@ private slots:
         };
         package.calibration = map.calibration;
         package.places = map.places;
+        package.geoReference = map.geo;
         QVERIFY2(PackageMap(package, error), qPrintable(error));
         QVERIFY2(EnsureTemplateTile(error), qPrintable(error));
 
@@ -195,6 +197,17 @@ private slots:
             }
         }
         QVERIFY2(pairs > 20, qPrintable(QString::number(pairs)));
+
+        // The viewer knows where the map lies: every node converts to where the
+        // tool drew it, and back, within a millimetre.
+        const std::optional<CGeoReference>& geo = canvas.GeoReference();
+        QVERIFY(geo);
+        for (const QPointF& n : nodes) {
+            const QPointF at = geo->ToMap({n.y(), n.x()});
+            QVERIFY(QLineF(at, projection.ToPixel(n.x(), n.y())).length() * 0.5 < 1e-3);
+            const GeoPoint back = geo->ToGeo(at);
+            QVERIFY(Haversine(n, {back.lon, back.lat}) < 1e-3);
+        }
         delete frame;
     }
 };
