@@ -90,6 +90,17 @@ template <class Make, class Consume> bool RunInOrder(int count, Make make, Consu
 
 } // namespace
 
+int CountLevelTiles(const PackageRequest& request, const QSize& size) {
+    if (!request.drawLevelPart && request.picture.isNull())
+        return 0;
+    const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
+    int tiles = 0;
+    for (int level = 0; level < LEVEL_COUNT; ++level)
+        tiles += LevelTiles(columns, LEVEL_ZOOMS[level]) * LevelTiles(rows, LEVEL_ZOOMS[level]);
+    return tiles;
+}
+
 bool WriteLevels(const PackageRequest& request, const QSize& size, const QString& staging,
                  const PackageProgress& progress, QString& error) {
     const bool drawn = bool(request.drawLevelPart);
@@ -98,9 +109,7 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
     const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const QString prefix = TilePrefix(request.title);
-    int levelTiles = 0;
-    for (int level = 0; level < LEVEL_COUNT; ++level)
-        levelTiles += LevelTiles(columns, LEVEL_ZOOMS[level]) * LevelTiles(rows, LEVEL_ZOOMS[level]);
+    const int levelTiles = CountLevelTiles(request, size);
     int written = 0;
     for (int level = 0; level < LEVEL_COUNT; ++level) {
         const double zoom = LEVEL_ZOOMS[level];

@@ -14,3 +14,6 @@
 // false, with error, when a level cannot be drawn or written.
 bool WriteLevels(const PackageRequest& request, const QSize& size, const QString& staging,
                  const PackageProgress& progress, QString& error);
+// The tiles WriteLevels writes for a picture of size (none when the request
+// has no way to make levels).
+int CountLevelTiles(const PackageRequest& request, const QSize& size);

@@ -830,7 +830,13 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     if (!CheckRequest(request, place, size, indexFiles, error) ||
         !PrepareStaging(request, place, error))
         return false;
-    if (!WriteTiles(request, size, place.staging, progress, error) ||
+    // One count runs over the map's tiles and then its levels' tiles.
+    const int levelTiles = CountLevelTiles(request, size);
+    const PackageProgress tileProgress = [&](int done, int total) {
+        if (progress)
+            progress(done, total + levelTiles);
+    };
+    if (!WriteTiles(request, size, place.staging, tileProgress, error) ||
         !WriteLevels(request, size, place.staging, progress, error) ||
         !WriteMapFiles(request, indexFiles, place.staging, error)) {
         DeleteTree(place.staging);

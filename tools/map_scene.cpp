@@ -61,6 +61,12 @@ const QColor kBuildingEdge(0xc4, 0xb3, 0xa1);
 const QColor kRail(0x6e, 0x6e, 0x6e);
 const QColor kWaterLabel(0x2a, 0x64, 0x8c);
 const QColor kStreetLabel(0x3a, 0x3a, 0x3a);
+const QColor kBoundary(0xa0, 0x5c, 0xb0);
+const QColor kTunnelFill(0xf4, 0xf1, 0xec);
+const QColor kCycleway(0x3a, 0x6f, 0xd8);
+const QColor kOneWay(0x5b, 0x5b, 0x8f);
+const QColor kShieldFill(0xfd, 0xf3, 0xc4);
+const QColor kShieldEdge(0x8a, 0x6d, 0x2a);
 
 constexpr RoadKind kRoadKinds[] = {RoadKind::Path,  RoadKind::Lane,  RoadKind::Service,
                                    RoadKind::Minor, RoadKind::Close, RoadKind::Ring,
@@ -88,7 +94,7 @@ struct DrawLayer {
     int road = -1;      // LINES: only the roads of this RoadKind; -1: all lines
     QList<QPen> pens{}; // Qt::NoPen: no outline
     QBrush brush{};     // for a Field, its own colour when it has one
-    enum Width : uint8_t { FIXED, PLUS_LINE_WIDTH, PLUS_CASING } width = FIXED;
+    enum Width : uint8_t { FIXED, PLUS_LINE_WIDTH, PLUS_CASING, PLUS_FILL } width = FIXED;
     double radius = 0;           // POINTS drawn as discs (turning circles)
     std::optional<QFont> font{}; // the text of a symbol
 };
@@ -140,6 +146,8 @@ std::vector<DrawLayer> MakeDrawLayers(int level) {
     line(LineKind::Waterway, {LinePen(kWaterEdge, 3), LinePen(kWater, 0)},
          DrawLayer::PLUS_LINE_WIDTH);
     area(AreaKind::Water, QPen(kWaterEdge, 2), kWater);
+    // Administrative boundaries over the land, under buildings and roads.
+    line(LineKind::Boundary, {LinePen(kBoundary, 2.5 * unscale, Qt::FlatCap, {5, 2, 1, 2})});
     // Buildings: outlines first, then fills, so touching buildings merge into
     // blocks with one outline; then buildings of note.
     area(AreaKind::Building, QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin),
@@ -155,6 +163,11 @@ std::vector<DrawLayer> MakeDrawLayers(int level) {
          {QPen(QColor(0x55, 0x55, 0x55), (level < 0 ? 5 : 2) * unscale, Qt::SolidLine,
                Qt::FlatCap)},
          DrawLayer::PLUS_CASING);
+    // Tunnels under every road: the road's width in a dashed casing and a
+    // pale fill.
+    line(LineKind::Tunnel, {LinePen(QColor(0x9a, 0x93, 0x8a), 0, Qt::FlatCap, {2, 1.5})},
+         DrawLayer::PLUS_CASING);
+    line(LineKind::Tunnel, {LinePen(kTunnelFill, 0)}, DrawLayer::PLUS_FILL);
     // A turning circle keeps its size against the close's width.
     const double circle = RoadStyleOf(RoadKind::Close, level).fillWidth * unscale /
                           RoadStyleOf(RoadKind::Close).fillWidth;
@@ -178,7 +191,13 @@ std::vector<DrawLayer> MakeDrawLayers(int level) {
              DrawLayer::FIXED, int(kind));
         if (kind == RoadKind::Close)
             point(PointKind::TurningCircle, {noPen}, road.fill, 9.5 * circle);
+        // Cycleways beside the footpaths, dashed in blue.
+        if (kind == RoadKind::Path)
+            line(LineKind::Cycleway, {LinePen(kCycleway, w, Qt::FlatCap, {3, 2})});
     }
+    // One-way arrows on the road, at zoom 1.0.
+    if (level < 0)
+        point(PointKind::OneWay, {LinePen(kOneWay, 1.4, Qt::RoundCap)}, kOneWay);
     // Stations: a red bar across the track with a white border and a white
     // line. Hospitals: a blue square with a white H. Other places of note: a
     // brown dot.
@@ -186,6 +205,11 @@ std::vector<DrawLayer> MakeDrawLayers(int level) {
     point(PointKind::Hospital, {QPen(Qt::white, 1.5), QPen(Qt::white)}, QColor(0x1f, 0x5f, 0xbf), 0,
           MapFont(13, true));
     point(PointKind::Landmark, {QPen(Qt::white, 1.2)}, QColor(0x7a, 0x4e, 0x2e));
+    // Points of interest at zoom 1.0 only: on the overview levels they would
+    // crowd out the streets.
+    if (level < 0)
+        point(PointKind::Poi, {QPen(Qt::white, 1.2), QPen(Qt::white)}, {}, 6.5,
+              MapFont(8, true));
     return layers;
 }
 
@@ -238,6 +262,34 @@ const RoadStyle& RoadStyleOf(RoadKind kind, int level) {
     return styles[size_t(kind)];
 }
 
+const PoiStyle& PoiStyleOf(PoiKind kind) {
+    static const QColor food(0xc7, 0x6b, 0x1a), shop(0x8e, 0x3d, 0x9e), health(0x1c, 0x8a, 0x4c),
+        money(0x4a, 0x6b, 0x2a), car(0x2f, 0x5f, 0xb0), post(0xc9, 0x8a, 0x00),
+        transport(0x1f, 0x4e, 0x9a), civic(0x6b, 0x4a, 0x3a);
+    static const PoiStyle styles[] = {
+        {shop, "S", false},      // Shop
+        {shop, "S", true},       // Supermarket
+        {food, "C", false},      // Cafe
+        {food, "R", false},      // Restaurant
+        {food, "B", false},      // Pub: a beer
+        {health, "+", true},     // Pharmacy
+        {health, "D", false},    // Doctor
+        {money, "$", true},      // Bank
+        {money, "$", false},     // Atm
+        {car, "F", true},        // Fuel
+        {car, "P", true},        // Parking
+        {civic, "WC", true},     // Toilets
+        {post, "@", true},       // PostOffice
+        {post, "@", false},      // PostBox
+        {transport, "B", true},  // BusStop
+        {transport, "T", true},  // TramStop
+        {civic, "Sc", false},    // School
+        {civic, "\u2020", false}, // Worship: a cross
+        {car, "H", false},       // Hotel
+    };
+    return styles[size_t(kind)];
+}
+
 const LabelStyle& LabelStyleOf(LabelKind kind) {
     static const LabelStyle styles[] = {
         {MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true},        // Station
@@ -252,6 +304,9 @@ const LabelStyle& LabelStyleOf(LabelKind kind) {
         {MapFont(12, true), QColor(0x26, 0x1a, 0x12), false},       // MainStreet
         {MapFont(10), kStreetLabel, false},                         // Street
         {MapFont(9), kStreetLabel, false},                          // SmallStreet
+        {MapFont(10), QColor(0x5a, 0x4a, 0x3a), true},              // Poi
+        {MapFont(10), QColor(0x5e, 0x54, 0x4a), false},             // HouseNumber
+        {MapFont(10, true), QColor(0x3a, 0x2c, 0x10), false, false, true}, // Shield
     };
     return styles[size_t(kind)];
 }
@@ -305,6 +360,13 @@ std::optional<LabelStyle> LevelLabelStyle(const LevelLabel& label, int level) {
         return LabelStyle{MapFont(11), kStreetLabel, true};
     case LabelKind::Landmark:
     case LabelKind::SmallStreet:
+    case LabelKind::Shield: {
+        LabelStyle style = LabelStyleOf(LabelKind::Shield);
+        style.font.setPixelSize(11);
+        return style;
+    }
+    case LabelKind::Poi:
+    case LabelKind::HouseNumber:
         return std::nullopt;
     }
     return std::nullopt;
@@ -384,6 +446,26 @@ void DrawSymbol(QPainter& p, const DrawLayer& layer, const MapPoint& pt, double 
     case PointKind::Landmark:
         p.drawEllipse(QPointF(0, 0), 3.5, 3.5);
         break;
+    case PointKind::OneWay: {
+        p.rotate(pt.angle * 180 / kPi);
+        p.drawLine(QPointF(-6, 0), QPointF(2, 0));
+        p.setPen(Qt::NoPen);
+        p.drawPolygon(QPolygonF({QPointF(6, 0), QPointF(1, -3.2), QPointF(1, 3.2)}));
+        break;
+    }
+    case PointKind::Poi: {
+        const PoiStyle& style = PoiStyleOf(pt.poi);
+        const double r = layer.radius;
+        const QRectF box(-r, -r, 2 * r, 2 * r);
+        p.setBrush(style.colour);
+        if (style.square)
+            p.drawRoundedRect(box, 2, 2);
+        else
+            p.drawEllipse(box);
+        p.setPen(layer.pens[1]);
+        p.drawText(box, Qt::AlignCenter, QString::fromUtf8(style.mark));
+        break;
+    }
     }
     p.restore();
 }
@@ -410,11 +492,13 @@ void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& 
                 !Visible(l.bounds, area))
                 continue;
             for (QPen pen : layer.pens) {
-                if (layer.width != DrawLayer::FIXED)
-                    pen.setWidthF(pen.widthF() + (layer.width == DrawLayer::PLUS_LINE_WIDTH
-                                                      ? l.width
-                                                      : RoadStyleOf(l.road, level).casingWidth *
-                                                            (level < 0 ? 1 : 1 / LEVEL_ZOOMS[level])));
+                const double unscale = level < 0 ? 1 : 1 / LEVEL_ZOOMS[level];
+                if (layer.width == DrawLayer::PLUS_LINE_WIDTH)
+                    pen.setWidthF(pen.widthF() + l.width);
+                else if (layer.width == DrawLayer::PLUS_CASING)
+                    pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).casingWidth * unscale);
+                else if (layer.width == DrawLayer::PLUS_FILL)
+                    pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).fillWidth * unscale);
                 p.setPen(pen);
                 p.drawPolyline(l.points);
             }
@@ -439,6 +523,14 @@ void DrawLabel(QPainter& p, const LabelRun& run) {
     p.setFont(run.font);
     const QFontMetricsF metrics(run.font);
     const double rise = (metrics.ascent() - metrics.descent()) / 2;
+    if (run.shield)
+        for (const Glyph& g : run.glyphs) {
+            p.setPen(QPen(kShieldEdge, 1));
+            p.setBrush(kShieldFill);
+            p.drawRoundedRect(QRectF(g.at.x() - g.advance / 2 - 3, g.at.y() - rise - 2,
+                                     g.advance + 6, 2 * rise + 4),
+                              2, 2);
+        }
     for (const Glyph& g : run.glyphs) {
         p.save();
         p.translate(g.at);
@@ -500,6 +592,7 @@ void PlaceLevelLabels(MapScene& scene) {
         case LabelKind::River:
             return 11;
         case LabelKind::MainStreet:
+        case LabelKind::Shield:
             return 12;
         case LabelKind::Park:
         case LabelKind::Wood:
@@ -520,7 +613,8 @@ void PlaceLevelLabels(MapScene& scene) {
         CLabeller labeller(scene.levelRuns[level], int(std::ceil(scene.width * zoom)),
                            int(std::ceil(scene.height * zoom)));
         for (const MapPoint& pt : scene.points)
-            if (pt.kind != PointKind::TurningCircle)
+            if (pt.kind == PointKind::Station || pt.kind == PointKind::Hospital ||
+                pt.kind == PointKind::Landmark) // the symbols the levels draw
                 labeller.Space().Take(pt.at * zoom, 10 * kLevelSymbolSize[level],
                                       8 * kLevelSymbolSize[level], pt.angle);
         // A name repeats along a street or river only some way off its
@@ -688,8 +782,8 @@ bool CLabeller::TryBoxLabel(QPointF anchor, const QString& label, const LabelSty
         if (!m_space.FreeRect(box))
             continue;
         m_space.TakeRect(box);
-        m_labels.push_back(
-            {style.font, style.colour, style.halo, {{c, 0, text, w}}, box.adjusted(-3, -3, 3, 3)});
+        m_labels.push_back({style.font, style.colour, style.halo, {{c, 0, text, w}},
+                            box.adjusted(-3, -3, 3, 3), style.shield});
         return true;
     }
     return false;

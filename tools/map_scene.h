@@ -67,6 +67,9 @@ enum class LineKind : uint8_t {
     Tram,     // tram lines: a thin grey line
     Bridge,   // parapets under a road that crosses water or rail
     Road,
+    Tunnel,   // a road under ground: dashed casing, pale fill
+    Cycleway, // a blue dashed line, apart from the footpaths
+    Boundary, // an administrative boundary: a dashed purple line
 };
 
 enum class PointKind : uint8_t {
@@ -74,6 +77,32 @@ enum class PointKind : uint8_t {
     Station,       // red bar across the track, at the feature's angle
     Hospital,      // blue square with a white H
     Landmark,      // brown dot
+    Poi,           // a point of interest: a small disc with its mark (PoiStyleOf)
+    OneWay,        // an arrow along a one-way street, pointing at angle
+};
+
+// What a point of interest is; its symbol's colour and mark come from
+// PoiStyleOf.
+enum class PoiKind : uint8_t {
+    Shop,
+    Supermarket,
+    Cafe,
+    Restaurant,
+    Pub,
+    Pharmacy,
+    Doctor,
+    Bank,
+    Atm,
+    Fuel,
+    Parking,
+    Toilets,
+    PostOffice,
+    PostBox,
+    BusStop,
+    TramStop,
+    School,
+    Worship,
+    Hotel,
 };
 
 struct MapArea {
@@ -95,6 +124,7 @@ struct MapPoint {
     PointKind kind = PointKind::Landmark;
     QPointF at;
     double angle = 0; // radians, for stations
+    PoiKind poi = PoiKind::Shop; // for points of interest
 };
 
 // One character of a label, centred at a point of the map and turned by angle.
@@ -111,6 +141,7 @@ struct LabelRun {
     bool halo;
     std::vector<Glyph> glyphs;
     QRectF bounds;
+    bool shield = false; // a road number, in a small box
 };
 
 // What a label names.
@@ -127,6 +158,9 @@ enum class LabelKind : uint8_t {
     MainStreet, // main and ring roads
     Street,
     SmallStreet, // paths and service roads, and streets too short for the usual size
+    Poi,         // the name beside a point of interest's symbol
+    HouseNumber, // on the house, at zoom 1.0 only
+    Shield,      // a road number (A5, B36) in a small box on the road
 };
 
 // A label to be placed again on each overview level, as the level's scale
@@ -158,8 +192,8 @@ struct MapScene {
     void AddArea(AreaKind kind, std::vector<QPolygonF> rings, QColor colour = {});
     void AddLine(LineKind kind, QPolygonF points, RoadKind road = RoadKind::Minor,
                  double width = 0);
-    void AddPoint(PointKind kind, QPointF at, double angle = 0) {
-        points.push_back({kind, at, angle});
+    void AddPoint(PointKind kind, QPointF at, double angle = 0, PoiKind poi = PoiKind::Shop) {
+        points.push_back({kind, at, angle, poi});
     }
 };
 
@@ -180,6 +214,15 @@ struct RoadStyle {
 const RoadStyle& RoadStyleOf(RoadKind kind, int level = -1);
 
 
+// The symbol of a point of interest: a disc (or a rounded square) of colour
+// with a white mark of one or two characters.
+struct PoiStyle {
+    QColor colour;
+    const char* mark;
+    bool square;
+};
+const PoiStyle& PoiStyleOf(PoiKind kind);
+
 // How a label is written: its font and colour, with a white rim (halo) or
 // without, in capitals or as it is.
 struct LabelStyle {
@@ -187,6 +230,7 @@ struct LabelStyle {
     QColor colour;
     bool halo = false;
     bool capitals = false;
+    bool shield = false;
 };
 const LabelStyle& LabelStyleOf(LabelKind kind);
 // A place name by its importance (0 a city, 1 a town or district, ... 5 a

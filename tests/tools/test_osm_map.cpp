@@ -4,6 +4,8 @@
 
 #include "osm_map.h"
 
+#include "gazetteer/index_search.h"
+
 #include <osmium/io/any_input.hpp>
 #include <osmium/io/any_output.hpp>
 
@@ -40,13 +42,19 @@ QString Text(const LabelRun& run) {
     return text;
 }
 
-// True when a pixel within radius of p has the colour.
-bool Near(const QImage& image, QPoint p, QRgb colour, int radius = 2) {
+// True when a pixel within radius of p has the colour (within tolerance,
+// summed over red, green and blue).
+bool Near(const QImage& image, QPoint p, QRgb colour, int radius = 2, int tolerance = 0) {
     for (int dy = -radius; dy <= radius; ++dy)
-        for (int dx = -radius; dx <= radius; ++dx)
-            if (image.rect().contains(p + QPoint(dx, dy)) &&
-                image.pixel(p + QPoint(dx, dy)) == colour)
+        for (int dx = -radius; dx <= radius; ++dx) {
+            const QPoint q = p + QPoint(dx, dy);
+            if (!image.rect().contains(q))
+                continue;
+            const QRgb c = image.pixel(q);
+            if (std::abs(qRed(c) - qRed(colour)) + std::abs(qGreen(c) - qGreen(colour)) +
+                    std::abs(qBlue(c) - qBlue(colour)) <= tolerance)
                 return true;
+        }
     return false;
 }
 
@@ -94,14 +102,28 @@ private slots:
         }
         records.sort();
         QCOMPARE(records,
-                 QStringList({u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
+                 QStringList({u"Addresses|Lódz Avenue 3|"_s, u"Addresses|Mill Road 12|"_s,
+                              u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
                               u"Places|Green Park|Park"_s, u"Stations|Central|Railway station"_s,
                               u"Streets|Lódz Avenue|"_s, u"Streets|Mill Road|"_s,
-                              u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury|Town"_s}));
+                              u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury Parish|Area"_s,
+                              u"Towns|Testbury|Town"_s}));
         std::vector<std::pair<QString, QByteArray>> files;
         QVERIFY2(
             BuildIndexFiles(map.places, QSize(map.scene.width, map.scene.height), files, error),
             qPrintable(error));
+        // A house is found by its street and number as typed, at its middle.
+        const auto addresses = std::find_if(files.begin(), files.end(),
+                                            [](const auto& f) { return f.first == u"Addresses"_s; });
+        QVERIFY(addresses != files.end());
+        const QByteArray& bytes = addresses->second;
+        const SearchResult found =
+            SearchIndexBytes(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                             size_t(bytes.size()), EncodeSearchText(u"łódź avenue 3"_s));
+        QCOMPARE(found.matches.size(), size_t(1));
+        const QPoint house = CMercatorProjection(map.box, 1.0).ToPixel(-0.0959, 51.5035).toPoint();
+        QVERIFY(std::abs(found.matches[0].x - house.x()) <= 1 &&
+                std::abs(found.matches[0].y - house.y()) <= 1);
     }
 
     void picture() {
@@ -119,12 +141,25 @@ private slots:
         const CMercatorProjection projection(map.box, 1.0);
         auto at = [&](double lon, double lat) { return projection.ToPixel(lon, lat).toPoint(); };
         const QRgb water = qRgb(0xa7, 0xcf, 0xe6), white = qRgb(255, 255, 255);
+        const QPoint edge = at(-0.09, 51.503);
         QVERIFY(Near(image, at(-0.09175, 51.502), water));                 // the pond
         QVERIFY(Near(image, at(-0.093, 51.5057), water));                  // the river
         QVERIFY(Near(image, at(-0.094, 51.501), white));                   // Mill Road
         QVERIFY(Near(image, at(-0.0982, 51.504), qRgb(0xc9, 0xe6, 0xae))); // the park
+        QVERIFY(Near(image, at(-0.098, 51.502), qRgb(0xc7, 0x6b, 0x1a), 4)); // the café's symbol
+        QVERIFY(Near(image, at(-0.0945, 51.5018), qRgb(0xc9, 0x8a, 0), 4));  // the post box's
+        QVERIFY(Near(image, at(-0.0905, 51.5018), qRgb(0xa0, 0x5c, 0xb0), 5, 30)); // the boundary
+        QVERIFY(Near(image, at(-0.0955, 51.5025), qRgb(0x3a, 0x6f, 0xd8), 2, 60)); // the cycleway
+        // The tunnel: no road fill, a dashed casing either side.
+        QVERIFY(!Near(image, at(-0.095, 51.504), white, 3));
+        QVERIFY(Near(image, at(-0.095, 51.504), qRgb(0x9a, 0x93, 0x8a), 8, 40));
+        // One-way arrows along the avenue, and its number in a shield.
+        int arrow = 0;
+        for (int x = 0; x < image.width(); ++x)
+            arrow += Near(image, QPoint(x, edge.y()), qRgb(0x5b, 0x5b, 0x8f), 0, 30);
+        QVERIFY2(arrow >= 8, qPrintable(QString::number(arrow)));
         // The avenue leaves the picture: drawn up to the right edge, cut cleanly.
-        const QPoint edge = at(-0.09, 51.503);
+        QVERIFY(!Near(image, at(-0.097, 51.501), qRgb(0x5b, 0x5b, 0x8f), 6, 30)); // two-way
         QVERIFY(Near(image, QPoint(image.width() - 1, edge.y()), qRgb(0xf7, 0xb5, 0x9a)));
         for (const PlaceRecord& p : map.places)
             if (p.category == u"Streets"_s)
@@ -147,9 +182,16 @@ private slots:
                 QVERIFY2(std::abs(g.angle) <= kPi / 2 + 0.1, qPrintable(Text(run)));
         }
         for (const char* name : {"Mill Road", "Lódz Avenue", "River Test", "Central", "St Mary's",
-                                 "TESTBURY", "Swan Pond"})
+                                 "TESTBURY", "Swan Pond", "Café Nero", "12", "3", "A5",
+                                 "Testbury Parish"})
             QVERIFY2(texts.contains(QString::fromUtf8(name)), name);
         QVERIFY(Overlap(map.scene.labels).isEmpty());
+        for (const LabelRun& run : map.scene.labels)
+            if (Text(run) == u"A5"_s) {
+                const Glyph& g = run.glyphs.front();
+                QVERIFY(run.shield && Near(image, (g.at + QPointF(g.advance / 2 + 1.5, 0)).toPoint(),
+                                           qRgb(0xfd, 0xf3, 0xc4), 1, 10));
+            }
     }
 
     // The overview levels: at 0.5 the streets keep their names, at 0.25 only
