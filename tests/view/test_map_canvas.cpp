@@ -300,6 +300,39 @@ private slots:
         QCOMPARE(t.canvas.BackBuffer(), fresh.canvas.BackBuffer());
     }
 
+    // A map smaller than a window beyond handheld size sits in its middle on
+    // each axis where it is smaller, white around it (never the buffer's
+    // pixels beyond the map's edge), and stays there through a drag; a tap
+    // lands on the map pixel under it, a tap beside the map places nothing.
+    void smallMapSitsInTheMiddleOfALargeWindow() {
+        for (const auto& [window, origin] : {std::pair{QSize(1600, 1200), P{-175, -100}},
+                                             {QSize(1280, 800), P{-15, 0}}}) {
+            CTestCanvas t;
+            t.Open();
+            t.canvas.Resize(window.width(), window.height());
+            t.canvas.OnZoomOut(); // the buffer keeps zoom-0.5 pixels beyond the
+            t.canvas.OnZoomOut(); // 1250 x 1000 map
+            QCOMPARE(t.viewport.ScreenOrigin(), origin);
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+            t.canvas.OnLButtonDown(300, 300);
+            t.canvas.OnMouseMove(100, 250);
+            QCOMPARE(t.viewport.ScreenOrigin().x, origin.x);
+            t.canvas.OnLButtonUp(100, 250); // a reuse redraw
+            QCOMPARE(t.viewport.ScreenOrigin().x, origin.x);
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+            const P screen = t.viewport.ScreenOrigin();
+            const P flag{40, std::max(30, screen.y + 30)};
+            t.canvas.OnMarkFlag();
+            t.Tap(flag.x - screen.x, flag.y - screen.y);
+            QCOMPARE(t.overlays.MarkerPosition(COverlays::MARKER_FLAG), flag);
+            QCOMPARE(t.canvas.RenderClientImage().pixel(flag.x - screen.x, flag.y - screen.y),
+                     t.overlays.MarkerImage(COverlays::MARKER_FLAG).pixel(6, 6));
+            t.canvas.OnMarkMe();
+            t.Tap(1255 - screen.x, 300); // in the white right of the map
+            QVERIFY(!COverlays::IsPresent(t.overlays.MarkerPosition(COverlays::MARKER_ME)));
+        }
+    }
+
     // A picture cut into 3 x 2 converted tiles, drawn through the tile cache
     // with and without kept tiles: the client image shows the picture's
     // pixels bit for bit; both draw alike at every zoom, fetching by the same
