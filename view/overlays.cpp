@@ -160,8 +160,8 @@ void COverlays::DrawOverlays(QPainter& painter, const CViewport& viewport, int32
     const auto drawMarker = [&](int marker) {
         const CPoint p = MarkerPosition(marker);
         const QImage& image = m_imgMarkers[size_t(marker)];
-        if (image.isNull() || !IsPresent(p) || p.x < screen.x0 || p.x > screen.x1 || p.y < screen.y0 ||
-            p.y > screen.y1)
+        if (image.isNull() || !IsPresent(p) || p.x < screen.x0 || p.x > screen.x1 ||
+            p.y < screen.y0 || p.y > screen.y1)
             return;
         painter.drawImage(QPoint(p.x - origin.x - half, p.y - origin.y - half), image);
     };

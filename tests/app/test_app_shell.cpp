@@ -227,7 +227,7 @@ private slots:
         frame->show();
         QTRY_VERIFY_WITH_TIMEOUT(frame.isNull() || !frame->isVisible(), 5000);
         QCOMPARE(ui.m_events, QStringList({"CSplashDlg", "CMapLibraryDlg", "after splash"}));
-        QVERIFY(splashShownFor >= 50);
+        QVERIFY(splashShownFor >= 60); // never early
         QCOMPARE(closing, Qt::PreciseTimer);
     }
 
