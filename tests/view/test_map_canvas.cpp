@@ -216,35 +216,31 @@ private slots:
     // "Go to Home" centres on the saved map position at the zoom in force;
     // "Set as Home" saves the map position at the middle, and a failed write
     // (a folder stands where the side file goes) keeps the old Home.
-    void home_data() {
-        QTest::addColumn<QPoint>("saved"); // (0, 0): no Home file
-        QTest::addColumn<bool>("found");
-        QTest::newRow("home") << QPoint(3000, 2000) << true;
-        QTest::newRow("no home") << QPoint() << false;
-        QTest::newRow("zero x") << QPoint(0, 2000) << false;
-        QTest::newRow("zero y") << QPoint(3000, 0) << false;
-    }
     void home() {
-        QFETCH(QPoint, saved);
-        QFETCH(bool, found);
-        CTestCanvas t;
-        const QString title = QStringLiteral("Testmap");
-        t.Open({800, 900}, 0.5);
-        if (!saved.isNull())
-            QVERIFY(SavePlace(title, kHomePlace, saved));
-        QCOMPARE(t.canvas.GoToHome(), found);
-        QCOMPARE(t.viewport.Centre(), (found ? P{1500, 1000} : P{400, 450}));
-        QCOMPARE(t.nPresents, found ? 1 : 0);
+        // (0, 0): no Home file.
+        for (const auto& [saved, found] : {std::pair{QPoint(3000, 2000), true},
+                                           {QPoint(), false},
+                                           {QPoint(0, 2000), false},
+                                           {QPoint(3000, 0), false}}) {
+            CTestCanvas t;
+            const QString title = QStringLiteral("Testmap");
+            t.Open({800, 900}, 0.5);
+            if (!saved.isNull())
+                QVERIFY(SavePlace(title, kHomePlace, saved));
+            QCOMPARE(t.canvas.GoToHome(), found);
+            QCOMPARE(t.viewport.Centre(), (found ? P{1500, 1000} : P{400, 450}));
+            QCOMPARE(t.nPresents, found ? 1 : 0);
 
-        t.canvas.CentreOnMapPosition({1501, 1203}, 2.0, CTargetCross::Keep); // taken at 0.5
-        QCOMPARE(t.viewport.Centre(), (P{3000, 2404}));
-        t.canvas.OnSetHome();
-        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
-        QVERIFY(t.root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
-                               QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
-        t.viewport.SetCentre(400, 300);
-        t.canvas.OnSetHome();
-        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+            t.canvas.CentreOnMapPosition({1501, 1203}, 2.0, CTargetCross::Keep); // taken at 0.5
+            QCOMPARE(t.viewport.Centre(), (P{3000, 2404}));
+            t.canvas.OnSetHome();
+            QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+            QVERIFY(t.root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
+                                   QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
+            t.viewport.SetCentre(400, 300);
+            t.canvas.OnSetHome();
+            QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+        }
     }
 
     // The buffer follows the client size; back at 240 x 268 the view is what
