@@ -3,9 +3,8 @@
 // Shared by the benchmarks: street-map-like tiles, encrypted tile files and a
 // console reporter that keeps each benchmark's times for the closing ratios.
 
-#include "platform/crypto.h"
 #include "platform/image_codec.h"
-#include "store/tile_key.h"
+#include "store/tile_crypto.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -97,14 +96,9 @@ inline QImage StreetMapPicture(unsigned seed) {
     return image;
 }
 
+// The .map file of an image file, as the packaging tool writes it.
 inline QByteArray EncryptedTile(const QByteArray& imageFile) {
-    QByteArray file("VTL1");
-    file.append(QByteArray(52, '\x17'));
-    file.append(imageFile);
-    const auto material = MakeTileKeyMaterial();
-    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
-    rc4.Crypt(reinterpret_cast<uint8_t*>(file.data()) + 4, size_t(file.size() - 4));
-    return file;
+    return EncryptTileImage(imageFile);
 }
 
 inline bool WriteHostFile(const QString& path, const QByteArray& bytes) {

@@ -91,9 +91,8 @@ struct CBenchData {
                     return QString();
             }
         }
-        const QString key = QString::fromLatin1(APPS_KEY) + u'\\' +
-                            QString::fromLatin1(MAP_KEY_PREFIX) + QStringLiteral("Listing");
-        if (!RegSetString(key, QString::fromLatin1(INSTALL_DIR_VALUE), device))
+        if (!RegSetString(MapKey(QStringLiteral("Listing")), QString::fromLatin1(INSTALL_DIR_VALUE),
+                          device))
             return QString();
         return device;
     }

@@ -1,24 +1,26 @@
-// Tile pipeline benchmarks.
+// Tile benchmarks.
 //
-//   BM_LoadCompressedTile  reading one converted tile into the template bitmap
-//                          (the file read and libdeflate's inflate)
-//   BM_ZlibUncompress      zlib's own uncompress of the same bytes into the
-//                          same memory
-//   BM_Libdeflate          libdeflate's inflate alone of the same bytes into
-//                          the same memory (the floor for the first line)
-//   BM_GetTileBitmap       the view's whole fetch of one tile, nothing kept
+//   BM_GetTileBitmap       the view's whole fetch of one tile, nothing kept:
+//                          the file read and libdeflate's inflate into the
+//                          template bitmap
+//   BM_ZlibUncompress      zlib's own uncompress of the same bytes into
+//                          memory of the same size
+//   BM_Libdeflate          libdeflate's inflate alone of the same bytes (the
+//                          floor for the first line)
 //   BM_GetKeptTileBitmap   the same fetch of a tile kept from before
-//   BM_ConvertTile         converting one tile: decrypt, decode, compress, write
-//   BM_DecryptTile, BM_DecodeTmp, BM_SaveCompressedTile: its three stages
+//   BM_ConvertTile         converting a map of one tile as the viewer does:
+//                          decrypt, decode, compress, write, delete the .map
+//   BM_DecryptTile, BM_DecodeImage, BM_WriteCompressedTile: its three stages
 //
 // The data is made in a temporary device root: a 500 x 500 street-map-like
 // picture (blocks, roads with casings, a river, a park, labels) stored as an
-// encrypted PNG tile and as the template. After the run the ratios of
-// LoadCompressedTile and of libdeflate alone to zlib's uncompress are printed.
+// encrypted PNG tile and as the template. After the run the ratios of the
+// fetch and of libdeflate alone to zlib's uncompress are printed.
 
 #include "bench_support.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
+#include "store/map_conversion.h"
 #include "store/tile_cache.h"
 #include "store/tile_crypto.h"
 
@@ -28,6 +30,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <libdeflate.h>
+#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -37,13 +40,15 @@ using namespace bench;
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Benchmap");
 const QString kTile = QStringLiteral("ben1_1");
 
-// The benchmark data and the pipeline object shared by all benchmarks.
+// The benchmark data and the tile cache shared by all benchmarks.
 struct CBenchData {
     QTemporaryDir root;
     TileCache cache;
-    QByteArray mapFile; // the encrypted tile
-    QByteArray cbmFile; // the converted tile
-    QImage decoded;     // the decoded tile
+    QByteArray png;                                             // the tile's image file
+    QByteArray mapFile;                                         // the encrypted tile
+    QByteArray cbmFile;                                         // the converted tile
+    QImage decoded;                                             // the decoded tile
+    std::vector<uint8_t> pixels = std::vector<uint8_t>(500000); // inflated into
     bool ok = false;
 
     CBenchData() {
@@ -52,16 +57,15 @@ struct CBenchData {
         cache.SetCacheLimit(0); // every fetch reads its file unless a benchmark says otherwise
         SetDeviceRoot(root.path());
         QDir(root.path()).mkpath(QStringLiteral("Veldra/Maps/Benchmap"));
-        QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         StreetMapPicture(20261206).save(&buffer, "PNG");
         mapFile = EncryptedTile(png);
         if (!WriteHostFile(root.filePath("Veldra/Maps/tpl.map"), mapFile) ||
-            !WriteHostFile(root.filePath("Veldra/Maps/Benchmap/ben1_1.map"), mapFile))
-            return;
-        if (!cache.DecodeTile(kFolder, kTile, decoded) ||
-            !WriteCompressedTile(kFolder, kTile, decoded))
+            !WriteHostFile(root.filePath("Veldra/Maps/Benchmap/ben1_1.map"), mapFile) ||
+            !CMapConversion(kFolder, 0).Run() ||
+            !DecodeTileImage(reinterpret_cast<const uint8_t*>(png.constData()), png.size(),
+                             decoded))
             return;
         QFile cbm(root.filePath("Veldra/Maps/Benchmap/ben1_1.cbm"));
         if (!cbm.open(QIODevice::ReadOnly))
@@ -77,21 +81,10 @@ struct CBenchData {
 
 CBenchData* g_data = nullptr;
 
-void BM_LoadCompressedTile(benchmark::State& state) {
-    for (auto _ : state) {
-        if (!g_data->cache.LoadCompressedTile(kFolder, kTile)) {
-            state.SkipWithError("LoadCompressedTile failed");
-            break;
-        }
-    }
-    state.SetBytesProcessed(state.iterations() * 500000);
-}
-BENCHMARK(BM_LoadCompressedTile);
-
 void BM_ZlibUncompress(benchmark::State& state) {
     const Bytef* source = reinterpret_cast<const Bytef*>(g_data->cbmFile.constData()) + 4;
     const uLong sourceSize = uLong(g_data->cbmFile.size() - 4);
-    unsigned char* pixels = g_data->cache.m_bmTemplate.bmBits;
+    unsigned char* pixels = g_data->pixels.data();
     for (auto _ : state) {
         uLongf size = 500000;
         if (uncompress(pixels, &size, source, sourceSize) != Z_OK || size != 500000) {
@@ -108,7 +101,7 @@ BENCHMARK(BM_ZlibUncompress);
 void BM_Libdeflate(benchmark::State& state) {
     const uint8_t* source = reinterpret_cast<const uint8_t*>(g_data->cbmFile.constData()) + 4;
     const size_t sourceSize = size_t(g_data->cbmFile.size() - 4);
-    unsigned char* pixels = g_data->cache.m_bmTemplate.bmBits;
+    unsigned char* pixels = g_data->pixels.data();
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
     for (auto _ : state) {
         if (libdeflate_zlib_decompress(decompressor, source, sourceSize, pixels, 500000, nullptr) !=
@@ -147,16 +140,17 @@ void BM_GetTileBitmap(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(bitmap);
     }
+    state.SetBytesProcessed(state.iterations() * 500000);
 }
 BENCHMARK(BM_GetTileBitmap);
 
 void BM_ConvertTile(benchmark::State& state) {
-    const QString tmpPath = JoinDevicePath(kFolder, kTile + ".tmp");
+    const QString mapHost = g_data->root.filePath("Veldra/Maps/Benchmap/ben1_1.map");
     for (auto _ : state) {
-        DeleteFileAt(tmpPath); // decrypt every time, as a fresh tile would
-        QImage bitmap;
-        if (!g_data->cache.DecodeTile(kFolder, kTile, bitmap) ||
-            !WriteCompressedTile(kFolder, kTile, bitmap)) {
+        state.PauseTiming(); // a fresh tile each time
+        const bool written = WriteHostFile(mapHost, g_data->mapFile);
+        state.ResumeTiming();
+        if (!written || !CMapConversion(kFolder, 0).Run()) {
             state.SkipWithError("conversion failed");
             break;
         }
@@ -165,37 +159,40 @@ void BM_ConvertTile(benchmark::State& state) {
 BENCHMARK(BM_ConvertTile)->Unit(benchmark::kMillisecond);
 
 void BM_DecryptTile(benchmark::State& state) {
-    const QString mapPath = JoinDevicePath(kFolder, kTile + ".map");
-    const QString tmpPath = JoinDevicePath(kFolder, kTile + ".tmp");
+    const QString mapPath = QStringLiteral("\\Veldra\\Maps\\tpl.map"); // the same tile
+    std::vector<uint8_t> buffer(MAX_TILE_FILE_BYTES);
     for (auto _ : state) {
-        if (!DecryptTileFile(mapPath, tmpPath)) {
-            state.SkipWithError("DecryptTileFile failed");
+        const uint8_t* image = nullptr;
+        if (ReadAndDecrypt(mapPath, buffer.data(), MAX_TILE_FILE_BYTES, image) == 0) {
+            state.SkipWithError("ReadAndDecrypt failed");
             break;
         }
+        benchmark::DoNotOptimize(image);
     }
 }
 BENCHMARK(BM_DecryptTile)->Unit(benchmark::kMicrosecond);
 
-void BM_DecodeTmp(benchmark::State& state) {
+void BM_DecodeImage(benchmark::State& state) {
+    const auto* image = reinterpret_cast<const uint8_t*>(g_data->png.constData());
     for (auto _ : state) {
         QImage bitmap;
-        if (!g_data->cache.DecodeTile(kFolder, kTile, bitmap)) { // the .tmp exists
-            state.SkipWithError("DecodeTile failed");
+        if (!DecodeTileImage(image, g_data->png.size(), bitmap)) {
+            state.SkipWithError("DecodeTileImage failed");
             break;
         }
     }
 }
-BENCHMARK(BM_DecodeTmp)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeImage)->Unit(benchmark::kMillisecond);
 
-void BM_SaveCompressedTile(benchmark::State& state) {
+void BM_WriteCompressedTile(benchmark::State& state) {
     for (auto _ : state) {
         if (!WriteCompressedTile(kFolder, kTile, g_data->decoded)) {
-            state.SkipWithError("SaveCompressedTile failed");
+            state.SkipWithError("WriteCompressedTile failed");
             break;
         }
     }
 }
-BENCHMARK(BM_SaveCompressedTile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteCompressedTile)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -209,7 +206,7 @@ int main(int argc, char** argv) {
 
     // Ratios last: each line against zlib's uncompress of the same tile.
     const auto zlib = reporter.m_times.find("BM_ZlibUncompress");
-    for (const char* name : {"BM_LoadCompressedTile", "BM_Libdeflate", "BM_GetTileBitmap"}) {
+    for (const char* name : {"BM_GetTileBitmap", "BM_Libdeflate"}) {
         const auto line = reporter.m_times.find(name);
         if (line == reporter.m_times.end() || zlib == reporter.m_times.end() ||
             zlib->second.dReal <= 0 || zlib->second.dCpu <= 0)

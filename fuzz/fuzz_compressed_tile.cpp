@@ -5,6 +5,7 @@
 #include "fuzz_support.h"
 
 #include "platform/file_system.h"
+#include "store/map_conversion.h"
 #include "store/tile_cache.h"
 
 #include <QImage>
@@ -31,30 +32,22 @@ void SetUp(const QString& root) {
 }
 
 void MakeSeeds(const QString& demoRoot, const QString& outDir) {
-    // Converts a few demo tiles the way the conversion does.
-    const QString maps = DeviceRoot() + QStringLiteral("/Veldra/Maps");
-    QDir().mkpath(maps + QStringLiteral("/F"));
-    QFile::copy(demoRoot + QStringLiteral("/Veldra/Maps/tpl.map"),
-                maps + QStringLiteral("/tpl.map"));
-    TileCache cache;
-    int made = 0;
+    // Converts a few demo tiles as the viewer does.
+    const QString folder = DeviceRoot() + QStringLiteral("/Veldra/Maps/F/");
+    QDir().mkpath(folder);
     for (const QString& town : {QStringLiteral("Northcombe"), QStringLiteral("Eastmoor")}) {
-        const QDir folder(demoRoot + QStringLiteral("/Veldra/Maps/") + town);
+        const QDir maps(demoRoot + QStringLiteral("/Veldra/Maps/") + town);
         for (const QString& name :
-             folder.entryList({QStringLiteral("*1_1.map"), QStringLiteral("*2_3.map")})) {
-            QFile::copy(folder.filePath(name), maps + QStringLiteral("/F/") + name);
-            const QString tile = name.chopped(4);
-            QImage bitmap;
-            if (cache.DecodeTile(kFolder, tile, bitmap) &&
-                WriteCompressedTile(kFolder, tile, bitmap)) {
-                CopySeed(maps + QStringLiteral("/F/") + tile + QStringLiteral(".cbm"), outDir,
-                         tile + QStringLiteral(".cbm"));
-                ++made;
-            }
-        }
+             maps.entryList({QStringLiteral("*1_1.map"), QStringLiteral("*2_3.map")}))
+            QFile::copy(maps.filePath(name), folder + name);
     }
-    if (made == 0)
-        Fail("no seed tile could be converted");
+    if (!CMapConversion(kFolder, 0).Run())
+        Fail("the seed tiles could not be converted");
+    const QStringList converted = QDir(folder).entryList({QStringLiteral("*.cbm")});
+    if (converted.isEmpty())
+        Fail("no seed tile was found");
+    for (const QString& name : converted)
+        CopySeed(folder + name, outDir, name);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

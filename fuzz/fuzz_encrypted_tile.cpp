@@ -1,28 +1,28 @@
-// Fuzz target: an encrypted tile (.map) through decryption, the .tmp write
-// and the image decoder, as the conversion takes it. The input is the whole
-// .map file. The cipher is a stream cipher, so a mutation of the encrypted
-// bytes is the same mutation of the image inside.
+// Fuzz target: an encrypted tile (.map) through the conversion the viewer
+// runs: decryption, image decoding, compression and the .cbm write, or the
+// .tmp kept when the tile fails. The input is the whole .map file. The cipher
+// is a stream cipher, so a mutation of the encrypted bytes is the same
+// mutation of the image inside.
 
 #include "fuzz_support.h"
 
 #include "platform/file_system.h"
-#include "store/tile_cache.h"
-
-#include <QImage>
+#include "store/map_conversion.h"
 
 namespace {
 
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\F");
-QString g_map, g_tmp;
-TileCache* g_cache = nullptr;
+QString g_host; // the host folder of kFolder, with a trailing slash
+
+bool HostExists(const char* name) {
+    return ::access(QFile::encodeName(g_host + QLatin1String(name)).constData(), F_OK) == 0;
+}
 
 } // namespace
 
 void SetUp(const QString& root) {
     QDir(root).mkpath(QStringLiteral("Veldra/Maps/F"));
-    g_map = root + QStringLiteral("/Veldra/Maps/F/t.map");
-    g_tmp = root + QStringLiteral("/Veldra/Maps/F/t.tmp");
-    g_cache = new TileCache();
+    g_host = root + QStringLiteral("/Veldra/Maps/F/");
 }
 
 void MakeSeeds(const QString& demoRoot, const QString& outDir) {
@@ -36,12 +36,18 @@ void MakeSeeds(const QString& demoRoot, const QString& outDir) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ::unlink(QFile::encodeName(g_tmp).constData()); // decrypt every time, not reuse
-    if (!WriteHost(g_map, data, size))
+    // Each input starts from a folder holding only its .map.
+    for (const char* name : {"t.tmp", "t.cbm"})
+        ::unlink(QFile::encodeName(g_host + QLatin1String(name)).constData());
+    if (!WriteHost(g_host + QStringLiteral("t.map"), data, size))
         Fail("cannot write the input");
-    QImage bitmap;
-    if (g_cache->DecodeTile(kFolder, QStringLiteral("t"), bitmap) &&
-        (bitmap.isNull() || bitmap.width() > 10000 || bitmap.height() > 10000))
-        Fail("a decoded tile outside the decoder's bounds");
+    const bool converted = CMapConversion(kFolder, 0).Run();
+    if (converted != (HostExists("t.cbm") && !HostExists("t.map") && !HostExists("t.tmp")))
+        Fail("the folder does not show what the conversion reported");
+    if (!converted && !HostExists("t.map"))
+        Fail("a tile that failed lost its .map");
+    // A tile that fails after its decryption keeps its image for the next run.
+    if (!converted && size > 56 && !HostExists("t.tmp"))
+        Fail("a tile that failed lost its decrypted image");
     return 0;
 }

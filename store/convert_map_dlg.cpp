@@ -57,7 +57,7 @@ int CConvertMapDlg::CountMapTiles() {
     CBusyCursor busy;
     // Every opening of a map passes here: the place to clear what a kill left.
     RemoveTileLeftovers(m_strFolder);
-    m_nTileCount = CountFiles(m_strFolder, QStringLiteral("*.map"), 2);
+    m_nTileCount = CountFiles(m_strFolder, QStringLiteral("*.map"));
     return m_nTileCount;
 }
 

@@ -106,13 +106,13 @@ bool DeleteInstalledMap(const QString& title, const QString& folder) {
         DeleteFolderTree(folder);
 
     const QString apps = AppsKey();
-    const QString keyName = QString::fromLatin1(MAP_KEY_PREFIX) + title;
+    const QString key = MapKey(title);
     const std::optional<QStringList> names = RegEnumSubkeys(apps);
     if (!names)
         return false;
     for (const QString& name : *names) {
-        if (name == keyName) {
-            RegDeleteKey(apps + u'\\' + name);
+        if (apps + u'\\' + name == key) {
+            RegDeleteKey(key);
             break;
         }
     }

@@ -1,4 +1,4 @@
-// Map calibration.
+// Map calibration: the reader and the writer of Map.dat.
 //
 // Map.dat (in the map folder, optional): five 32-bit signed little-endian
 // integers, no header, 20 bytes; anything after byte 20 is ignored. File order:
@@ -72,4 +72,13 @@ bool ReadMapCalibration(const QString& title, const QString& folder, MapCalibrat
         }
     }
     return false;
+}
+
+QByteArray MakeMapDat(const MapCalibration& calibration) {
+    QByteArray bytes(20, '\0');
+    const int32_t values[5] = {calibration.nScale, calibration.nNorth, calibration.nEast,
+                               calibration.nSouth, calibration.nWest};
+    for (int i = 0; i < 5; ++i)
+        qToLittleEndian<int32_t>(values[i], bytes.data() + 4 * i);
+    return bytes;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -31,3 +32,6 @@ extern const int CALIBRATION_TABLE_SIZE;
 // True when Map.dat was opened or the title was found; otherwise the record is
 // all zero and the result false.
 bool ReadMapCalibration(const QString& title, const QString& folder, MapCalibration& calibration);
+
+// The 20 bytes of Map.dat for a calibration (what ReadMapCalibration reads).
+QByteArray MakeMapDat(const MapCalibration& calibration);

@@ -4,14 +4,11 @@
 #include "platform/file_system.h"
 #include "store/tile_cache.h"
 #include "store/tile_crypto.h"
-#include "store/tile_key.h"
 
 #include <QFile>
-#include <QLatin1StringView>
 #include <QThread>
 #include <QtEndian>
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
@@ -23,9 +20,10 @@
 
 namespace {
 
-// A .tmp is an image file of at most 131016 bytes when this program wrote
-// it; larger ones are read up to this bound and fail to decode past it.
-constexpr int64_t MAX_TEMP_FILE_SIZE = 32 * 1024 * 1024;
+// Decrypting a tile without a .tmp first deletes the oldest .tmp files of its
+// folder while more than MAX_TEMP_FILES are left, at most MAX_PRUNE_ROUNDS.
+constexpr int MAX_TEMP_FILES = 16;
+constexpr int MAX_PRUNE_ROUNDS = 5;
 // How long Run waits for a worker before calling m_onWait, in milliseconds.
 constexpr int WAIT_SLICE_MS = 20;
 
@@ -57,7 +55,7 @@ namespace {
 
 // The memory one worker reuses for every tile it works.
 struct CWorkBuffers {
-    std::vector<uint8_t> decrypt = std::vector<uint8_t>(DECRYPT_BUFFER_SIZE);
+    std::vector<uint8_t> decrypt = std::vector<uint8_t>(MAX_TILE_FILE_BYTES);
     std::vector<uint8_t> stream = std::vector<uint8_t>(COMPRESSED_BUFFER_SIZE);
 };
 
@@ -72,24 +70,16 @@ void WorkTile(const QString& folder, CMapConversion::Job& job, CWorkBuffers& buf
     int64_t imageSize = 0;
     QByteArray tmpBytes;
     if (!job.tmpName.isEmpty()) {
-        CFileHandle file = OpenFileForRead(JoinDevicePath(folder, job.tmpName));
-        const int64_t size = file.IsValid() ? file.Size() : -1;
-        if (size < 0) {
+        if (!ReadTileImageFile(JoinDevicePath(folder, job.tmpName), tmpBytes)) {
             job.tmpVanished = true;
             job.outcome = Job::FAILED;
             return;
         }
-        tmpBytes.resize(std::min(size, MAX_TEMP_FILE_SIZE));
-        const int64_t got = file.Read(tmpBytes.data(), tmpBytes.size());
-        tmpBytes.truncate(std::max<int64_t>(got, 0));
         image = reinterpret_cast<const uint8_t*>(tmpBytes.constData());
         imageSize = tmpBytes.size();
     } else {
         const QString mapPath = JoinDevicePath(folder, job.mapName);
-        const std::array<uint8_t, 16> material = MakeTileKeyMaterial();
-        imageSize = ReadAndDecrypt(QLatin1StringView(TILE_PROVIDER_NAME), material.data(),
-                                   uint32_t(material.size()), mapPath, buffers.decrypt.data(),
-                                   DECRYPT_BUFFER_SIZE, image);
+        imageSize = ReadAndDecrypt(mapPath, buffers.decrypt.data(), MAX_TILE_FILE_BYTES, image);
         if (imageSize == 0) {
             job.outcome = Job::UNREADABLE_MAP;
             return;
@@ -98,7 +88,7 @@ void WorkTile(const QString& folder, CMapConversion::Job& job, CWorkBuffers& buf
 
     QImage bitmap;
     uint32_t n = 0;
-    if (DecodeTileImage(image, imageSize, MAX_DECODED_SIDE, MAX_DECODED_SIDE, bitmap))
+    if (DecodeTileImage(image, imageSize, bitmap))
         n = CompressTileImage(bitmap, buffers.stream.data(), COMPRESSED_BUFFER_SIZE);
     if (job.tmpName.isEmpty()) // kept in case a later step fails
         job.image = QByteArray(reinterpret_cast<const char*>(image), qsizetype(imageSize));
@@ -193,10 +183,6 @@ int CMapConversion::AllCores() {
 }
 
 bool CMapConversion::Run() {
-    // The tile key is derived here, once, before any worker decrypts.
-    const std::array<uint8_t, 16> material = MakeTileKeyMaterial();
-    DecryptBuffer(QLatin1StringView(TILE_PROVIDER_NAME), material.data(), uint32_t(material.size()),
-                  nullptr, 0);
     int converted = 0;
     for (;;) {
         std::vector<QString> maps;

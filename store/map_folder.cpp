@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+QString MapKey(const QString& title) {
+    return QString::fromLatin1(APPS_KEY) + u'\\' + QString::fromLatin1(MAP_KEY_PREFIX) + title;
+}
+
 QString TilePrefix(const QString& title) {
     return title.left(3).toLower();
 }

@@ -38,6 +38,10 @@ inline constexpr char INSTALL_DIR_VALUE[] = "InstallDir";
 inline constexpr char CURRENT_VALUE[] = "Current";
 inline constexpr int MAX_INSTALL_DIR_CHARS = 49;
 
+// The registry key of the map with this title: APPS_KEY, a backslash,
+// MAP_KEY_PREFIX and the title.
+QString MapKey(const QString& title);
+
 // The tile prefix of a map: the first three characters of its title, lower-cased.
 QString TilePrefix(const QString& title);
 

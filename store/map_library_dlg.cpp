@@ -141,11 +141,6 @@ bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     return true;
 }
 
-bool CMapLibraryDlg::DeleteFolderTree(const QString& folder) {
-    CBusyCursor busy;
-    return ::DeleteFolderTree(folder);
-}
-
 bool CMapLibraryDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_pList->viewport() && event->type() == QEvent::MouseButtonPress)
         OnListClick();

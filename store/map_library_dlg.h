@@ -4,7 +4,6 @@
 #include "ui/veldra_dialog.h"
 
 #include <QString>
-#include <cstdint>
 
 class QPushButton;
 class QTreeWidget;
@@ -48,10 +47,6 @@ public:
     void OnListClick();
     // Marks the chosen folder m_strMapFolder current (see ::MarkCurrentMap).
     bool MarkCurrentMap() { return ::MarkCurrentMap(m_strMapFolder); }
-
-    // The library's folder operations (see store/installed_maps.h).
-    static uint32_t GetFolderSize(const QString& folder) { return ::GetFolderSize(folder); }
-    static bool DeleteFolderTree(const QString& folder);
 
     QString m_strMapTitle;     // the chosen map's title; empty when none
     QString m_strMapFolder;    // the chosen map's folder (device path)

@@ -1,4 +1,4 @@
-// The tile pipeline.
+// The tile cache, and the converted tile's format with its writer.
 //
 // .cbm file (converted tile):
 //   offset 0  4 bytes  N, length of the compressed data, unsigned little-endian
@@ -12,85 +12,31 @@
 #include "store/tile_cache.h"
 
 #include "platform/device_root.h"
+#include "platform/file_system.h"
 #include "platform/image_codec.h"
 #include "store/map_folder.h"
 #include "store/tile_crypto.h"
 
 #include <QBuffer>
-#include <QIODevice>
 #include <QtEndian>
 #include <algorithm>
-#include <cstring>
 #include <libdeflate.h>
 #include <limits>
-#include <unistd.h>
 #include <zlib.h> // compress, for writing
 
 namespace {
 
-// Buffers shared by the whole process (one thread only).
+// The buffer a .cbm's stream is compressed into or read into, shared by the
+// whole process (one thread only).
 uint8_t s_compressedBuffer[COMPRESSED_BUFFER_SIZE];
-uint8_t s_decoderBuffer[DECODER_BUFFER_SIZE];
 
 QString TilePath(const QString& folder, const QString& tileName, const char* extension) {
     return JoinDevicePath(folder, tileName + QLatin1StringView(extension));
 }
 
-// Hands the decoder an open .tmp file. Reads go through the shared 1024-byte
-// decoder input buffer, at most 1024 bytes from the file at a time. The device
-// is unbuffered (no per-tile buffer of the device's own) and random-access, so
-// the decoder can look at the header and seek back.
-class CTileImageDevice : public QIODevice {
-public:
-    explicit CTileImageDevice(CFileHandle& file) : m_file(file) {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return false; }
-    qint64 size() const override { return m_file.Size(); }
-    bool seek(qint64 pos) override {
-        if (pos < 0 || ::lseek(m_file.Descriptor(), pos, SEEK_SET) < 0)
-            return false;
-        return QIODevice::seek(pos);
-    }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override {
-        qint64 total = 0;
-        while (total < maxSize) {
-            const int64_t want = std::min<int64_t>(maxSize - total, DECODER_BUFFER_SIZE);
-            const int64_t got = m_file.Read(s_decoderBuffer, want);
-            if (got < 0)
-                return total > 0 ? total : -1;
-            if (got == 0)
-                break;
-            std::memcpy(data + total, s_decoderBuffer, static_cast<size_t>(got));
-            total += got;
-        }
-        return total;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    CFileHandle& m_file;
-};
-
-// Decodes an image file into a display-format bitmap of at most maxWidth x
-// maxHeight pixels. The decoder refuses pictures over 10000 pixels a side
-// before decoding them; the bounds here may be lower.
-bool DecodeBounded(QIODevice* device, int maxWidth, int maxHeight, QImage& bitmap) {
-    QImage decoded;
-    if (!DecodeImageToDisplay(device, decoded) || decoded.isNull() || decoded.width() > maxWidth ||
-        decoded.height() > maxHeight)
-        return false;
-    bitmap = std::move(decoded);
-    return true;
-}
-
 } // namespace
 
-TileCache::TileCache()
-    : m_nScale(100), m_nMaxWidth(MAX_DECODED_SIDE), m_nMaxHeight(MAX_DECODED_SIDE),
-      m_pDecompressor(libdeflate_alloc_decompressor()) {}
+TileCache::TileCache() : m_pDecompressor(libdeflate_alloc_decompressor()) {}
 
 TileCache::~TileCache() {
     libdeflate_free_decompressor(m_pDecompressor);
@@ -99,12 +45,12 @@ TileCache::~TileCache() {
 bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
                               const QImage*& bitmap) {
     bitmap = nullptr;
-    if (m_hbmTemplate.isNull() && !LoadTemplate())
+    if (m_imgTemplate.isNull() && !LoadTemplate())
         return false;
     if (m_nCacheLimit < KeptTileBytes()) {
         if (!LoadCompressedTile(folder, tileName))
             return false;
-        bitmap = &m_hbmTemplate;
+        bitmap = &m_imgTemplate;
         return true;
     }
 
@@ -142,10 +88,10 @@ TileCache::KeptTile* TileCache::FreeSlot() {
     // after that; the room for all of them is reserved once, so none moves.
     const size_t slotCount = size_t(m_nCacheLimit / std::max<int64_t>(1, KeptTileBytes()));
     if (m_kept.size() < slotCount) {
-        QImage pixels(m_hbmTemplate.size(), m_hbmTemplate.format());
+        QImage pixels(m_imgTemplate.size(), m_imgTemplate.format());
         if (!pixels.isNull()) {
             m_kept.reserve(slotCount);
-            m_kept.push_back({QString(), std::move(pixels), 0});
+            m_kept.emplace_back().pixels = std::move(pixels);
             return &m_kept.back();
         }
     }
@@ -158,7 +104,7 @@ TileCache::KeptTile* TileCache::FreeSlot() {
 
 int64_t TileCache::KeptTileBytes() const {
     // The tile, and its copies at a quarter and at half its edge.
-    const int64_t tile = m_hbmTemplate.sizeInBytes();
+    const int64_t tile = m_imgTemplate.sizeInBytes();
     return tile + tile / 16 + tile / 4;
 }
 
@@ -212,19 +158,6 @@ void TileCache::ForgetTiles(const QString& folder) {
     }
 }
 
-bool TileCache::DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap) {
-    bitmap = QImage();
-    CFileHandle file = OpenTileImage(folder, tileName);
-    if (!file.IsValid())
-        return false;
-
-    // The decoder refuses pictures over 10000 pixels a side before decoding
-    // them; m_nMaxWidth and m_nMaxHeight bound the result. m_nScale is 100 per
-    // cent: the picture is decoded at its own size.
-    CTileImageDevice device(file);
-    return DecodeBounded(&device, m_nMaxWidth, m_nMaxHeight, bitmap);
-}
-
 bool WriteCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap) {
     const uint32_t compressedSize =
         CompressTileImage(bitmap, s_compressedBuffer, COMPRESSED_BUFFER_SIZE);
@@ -241,45 +174,34 @@ bool WriteCompressedTile(const QString& folder, const QString& tileName, const Q
         {QByteArrayView(lengthField, 4), QByteArrayView(s_compressedBuffer, qsizetype(n))});
 }
 
-bool TileCache::SaveCompressedTile(const QString& folder, const QString& tileName,
-                                   const QImage& bitmap) {
-    return WriteCompressedTile(folder, tileName, bitmap);
-}
-
-bool TileCache::DeleteTileSources(const QString& folder, const QString& tileName) {
-    DeleteFileAt(TilePath(folder, tileName, ".map"));
-    DeleteFileAt(TilePath(folder, tileName, ".tmp"));
-    return true;
-}
-
 bool TileCache::LoadTemplate() {
-    m_bmTemplate = BitmapInfo{};
+    // The template's .tmp is kept beside its .map once made, like any tile's
+    // decrypted image before its conversion, and used as it is from then on.
+    const QString folder = QString::fromLatin1(MAPS_FOLDER);
+    const QString name = QString::fromLatin1(TEMPLATE_TILE_NAME);
+    const QString tmpPath = TilePath(folder, name, ".tmp");
+    QByteArray image;
+    const bool haveImage = ReadTileImageFile(tmpPath, image) ||
+                           (DecryptTileFile(TilePath(folder, name, ".map"), tmpPath) &&
+                            ReadTileImageFile(tmpPath, image));
     QImage decoded;
-    if (!DecodeTile(QString::fromLatin1(MAPS_FOLDER), QString::fromLatin1(TEMPLATE_TILE_NAME),
-                    decoded) ||
-        decoded.width() != TILE_SIZE || decoded.height() != TILE_SIZE ||
-        decoded.format() != kDisplayFormat) {
-        m_hbmTemplate = QImage();
+    if (!haveImage ||
+        !DecodeTileImage(reinterpret_cast<const uint8_t*>(image.constData()), image.size(),
+                         decoded) ||
+        decoded.size() != QSize(TILE_SIZE, TILE_SIZE) || decoded.format() != kDisplayFormat) {
+        m_imgTemplate = QImage();
         return false;
     }
-    m_hbmTemplate = std::move(decoded);
-    // bits() detaches the image, so the template owns its pixel memory alone
-    // and bmBits stays valid as long as the template is not replaced.
-    m_bmTemplate.bmType = 0;
-    m_bmTemplate.bmWidth = m_hbmTemplate.width();
-    m_bmTemplate.bmHeight = m_hbmTemplate.height();
-    m_bmTemplate.bmWidthBytes = static_cast<int>(m_hbmTemplate.bytesPerLine());
-    m_bmTemplate.bmPlanes = 1;
-    m_bmTemplate.bmBitsPixel = m_hbmTemplate.depth();
-    m_bmTemplate.bmBits = m_hbmTemplate.bits();
+    m_imgTemplate = std::move(decoded);
     return true;
 }
 
 bool TileCache::LoadCompressedTile(const QString& folder, const QString& tileName) {
-    if (m_hbmTemplate.isNull() || m_bmTemplate.bmBits == nullptr)
+    if (m_imgTemplate.isNull())
         return false;
-    return LoadCompressedInto(folder, tileName, m_bmTemplate.bmBits,
-                              size_t(m_hbmTemplate.sizeInBytes()));
+    // bits() detaches the image, so the template owns its pixel memory alone.
+    return LoadCompressedInto(folder, tileName, m_imgTemplate.bits(),
+                              size_t(m_imgTemplate.sizeInBytes()));
 }
 
 bool TileCache::LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,
@@ -305,46 +227,7 @@ bool TileCache::LoadCompressedInto(const QString& folder, const QString& tileNam
                                       nullptr) == LIBDEFLATE_SUCCESS;
 }
 
-CFileHandle TileCache::OpenTileImage(const QString& folder, const QString& tileName) {
-    const QString tmpPath = TilePath(folder, tileName, ".tmp");
-    CFileHandle file = OpenFileForRead(tmpPath);
-    if (file.IsValid())
-        return file;
-    PruneTempFiles(folder);
-    if (!DecryptTileFile(TilePath(folder, tileName, ".map"), tmpPath))
-        return CFileHandle();
-    return OpenFileForRead(tmpPath);
-}
-
-void TileCache::PruneTempFiles(const QString& folder) {
-    const QString pattern = JoinDevicePath(folder, QStringLiteral("*.tmp"));
-    for (int round = 0; round < MAX_PRUNE_ROUNDS; ++round) {
-        CFindFile find;
-        FindData entry;
-        if (!find.FindFirst(pattern, entry))
-            return;
-        int count = 0;
-        QString oldestName;
-        int64_t oldestTime = std::numeric_limits<int64_t>::max();
-        do {
-            if (entry.isDirectory)
-                continue;
-            ++count;
-            // Strictly earlier only: of equal times the first listed stays.
-            if (oldestName.isEmpty() || entry.creationTime < oldestTime) {
-                oldestName = entry.name;
-                oldestTime = entry.creationTime;
-            }
-        } while (find.FindNext(entry));
-        find.Close();
-        if (count <= MAX_TEMP_FILES)
-            return;
-        DeleteFileAt(JoinDevicePath(folder, oldestName));
-    }
-}
-
-bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
-                     QImage& bitmap) {
+bool DecodeTileImage(const uint8_t* data, int64_t size, QImage& bitmap) {
     bitmap = QImage();
     if (data == nullptr || size <= 0 || size > std::numeric_limits<int>::max())
         return false;
@@ -352,9 +235,12 @@ bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHei
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
     QBuffer device;
     device.setData(bytes);
-    if (!device.open(QIODevice::ReadOnly))
+    if (!device.open(QIODevice::ReadOnly) || !DecodeImageToDisplay(&device, bitmap) ||
+        bitmap.isNull()) {
+        bitmap = QImage();
         return false;
-    return DecodeBounded(&device, maxWidth, maxHeight, bitmap);
+    }
+    return true;
 }
 
 uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capacity) {
@@ -371,13 +257,11 @@ uint32_t CompressTileImage(const QImage& bitmap, uint8_t* stream, uint32_t capac
     return static_cast<uint32_t>(compressedSize);
 }
 
-int CountFiles(const QString& folder, const QString& pattern, int mode) {
+int CountFiles(const QString& folder, const QString& pattern) {
     CFindFile find;
     FindData entry;
     if (!find.FindFirst(JoinDevicePath(folder, pattern), entry))
         return 0;
-    if (mode == 1)
-        return 1;
     int count = 1;
     while (find.FindNext(entry))
         ++count;

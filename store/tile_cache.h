@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/file_system.h"
 #include "store/map_folder.h"
 
 #include <QHash>
@@ -11,35 +10,16 @@
 
 struct libdeflate_decompressor;
 
-// Pixel-memory description of the template bitmap, filled once after it is
-// decoded (the platform's BITMAP record).
-struct BitmapInfo {
-    int bmType = 0;
-    int bmWidth = 0;      // pixels
-    int bmHeight = 0;     // pixels
-    int bmWidthBytes = 0; // bytes per row
-    int bmPlanes = 1;
-    int bmBitsPixel = 0;             // bits per pixel
-    unsigned char* bmBits = nullptr; // the pixel memory
-};
-
-// Sizes of the pipeline's static buffers, in bytes.
-inline constexpr int DECRYPT_BUFFER_SIZE = MAX_TILE_FILE_BYTES; // the largest .map
+// Size of the buffer a .cbm's stream is read into or compressed into, in
+// bytes: also the largest raw tile.
 inline constexpr int COMPRESSED_BUFFER_SIZE = 500000;
-inline constexpr int DECODER_BUFFER_SIZE = 1024;
 
-// Largest decoded tile edge that the pipeline accepts, in pixels.
-inline constexpr int MAX_DECODED_SIDE = 10000;
-// Decrypting a tile without a .tmp first deletes the oldest .tmp files of its
-// folder while more than MAX_TEMP_FILES are left, at most MAX_PRUNE_ROUNDS.
-inline constexpr int MAX_TEMP_FILES = 16;
-inline constexpr int MAX_PRUNE_ROUNDS = 5;
-
-// The tile pipeline: converts encrypted tiles (.map -> .tmp -> bitmap -> .cbm)
-// and loads converted tiles for drawing. Folders are device paths; tile names
-// carry no folder and no extension ("%s%d_%d").
+// The tile cache: loads converted tiles (.cbm) for drawing. Folders are
+// device paths; tile names carry no folder and no extension ("%s%d_%d").
+// Converting encrypted tiles is store/map_conversion's work, through the
+// reentrant pieces below the class.
 //
-// Drawing keeps recently used decoded tiles, up to a limit in bytes of
+// It keeps recently used decoded tiles, up to a limit in bytes of
 // pixels (DEFAULT_CACHE_BYTES unless SetCacheLimit says otherwise), so that
 // a tile drawn again after a zoom or a pan back is not read again. With a
 // limit below one tile every fetch reads its file into the one template
@@ -73,36 +53,19 @@ public:
     int64_t CacheLimit() const { return m_nCacheLimit; }
     // Drops the kept tiles of folder, or every kept tile when folder is empty.
     void ForgetTiles(const QString& folder = QString());
-    // Decrypts (or reuses the .tmp of) a tile and decodes it into a new bitmap
-    // of the display format.
-    bool DecodeTile(const QString& folder, const QString& tileName, QImage& bitmap);
-    // Writes a decoded tile as a .cbm file.
-    bool SaveCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap);
-    // Deletes the tile's .map and .tmp; always true.
-    bool DeleteTileSources(const QString& folder, const QString& tileName);
 
-    // Decodes the 500 x 500 template tile "\Veldra\Maps\tpl" into m_hbmTemplate
-    // and fills m_bmTemplate; false (and no template) when it cannot.
-    bool LoadTemplate();
-    // Uncompresses a .cbm into the template's pixel memory; false unless it
-    // fills that memory exactly.
-    bool LoadCompressedTile(const QString& folder, const QString& tileName);
-    // Opens the tile's .tmp, decrypting its .map into one first when there is
-    // none (after pruning old .tmp files); an invalid handle when it cannot.
-    CFileHandle OpenTileImage(const QString& folder, const QString& tileName);
-    // Deletes the oldest .tmp files of folder while it holds more than 16, at
-    // most 5 per call.
-    static void PruneTempFiles(const QString& folder);
-
-    int32_t m_nScale;     // per cent: 100, tiles are decoded at their own size
-    int32_t m_nMaxWidth;  // largest decoded width: 10000
-    int32_t m_nMaxHeight; // largest decoded height: 10000
-    QImage m_hbmTemplate; // null until first needed
-    BitmapInfo m_bmTemplate;
     uint64_t m_nTileReads = 0; // .cbm files opened for drawing
     uint64_t m_nCacheHits = 0; // fetches answered from kept tiles
 
 private:
+    // Decodes the 500 x 500 template tile "\Veldra\Maps\tpl" into
+    // m_imgTemplate, from its .tmp, decrypting its .map into one first when
+    // there is none; false (and no template) when it cannot.
+    bool LoadTemplate();
+    // Uncompresses a .cbm into the template's pixel memory; false unless it
+    // fills that memory exactly.
+    bool LoadCompressedTile(const QString& folder, const QString& tileName);
+
     struct KeptTile {
         QString key; // folder, a backslash and the tile name; empty: a free slot
         QImage pixels;
@@ -120,6 +83,7 @@ private:
     // allows, else the least recently used.
     KeptTile* FreeSlot();
 
+    QImage m_imgTemplate;                               // null until first needed
     libdeflate_decompressor* m_pDecompressor = nullptr; // null when it could not be made
     int64_t m_nCacheLimit = DEFAULT_CACHE_BYTES;
     std::vector<KeptTile> m_kept;
@@ -128,20 +92,18 @@ private:
     QString m_strKey; // reused for every fetch's key
 };
 
-// Number of entries (files or folders) in folder matching pattern: mode 1
-// stops at the first match (0 or 1), any other mode counts them all.
-int CountFiles(const QString& folder, const QString& pattern, int mode);
+// Number of entries (files or folders) in folder matching pattern.
+int CountFiles(const QString& folder, const QString& pattern);
 
 // Writes a decoded tile (a square display-format bitmap of at most 500000
 // raw bytes) as the .cbm of tileName in folder (a device path), through a
 // flushed side file; false when the bitmap does not qualify or the write fails.
 // Uses the pipeline's shared buffer: one thread only.
 bool WriteCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap);
-// Decodes an image file held in memory into a new bitmap of the display
-// format no larger than maxWidth x maxHeight pixels; false when it yields none.
-// Reentrant: conversion workers call it side by side.
-bool DecodeTileImage(const uint8_t* data, int64_t size, int maxWidth, int maxHeight,
-                     QImage& bitmap);
+// Decodes an image file held in memory (a .tmp's bytes) into a new bitmap of
+// the display format, of at most 10000 pixels a side (the decoder's bound);
+// false when it yields none. Reentrant: conversion workers call it side by side.
+bool DecodeTileImage(const uint8_t* data, int64_t size, QImage& bitmap);
 // The zlib stream (compress, default level) of a decoded tile's raw pixels,
 // written to stream (capacity bytes, at most 500000 are used). Returns its
 // length N, or 0 when the bitmap is not a square display-format tile of at

@@ -84,15 +84,10 @@ inline bool WriteTemplate(const CTestRoot& root) {
     return root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), TilePng(500, qRgb(255, 255, 255)));
 }
 
-// Installed maps: registry keys and converted map folders. The key names are
-// written out here on purpose, independent of the program's own constants.
+// Installed maps: registry keys (named by MapKey, store/map_folder.h, whose
+// spelling test_installed_maps pins) and converted map folders.
 
 inline const QString kAppsKey = QStringLiteral("Software\\Apps");
-
-// The registry key of an installed map.
-inline QString MapKey(const QString& title) {
-    return kAppsKey + QStringLiteral("\\Veldra Pocket map of ") + title;
-}
 
 // Registers a map: its key with InstallDir (and Current when given).
 inline void RegisterMap(const QString& title, const QString& installDir, int current = -1) {

@@ -256,7 +256,32 @@ private:
 
     void MakeWaterAndRail();
     void MakeParks();
+    // The main roads: the radials, the rings and the route through the centre.
     void MakeMainRoads();
+    // The radials, from the inner ring outwards, cut where they first run
+    // into the sea or far off the map; one per radial, empty where none is left.
+    std::vector<QPolygonF> MakeRadials();
+    // The rings, one arc between each pair of radials.
+    void MakeRings();
+    // A district's streets: a warped grid of its own (orientation, spacing,
+    // bends), cut where a street may not pass, and closes off its blocks.
+    struct CDistrictGrid {
+        int district = 0, band = 0;
+        QPointF origin, e1, e2; // e2 along the A streets, e1 across them
+        double warp = 0;        // pixels the grid bends at most
+        double wavelength[3] = {}, phase[3] = {};
+        std::pair<double, double> uRange, vRange; // the grid's extent
+        std::vector<double> us, vs;               // the A streets, the cross streets
+        // The point of grid coordinates (u across, v along).
+        QPointF World(double u, double v) const;
+    };
+    bool PlanDistrictGrid(int district, CDistrictGrid& grid);
+    bool StreetMayPass(QPointF p, int district, bool crossRiver, bool crossRail) const;
+    // Walks one grid line and keeps the runs of points where a street may
+    // pass, outside the dropped stretches, as streets.
+    void WalkGridLine(const CDistrictGrid& grid, bool familyA, double fixed,
+                      const std::vector<double>& others, const std::vector<bool>& dropped);
+    void MakeCloses(const CDistrictGrid& grid);
     void MakeDistrictStreets(int district);
     void MakeLanes();
     void NameStreets();
@@ -265,15 +290,17 @@ private:
     void PlaceBuildingsOfNote();
     void MakeBuildings();
     void PlaceLabels();
+    void PlaceWaterLabels();
+    void PlaceDistrictLabels();
+    void PlaceStreetLabels();
     void MakeScene();
+    void AddBridges();
     void AddGazetteer();
 
     QString TakeName(const char* const* suffixes, size_t count);
-    bool TryPathLabel(const CPath& path, double centre, const QString& text, const QFont& font,
-                      const QColor& colour, bool halo, bool checkRoads,
-                      const QPointF* avoid = nullptr);
-    bool TryBoxLabel(QPointF anchor, const QString& text, const QFont& font, const QColor& colour,
-                     bool halo, double gap);
+    // A label along path, kept off the main roads when checkRoads is set.
+    bool TryPathLabel(const CPath& path, double centre, const QString& text, LabelKind kind,
+                      bool checkRoads);
     bool FreeFootprint(const QRectF& r, bool allowPark = false) const;
     QPointF FindSpot(const QSizeF& size, int district, bool anyDistrict);
 
@@ -439,6 +466,30 @@ void CTownBuilder::MakeParks() {
 }
 
 void CTownBuilder::MakeMainRoads() {
+    const std::vector<QPolygonF> radials = MakeRadials();
+    MakeRings();
+    // The route through the centre.
+    if (m_plan.throughA < 0 || m_plan.throughB < 0)
+        return;
+    const QPolygonF& a = radials[size_t(m_plan.throughA)];
+    const QPolygonF& b = radials[size_t(m_plan.throughB)];
+    if (a.isEmpty() || b.isEmpty())
+        return;
+    const QPointF mid =
+        (a.front() + b.front()) / 2 + QPointF(m_rng.Uniform(-60, 60), m_rng.Uniform(-40, 40));
+    const QPointF q1 =
+        (a.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
+    const QPointF q2 =
+        (b.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
+    Street street;
+    street.path = CPath(SmoothCurve({a.front(), q1, mid, q2, b.front()}, 6));
+    street.kind = MAIN;
+    street.name = m_plan.throughName;
+    m_usedNames.insert(street.name);
+    m_streets.push_back(street);
+}
+
+std::vector<QPolygonF> CTownBuilder::MakeRadials() {
     const int n = SectorCount();
     const double far = 2.5 * std::max(m_plan.width, m_plan.height);
     auto clipToLand = [&](const QPolygonF& line) {
@@ -451,7 +502,6 @@ void CTownBuilder::MakeMainRoads() {
         }
         return out;
     };
-    // The radials, from the inner ring outwards.
     std::vector<QPolygonF> radials(static_cast<size_t>(n));
     for (int j = 0; j < n; ++j) {
         QPolygonF line;
@@ -482,7 +532,11 @@ void CTownBuilder::MakeMainRoads() {
             m_streets.push_back(street);
         }
     }
-    // The rings, one arc between each pair of radials.
+    return radials;
+}
+
+void CTownBuilder::MakeRings() {
+    const int n = SectorCount();
     for (int ring = 0; ring < (HasOuterRing() ? 2 : 1); ++ring) {
         std::vector<double> cross(static_cast<size_t>(n));
         for (int j = 0; j < n; ++j) {
@@ -514,28 +568,9 @@ void CTownBuilder::MakeMainRoads() {
             m_streets.push_back(street);
         }
     }
-    // The route through the centre.
-    if (m_plan.throughA >= 0 && m_plan.throughB >= 0) {
-        const QPolygonF& a = radials[size_t(m_plan.throughA)];
-        const QPolygonF& b = radials[size_t(m_plan.throughB)];
-        if (!a.isEmpty() && !b.isEmpty()) {
-            const QPointF mid = (a.front() + b.front()) / 2 +
-                                QPointF(m_rng.Uniform(-60, 60), m_rng.Uniform(-40, 40));
-            const QPointF q1 =
-                (a.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
-            const QPointF q2 =
-                (b.front() * 2 + mid) / 3 + QPointF(m_rng.Uniform(-40, 40), m_rng.Uniform(-40, 40));
-            Street street;
-            street.path = CPath(SmoothCurve({a.front(), q1, mid, q2, b.front()}, 6));
-            street.kind = MAIN;
-            street.name = m_plan.throughName;
-            m_usedNames.insert(street.name);
-            m_streets.push_back(street);
-        }
-    }
 }
 
-void CTownBuilder::MakeDistrictStreets(int district) {
+bool CTownBuilder::PlanDistrictGrid(int district, CDistrictGrid& grid) {
     // Where the district lies, on a coarse grid.
     QRectF box;
     int cells = 0;
@@ -546,8 +581,10 @@ void CTownBuilder::MakeDistrictStreets(int district) {
                 ++cells;
             }
     if (cells < 30)
-        return;
-    const int band = Band(district);
+        return false;
+    grid.district = district;
+    grid.band = Band(district);
+    const int band = grid.band;
     double spacing = band == 0   ? m_plan.spacingCentre
                      : band == 1 ? m_plan.spacingInner
                                  : m_plan.spacingOuter;
@@ -570,117 +607,135 @@ void CTownBuilder::MakeDistrictStreets(int district) {
         along =
             std::atan2(std::sin(mid), m_plan.stretch * std::cos(mid)) + m_rng.Uniform(-0.3, 0.3);
     }
-    const QPointF e2(std::cos(along), std::sin(along)); // along the A streets
-    const QPointF e1(-e2.y(), e2.x());                  // across them
-    const QPointF origin = box.center();
-    const double warp = band == 2 ? 75 : band == 1 ? 45 : 28;
-    const double l1 = m_rng.Uniform(380, 600), l2 = m_rng.Uniform(300, 520),
-                 l3 = m_rng.Uniform(420, 700);
-    const double p1 = m_rng.Uniform(0, 6), p2 = m_rng.Uniform(0, 6), p3 = m_rng.Uniform(0, 6);
-    auto world = [&](double u, double v) {
-        const double wu =
-            warp * (0.75 * std::sin(v / l1 + p1) + 0.25 * std::sin((u + v) / l2 + p2));
-        const double wv = warp * 0.8 * std::sin(u / l3 + p3);
-        return origin + e1 * (u + wu) + e2 * (v + wv);
-    };
+    grid.e2 = QPointF(std::cos(along), std::sin(along));
+    grid.e1 = QPointF(-grid.e2.y(), grid.e2.x());
+    grid.origin = box.center();
+    grid.warp = band == 2 ? 75 : band == 1 ? 45 : 28;
+    grid.wavelength[0] = m_rng.Uniform(380, 600);
+    grid.wavelength[1] = m_rng.Uniform(300, 520);
+    grid.wavelength[2] = m_rng.Uniform(420, 700);
+    for (double& phase : grid.phase)
+        phase = m_rng.Uniform(0, 6);
     double umin = 1e9, umax = -1e9, vmin = 1e9, vmax = -1e9;
     for (const QPointF& c : {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}) {
-        const QPointF d = c - origin;
-        const double u = QPointF::dotProduct(d, e1), v = QPointF::dotProduct(d, e2);
+        const QPointF d = c - grid.origin;
+        const double u = QPointF::dotProduct(d, grid.e1), v = QPointF::dotProduct(d, grid.e2);
         umin = std::min(umin, u), umax = std::max(umax, u), vmin = std::min(vmin, v),
         vmax = std::max(vmax, v);
     }
-    umin -= 2 * warp, umax += 2 * warp, vmin -= 2 * warp, vmax += 2 * warp;
-    std::vector<double> us, vs;
-    for (double u = umin + m_rng.Uniform(0, spacing); u < umax;
+    const double margin = 2 * grid.warp;
+    grid.uRange = {umin - margin, umax + margin};
+    grid.vRange = {vmin - margin, vmax + margin};
+    for (double u = grid.uRange.first + m_rng.Uniform(0, spacing); u < grid.uRange.second;
          u += spacing * m_rng.Uniform(0.75, 1.25))
-        us.push_back(u);
-    for (double v = vmin + m_rng.Uniform(0, spacing); v < vmax;
+        grid.us.push_back(u);
+    for (double v = grid.vRange.first + m_rng.Uniform(0, spacing); v < grid.vRange.second;
          v += spacing * aspect * m_rng.Uniform(0.75, 1.3))
-        vs.push_back(v);
-    if (us.size() < 2 || vs.size() < 2)
-        return;
-    const double dropA = band == 0 ? 0.06 : 0.1, dropB = band == 0 ? 0.15 : 0.28;
+        grid.vs.push_back(v);
+    return grid.us.size() >= 2 && grid.vs.size() >= 2;
+}
 
-    auto accept = [&](QPointF p, bool crossRiver, bool crossRail) {
-        return OnMap(p, 10) && DistrictAt(p) == district && !m_obstacle.At(p) && !InSea(p) &&
-               (crossRiver || !m_river.At(p)) && (crossRail || !m_rail.At(p));
-    };
-    // Walks one grid line and keeps the runs of accepted points as streets.
-    auto walk = [&](bool familyA, double fixed, const std::vector<double>& others,
-                    const std::vector<bool>& dropped) {
-        const bool crossRiver = m_rng.Chance(0.12), crossRail = m_rng.Chance(0.3);
-        const double lo = familyA ? vmin : umin, hi = familyA ? vmax : umax;
-        QPolygonF run;
-        std::vector<double> runParams;
-        auto flush = [&]() {
-            if (run.size() >= 2 && CPath(run).Length() >= 45) {
-                Street street;
-                street.path = CPath(run);
-                street.kind = MINOR;
-                street.district = district;
-                m_streets.push_back(street);
-                m_junctions.push_back(run.front());
-                m_junctions.push_back(run.back());
-                for (double o : others)
-                    if (o > runParams.front() + 8 && o < runParams.back() - 8)
-                        m_junctions.push_back(familyA ? world(fixed, o) : world(o, fixed));
-            }
-            run.clear();
-            runParams.clear();
-        };
-        for (double t = lo; t <= hi; t += 6) {
-            const size_t segment =
-                size_t(std::upper_bound(others.begin(), others.end(), t) - others.begin());
-            const QPointF p = familyA ? world(fixed, t) : world(t, fixed);
-            if (segment < dropped.size() && !dropped[segment] && accept(p, crossRiver, crossRail)) {
-                run << p;
-                runParams.push_back(t);
-            } else {
-                flush();
-            }
+QPointF CTownBuilder::CDistrictGrid::World(double u, double v) const {
+    const double wu = warp * (0.75 * std::sin(v / wavelength[0] + phase[0]) +
+                              0.25 * std::sin((u + v) / wavelength[1] + phase[1]));
+    const double wv = warp * 0.8 * std::sin(u / wavelength[2] + phase[2]);
+    return origin + e1 * (u + wu) + e2 * (v + wv);
+}
+
+bool CTownBuilder::StreetMayPass(QPointF p, int district, bool crossRiver, bool crossRail) const {
+    return OnMap(p, 10) && DistrictAt(p) == district && !m_obstacle.At(p) && !InSea(p) &&
+           (crossRiver || !m_river.At(p)) && (crossRail || !m_rail.At(p));
+}
+
+void CTownBuilder::WalkGridLine(const CDistrictGrid& grid, bool familyA, double fixed,
+                                const std::vector<double>& others,
+                                const std::vector<bool>& dropped) {
+    const bool crossRiver = m_rng.Chance(0.12), crossRail = m_rng.Chance(0.3);
+    const auto [lo, hi] = familyA ? grid.vRange : grid.uRange;
+    auto world = [&](double t) { return familyA ? grid.World(fixed, t) : grid.World(t, fixed); };
+    QPolygonF run;
+    std::vector<double> runParams;
+    auto flush = [&]() {
+        if (run.size() >= 2 && CPath(run).Length() >= 45) {
+            Street street;
+            street.path = CPath(run);
+            street.kind = MINOR;
+            street.district = grid.district;
+            m_streets.push_back(street);
+            m_junctions.push_back(run.front());
+            m_junctions.push_back(run.back());
+            for (double o : others)
+                if (o > runParams.front() + 8 && o < runParams.back() - 8)
+                    m_junctions.push_back(world(o));
         }
-        flush();
+        run.clear();
+        runParams.clear();
     };
-    for (size_t i = 0; i < us.size(); ++i) {
-        std::vector<bool> dropped(vs.size() + 1);
-        for (size_t k = 0; k <= vs.size(); ++k)
-            dropped[k] = m_rng.Chance(dropA);
-        walk(true, us[i], vs, dropped);
+    for (double t = lo; t <= hi; t += 6) {
+        const size_t segment =
+            size_t(std::upper_bound(others.begin(), others.end(), t) - others.begin());
+        const QPointF p = world(t);
+        if (segment < dropped.size() && !dropped[segment] &&
+            StreetMayPass(p, grid.district, crossRiver, crossRail)) {
+            run << p;
+            runParams.push_back(t);
+        } else {
+            flush();
+        }
     }
-    for (size_t k = 0; k < vs.size(); ++k) {
-        std::vector<bool> dropped(us.size() + 1);
-        for (size_t i = 0; i <= us.size(); ++i)
+    flush();
+}
+
+void CTownBuilder::MakeCloses(const CDistrictGrid& grid) {
+    const std::vector<double>&us = grid.us, &vs = grid.vs;
+    for (size_t i = 0; i + 1 < us.size(); ++i) {
+        for (size_t k = 0; k + 1 < vs.size(); ++k) {
+            if (!m_rng.Chance(grid.band == 2 ? 0.3 : 0.12))
+                continue;
+            const double v = (vs[k] + vs[k + 1]) / 2 + m_rng.Uniform(-15, 15);
+            const double length = 0.55 * (us[i + 1] - us[i]);
+            QPolygonF close;
+            bool ok = true;
+            for (double u = us[i]; u <= us[i] + length && ok; u += 6) {
+                const QPointF p = grid.World(u, v);
+                ok = StreetMayPass(p, grid.district, false, false);
+                close << p;
+            }
+            if (!ok || close.size() < 8)
+                continue;
+            Street street;
+            street.path = CPath(close);
+            street.kind = CLOSE;
+            street.district = grid.district;
+            m_streets.push_back(street);
+            m_junctions.push_back(close.front());
+            m_closeEnds.push_back(close.back());
+        }
+    }
+}
+
+void CTownBuilder::MakeDistrictStreets(int district) {
+    CDistrictGrid grid;
+    if (!PlanDistrictGrid(district, grid))
+        return;
+    // Grid lines are dropped in stretches between crossings, the A streets
+    // less often than the cross streets.
+    const double dropA = grid.band == 0 ? 0.06 : 0.1, dropB = grid.band == 0 ? 0.15 : 0.28;
+    for (size_t i = 0; i < grid.us.size(); ++i) {
+        std::vector<bool> dropped(grid.vs.size() + 1);
+        for (size_t k = 0; k <= grid.vs.size(); ++k)
+            dropped[k] = m_rng.Chance(dropA);
+        WalkGridLine(grid, true, grid.us[i], grid.vs, dropped);
+    }
+    for (size_t k = 0; k < grid.vs.size(); ++k) {
+        std::vector<bool> dropped(grid.us.size() + 1);
+        for (size_t i = 0; i <= grid.us.size(); ++i)
             dropped[i] = m_rng.Chance(dropB);
-        walk(false, vs[k], us, dropped);
+        WalkGridLine(grid, false, grid.vs[k], grid.us, dropped);
     }
     // Closes: short dead ends into the middle of suburban blocks.
-    if (band >= 1) {
-        for (size_t i = 0; i + 1 < us.size(); ++i) {
-            for (size_t k = 0; k + 1 < vs.size(); ++k) {
-                if (!m_rng.Chance(band == 2 ? 0.3 : 0.12))
-                    continue;
-                const double v = (vs[k] + vs[k + 1]) / 2 + m_rng.Uniform(-15, 15);
-                const double length = 0.55 * (us[i + 1] - us[i]);
-                QPolygonF close;
-                bool ok = true;
-                for (double u = us[i]; u <= us[i] + length && ok; u += 6) {
-                    const QPointF p = world(u, v);
-                    ok = accept(p, false, false);
-                    close << p;
-                }
-                if (!ok || close.size() < 8)
-                    continue;
-                Street street;
-                street.path = CPath(close);
-                street.kind = CLOSE;
-                street.district = district;
-                m_streets.push_back(street);
-                m_junctions.push_back(close.front());
-                m_closeEnds.push_back(close.back());
-            }
-        }
-    }
+    if (grid.band >= 1)
+        MakeCloses(grid);
 }
 
 void CTownBuilder::MakeLanes() {
@@ -750,8 +805,8 @@ void CTownBuilder::NameStreets() {
 void CTownBuilder::MakeRoadMasks() {
     m_roads.Paint([&](QPainter& p) {
         for (const Street& street : m_streets) {
-            p.setPen(QPen(Qt::white, CasingWidth(street.kind) + 3, Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
+            p.setPen(QPen(Qt::white, RoadStyleOf(street.kind).casingWidth + 3, Qt::SolidLine,
+                          Qt::RoundCap, Qt::RoundJoin));
             p.drawPolyline(street.path.Points());
         }
         p.setPen(Qt::NoPen);
@@ -762,8 +817,8 @@ void CTownBuilder::MakeRoadMasks() {
         for (const Street& street : m_streets) {
             if (street.kind != MAIN && street.kind != RING)
                 continue;
-            p.setPen(QPen(Qt::white, CasingWidth(street.kind), Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
+            p.setPen(QPen(Qt::white, RoadStyleOf(street.kind).casingWidth, Qt::SolidLine,
+                          Qt::RoundCap, Qt::RoundJoin));
             p.drawPolyline(street.path.Points());
         }
     });
@@ -840,7 +895,7 @@ void CTownBuilder::MakeBuildings() {
         if (street.kind == LANE)
             continue;
         const CPath& path = street.path;
-        const double half = CasingWidth(street.kind) / 2;
+        const double half = RoadStyleOf(street.kind).casingWidth / 2;
         const bool centre = street.district == 0;
         for (int side = -1; side <= 1; side += 2) {
             double s = m_rng.Uniform(2, 10);
@@ -879,22 +934,12 @@ void CTownBuilder::MakeBuildings() {
 }
 
 bool CTownBuilder::TryPathLabel(const CPath& path, double centre, const QString& text,
-                                const QFont& font, const QColor& colour, bool halo, bool checkRoads,
-                                const QPointF* avoid) {
-    return m_labeller.TryPathLabel(path, centre, text, font, colour, halo, [&](QPointF at) {
-        return (checkRoads && m_mainRoads.At(at)) || (avoid && QLineF(at, *avoid).length() < 500);
-    });
-}
-
-bool CTownBuilder::TryBoxLabel(QPointF anchor, const QString& text, const QFont& font,
-                               const QColor& colour, bool halo, double gap) {
-    return m_labeller.TryBoxLabel(anchor, text, font, colour, halo, gap);
+                                LabelKind kind, bool checkRoads) {
+    return m_labeller.TryPathLabel(path, centre, text, LabelStyleOf(kind),
+                                   [&](QPointF at) { return checkRoads && m_mainRoads.At(at); });
 }
 
 void CTownBuilder::PlaceLabels() {
-    QFont base(QStringLiteral("Liberation Sans"));
-    base.setHintingPreference(QFont::PreferNoHinting);
-
     // Symbols first: nothing may cover them.
     for (const Station& s : m_stations)
         m_labeller.Space().Take(s.at, 12, 8, s.angle);
@@ -907,66 +952,50 @@ void CTownBuilder::PlaceLabels() {
     for (const QPointF& j : m_junctions)
         m_labeller.Space().Take(j, 8, 8, 0);
 
-    QFont station = base;
-    station.setPixelSize(13);
-    station.setBold(true);
     for (const Station& s : m_stations)
-        TryBoxLabel(s.at, s.name, station, QColor(0x1d, 0x1d, 0x1d), true, 14);
-    QFont hospital = base;
-    hospital.setPixelSize(12);
-    hospital.setBold(true);
-    QFont landmark = base;
-    landmark.setPixelSize(11);
-    landmark.setItalic(true);
+        m_labeller.TryBoxLabel(s.at, s.name, LabelStyleOf(LabelKind::Station), 14);
     for (const Landmark& l : m_landmarks) {
         const bool isHospital = l.category == QLatin1String("Hospitals");
-        TryBoxLabel(l.footprint.center(), l.name, isHospital ? hospital : landmark,
-                    isHospital ? QColor(0xb0, 0x20, 0x2a) : QColor(0x4e, 0x3b, 0x2c), true,
-                    isHospital ? l.footprint.width() / 2 + 4 : l.footprint.width() / 2 + 2);
+        m_labeller.TryBoxLabel(l.footprint.center(), l.name,
+                               LabelStyleOf(isHospital ? LabelKind::Hospital : LabelKind::Landmark),
+                               l.footprint.width() / 2 + (isHospital ? 4 : 2));
     }
-    QFont park = base;
-    park.setPixelSize(13);
-    park.setItalic(true);
     for (size_t i = 0; i < m_parks.size(); ++i)
-        TryBoxLabel(m_parks[i].boundingRect().center(), m_parkNames[i], park,
-                    QColor(0x2f, 0x6b, 0x24), true, 0);
+        m_labeller.TryBoxLabel(m_parks[i].boundingRect().center(), m_parkNames[i],
+                               LabelStyleOf(LabelKind::Park), 0);
     for (size_t i = 0; i < m_woods.size() && i < size_t(m_plan.woods.size()); ++i)
-        TryBoxLabel(m_woods[i].boundingRect().center(), m_plan.woods[int(i)], park,
-                    QColor(0x2f, 0x5b, 0x24), true, 0);
+        m_labeller.TryBoxLabel(m_woods[i].boundingRect().center(), m_plan.woods[int(i)],
+                               LabelStyleOf(LabelKind::Wood), 0);
+    PlaceWaterLabels();
+    PlaceDistrictLabels();
+    PlaceStreetLabels();
+}
 
+void CTownBuilder::PlaceWaterLabels() {
     // The river's name along it.
-    QFont river = base;
-    river.setPixelSize(15);
-    river.setItalic(true);
-    river.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     for (double s = 500; s < m_riverPath.Length() - 300; s += 350) {
-        if (OnMap(m_riverPath.At(s), -40) && TryPathLabel(m_riverPath, s, m_plan.riverName, river,
-                                                          QColor(0x2a, 0x64, 0x8c), false, false))
+        if (OnMap(m_riverPath.At(s), -40) &&
+            TryPathLabel(m_riverPath, s, m_plan.riverName, LabelKind::River, false))
             s += 900;
     }
-
     // The sea's name.
-    if (m_plan.coastX > 0 && !m_plan.seaName.isEmpty()) {
-        QFont sea = river;
-        sea.setPixelSize(19);
-        sea.setLetterSpacing(QFont::AbsoluteSpacing, 3);
-        for (double y = m_plan.height * 0.3; y < m_plan.height * 0.9; y += 50) {
-            const QPointF at((CoastX(y) + m_plan.width) / 2 + 10, y);
-            if (TryBoxLabel(at, m_plan.seaName.toUpper(), sea, QColor(0x2a, 0x64, 0x8c), false,
-                            0)) {
-                const QPoint p = at.toPoint();
-                m_places.push_back({QStringLiteral("Places"), m_plan.seaName, QString(),
-                                    QStringLiteral("Sea"), p.x(), p.y(), 0});
-                break;
-            }
+    if (m_plan.coastX <= 0 || m_plan.seaName.isEmpty())
+        return;
+    for (double y = m_plan.height * 0.3; y < m_plan.height * 0.9; y += 50) {
+        const QPointF at((CoastX(y) + m_plan.width) / 2 + 10, y);
+        if (m_labeller.TryBoxLabel(at, m_plan.seaName, LabelStyleOf(LabelKind::Sea), 0)) {
+            const QPoint p = at.toPoint();
+            m_places.push_back({QStringLiteral("Places"), m_plan.seaName, QString(),
+                                QStringLiteral("Sea"), p.x(), p.y(), 0});
+            return;
         }
     }
+}
 
-    // District names, spaced capitals, near the middle of each district.
-    QFont area = base;
-    area.setPixelSize(21);
-    area.setBold(true);
-    area.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+void CTownBuilder::PlaceDistrictLabels() {
+    // District names, as towns, near the middle of each district.
+    const LabelStyle style = TownLabelStyle(1);
+    const QFontMetricsF metrics(style.font);
     for (int d = 0; d < DistrictCount() && d < m_plan.districtNames.size(); ++d) {
         double sx = 0, sy = 0;
         std::vector<QPointF> cells;
@@ -982,8 +1011,7 @@ void CTownBuilder::PlaceLabels() {
         std::sort(cells.begin(), cells.end(), [&](QPointF a, QPointF b) {
             return QLineF(a, mean).length() < QLineF(b, mean).length();
         });
-        const QString text = m_plan.districtNames[d].toUpper();
-        const QFontMetricsF metrics(area);
+        const QString text = LabelText(style, m_plan.districtNames[d]);
         const double w = metrics.horizontalAdvance(text), h = metrics.ascent();
         for (size_t k = 0; k < cells.size() && k < 400; ++k) {
             const QRectF box(cells[k].x() - w / 2 - 2, cells[k].y() - h / 2 - 2, w + 4, h + 4);
@@ -995,28 +1023,19 @@ void CTownBuilder::PlaceLabels() {
                 m_river.At(cells[k]))
                 continue;
             m_labeller.Space().TakeRect(box);
-            m_labeller.AddRun(
-                {area, QColor(0x6f, 0x5b, 0x86, 200), true, {{cells[k], 0, text, w}}, {}});
-            PlaceRecord town;
-            town.category = QStringLiteral("Towns");
-            town.name = m_plan.districtNames[d];
-            town.extra1 = Postcode(cells[k]);
-            town.x = int(cells[k].x());
-            town.y = int(cells[k].y());
-            m_places.push_back(town);
+            m_labeller.AddRun({style.font, style.colour, style.halo, {{cells[k], 0, text, w}}, {}});
+            m_places.push_back({QStringLiteral("Towns"), m_plan.districtNames[d],
+                                Postcode(cells[k]), QString(), int(cells[k].x()), int(cells[k].y()),
+                                0});
             break;
         }
     }
+}
 
-    // Street names: main roads first, then the rest, longest first; long
-    // streets carry their name more than once.
-    QFont mainFont = base;
-    mainFont.setPixelSize(12);
-    mainFont.setBold(true);
-    QFont minorFont = base;
-    minorFont.setPixelSize(10);
-    QFont smallFont = base;
-    smallFont.setPixelSize(9);
+void CTownBuilder::PlaceStreetLabels() {
+    // Main roads first, then the rest, longest first; long streets carry
+    // their name more than once, a street too short for the usual size gets
+    // the small one.
     std::vector<size_t> order(m_streets.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -1045,20 +1064,14 @@ void CTownBuilder::PlaceLabels() {
             bool nearOther = false;
             for (double q : placed)
                 nearOther = nearOther || std::abs(q - s) < repeat;
-            if (nearOther || !OnMap(street.path.At(s), -30))
-                continue;
-            const bool ok = major ? TryPathLabel(street.path, s, street.name, mainFont,
-                                                 QColor(0x26, 0x1a, 0x12), false, false)
-                                  : TryPathLabel(street.path, s, street.name, minorFont,
-                                                 QColor(0x3a, 0x3a, 0x3a), false, true);
-            if (ok)
+            if (!nearOther && OnMap(street.path.At(s), -30) &&
+                TryPathLabel(street.path, s, street.name, StreetLabelOf(street.kind), !major))
                 placed.push_back(s);
         }
         if (placed.empty() && !major) {
             for (double s : tries)
                 if (OnMap(street.path.At(s), -30) &&
-                    TryPathLabel(street.path, s, street.name, smallFont, QColor(0x3a, 0x3a, 0x3a),
-                                 false, true)) {
+                    TryPathLabel(street.path, s, street.name, LabelKind::SmallStreet, true)) {
                     placed.push_back(s);
                     break;
                 }
@@ -1123,7 +1136,17 @@ void CTownBuilder::MakeScene() {
     for (const CPath& rail : m_railPaths)
         m_scene.AddLine(LineKind::Rail, rail.Points());
 
-    // Bridges: the parts of roads over water or rail.
+    AddBridges();
+    for (const Street& street : m_streets)
+        m_scene.AddLine(LineKind::Road, street.path.Points(), street.kind);
+    for (const QPointF& end : m_closeEnds)
+        m_scene.AddPoint(PointKind::TurningCircle, end);
+    for (const Station& s : m_stations)
+        m_scene.AddPoint(PointKind::Station, s.at, s.angle);
+}
+
+void CTownBuilder::AddBridges() {
+    // The parts of roads over water or rail.
     for (const Street& street : m_streets) {
         QPolygonF over;
         auto flush = [&]() {
@@ -1139,12 +1162,6 @@ void CTownBuilder::MakeScene() {
         }
         flush();
     }
-    for (const Street& street : m_streets)
-        m_scene.AddLine(LineKind::Road, street.path.Points(), street.kind);
-    for (const QPointF& end : m_closeEnds)
-        m_scene.AddPoint(PointKind::TurningCircle, end);
-    for (const Station& s : m_stations)
-        m_scene.AddPoint(PointKind::Station, s.at, s.angle);
 }
 
 void CTownBuilder::AddGazetteer() {
@@ -1260,6 +1277,34 @@ DemoTown CTownBuilder::Build() {
     return town;
 }
 
+// Northcombe's hospitals and places of note.
+void AddNorthcombeBuildings(TownPlan& s) {
+    s.hospitals = {
+        {QStringLiteral("Northcombe General Hospital"), QStringLiteral("24-hour A&E")},
+        {QStringLiteral("St Aldric's Hospital"), QStringLiteral("Inpatients")},
+        {QStringLiteral("Kestrel Vale NHS Health Centre"), QStringLiteral("GP surgery")},
+        {QStringLiteral("Riverside NHS Walk-in Centre"), QStringLiteral("Walk-in, 8am-8pm")},
+        {QStringLiteral("Ashlow Maternity Unit"), QStringLiteral("Maternity")}};
+    s.places = {{QStringLiteral("Town Hall"), QStringLiteral("Civic building")},
+                {QStringLiteral("Northcombe Museum"), QStringLiteral("Museum")},
+                {QStringLiteral("Central Library"), QStringLiteral("Library")},
+                {QStringLiteral("Market Hall"), QStringLiteral("Market")},
+                {QStringLiteral("Corn Exchange"), QStringLiteral("Arts venue")},
+                {QStringLiteral("Northcombe University"), QStringLiteral("University")},
+                {QStringLiteral("Northcombe FC Stadium"), QStringLiteral("Football ground")},
+                {QStringLiteral("Combe Leisure Centre"), QStringLiteral("Sports centre")},
+                {QStringLiteral("Police Station"), QStringLiteral("Police")},
+                {QStringLiteral("Fire Station"), QStringLiteral("Fire service")},
+                {QStringLiteral("Brackwell College"), QStringLiteral("College")},
+                {QStringLiteral("Lantern Cinema"), QStringLiteral("Cinema")},
+                {QStringLiteral("Fennick Primary School"), QStringLiteral("School")},
+                {QStringLiteral("Ashlow High School"), QStringLiteral("School")},
+                {QStringLiteral("Northcombe RFC Ground"), QStringLiteral("Rugby ground")},
+                {QStringLiteral("Old Castle"), QStringLiteral("Historic site")},
+                {QStringLiteral("St Aldric's Church"), QStringLiteral("Church")},
+                {QStringLiteral("Tarnwick Retail Park"), QStringLiteral("Shopping")}};
+}
+
 TownPlan NorthcombePlan() {
     TownPlan s;
     s.title = QStringLiteral("Northcombe");
@@ -1320,30 +1365,7 @@ TownPlan NorthcombePlan() {
                {QPointF(), QStringLiteral("Millpond Park")}};
     s.woods = {QStringLiteral("Kestrel Wood"), QStringLiteral("Harrow Copse"),
                QStringLiteral("Lapwing Wood"), QStringLiteral("Coldharbour Wood")};
-    s.hospitals = {
-        {QStringLiteral("Northcombe General Hospital"), QStringLiteral("24-hour A&E")},
-        {QStringLiteral("St Aldric's Hospital"), QStringLiteral("Inpatients")},
-        {QStringLiteral("Kestrel Vale NHS Health Centre"), QStringLiteral("GP surgery")},
-        {QStringLiteral("Riverside NHS Walk-in Centre"), QStringLiteral("Walk-in, 8am-8pm")},
-        {QStringLiteral("Ashlow Maternity Unit"), QStringLiteral("Maternity")}};
-    s.places = {{QStringLiteral("Town Hall"), QStringLiteral("Civic building")},
-                {QStringLiteral("Northcombe Museum"), QStringLiteral("Museum")},
-                {QStringLiteral("Central Library"), QStringLiteral("Library")},
-                {QStringLiteral("Market Hall"), QStringLiteral("Market")},
-                {QStringLiteral("Corn Exchange"), QStringLiteral("Arts venue")},
-                {QStringLiteral("Northcombe University"), QStringLiteral("University")},
-                {QStringLiteral("Northcombe FC Stadium"), QStringLiteral("Football ground")},
-                {QStringLiteral("Combe Leisure Centre"), QStringLiteral("Sports centre")},
-                {QStringLiteral("Police Station"), QStringLiteral("Police")},
-                {QStringLiteral("Fire Station"), QStringLiteral("Fire service")},
-                {QStringLiteral("Brackwell College"), QStringLiteral("College")},
-                {QStringLiteral("Lantern Cinema"), QStringLiteral("Cinema")},
-                {QStringLiteral("Fennick Primary School"), QStringLiteral("School")},
-                {QStringLiteral("Ashlow High School"), QStringLiteral("School")},
-                {QStringLiteral("Northcombe RFC Ground"), QStringLiteral("Rugby ground")},
-                {QStringLiteral("Old Castle"), QStringLiteral("Historic site")},
-                {QStringLiteral("St Aldric's Church"), QStringLiteral("Church")},
-                {QStringLiteral("Tarnwick Retail Park"), QStringLiteral("Shopping")}};
+    AddNorthcombeBuildings(s);
     s.spacingCentre = 112;
     s.spacingInner = 150;
     s.spacingOuter = 185;

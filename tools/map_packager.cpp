@@ -2,11 +2,10 @@
 
 #include "gazetteer/index_search.h"
 #include "gazetteer/index_writer.h"
-#include "platform/crypto.h"
 #include "platform/device_root.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
-#include "store/tile_key.h"
+#include "store/tile_crypto.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -330,15 +329,6 @@ bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, Q
     return true;
 }
 
-QByteArray MakeMapDat(const MapCalibration& calibration) {
-    QByteArray bytes(20, '\0');
-    const int32_t values[5] = {calibration.nScale, calibration.nNorth, calibration.nEast,
-                               calibration.nSouth, calibration.nWest};
-    for (int i = 0; i < 5; ++i)
-        qToLittleEndian<int32_t>(values[i], bytes.data() + 4 * i);
-    return bytes;
-}
-
 bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error) {
     const QStringList parts = text.split(QLatin1Char(','));
     int32_t values[5] = {};
@@ -395,31 +385,43 @@ QImage CutTile(const QImage& picture, int row, int col) {
     return tile;
 }
 
-QImage ToPaletteImage(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    // Colours are counted at the display's precision (5, 6 and 5 bits): finer
-    // differences do not survive on the display anyway, and far fewer
-    // colours make the palette search quick. Each colour stands for the
-    // middle of its cell.
-    auto cellOf = [](QRgb c) {
-        return static_cast<uint16_t>(((qRed(c) >> 3) << 11) | ((qGreen(c) >> 2) << 5) |
-                                     (qBlue(c) >> 3));
-    };
-    auto colourOf = [](uint16_t cell) {
-        return qRgb(((cell >> 11) << 3) | 4, (((cell >> 5) & 63) << 2) | 2, ((cell & 31) << 3) | 4);
-    };
+namespace {
+
+// Colours are counted at the display's precision (5, 6 and 5 bits): finer
+// differences do not survive on the display anyway, and far fewer colours
+// make the palette search quick. Each colour stands for the middle of its cell.
+uint16_t CellOf(QRgb c) {
+    return static_cast<uint16_t>(((qRed(c) >> 3) << 11) | ((qGreen(c) >> 2) << 5) |
+                                 (qBlue(c) >> 3));
+}
+QRgb ColourOfCell(uint16_t cell) {
+    return qRgb(((cell >> 11) << 3) | 4, (((cell >> 5) & 63) << 2) | 2, ((cell & 31) << 3) | 4);
+}
+
+// A colour cell in use and its number of pixels.
+struct Entry {
+    QRgb colour;
+    int count;
+};
+
+// The colour cells of a picture in use, in cell order.
+std::vector<Entry> CountColourCells(const QImage& rgb) {
     std::vector<int> histogram(65536, 0);
     for (int y = 0; y < rgb.height(); ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
         for (int x = 0; x < rgb.width(); ++x)
-            ++histogram[cellOf(line[x])];
+            ++histogram[CellOf(line[x])];
     }
-    struct Entry {
-        QRgb colour;
-        int count;
-    };
     std::vector<Entry> entries;
-    std::vector<QRgb> exact; // the exact colours while there are at most 256
+    for (int cell = 0; cell < 65536; ++cell)
+        if (histogram[static_cast<size_t>(cell)] > 0)
+            entries.push_back(
+                {ColourOfCell(static_cast<uint16_t>(cell)), histogram[static_cast<size_t>(cell)]});
+    return entries;
+}
+
+// The exact colours of a picture, sorted, when it has at most 256.
+bool ExactColours(const QImage& rgb, std::vector<QRgb>& exact) {
     bool fewColours = true;
     for (int y = 0; y < rgb.height() && fewColours; ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
@@ -431,88 +433,89 @@ QImage ToPaletteImage(const QImage& image) {
             }
         }
     }
-    for (int cell = 0; cell < 65536; ++cell)
-        if (histogram[static_cast<size_t>(cell)] > 0)
-            entries.push_back(
-                {colourOf(static_cast<uint16_t>(cell)), histogram[static_cast<size_t>(cell)]});
+    std::sort(exact.begin(), exact.end());
+    return fewColours;
+}
 
+// A palette of at most 256 colours for the colour cells in use (reordered).
+std::vector<QRgb> MedianCutPalette(std::vector<Entry>& entries) {
     std::vector<QRgb> palette;
-    if (fewColours) {
-        std::sort(exact.begin(), exact.end());
-        palette = exact;
-    } else {
-        // Median cut: split the box whose widest channel spans most (weighted
-        // by its pixel count) at its weighted median, until there are 256.
-        struct Box {
-            size_t begin, end;
-            long long pixels;
-            int channel, range;
-        };
-        auto describe = [&](size_t begin, size_t end) {
-            Box box{begin, end, 0, 0, 0};
-            int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-            for (size_t i = begin; i < end; ++i) {
-                box.pixels += entries[i].count;
-                for (int c = 0; c < 3; ++c) {
-                    lo[c] = std::min(lo[c], ChannelOf(entries[i].colour, c));
-                    hi[c] = std::max(hi[c], ChannelOf(entries[i].colour, c));
-                }
-            }
+    // Median cut: split the box whose widest channel spans most (weighted
+    // by its pixel count) at its weighted median, until there are 256.
+    struct Box {
+        size_t begin, end;
+        long long pixels;
+        int channel, range;
+    };
+    auto describe = [&](size_t begin, size_t end) {
+        Box box{begin, end, 0, 0, 0};
+        int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+        for (size_t i = begin; i < end; ++i) {
+            box.pixels += entries[i].count;
             for (int c = 0; c < 3; ++c) {
-                if (hi[c] - lo[c] > box.range) {
-                    box.range = hi[c] - lo[c];
-                    box.channel = c;
-                }
+                lo[c] = std::min(lo[c], ChannelOf(entries[i].colour, c));
+                hi[c] = std::max(hi[c], ChannelOf(entries[i].colour, c));
             }
-            return box;
-        };
-        std::vector<Box> boxes{describe(0, entries.size())};
-        while (boxes.size() < 256) {
-            size_t pick = boxes.size();
-            double best = 0;
-            for (size_t i = 0; i < boxes.size(); ++i) {
-                const double score =
-                    boxes[i].end - boxes[i].begin < 2
-                        ? 0
-                        : double(boxes[i].range) * std::sqrt(double(boxes[i].pixels));
-                if (score > best) {
-                    best = score;
-                    pick = i;
-                }
+        }
+        for (int c = 0; c < 3; ++c) {
+            if (hi[c] - lo[c] > box.range) {
+                box.range = hi[c] - lo[c];
+                box.channel = c;
             }
-            if (pick == boxes.size())
+        }
+        return box;
+    };
+    std::vector<Box> boxes{describe(0, entries.size())};
+    while (boxes.size() < 256) {
+        size_t pick = boxes.size();
+        double best = 0;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            const double score = boxes[i].end - boxes[i].begin < 2
+                                     ? 0
+                                     : double(boxes[i].range) * std::sqrt(double(boxes[i].pixels));
+            if (score > best) {
+                best = score;
+                pick = i;
+            }
+        }
+        if (pick == boxes.size())
+            break;
+        const Box box = boxes[pick];
+        const int channel = box.channel;
+        std::sort(entries.begin() + static_cast<long>(box.begin),
+                  entries.begin() + static_cast<long>(box.end),
+                  [channel](const Entry& a, const Entry& b) {
+                      const int ca = ChannelOf(a.colour, channel),
+                                cb = ChannelOf(b.colour, channel);
+                      return ca != cb ? ca < cb : a.colour < b.colour;
+                  });
+        long long seen = 0;
+        size_t split = box.begin + 1;
+        for (size_t i = box.begin; i + 1 < box.end; ++i) {
+            seen += entries[i].count;
+            split = i + 1;
+            if (2 * seen >= box.pixels)
                 break;
-            const Box box = boxes[pick];
-            const int channel = box.channel;
-            std::sort(entries.begin() + static_cast<long>(box.begin),
-                      entries.begin() + static_cast<long>(box.end),
-                      [channel](const Entry& a, const Entry& b) {
-                          const int ca = ChannelOf(a.colour, channel),
-                                    cb = ChannelOf(b.colour, channel);
-                          return ca != cb ? ca < cb : a.colour < b.colour;
-                      });
-            long long seen = 0;
-            size_t split = box.begin + 1;
-            for (size_t i = box.begin; i + 1 < box.end; ++i) {
-                seen += entries[i].count;
-                split = i + 1;
-                if (2 * seen >= box.pixels)
-                    break;
-            }
-            boxes[pick] = describe(box.begin, split);
-            boxes.push_back(describe(split, box.end));
         }
-        for (const Box& box : boxes) {
-            double sum[3] = {0, 0, 0};
-            for (size_t i = box.begin; i < box.end; ++i)
-                for (int c = 0; c < 3; ++c)
-                    sum[c] += double(ChannelOf(entries[i].colour, c)) * entries[i].count;
-            const double n = double(box.pixels);
-            palette.push_back(
-                qRgb(int(sum[0] / n + 0.5), int(sum[1] / n + 0.5), int(sum[2] / n + 0.5)));
-        }
+        boxes[pick] = describe(box.begin, split);
+        boxes.push_back(describe(split, box.end));
     }
+    for (const Box& box : boxes) {
+        double sum[3] = {0, 0, 0};
+        for (size_t i = box.begin; i < box.end; ++i)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += double(ChannelOf(entries[i].colour, c)) * entries[i].count;
+        const double n = double(box.pixels);
+        palette.push_back(
+            qRgb(int(sum[0] / n + 0.5), int(sum[1] / n + 0.5), int(sum[2] / n + 0.5)));
+    }
+    return palette;
+}
 
+// The picture with each pixel replaced by its palette index: the exact
+// colour's where the palette holds every colour, else its cell's nearest.
+QImage IndexedImage(const QImage& rgb, const std::vector<QRgb>& palette, bool fewColours,
+                    const std::vector<Entry>& entries) {
     QImage indexed(rgb.size(), QImage::Format_Indexed8);
     indexed.setColorTable(QList<QRgb>(palette.begin(), palette.end()));
     if (fewColours) {
@@ -541,15 +544,26 @@ QImage ToPaletteImage(const QImage& image) {
                 best = static_cast<int>(i);
             }
         }
-        nearest[cellOf(e.colour)] = static_cast<uint8_t>(best);
+        nearest[CellOf(e.colour)] = static_cast<uint8_t>(best);
     }
     for (int y = 0; y < rgb.height(); ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
         uchar* out = indexed.scanLine(y);
         for (int x = 0; x < rgb.width(); ++x)
-            out[x] = nearest[cellOf(line[x])];
+            out[x] = nearest[CellOf(line[x])];
     }
     return indexed;
+}
+
+} // namespace
+
+QImage ToPaletteImage(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    std::vector<Entry> entries = CountColourCells(rgb);
+    std::vector<QRgb> exact; // the exact colours while there are at most 256
+    const bool fewColours = ExactColours(rgb, exact);
+    const std::vector<QRgb> palette = fewColours ? exact : MedianCutPalette(entries);
+    return IndexedImage(rgb, palette, fewColours, entries);
 }
 
 bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
@@ -578,20 +592,6 @@ bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
     return true;
 }
 
-QByteArray EncryptTileImage(const QByteArray& image) {
-    QByteArray file(TILE_HEADER_BYTES + image.size(), '\0');
-    uint8_t* data = reinterpret_cast<uint8_t*>(file.data());
-    // The four plain bytes are not read by the viewer; they mark the file.
-    std::memcpy(data, "VPK1", 4);
-    for (int i = 4; i < TILE_HEADER_BYTES; ++i)
-        data[i] = static_cast<uint8_t>(i * 37 + 11);
-    std::memcpy(data + TILE_HEADER_BYTES, image.constData(), static_cast<size_t>(image.size()));
-    const auto material = MakeTileKeyMaterial();
-    CRc4 rc4(DeriveRc4Key(material.data(), material.size()));
-    rc4.Crypt(data + 4, static_cast<size_t>(file.size() - 4));
-    return file;
-}
-
 bool EnsureTemplateTile(QString& error) {
     const QString maps = QString::fromLatin1(MAPS_FOLDER);
     const QString devicePath = JoinDevicePath(maps, QStringLiteral("tpl.map"));
@@ -617,51 +617,61 @@ bool EnsureTemplateTile(QString& error) {
     return true;
 }
 
-bool PackageMap(const PackageRequest& request, QString& error, const PackageProgress& progress) {
-    // Everything that can be checked without touching the disk comes first.
-    if (!CheckMapTitle(request.title, error))
-        return false;
-    QString folder;
-    if (!ResolveMapFolder(request.title, request.folder, folder, error))
+namespace {
+
+// Where PackageMap puts a map: its folder, the staging folder it is built in
+// beside it, the name an old map is moved to while it is replaced, and its key.
+struct CInstallPlace {
+    QString folder, staging, previous, key;
+};
+
+// Everything about a request that can be checked without touching the disk:
+// the title, the folder, the picture's size and the index files.
+bool CheckRequest(const PackageRequest& request, CInstallPlace& place, QSize& size,
+                  std::vector<std::pair<QString, QByteArray>>& indexFiles, QString& error) {
+    if (!CheckMapTitle(request.title, error) ||
+        !ResolveMapFolder(request.title, request.folder, place.folder, error))
         return false;
     const bool drawn = request.picture.isNull() && request.drawPart;
-    const QSize size = drawn ? request.pictureSize : request.picture.size();
+    size = drawn ? request.pictureSize : request.picture.size();
     if (size.width() < 1 || size.height() < 1) {
         error = QStringLiteral("the picture is empty");
         return false;
     }
-    std::vector<std::pair<QString, QByteArray>> indexFiles;
-    if (!BuildIndexFiles(request.places, size, indexFiles, error))
-        return false;
+    const QString parent = DeviceParent(place.folder), leaf = DeviceLeaf(place.folder);
+    place.staging = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".partial");
+    place.previous = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".previous");
+    place.key = MapKey(request.title);
+    return BuildIndexFiles(request.places, size, indexFiles, error);
+}
 
+// Makes the folders on the way without following a link, refuses links and
+// files under the names the tool needs and a map in the way that is not to be
+// replaced, removes what an interrupted run left and makes the empty staging
+// folder.
+bool PrepareStaging(const PackageRequest& request, const CInstallPlace& place, QString& error) {
     const QString root = DeviceRoot();
     if (!QDir().mkpath(root) || !QFileInfo(root).isDir()) {
         error = QStringLiteral("cannot create the device root %1").arg(root);
         return false;
     }
-    // The folders on the way are made without following a link; then every
-    // name the tool writes or removes in them is checked: a link there was
+    // Every name the tool writes or removes is checked: a link there was
     // planted by someone else and is never followed, replaced or removed.
-    const QString parent = DeviceParent(folder);
-    const QString leaf = DeviceLeaf(folder);
-    const QString staging = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".partial");
-    const QString previous = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".previous");
+    const QString parent = DeviceParent(place.folder);
     if (!CreateFolderPath(parent)) {
         error = QStringLiteral("cannot create the folder %1 (or a folder on its way is a "
                                "symbolic link)")
                     .arg(HostPath(parent));
         return false;
     }
-    for (const QString& name : {folder, staging, previous}) {
+    for (const QString& name : {place.folder, place.staging, place.previous}) {
         if (IsLink(name)) {
             error = QStringLiteral("%1 is a symbolic link; refusing to follow or remove it")
                         .arg(HostPath(name));
             return false;
         }
     }
-    const QString key = QString::fromLatin1(APPS_KEY) + QLatin1Char('\\') +
-                        QString::fromLatin1(MAP_KEY_PREFIX) + request.title;
-    const QString hostTarget = HostPath(folder);
+    const QString hostTarget = HostPath(place.folder);
     if (QFileInfo::exists(hostTarget) && !QFileInfo(hostTarget).isDir()) {
         error = QStringLiteral("%1 is a file, not a map folder").arg(hostTarget);
         return false;
@@ -670,9 +680,9 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         error = QStringLiteral("%1 exists already; give --replace to replace it").arg(hostTarget);
         return false;
     }
-    if (const auto installed = RegQueryString(key, QString::fromLatin1(INSTALL_DIR_VALUE));
-        installed && !request.replace && installed->compare(folder, Qt::CaseInsensitive) != 0 &&
-        DirectoryExists(*installed)) {
+    if (const auto installed = RegQueryString(place.key, QString::fromLatin1(INSTALL_DIR_VALUE));
+        installed && !request.replace &&
+        installed->compare(place.folder, Qt::CaseInsensitive) != 0 && DirectoryExists(*installed)) {
         error = QStringLiteral("a map titled \"%1\" is installed in %2 already; give --replace "
                                "to register this one instead")
                     .arg(request.title, *installed);
@@ -680,28 +690,24 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     }
     // What an interrupted run left: a half-made folder, or an old map that
     // was swapped out but not yet removed.
-    for (const QString& leftover : {staging, previous}) {
+    for (const QString& leftover : {place.staging, place.previous}) {
         if (QFileInfo::exists(HostPath(leftover)) && !DeleteTree(leftover)) {
             error = QStringLiteral("cannot remove %1, left by an interrupted run")
                         .arg(HostPath(leftover));
             return false;
         }
     }
-    if (!CreateDirectoryAt(staging)) {
-        error = QStringLiteral("cannot create the folder %1").arg(HostPath(staging));
+    if (!CreateDirectoryAt(place.staging)) {
+        error = QStringLiteral("cannot create the folder %1").arg(HostPath(place.staging));
         return false;
     }
-    auto fail = [&]() {
-        DeleteTree(staging);
-        return false;
-    };
-    auto inStaging = [&](const QString& name) { return JoinDevicePath(staging, name); };
-    auto stepDone = [&](const char* step) {
-        if (request.afterStep)
-            request.afterStep(step);
-    };
+    return true;
+}
 
-    // Tiles: the whole picture at once, or one row of tiles at a time.
+// The tiles, into the staging folder: the whole picture at once, or one row
+// of tiles at a time.
+bool WriteTiles(const PackageRequest& request, const QSize& size, const QString& staging,
+                const PackageProgress& progress, QString& error) {
     const int cols = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const QString prefix = TilePrefix(request.title);
@@ -714,7 +720,7 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
             [&](int row, int col, const QByteArray& tile, QString& tileError) {
                 const QString name =
                     TileName(prefix, firstRow + row - 1, col) + QStringLiteral(".map");
-                if (!WriteNewFile(inStaging(name), EncryptTileImage(tile), tileError))
+                if (!WriteNewFile(JoinDevicePath(staging, name), EncryptTileImage(tile), tileError))
                     return false;
                 if (progress)
                     progress(++written, rows * cols);
@@ -722,73 +728,102 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
             },
             error);
     };
-    bool tilesOk = true;
-    if (!drawn) {
-        tilesOk = encode(request.picture, 1, rows);
-    } else {
-        for (int row = 1; row <= rows && tilesOk; ++row) {
-            const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
-                             std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
-            const QImage strip = request.drawPart(part);
-            if (strip.size() != part.size()) {
-                error = QStringLiteral("cannot draw row %1 of the picture").arg(row);
-                tilesOk = false;
-            } else {
-                tilesOk = encode(strip, row, 1);
-            }
+    if (!request.picture.isNull() || !request.drawPart)
+        return encode(request.picture, 1, rows);
+    for (int row = 1; row <= rows; ++row) {
+        const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
+                         std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
+        const QImage strip = request.drawPart(part);
+        if (strip.size() != part.size()) {
+            error = QStringLiteral("cannot draw row %1 of the picture").arg(row);
+            return false;
         }
+        if (!encode(strip, row, 1))
+            return false;
     }
-    if (!tilesOk)
-        return fail();
+    return true;
+}
 
-    // Calibration and gazetteer.
-    if (request.calibration && !WriteNewFile(inStaging(QStringLiteral("Map.dat")),
+// Map.dat and the index files into the staging folder, and the shared template.
+bool WriteMapFiles(const PackageRequest& request,
+                   const std::vector<std::pair<QString, QByteArray>>& indexFiles,
+                   const QString& staging, QString& error) {
+    if (request.calibration && !WriteNewFile(JoinDevicePath(staging, QStringLiteral("Map.dat")),
                                              MakeMapDat(*request.calibration), error))
-        return fail();
+        return false;
     for (const auto& [category, bytes] : indexFiles) {
-        if (!WriteNewFile(inStaging(category + QStringLiteral(".idx")), bytes, error))
-            return fail();
+        if (!WriteNewFile(JoinDevicePath(staging, category + QStringLiteral(".idx")), bytes, error))
+            return false;
         std::vector<QString> spellings;
         for (const PlaceRecord& place : request.places)
             if (place.category == category)
                 spellings.push_back(place.spelling);
         if (!WriteIndexSideFiles(staging, category, spellings, error))
-            return fail();
+            return false;
     }
-    if (!EnsureTemplateTile(error))
-        return fail();
+    return EnsureTemplateTile(error);
+}
 
-    // Into place. A new map is renamed into place and then registered. An
-    // installed one is swapped with the new folder in one step, so that its
-    // folder always holds a complete map, old or new; the key, which names
-    // the folder, is then written, and the old map (now under the staging
-    // name) removed. A kill at any point leaves the old map or the new one
-    // installed and registered; the next run removes what is left over.
-    if (DirectoryExists(folder)) {
-        if (!ExchangeEntries(staging, folder)) {
+// Into place. A new map is renamed into place and then registered. An
+// installed one is swapped with the new folder in one step, so that its
+// folder always holds a complete map, old or new; the key, which names the
+// folder, is then written, and the old map (now under the staging name)
+// removed. A kill at any point leaves the old map or the new one installed
+// and registered; the next run removes what is left over.
+bool MoveIntoPlace(const PackageRequest& request, const CInstallPlace& place, QString& error) {
+    auto stepDone = [&](const char* step) {
+        if (request.afterStep)
+            request.afterStep(step);
+    };
+    const QString hostTarget = HostPath(place.folder);
+    const QString installDir = QString::fromLatin1(INSTALL_DIR_VALUE);
+    const QString registryError =
+        QStringLiteral("cannot write the registry key %1 in %2").arg(place.key, DeviceRoot());
+    if (DirectoryExists(place.folder)) {
+        if (!ExchangeEntries(place.staging, place.folder)) {
             error = QStringLiteral("cannot swap the new map folder into %1").arg(hostTarget);
-            return fail();
+            DeleteTree(place.staging);
+            return false;
         }
         stepDone("swapped");
-        if (!RegSetString(key, QString::fromLatin1(INSTALL_DIR_VALUE), folder)) {
-            error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
-            ExchangeEntries(staging, folder); // the old map back in place
-            return fail();
+        if (!RegSetString(place.key, installDir, place.folder)) {
+            error = registryError;
+            ExchangeEntries(place.staging, place.folder); // the old map back in place
+            DeleteTree(place.staging);
+            return false;
         }
         stepDone("registered");
-        DeleteTree(staging);
+        DeleteTree(place.staging);
         return true;
     }
-    if (!RenameFileAt(staging, folder)) {
+    if (!RenameFileAt(place.staging, place.folder)) {
         error = QStringLiteral("cannot move the new map folder into %1").arg(hostTarget);
-        return fail();
+        DeleteTree(place.staging);
+        return false;
     }
     stepDone("moved");
-    if (!RegSetString(key, QString::fromLatin1(INSTALL_DIR_VALUE), folder)) {
-        error = QStringLiteral("cannot write the registry key %1 in %2").arg(key, root);
-        DeleteTree(folder);
+    if (!RegSetString(place.key, installDir, place.folder)) {
+        error = registryError;
+        DeleteTree(place.folder);
         return false;
     }
     stepDone("registered");
     return true;
+}
+
+} // namespace
+
+bool PackageMap(const PackageRequest& request, QString& error, const PackageProgress& progress) {
+    CInstallPlace place;
+    QSize size;
+    std::vector<std::pair<QString, QByteArray>> indexFiles;
+    if (!CheckRequest(request, place, size, indexFiles, error) ||
+        !PrepareStaging(request, place, error))
+        return false;
+    if (!WriteTiles(request, size, place.staging, progress, error) ||
+        !WriteMapFiles(request, indexFiles, place.staging, error)) {
+        DeleteTree(place.staging);
+        return false;
+    }
+    return MoveIntoPlace(request, place, error);
 }

@@ -17,8 +17,9 @@
 // The map packaging tool's library: turns a picture and a list of named places
 // into an installed map on the device root (tiles, Map.dat, index files, the
 // shared template tile and the registry key). The files it writes are those
-// listed in store/map_folder.h, in the formats their readers describe; the
-// last row and column of tiles are padded white.
+// listed in store/map_folder.h, made by the writers beside their readers
+// (EncryptTileImage, MakeMapDat, MapKey); the last row and column of tiles are
+// padded white.
 
 // Longest map title: a registry key name is at most 255 characters, and the
 // key prefix takes the rest.
@@ -85,9 +86,6 @@ bool BuildIndexFiles(const std::vector<PlaceRecord>& places, const QSize& mapSiz
 // read or a line is malformed.
 bool ReadPlacesFile(const QString& hostPath, std::vector<PlaceRecord>& places, QString& error);
 
-// The 20 bytes of Map.dat for a calibration.
-QByteArray MakeMapDat(const MapCalibration& calibration);
-
 // Parses "NORTH,SOUTH,EAST,WEST,SCALE" (decimal 32-bit integers).
 bool ParseCalibration(const QString& text, MapCalibration& calibration, QString& error);
 
@@ -106,10 +104,6 @@ bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error);
 // Reduces an image to at most 256 colours (Format_Indexed8), keeping the
 // colours exactly when it has no more than 256.
 QImage ToPaletteImage(const QImage& image);
-
-// A .map file holding an image file: 4 plain bytes, then 52 filler bytes and
-// the image, encrypted as one RC4 stream with the tile key.
-QByteArray EncryptTileImage(const QByteArray& image);
 
 // Writes the shared template tile tpl.map (a white 500 x 500 tile) in
 // \Veldra\Maps unless it is there already. False, with error, when it is

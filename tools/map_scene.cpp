@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 double WrapAngle(double a) {
     while (a > kPi)
@@ -41,92 +42,193 @@ double CPath::AngleAt(double s, double h) const {
     return std::atan2(b.y() - a.y(), b.x() - a.x());
 }
 
-// The style: road widths (pixels) and colours by class.
-double CasingWidth(RoadKind kind) {
-    switch (kind) {
-    case RoadKind::Main:
-        return 21;
-    case RoadKind::Ring:
-        return 20;
-    case RoadKind::Lane:
-        return 11;
-    case RoadKind::Service:
-        return 9;
-    case RoadKind::Path:
-        return 0;
-    default:
-        return 15;
-    }
-}
-
-double FillWidth(RoadKind kind) {
-    switch (kind) {
-    case RoadKind::Main:
-        return 17.5;
-    case RoadKind::Ring:
-        return 16.5;
-    case RoadKind::Lane:
-        return 8.5;
-    case RoadKind::Service:
-        return 6.5;
-    case RoadKind::Path:
-        return 1.6;
-    default:
-        return 12.5;
-    }
-}
+// --- The map style ---------------------------------------------------------
 
 namespace {
 
 const QColor kUrbanLand(0xf3, 0xef, 0xe8);
-const QColor kWater(0xa7, 0xcf, 0xe6);
-const QColor kWaterEdge(0x86, 0xb4, 0xd3);
+const QColor kField(0xe3, 0xec, 0xc9);
+const QColor kHedge(0xb8, 0xc8, 0x98);
+const QColor kWood(0xb6, 0xd6, 0x9c);
+const QColor kSand(0xf2, 0xe6, 0xbf);
 const QColor kPark(0xc9, 0xe6, 0xae);
 const QColor kParkEdge(0xa2, 0xcb, 0x87);
-const QColor kWood(0xb6, 0xd6, 0x9c);
+const QColor kWater(0xa7, 0xcf, 0xe6);
+const QColor kWaterEdge(0x86, 0xb4, 0xd3);
 const QColor kBuilding(0xe2, 0xd7, 0xcb);
 const QColor kBuildingEdge(0xc4, 0xb3, 0xa1);
-const QColor kHedge(0xb8, 0xc8, 0x98);
 const QColor kRail(0x6e, 0x6e, 0x6e);
-const QColor kSand(0xf2, 0xe6, 0xbf);
+const QColor kWaterLabel(0x2a, 0x64, 0x8c);
+const QColor kStreetLabel(0x3a, 0x3a, 0x3a);
 
-} // namespace
+constexpr RoadKind kRoadKinds[] = {RoadKind::Path,  RoadKind::Lane,  RoadKind::Service,
+                                   RoadKind::Minor, RoadKind::Close, RoadKind::Ring,
+                                   RoadKind::Main};
 
-QColor CasingColour(RoadKind kind) {
-    switch (kind) {
-    case RoadKind::Main:
-        return {0xc0, 0x74, 0x58};
-    case RoadKind::Ring:
-        return {0xc2, 0x95, 0x4c};
-    case RoadKind::Lane:
-        return {0xb9, 0xb3, 0x92};
-    default:
-        return {0xb4, 0xad, 0xa3};
-    }
-}
-
-QColor FillColour(RoadKind kind) {
-    switch (kind) {
-    case RoadKind::Main:
-        return {0xf7, 0xb5, 0x9a};
-    case RoadKind::Ring:
-        return {0xfb, 0xd8, 0x8f};
-    case RoadKind::Lane:
-        return {0xff, 0xfd, 0xe8};
-    case RoadKind::Path:
-        return {0x9a, 0x7b, 0x5c};
-    default:
-        return Qt::white;
-    }
-}
-
-QFont MapFont(int pixelSize, bool bold, bool italic) {
+// The font of all map labels.
+QFont MapFont(int pixelSize, bool bold = false, bool italic = false, double spacing = 0) {
     QFont font(QStringLiteral("Liberation Sans"));
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     font.setItalic(italic);
+    if (spacing > 0)
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
     return font;
+}
+
+// One pass of the renderer over the features of one kind. A line is drawn
+// with each of the pens in turn, its width grown by the line's own where the
+// layer says so; an area or a symbol takes the first as its outline, and a
+// symbol the second for the mark inside.
+struct DrawLayer {
+    enum Source : uint8_t { AREAS, LINES, POINTS } source = AREAS;
+    uint8_t kind = 0;   // an AreaKind, LineKind or PointKind
+    int road = -1;      // LINES: only the roads of this RoadKind; -1: all lines
+    QList<QPen> pens{}; // Qt::NoPen: no outline
+    QBrush brush{};     // for a Field, its own colour when it has one
+    enum Width : uint8_t { FIXED, PLUS_LINE_WIDTH, PLUS_CASING } width = FIXED;
+    double radius = 0;           // POINTS drawn as discs (turning circles)
+    std::optional<QFont> font{}; // the text of a symbol
+};
+
+QPen LinePen(const QColor& colour, double width, Qt::PenCapStyle cap = Qt::FlatCap,
+             QList<qreal> dashes = {}) {
+    QPen pen(colour, width, Qt::SolidLine, cap, Qt::RoundJoin);
+    if (!dashes.isEmpty())
+        pen.setDashPattern(dashes);
+    return pen;
+}
+
+// The drawing order: land, water, buildings, railways, bridges, roads (every
+// casing, then every fill, class by class, so that junctions join cleanly and
+// a main road passes over a side street), then symbols.
+std::vector<DrawLayer> MakeDrawLayers() {
+    std::vector<DrawLayer> layers;
+    const QPen noPen(Qt::NoPen);
+    auto area = [&](AreaKind kind, const QPen& pen, const QColor& fill) {
+        layers.push_back(
+            {.source = DrawLayer::AREAS, .kind = uint8_t(kind), .pens = {pen}, .brush = fill});
+    };
+    auto line = [&](LineKind kind, QList<QPen> pens, DrawLayer::Width width = DrawLayer::FIXED,
+                    int road = -1) {
+        layers.push_back({.source = DrawLayer::LINES,
+                          .kind = uint8_t(kind),
+                          .road = road,
+                          .pens = pens,
+                          .width = width});
+    };
+    auto point = [&](PointKind kind, QList<QPen> pens, const QColor& fill, double radius = 0,
+                     std::optional<QFont> font = {}) {
+        layers.push_back({.source = DrawLayer::POINTS,
+                          .kind = uint8_t(kind),
+                          .pens = pens,
+                          .brush = fill,
+                          .radius = radius,
+                          .font = font});
+    };
+    area(AreaKind::Field, QPen(kHedge, 1.6), kField);
+    area(AreaKind::Urban, noPen, kUrbanLand);
+    area(AreaKind::Wood, noPen, kWood);
+    area(AreaKind::Sand, noPen, kSand);
+    area(AreaKind::Park, QPen(kParkEdge, 2), kPark);
+    // Rivers and streams with their banks, then lakes and the sea.
+    line(LineKind::Waterway, {LinePen(kWaterEdge, 3), LinePen(kWater, 0)},
+         DrawLayer::PLUS_LINE_WIDTH);
+    area(AreaKind::Water, QPen(kWaterEdge, 2), kWater);
+    // Buildings: outlines first, then fills, so touching buildings merge into
+    // blocks with one outline; then buildings of note.
+    area(AreaKind::Building, QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin),
+         kBuildingEdge);
+    area(AreaKind::Building, noPen, kBuilding);
+    area(AreaKind::Hospital, QPen(QColor(0xc8, 0x8c, 0x8c), 1.5), QColor(0xf4, 0xcf, 0xcf));
+    area(AreaKind::Landmark, QPen(QColor(0xa8, 0x94, 0x7c), 1.5), QColor(0xdc, 0xc7, 0xab));
+    // Railways, under the roads that bridge them: a grey band with white dashes.
+    line(LineKind::Rail, {LinePen(kRail, 5), LinePen(Qt::white, 2.6, Qt::FlatCap, {4, 4})});
+    line(LineKind::Tram, {LinePen(kRail, 2)});
+    // Bridges: dark parapets wider than the road.
+    line(LineKind::Bridge, {QPen(QColor(0x55, 0x55, 0x55), 5, Qt::SolidLine, Qt::FlatCap)},
+         DrawLayer::PLUS_CASING);
+    for (RoadKind kind : kRoadKinds) {
+        const RoadStyle& road = RoadStyleOf(kind);
+        if (road.casingWidth > 0)
+            line(LineKind::Road, {LinePen(road.casing, road.casingWidth, Qt::RoundCap)},
+                 DrawLayer::FIXED, int(kind));
+        if (kind == RoadKind::Close) // the round ends of closes
+            point(PointKind::TurningCircle, {noPen}, road.casing, 11);
+    }
+    for (RoadKind kind : kRoadKinds) {
+        const RoadStyle& road = RoadStyleOf(kind);
+        line(LineKind::Road,
+             {kind == RoadKind::Path ? LinePen(road.fill, road.fillWidth, Qt::FlatCap, {3, 2})
+                                     : LinePen(road.fill, road.fillWidth, Qt::RoundCap)},
+             DrawLayer::FIXED, int(kind));
+        if (kind == RoadKind::Close)
+            point(PointKind::TurningCircle, {noPen}, road.fill, 9.5);
+    }
+    // Stations: a red bar across the track with a white border and a white
+    // line. Hospitals: a blue square with a white H. Other places of note: a
+    // brown dot.
+    point(PointKind::Station, {QPen(Qt::white, 2), QPen(Qt::white, 2.2)}, QColor(0xd0, 0x2f, 0x2f));
+    point(PointKind::Hospital, {QPen(Qt::white, 1.5), QPen(Qt::white)}, QColor(0x1f, 0x5f, 0xbf), 0,
+          MapFont(13, true));
+    point(PointKind::Landmark, {QPen(Qt::white, 1.2)}, QColor(0x7a, 0x4e, 0x2e));
+    return layers;
+}
+
+const std::vector<DrawLayer>& DrawLayers() {
+    static const std::vector<DrawLayer> layers = MakeDrawLayers(); // fonts need the application
+    return layers;
+}
+
+} // namespace
+
+const RoadStyle& RoadStyleOf(RoadKind kind) {
+    static const RoadStyle styles[] = {
+        {0, 1.6, {0xb4, 0xad, 0xa3}, {0x9a, 0x7b, 0x5c}},   // Path
+        {11, 8.5, {0xb9, 0xb3, 0x92}, {0xff, 0xfd, 0xe8}},  // Lane
+        {9, 6.5, {0xb4, 0xad, 0xa3}, Qt::white},            // Service
+        {15, 12.5, {0xb4, 0xad, 0xa3}, Qt::white},          // Minor
+        {15, 12.5, {0xb4, 0xad, 0xa3}, Qt::white},          // Close
+        {20, 16.5, {0xc2, 0x95, 0x4c}, {0xfb, 0xd8, 0x8f}}, // Ring
+        {21, 17.5, {0xc0, 0x74, 0x58}, {0xf7, 0xb5, 0x9a}}, // Main
+    };
+    return styles[size_t(kind)];
+}
+
+const LabelStyle& LabelStyleOf(LabelKind kind) {
+    static const LabelStyle styles[] = {
+        {MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true},        // Station
+        {MapFont(12, true), QColor(0xb0, 0x20, 0x2a), true},        // Hospital
+        {MapFont(11, false, true), QColor(0x4e, 0x3b, 0x2c), true}, // Landmark
+        {MapFont(13, false, true), QColor(0x2f, 0x6b, 0x24), true}, // Park
+        {MapFont(13, false, true), QColor(0x2f, 0x5b, 0x24), true}, // Wood
+        {MapFont(13, false, true), kWaterLabel, true},              // Water
+        {MapFont(15, false, true, 1.5), kWaterLabel, false},        // River
+        {MapFont(19, false, true, 3), kWaterLabel, false, true},    // Sea
+        {MapFont(12, true), QColor(0x26, 0x1a, 0x12), false},       // MainStreet
+        {MapFont(10), kStreetLabel, false},                         // Street
+        {MapFont(9), kStreetLabel, false},                          // SmallStreet
+    };
+    return styles[size_t(kind)];
+}
+
+LabelStyle TownLabelStyle(int rank) {
+    static const int sizes[] = {24, 21, 18, 17, 14, 13};
+    const bool major = rank <= 3;
+    return {MapFont(sizes[std::clamp(rank, 0, 5)], major, false, major ? 3 : 1.5),
+            QColor(0x6f, 0x5b, 0x86, 200), true, major};
+}
+
+LabelKind StreetLabelOf(RoadKind kind) {
+    if (kind >= RoadKind::Ring)
+        return LabelKind::MainStreet;
+    return kind == RoadKind::Path || kind == RoadKind::Service ? LabelKind::SmallStreet
+                                                               : LabelKind::Street;
+}
+
+QString LabelText(const LabelStyle& style, const QString& text) {
+    return style.capitals ? text.toUpper() : text;
 }
 
 void MapScene::AddArea(AreaKind kind, std::vector<QPolygonF> rings, QColor colour) {
@@ -163,187 +265,112 @@ void DrawRings(QPainter& p, const MapArea& a) {
     p.drawPath(path);
 }
 
+// The symbol of a point feature.
+void DrawSymbol(QPainter& p, const DrawLayer& layer, const MapPoint& pt) {
+    switch (PointKind(layer.kind)) {
+    case PointKind::TurningCircle:
+        p.drawEllipse(pt.at, layer.radius, layer.radius);
+        break;
+    case PointKind::Station:
+        p.save();
+        p.translate(pt.at);
+        p.rotate(pt.angle * 180 / kPi);
+        p.drawRoundedRect(QRectF(-11, -7, 22, 14), 3, 3);
+        p.setPen(layer.pens[1]);
+        p.drawLine(QPointF(-6, 0), QPointF(6, 0));
+        p.restore();
+        break;
+    case PointKind::Hospital: {
+        const QRectF box(pt.at - QPointF(8, 8), QSizeF(16, 16));
+        p.drawRoundedRect(box, 2, 2);
+        p.setPen(layer.pens[1]);
+        p.drawText(box, Qt::AlignCenter, QStringLiteral("H"));
+        break;
+    }
+    case PointKind::Landmark:
+        p.drawEllipse(pt.at, 3.5, 3.5);
+        break;
+    }
+}
+
+// The features of one layer that reach into area.
+void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& p,
+                       const QRectF& area) {
+    if (layer.font)
+        p.setFont(*layer.font);
+    switch (layer.source) {
+    case DrawLayer::AREAS:
+        p.setPen(layer.pens.front());
+        for (const MapArea& a : scene.areas) {
+            if (a.kind != AreaKind(layer.kind) || !Visible(a.bounds, area))
+                continue;
+            p.setBrush(a.colour.isValid() ? QBrush(a.colour) : layer.brush);
+            DrawRings(p, a);
+        }
+        break;
+    case DrawLayer::LINES:
+        p.setBrush(Qt::NoBrush);
+        for (const MapLine& l : scene.lines) {
+            if (l.kind != LineKind(layer.kind) || (layer.road >= 0 && int(l.road) != layer.road) ||
+                !Visible(l.bounds, area))
+                continue;
+            for (QPen pen : layer.pens) {
+                if (layer.width != DrawLayer::FIXED)
+                    pen.setWidthF(pen.widthF() + (layer.width == DrawLayer::PLUS_LINE_WIDTH
+                                                      ? l.width
+                                                      : RoadStyleOf(l.road).casingWidth));
+                p.setPen(pen);
+                p.drawPolyline(l.points);
+            }
+        }
+        break;
+    case DrawLayer::POINTS:
+        for (const MapPoint& pt : scene.points) {
+            if (pt.kind != PointKind(layer.kind) || !Visible(QRectF(pt.at, pt.at), area))
+                continue;
+            p.setPen(layer.pens.front());
+            p.setBrush(layer.brush);
+            DrawSymbol(p, layer, pt);
+        }
+        break;
+    }
+}
+
+// A label run, glyph by glyph; with a halo, each glyph is first drawn around
+// itself in translucent white.
+void DrawLabel(QPainter& p, const LabelRun& run) {
+    p.setFont(run.font);
+    const QFontMetricsF metrics(run.font);
+    const double rise = (metrics.ascent() - metrics.descent()) / 2;
+    for (const Glyph& g : run.glyphs) {
+        p.save();
+        p.translate(g.at);
+        p.rotate(g.angle * 180 / kPi);
+        const QPointF origin(-g.advance / 2, rise);
+        if (run.halo) {
+            p.setPen(QColor(255, 255, 255, 200));
+            for (const QPointF& d :
+                 {QPointF(-1.2, 0), QPointF(1.2, 0), QPointF(0, -1.2), QPointF(0, 1.2),
+                  QPointF(-0.9, -0.9), QPointF(0.9, 0.9), QPointF(-0.9, 0.9), QPointF(0.9, -0.9)})
+                p.drawText(origin + d, g.text);
+        }
+        p.setPen(run.colour);
+        p.drawText(origin, g.text);
+        p.restore();
+    }
+}
+
 } // namespace
 
 void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.fillRect(area, scene.background);
-
-    auto eachArea = [&](AreaKind kind, auto draw) {
-        for (const MapArea& a : scene.areas)
-            if (a.kind == kind && Visible(a.bounds, area))
-                draw(a);
-    };
-    auto eachLine = [&](LineKind kind, auto draw) {
-        for (const MapLine& l : scene.lines)
-            if (l.kind == kind && Visible(l.bounds, area))
-                draw(l);
-    };
-
-    // Land: fields with hedges, built-up land, woods, beaches, parks.
-    p.setPen(QPen(kHedge, 1.6));
-    eachArea(AreaKind::Field, [&](const MapArea& a) {
-        p.setBrush(a.colour);
-        DrawRings(p, a);
-    });
-    p.setPen(Qt::NoPen);
-    for (auto [kind, colour] :
-         {std::pair{AreaKind::Urban, kUrbanLand}, std::pair{AreaKind::Wood, kWood},
-          std::pair{AreaKind::Sand, kSand}}) {
-        p.setBrush(colour);
-        eachArea(kind, [&](const MapArea& a) { DrawRings(p, a); });
-    }
-    p.setPen(QPen(kParkEdge, 2));
-    p.setBrush(kPark);
-    eachArea(AreaKind::Park, [&](const MapArea& a) { DrawRings(p, a); });
-
-    // Water: rivers and streams with their banks, then lakes and the sea.
-    p.setBrush(Qt::NoBrush);
-    eachLine(LineKind::Waterway, [&](const MapLine& l) {
-        p.setPen(QPen(kWaterEdge, l.width + 3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-        p.drawPolyline(l.points);
-        p.setPen(QPen(kWater, l.width, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-        p.drawPolyline(l.points);
-    });
-    p.setPen(QPen(kWaterEdge, 2));
-    p.setBrush(kWater);
-    eachArea(AreaKind::Water, [&](const MapArea& a) { DrawRings(p, a); });
-
-    // Buildings: outlines first, then fills, so touching buildings merge
-    // into blocks with one outline.
-    p.setPen(QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-    p.setBrush(kBuildingEdge);
-    eachArea(AreaKind::Building, [&](const MapArea& a) { DrawRings(p, a); });
-    p.setPen(Qt::NoPen);
-    p.setBrush(kBuilding);
-    eachArea(AreaKind::Building, [&](const MapArea& a) { DrawRings(p, a); });
-    // Buildings of note.
-    p.setPen(QPen(QColor(0xc8, 0x8c, 0x8c), 1.5));
-    p.setBrush(QColor(0xf4, 0xcf, 0xcf));
-    eachArea(AreaKind::Hospital, [&](const MapArea& a) { DrawRings(p, a); });
-    p.setPen(QPen(QColor(0xa8, 0x94, 0x7c), 1.5));
-    p.setBrush(QColor(0xdc, 0xc7, 0xab));
-    eachArea(AreaKind::Landmark, [&](const MapArea& a) { DrawRings(p, a); });
-
-    // Railways, under the roads that bridge them: a grey band with white dashes.
-    p.setBrush(Qt::NoBrush);
-    eachLine(LineKind::Rail, [&](const MapLine& l) {
-        p.setPen(QPen(kRail, 5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-        p.drawPolyline(l.points);
-        QPen dashes(Qt::white, 2.6, Qt::CustomDashLine, Qt::FlatCap, Qt::RoundJoin);
-        dashes.setDashPattern({4, 4});
-        p.setPen(dashes);
-        p.drawPolyline(l.points);
-    });
-    p.setPen(QPen(kRail, 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
-    eachLine(LineKind::Tram, [&](const MapLine& l) { p.drawPolyline(l.points); });
-
-    // Bridges: dark parapets wider than the road.
-    eachLine(LineKind::Bridge, [&](const MapLine& l) {
-        p.setPen(
-            QPen(QColor(0x55, 0x55, 0x55), CasingWidth(l.road) + 5, Qt::SolidLine, Qt::FlatCap));
-        p.drawPolyline(l.points);
-    });
-
-    // Roads: every casing, then every fill, class by class, so that junctions
-    // join cleanly and a main road passes over a side street.
-    const RoadKind layers[] = {RoadKind::Path,  RoadKind::Lane, RoadKind::Service, RoadKind::Minor,
-                               RoadKind::Close, RoadKind::Ring, RoadKind::Main};
-    // The round ends of closes, drawn with the closes' casing and fill.
-    auto turningCircles = [&](const QColor& colour, double radius) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(colour);
-        for (const MapPoint& pt : scene.points)
-            if (pt.kind == PointKind::TurningCircle && Visible(QRectF(pt.at, pt.at), area))
-                p.drawEllipse(pt.at, radius, radius);
-        p.setBrush(Qt::NoBrush);
-    };
-    for (RoadKind kind : layers) {
-        if (CasingWidth(kind) > 0) {
-            p.setPen(QPen(CasingColour(kind), CasingWidth(kind), Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
-            eachLine(LineKind::Road, [&](const MapLine& l) {
-                if (l.road == kind)
-                    p.drawPolyline(l.points);
-            });
-        }
-        if (kind == RoadKind::Close)
-            turningCircles(CasingColour(kind), 11);
-    }
-    for (RoadKind kind : layers) {
-        QPen pen(FillColour(kind), FillWidth(kind), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        if (kind == RoadKind::Path) {
-            pen.setCapStyle(Qt::FlatCap);
-            pen.setDashPattern({3, 2});
-        }
-        p.setPen(pen);
-        eachLine(LineKind::Road, [&](const MapLine& l) {
-            if (l.road == kind)
-                p.drawPolyline(l.points);
-        });
-        if (kind == RoadKind::Close)
-            turningCircles(Qt::white, 9.5);
-    }
-
-    // Stations: a red bar across the track with a white border.
-    for (const MapPoint& s : scene.points) {
-        if (s.kind != PointKind::Station || !Visible(QRectF(s.at, s.at), area))
-            continue;
-        p.save();
-        p.translate(s.at);
-        p.rotate(s.angle * 180 / kPi);
-        p.setPen(QPen(Qt::white, 2));
-        p.setBrush(QColor(0xd0, 0x2f, 0x2f));
-        p.drawRoundedRect(QRectF(-11, -7, 22, 14), 3, 3);
-        p.setPen(QPen(Qt::white, 2.2));
-        p.drawLine(QPointF(-6, 0), QPointF(6, 0));
-        p.restore();
-    }
-    // Hospitals: a blue square with a white H; other places of note: a brown dot.
-    p.setFont(MapFont(13, true));
-    for (const MapPoint& pt : scene.points) {
-        if (!Visible(QRectF(pt.at, pt.at), area))
-            continue;
-        if (pt.kind == PointKind::Hospital) {
-            const QRectF box(pt.at - QPointF(8, 8), QSizeF(16, 16));
-            p.setPen(QPen(Qt::white, 1.5));
-            p.setBrush(QColor(0x1f, 0x5f, 0xbf));
-            p.drawRoundedRect(box, 2, 2);
-            p.setPen(Qt::white);
-            p.drawText(box, Qt::AlignCenter, QStringLiteral("H"));
-        } else if (pt.kind == PointKind::Landmark) {
-            p.setPen(QPen(Qt::white, 1.2));
-            p.setBrush(QColor(0x7a, 0x4e, 0x2e));
-            p.drawEllipse(pt.at, 3.5, 3.5);
-        }
-    }
-
-    // Labels.
-    for (const LabelRun& run : scene.labels) {
-        if (!Visible(run.bounds, area))
-            continue;
-        p.setFont(run.font);
-        const QFontMetricsF metrics(run.font);
-        const double rise = (metrics.ascent() - metrics.descent()) / 2;
-        for (const Glyph& g : run.glyphs) {
-            p.save();
-            p.translate(g.at);
-            p.rotate(g.angle * 180 / kPi);
-            const QPointF origin(-g.advance / 2, rise);
-            if (run.halo) {
-                // A white rim: the text drawn around itself, then on top.
-                p.setPen(QColor(255, 255, 255, 200));
-                for (const QPointF& d : {QPointF(-1.2, 0), QPointF(1.2, 0), QPointF(0, -1.2),
-                                         QPointF(0, 1.2), QPointF(-0.9, -0.9), QPointF(0.9, 0.9),
-                                         QPointF(-0.9, 0.9), QPointF(0.9, -0.9)})
-                    p.drawText(origin + d, g.text);
-            }
-            p.setPen(run.colour);
-            p.drawText(origin, g.text);
-            p.restore();
-        }
-    }
+    for (const DrawLayer& layer : DrawLayers())
+        DrawLayerFeatures(scene, layer, p, area);
+    for (const LabelRun& run : scene.labels)
+        if (Visible(run.bounds, area))
+            DrawLabel(p, run);
 }
 
 QImage RenderMapScenePart(const MapScene& scene, const QRect& rect) {
@@ -421,10 +448,10 @@ QRectF GlyphBounds(const std::vector<Glyph>& glyphs, double height) {
 
 } // namespace
 
-bool CLabeller::TryPathLabel(const CPath& path, double centre, const QString& text,
-                             const QFont& font, const QColor& colour, bool halo,
-                             const std::function<bool(QPointF)>& blocked) {
-    const QFontMetricsF metrics(font);
+bool CLabeller::TryPathLabel(const CPath& path, double centre, const QString& label,
+                             const LabelStyle& style, const std::function<bool(QPointF)>& blocked) {
+    const QString text = LabelText(style, label);
+    const QFontMetricsF metrics(style.font);
     std::vector<double> advances;
     double total = 0;
     for (QChar c : text) {
@@ -464,13 +491,14 @@ bool CLabeller::TryPathLabel(const CPath& path, double centre, const QString& te
     for (const Glyph& g : glyphs)
         m_space.Take(g.at, g.advance / 2 + 1.5, hh + 1, g.angle);
     const QRectF bounds = GlyphBounds(glyphs, metrics.height());
-    m_scene.labels.push_back({font, colour, halo, std::move(glyphs), bounds});
+    m_scene.labels.push_back({style.font, style.colour, style.halo, std::move(glyphs), bounds});
     return true;
 }
 
-bool CLabeller::TryBoxLabel(QPointF anchor, const QString& text, const QFont& font,
-                            const QColor& colour, bool halo, double gap) {
-    const QFontMetricsF metrics(font);
+bool CLabeller::TryBoxLabel(QPointF anchor, const QString& label, const LabelStyle& style,
+                            double gap) {
+    const QString text = LabelText(style, label);
+    const QFontMetricsF metrics(style.font);
     const double w = metrics.horizontalAdvance(text), h = metrics.ascent() + 2;
     // Right, left, below, above the anchor, then a little further out.
     const QPointF offsets[] = {{gap + w / 2, 0},     {-gap - w / 2, 0},   {0, gap + h / 2},
@@ -487,7 +515,7 @@ bool CLabeller::TryBoxLabel(QPointF anchor, const QString& text, const QFont& fo
             continue;
         m_space.TakeRect(box);
         m_scene.labels.push_back(
-            {font, colour, halo, {{c, 0, text, w}}, box.adjusted(-3, -3, 3, 3)});
+            {style.font, style.colour, style.halo, {{c, 0, text, w}}, box.adjusted(-3, -3, 3, 3)});
         return true;
     }
     return false;

@@ -44,11 +44,6 @@ private:
 // order, so that a more important road passes over a lesser one.
 enum class RoadKind : uint8_t { Path, Lane, Service, Minor, Close, Ring, Main };
 
-double CasingWidth(RoadKind kind); // 0: drawn without a casing
-double FillWidth(RoadKind kind);
-QColor CasingColour(RoadKind kind);
-QColor FillColour(RoadKind kind);
-
 // Area kinds in drawing order.
 enum class AreaKind : uint8_t {
     Field,    // farmland; drawn in its own colour with a hedge line
@@ -80,7 +75,7 @@ enum class PointKind : uint8_t {
 struct MapArea {
     AreaKind kind = AreaKind::Urban;
     std::vector<QPolygonF> rings; // outer rings and holes, filled odd-even
-    QColor colour;                // fill for Field; others take the style's colour
+    QColor colour;                // a Field's own fill, else the style's
     QRectF bounds;
 };
 
@@ -131,9 +126,56 @@ struct MapScene {
     }
 };
 
+// --- The map style ---------------------------------------------------------
+// The widths, colours and fonts of the map pictures and the order in which
+// features are drawn (a table in map_scene.cpp), shared by the demo towns and
+// the maps of real places.
+
+// A road class: widths in pixels and colours; a casing width of 0 draws none.
+struct RoadStyle {
+    double casingWidth;
+    double fillWidth;
+    QColor casing;
+    QColor fill;
+};
+const RoadStyle& RoadStyleOf(RoadKind kind);
+
+// What a label names.
+enum class LabelKind : uint8_t {
+    Station,
+    Hospital,
+    Landmark, // a building of note
+    Park,
+    Wood,
+    Water,      // a lake or a pond
+    River,      // written along its course
+    Sea,        // in spaced capitals
+    MainStreet, // main and ring roads
+    Street,
+    SmallStreet, // paths and service roads, and streets too short for the usual size
+};
+
+// How a label is written: its font and colour, with a white rim (halo) or
+// without, in capitals or as it is.
+struct LabelStyle {
+    QFont font;
+    QColor colour;
+    bool halo = false;
+    bool capitals = false;
+};
+const LabelStyle& LabelStyleOf(LabelKind kind);
+// A place name by its importance (0 a city, 1 a town or district, ... 5 a
+// hamlet): smaller as it is less important, spaced capitals up to 3.
+LabelStyle TownLabelStyle(int rank);
+// The label of a street of this class.
+LabelKind StreetLabelOf(RoadKind kind);
+// The text as the style writes it.
+QString LabelText(const LabelStyle& style, const QString& text);
+
 // Draws the part of the scene that falls into area (picture pixels) with the
 // painter, whose transformation must already map picture pixels to the
-// device. Features outside area are skipped; the painter's device clips the rest.
+// device: the features kind by kind in the style's order, then the labels.
+// Features outside area are skipped; the painter's device clips the rest.
 void DrawMapScene(const MapScene& scene, QPainter& painter, const QRectF& area);
 
 // The whole scene as a picture of scene.width x scene.height (Format_RGB32).
@@ -179,13 +221,11 @@ public:
     // Text along path, centred at arc length centre. Refused when it does not
     // fit, bends too sharply, would be read upside down in any glyph, or a
     // glyph's box is taken or blocked(glyph centre) is true.
-    bool TryPathLabel(const CPath& path, double centre, const QString& text, const QFont& font,
-                      const QColor& colour, bool halo,
-                      const std::function<bool(QPointF)>& blocked = {});
+    bool TryPathLabel(const CPath& path, double centre, const QString& text,
+                      const LabelStyle& style, const std::function<bool(QPointF)>& blocked = {});
     // Text in a box right of, left of, below or above anchor at distance gap,
     // or centred on it (a few positions around it) when gap <= 0.
-    bool TryBoxLabel(QPointF anchor, const QString& text, const QFont& font, const QColor& colour,
-                     bool halo, double gap);
+    bool TryBoxLabel(QPointF anchor, const QString& text, const LabelStyle& style, double gap);
     // A label run placed by the caller, who has taken its space already.
     void AddRun(LabelRun run);
 
@@ -193,6 +233,3 @@ private:
     MapScene& m_scene;
     CLabelSpace m_space;
 };
-
-// The font of all map labels.
-QFont MapFont(int pixelSize, bool bold = false, bool italic = false);

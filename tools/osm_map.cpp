@@ -364,8 +364,7 @@ public:
         if (rings.empty())
             return;
         if (kind)
-            m_map.scene.AddArea(*kind, std::move(rings),
-                                *kind == AreaKind::Field ? QColor(0xe3, 0xec, 0xc9) : QColor());
+            m_map.scene.AddArea(*kind, std::move(rings));
         // Named features mapped as areas are found at the middle of their outline.
         NamedFeature(tags, bounds.center(), kind, bounds);
     }
@@ -424,6 +423,18 @@ private:
 
     void NamedFeature(const osmium::TagList& tags, QPointF at,
                       std::optional<AreaKind> areaKind = std::nullopt, QRectF bounds = {});
+    // A point of the gazetteer: p moved inside the picture, a pixel off its edges.
+    QPoint ClampToPicture(QPointF p) const;
+    // Streets: the named ways of one name that share a node form one
+    // stretch, found at the middle of its longest part on the picture.
+    void AddStreetsToGazetteer();
+    // Stations, turned along the nearest track, and hospitals.
+    void AddSymbols();
+    // Symbols are kept clear; then stations, hospitals, places, water, parks
+    // and woods are named.
+    void PlaceLabels(CLabeller& labeller);
+    // Every run of every named way, main roads first, longer first.
+    void PlaceStreetLabels(CLabeller& labeller);
 
     const CMercatorProjection& m_projection;
     OsmMap& m_map;
@@ -505,14 +516,26 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
 }
 
 void CFeatureHandler::Finish() {
-    MapScene& scene = m_map.scene;
-    const QSize size(int(m_projection.Width()), int(m_projection.Height()));
-    auto position = [&](QPointF p) {
-        return QPoint(std::clamp(int(p.x()), 1, size.width() - 1),
-                      std::clamp(int(p.y()), 1, size.height() - 1));
-    };
+    AddStreetsToGazetteer();
+    std::stable_sort(m_named.begin(), m_named.end(),
+                     [](const NamedPoint& a, const NamedPoint& b) { return a.rank < b.rank; });
+    for (const NamedPoint& n : m_named) {
+        const QPoint p = ClampToPicture(n.at);
+        m_map.places.push_back(
+            {n.category, n.name, n.extra1, QString(), p.x(), p.y(), 0, n.spelling});
+    }
+    AddSymbols();
+    CLabeller labeller(m_map.scene);
+    PlaceLabels(labeller);
+    PlaceStreetLabels(labeller);
+}
 
-    // Streets: the ways of one name that share a node form one stretch.
+QPoint CFeatureHandler::ClampToPicture(QPointF p) const {
+    return QPoint(std::clamp(int(p.x()), 1, int(m_projection.Width()) - 1),
+                  std::clamp(int(p.y()), 1, int(m_projection.Height()) - 1));
+}
+
+void CFeatureHandler::AddStreetsToGazetteer() {
     std::map<QString, std::vector<size_t>> byName;
     for (size_t i = 0; i < m_streets.size(); ++i)
         byName[m_streets[i].name].push_back(i);
@@ -564,20 +587,15 @@ void CFeatureHandler::Finish() {
             if (!part)
                 continue;
             const CPath path(*part);
-            const QPoint p = position(path.At(path.Length() / 2));
+            const QPoint p = ClampToPicture(path.At(path.Length() / 2));
             m_map.places.push_back({QStringLiteral("Streets"), name, postcode[root], QString(),
                                     p.x(), p.y(), 0, m_streets[ways[root]].spelling});
         }
     }
-    std::stable_sort(m_named.begin(), m_named.end(),
-                     [](const NamedPoint& a, const NamedPoint& b) { return a.rank < b.rank; });
-    for (const NamedPoint& n : m_named) {
-        const QPoint p = position(n.at);
-        m_map.places.push_back(
-            {n.category, n.name, n.extra1, QString(), p.x(), p.y(), 0, n.spelling});
-    }
+}
 
-    // Symbols: stations turned along the nearest track, hospitals.
+void CFeatureHandler::AddSymbols() {
+    MapScene& scene = m_map.scene;
     for (const NamedPoint& n : m_named) {
         if (n.category == QLatin1String("Stations")) {
             double best = 40 * 40, angle = 0;
@@ -603,11 +621,10 @@ void CFeatureHandler::Finish() {
             scene.AddPoint(PointKind::Hospital, n.at);
         }
     }
+}
 
-    // Labels: symbols are kept clear; then stations, hospitals, places,
-    // water, parks and woods, and the streets, most important first.
-    CLabeller labeller(scene);
-    for (const MapPoint& pt : scene.points)
+void CFeatureHandler::PlaceLabels(CLabeller& labeller) {
+    for (const MapPoint& pt : m_map.scene.points)
         labeller.Space().Take(pt.at, 12, 9, pt.angle);
     // Nor does a name cover the spot of the road that a search shows.
     for (const PlaceRecord& p : m_map.places)
@@ -615,36 +632,27 @@ void CFeatureHandler::Finish() {
             labeller.Space().Take(QPointF(p.x, p.y), 4, 4, 0);
     for (const NamedPoint& n : m_named) {
         if (n.category == QLatin1String("Stations"))
-            labeller.TryBoxLabel(n.at, n.name, MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true,
-                                 14);
+            labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Station), 14);
         else if (n.category == QLatin1String("Hospitals"))
-            labeller.TryBoxLabel(n.at, n.name, MapFont(12, true), QColor(0xb0, 0x20, 0x2a), true,
-                                 12);
+            labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Hospital), 12);
     }
-    for (const NamedPoint& n : m_named) {
-        if (n.category != QLatin1String("Towns"))
-            continue;
-        const int sizes[] = {24, 21, 18, 17, 14, 13};
-        QFont font = MapFont(sizes[std::clamp(n.rank, 0, 5)], n.rank <= 3);
-        font.setLetterSpacing(QFont::AbsoluteSpacing, n.rank <= 3 ? 3 : 1.5);
-        labeller.TryBoxLabel(n.at, n.rank <= 3 ? n.name.toUpper() : n.name, font,
-                             QColor(0x6f, 0x5b, 0x86, 200), true, 0);
-    }
-    QFont river = MapFont(15, false, true);
-    river.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    for (const NamedPoint& n : m_named)
+        if (n.category == QLatin1String("Towns"))
+            labeller.TryBoxLabel(n.at, n.name, TownLabelStyle(n.rank), 0);
     for (const auto& [name, path] : m_waterNames)
         for (double s = path.Length() / 2; s < path.Length(); s += 900)
-            labeller.TryPathLabel(path, s, name, river, QColor(0x2a, 0x64, 0x8c), false);
+            labeller.TryPathLabel(path, s, name, LabelStyleOf(LabelKind::River));
+    // Woods are named in the colour of parks.
     for (const AreaName& a : m_areaNames) {
-        const QFont font = MapFont(13, false, true);
-        if (QFontMetricsF(font).horizontalAdvance(a.name) < a.bounds.width() &&
+        const LabelStyle& style = LabelStyleOf(a.water ? LabelKind::Water : LabelKind::Park);
+        if (QFontMetricsF(style.font).horizontalAdvance(a.name) < a.bounds.width() &&
             a.bounds.height() > 20)
-            labeller.TryBoxLabel(a.bounds.center(), a.name, font,
-                                 a.water ? QColor(0x2a, 0x64, 0x8c) : QColor(0x2f, 0x6b, 0x24),
-                                 true, 0);
+            labeller.TryBoxLabel(a.bounds.center(), a.name, style, 0);
     }
-    // Streets: every run of every named way, main roads first, longer first;
-    // a name is repeated only some way off its other labels.
+}
+
+void CFeatureHandler::PlaceStreetLabels(CLabeller& labeller) {
+    // A name is repeated only some way off its other labels.
     struct Run {
         const StreetWay* way;
         CPath path;
@@ -659,9 +667,8 @@ void CFeatureHandler::Finish() {
         return a.path.Length() > b.path.Length();
     });
     std::map<QString, std::vector<QPointF>> placed;
-    const QFont mainFont = MapFont(12, true), minorFont = MapFont(10), smallFont = MapFont(9);
     for (const Run& run : runs) {
-        const bool major = run.way->road >= RoadKind::Ring;
+        const LabelStyle& style = LabelStyleOf(StreetLabelOf(run.way->road));
         const double length = run.path.Length();
         std::vector<QPointF>& done = placed[run.way->name];
         for (double s0 = length / 2, d = 0; d < length / 2; d += 22) {
@@ -671,18 +678,112 @@ void CFeatureHandler::Finish() {
                     std::any_of(done.begin(), done.end(),
                                 [&](QPointF q) { return QLineF(q, at).length() < 400; }))
                     continue;
-                const QFont& font =
-                    major ? mainFont
-                    : run.way->road == RoadKind::Path || run.way->road == RoadKind::Service
-                        ? smallFont
-                        : minorFont;
-                if (labeller.TryPathLabel(
-                        run.path, s, run.way->name, font,
-                        major ? QColor(0x26, 0x1a, 0x12) : QColor(0x3a, 0x3a, 0x3a), false))
+                if (labeller.TryPathLabel(run.path, s, run.way->name, style))
                     done.push_back(at);
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+void Report(const OsmProgress& progress, const QString& step, int percent) {
+    if (progress)
+        progress(step, percent);
+}
+
+// What the picture covers: request.bbox, else the extract's bounds from its
+// header, else those of its nodes. False, with error, for an extract without
+// nodes. Throws what libosmium throws.
+bool FindBounds(const osmium::io::File& file, const OsmMapRequest& request, const QString& name,
+                const OsmProgress& progress, GeoBox& box, QString& error) {
+    if (request.bbox) {
+        box = *request.bbox;
+        return true;
+    }
+    osmium::io::Reader header(file, osmium::osm_entity_bits::nothing);
+    const osmium::Box b = header.header().box();
+    header.close();
+    if (b.valid() && b.bottom_left() != b.top_right())
+        box = {b.left(), b.bottom(), b.right(), b.top()};
+    if (box.Valid())
+        return true;
+    Report(progress, QStringLiteral("finding the bounds"), -1);
+    osmium::Box nodes;
+    osmium::io::Reader reader(file, osmium::osm_entity_bits::node);
+    while (osmium::memory::Buffer buffer = reader.read())
+        for (const osmium::Node& n : buffer.select<osmium::Node>())
+            if (n.location().valid())
+                nodes.extend(n.location());
+    reader.close();
+    if (!nodes.valid()) {
+        error = QStringLiteral("the extract %1 holds no map data").arg(name);
+        return false;
+    }
+    box = {nodes.left(), nodes.bottom(), nodes.right(), nodes.top()};
+    // A single point or a line still gets a picture.
+    if (box.east - box.west < 1e-4)
+        box.west -= 5e-4, box.east += 5e-4;
+    if (box.north - box.south < 1e-4)
+        box.south -= 5e-4, box.north += 5e-4;
+    box.south = std::max(box.south, -85.0);
+    box.north = std::min(box.north, 85.0);
+    return true;
+}
+
+// Reads the features in two passes: the multipolygon relations first, then
+// everything in file order; then the gazetteer, symbols and labels. False,
+// with error, for an extract with no nodes or nothing to draw. Throws what
+// libosmium throws.
+bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& projection,
+                  const OsmMapRequest& request, const QString& name, OsmMap& map,
+                  const OsmProgress& progress, QString& error) {
+    // Pass 1: the multipolygon relations and the ways they need.
+    osmium::TagsFilter filter(false);
+    for (const char* key : {"building", "landuse", "natural", "leisure", "amenity", "water",
+                            "waterway", "shop", "tourism", "railway", "place", "healthcare"})
+        filter.add_rule(true, osmium::TagMatcher(key));
+    osmium::area::Assembler::config_type config;
+    osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);
+    Report(progress, QStringLiteral("reading the relations"), -1);
+    osmium::relations::read_relations(file, manager);
+
+    // Pass 2: everything else, in file order.
+    using Index = osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
+    Index index;
+    osmium::handler::NodeLocationsForWays<Index> locations(index);
+    locations.ignore_errors(); // ways that leave the extract are cut where it ends
+    CFeatureHandler handler(projection, map);
+    osmium::io::Reader reader(file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way |
+                                        osmium::osm_entity_bits::relation);
+    const size_t total = reader.file_size();
+    int shown = -1;
+    auto& second =
+        manager.handler([&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
+    while (osmium::memory::Buffer buffer = reader.read()) {
+        osmium::apply(buffer, locations, handler, second);
+        const int percent = total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
+        if (percent / 10 != shown / 10) {
+            shown = percent;
+            Report(progress, QStringLiteral("reading"), percent);
+        }
+    }
+    reader.close();
+    if (handler.Nodes() == 0) {
+        error = QStringLiteral("the extract %1 holds no map data").arg(name);
+        return false;
+    }
+    if (!handler.HasContent()) {
+        error = request.bbox
+                    ? QStringLiteral("there is no map data of %1 inside the bbox").arg(name)
+                    : QStringLiteral("the extract %1 holds nothing to draw").arg(name);
+        return false;
+    }
+    Report(progress, QStringLiteral("placing the labels"), -1);
+    handler.Finish();
+    return true;
 }
 
 } // namespace
@@ -702,45 +803,11 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         error = QStringLiteral("cannot read the extract %1: no such file").arg(request.input);
         return false;
     }
-    auto report = [&](const QString& step, int percent) {
-        if (progress)
-            progress(step, percent);
-    };
     try {
         const osmium::io::File file(request.input.toStdString());
-        // The bounds: --bbox, else the extract's header, else its nodes.
         GeoBox box;
-        if (request.bbox) {
-            box = *request.bbox;
-        } else {
-            osmium::io::Reader header(file, osmium::osm_entity_bits::nothing);
-            const osmium::Box b = header.header().box();
-            header.close();
-            if (b.valid() && b.bottom_left() != b.top_right())
-                box = {b.left(), b.bottom(), b.right(), b.top()};
-            if (!box.Valid()) {
-                report(QStringLiteral("finding the bounds"), -1);
-                osmium::Box nodes;
-                osmium::io::Reader reader(file, osmium::osm_entity_bits::node);
-                while (osmium::memory::Buffer buffer = reader.read())
-                    for (const osmium::Node& n : buffer.select<osmium::Node>())
-                        if (n.location().valid())
-                            nodes.extend(n.location());
-                reader.close();
-                if (!nodes.valid()) {
-                    error = QStringLiteral("the extract %1 holds no map data").arg(name);
-                    return false;
-                }
-                box = {nodes.left(), nodes.bottom(), nodes.right(), nodes.top()};
-                // A single point or a line still gets a picture.
-                if (box.east - box.west < 1e-4)
-                    box.west -= 5e-4, box.east += 5e-4;
-                if (box.north - box.south < 1e-4)
-                    box.south -= 5e-4, box.north += 5e-4;
-                box.south = std::max(box.south, -85.0);
-                box.north = std::min(box.north, 85.0);
-            }
-        }
+        if (!FindBounds(file, request, name, progress, box, error))
+            return false;
         if (!box.Valid()) {
             error = QStringLiteral("the bounds of %1 are not usable").arg(name);
             return false;
@@ -762,54 +829,7 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         map.scene.width = int(projection.Width());
         map.scene.height = int(projection.Height());
         map.scene.background = QColor(0xf7, 0xf5, 0xf0);
-
-        // Pass 1: the multipolygon relations and the ways they need.
-        osmium::TagsFilter filter(false);
-        for (const char* key : {"building", "landuse", "natural", "leisure", "amenity", "water",
-                                "waterway", "shop", "tourism", "railway", "place", "healthcare"})
-            filter.add_rule(true, osmium::TagMatcher(key));
-        osmium::area::Assembler::config_type config;
-        osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);
-        report(QStringLiteral("reading the relations"), -1);
-        osmium::relations::read_relations(file, manager);
-
-        // Pass 2: everything else, in file order.
-        using Index =
-            osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
-        Index index;
-        osmium::handler::NodeLocationsForWays<Index> locations(index);
-        locations.ignore_errors(); // ways that leave the extract are cut where it ends
-        CFeatureHandler handler(projection, map);
-        osmium::io::Reader reader(file, osmium::osm_entity_bits::node |
-                                            osmium::osm_entity_bits::way |
-                                            osmium::osm_entity_bits::relation);
-        const size_t total = reader.file_size();
-        int shown = -1;
-        auto& second =
-            manager.handler([&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
-        while (osmium::memory::Buffer buffer = reader.read()) {
-            osmium::apply(buffer, locations, handler, second);
-            const int percent =
-                total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
-            if (percent / 10 != shown / 10) {
-                shown = percent;
-                report(QStringLiteral("reading"), percent);
-            }
-        }
-        reader.close();
-        if (handler.Nodes() == 0) {
-            error = QStringLiteral("the extract %1 holds no map data").arg(name);
-            return false;
-        }
-        if (!handler.HasContent()) {
-            error = request.bbox
-                        ? QStringLiteral("there is no map data of %1 inside the bbox").arg(name)
-                        : QStringLiteral("the extract %1 holds nothing to draw").arg(name);
-            return false;
-        }
-        report(QStringLiteral("placing the labels"), -1);
-        handler.Finish();
-        return true;
+        return ReadFeatures(file, projection, request, name, map, progress, error);
     } catch (const std::exception& e) {
         error = QStringLiteral("cannot read the extract %1: %2")
                     .arg(name, QString::fromLocal8Bit(e.what()).simplified());

@@ -84,8 +84,8 @@ void CMapCanvas::ResetViewState() {
 void CMapCanvas::MeasureTileGrid() {
     if (m_strTilePrefix.isEmpty())
         return;
-    const int total = CountFiles(m_strMapFolder, QStringLiteral("*.cbm"), 2);
-    const int firstRow = CountFiles(m_strMapFolder, m_strTilePrefix + QStringLiteral("1_*.cbm"), 2);
+    const int total = CountFiles(m_strMapFolder, QStringLiteral("*.cbm"));
+    const int firstRow = CountFiles(m_strMapFolder, m_strTilePrefix + QStringLiteral("1_*.cbm"));
     // Without a converted tile in row 1 the grid is empty: nothing is drawn.
     m_viewport.SetTileGrid(firstRow, firstRow > 0 ? total / firstRow : 0, TILE_SIZE);
 }

@@ -150,19 +150,6 @@ private slots:
         QVERIFY(root.Exists("Veldra/Maps/Sub") && root.ReadFile("Veldra/Maps/c.cbm") == "c");
     }
 
-    void mappedFile() {
-        CTestRoot root;
-        QVERIFY(root.WriteFile("Veldra/empty.idx", ""));
-        QVERIFY(root.WriteFile("Veldra/Streets.idx", "0123456789"));
-        CMappedFile map;
-        QVERIFY(!map.Open("\\Veldra\\empty.idx"));
-        QVERIFY(map.Data() == nullptr);
-        QVERIFY(!map.Open("\\Veldra\\missing.idx"));
-        QVERIFY(map.Open("\\veldra\\STREETS.IDX"));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(map.Data()), int(map.Size())),
-                 QByteArray("0123456789"));
-    }
-
     void plantedLinks_data() {
         QTest::addColumn<Write>("write");
         QTest::addColumn<QString>("linkAt"); // under Veldra/Maps, pointing outside the root
@@ -253,12 +240,15 @@ private slots:
 
     void treeWithRawNames() {
         CTestRoot root;
-        // Names that are not valid UTF-8, a read-only sub-folder and a link out.
+        // Names that are not valid UTF-8 or read as a path out, a read-only
+        // sub-folder, a link to a file out and one to a folder that holds the
+        // tree (followed, it would never end).
         QVERIFY(root.MakeDir("Veldra/Maps/Town"));
         const QByteArray town = QFile::encodeName(root.Host("Veldra/Maps/Town"));
         const QByteArray rawDir = town + "/d\xff\xfe";
         QCOMPARE(mkdir(rawDir.constData(), 0755), 0);
-        for (const QByteArray& path : {town + "/\xe9t\xe9.cbm", rawDir + "/\x80.map"}) {
+        for (const QByteArray& path :
+             {town + "/\xe9t\xe9.cbm", rawDir + "/\x80.map", town + "/..\\kept"}) {
             const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
             QVERIFY(fd >= 0);
             QCOMPARE(write(fd, "12345", 5), 5);
@@ -267,13 +257,14 @@ private slots:
         QCOMPARE(chmod(rawDir.constData(), 0555), 0);
         QVERIFY(root.WriteFile("Veldra/kept", "abc"));
         QVERIFY(QFile::link(root.Host("Veldra/kept"), root.Host("Veldra/Maps/Town/link")));
+        QVERIFY(QFile::link(root.Host("Veldra"), root.Host("Veldra/Maps/Town/loop")));
 
-        QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(10));
+        QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(15));
         const uint64_t syncs = DiskSyncCount();
         QVERIFY(
             ReplaceFileAtomically("\\Veldra\\Maps\\Town\\Map.dat", {QByteArrayView("1234567")}));
         QVERIFY(DiskSyncCount() >= syncs + 2); // the file before the rename, the folder after
-        QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(17));
+        QCOMPARE(TreeSize("\\Veldra\\Maps\\Town"), uint32_t(22));
         QVERIFY(DeleteTree("\\Veldra\\maps\\TOWN"));
         QVERIFY(!root.Exists("Veldra/Maps/Town") && root.ReadFile("Veldra/kept") == "abc");
         QVERIFY(!DeleteTree("\\") && !DeleteTree("\\Veldra\\Maps\\Town"));

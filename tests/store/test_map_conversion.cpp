@@ -1,5 +1,5 @@
-// The conversion engine against the one-tile-at-a-time rules, under parallel
-// work, files that vanish and a kill at any moment.
+// The conversion engine: the one-tile-at-a-time rules, under parallel work,
+// files that vanish and a kill at any moment.
 
 #include "platform/file_system.h"
 #include "store/map_conversion.h"
@@ -7,6 +7,7 @@
 #include "test_support.h"
 
 #include <QThread>
+#include <QtEndian>
 #include <QtTest>
 #include <csignal>
 #include <sys/wait.h>
@@ -19,24 +20,6 @@ const QString kFolders[] = {QStringLiteral("\\Veldra\\Maps\\ref"),
 
 QString Host(const QString& folder) {
     return QString(folder).replace(u'\\', u'/').mid(1);
-}
-
-// What the conversion did before it listed the folder only once: convert the
-// first listed .map, list again, until none is left or a tile fails.
-bool ConvertTileByTile(const QString& folder) {
-    TileCache cache;
-    for (;;) {
-        FindData entry;
-        if (!CFindFile().FindFirst(JoinDevicePath(folder, "*.map"), entry))
-            return true;
-        const QString tile = entry.name.left(entry.name.indexOf(u'.'));
-        QImage bitmap;
-        if (!cache.DecodeTile(folder, tile, bitmap) ||
-            !WriteCompressedTile(folder, tile, bitmap) ||
-            !cache.DeleteTileSources(folder, tile) ||
-            FileExists(JoinDevicePath(folder, entry.name)))
-            return false;
-    }
 }
 
 // The tile names of a folder's .map files, in listing order.
@@ -73,17 +56,33 @@ bool WriteInTurn(const CTestRoot& root, const QStringList& folders, const QStrin
     return true;
 }
 
-// A map of 13 tiles in the given folders, the same in each, written in the
-// same order, so that each folder lists its files in the same order; with
-// twin, a 14th file names the first tile again in capitals.
-void MakeMaps(const CTestRoot& root, const QStringList& folders, bool twin = false) {
-    for (int i = 0; i < 13 + twin; ++i) {
-        const QString name = i == 13 ? QStringLiteral("MAP1_1.MAP")
-                                     : QStringLiteral("map%1_%2.map").arg(i / 4 + 1).arg(i % 4 + 1);
+// A map of 13 tiles "map<row>_<column>.map" in the given folders, the same in
+// each, written in the same order, so that each folder lists its files in the
+// same order. Returns each tile's colour.
+QMap<QString, QRgb> MakeMaps(const CTestRoot& root, const QStringList& folders) {
+    QMap<QString, QRgb> colours;
+    for (int i = 0; i < 13; ++i) {
+        const QString tile = QStringLiteral("map%1_%2").arg(i / 4 + 1).arg(i % 4 + 1);
+        colours[tile] = qRgb(i * 18, 90, 200);
         for (const QString& folder : folders)
-            QVERIFY(root.WriteFile(Host(folder) + u'/' + name,
-                                   EncryptTile(TilePng(500, qRgb(i * 18, 90, 200)))));
+            root.WriteFile(Host(folder) + u'/' + tile + ".map",
+                           EncryptTile(TilePng(500, colours[tile])));
     }
+    return colours;
+}
+
+// The .cbm a tile of one colour converts to.
+QByteArray ConvertedTile(QRgb colour) {
+    const QByteArray png = TilePng(500, colour);
+    QImage bitmap;
+    QByteArray file(4 + COMPRESSED_BUFFER_SIZE, '\0');
+    if (!DecodeTileImage(reinterpret_cast<const uint8_t*>(png.constData()), png.size(), bitmap))
+        return {};
+    const uint32_t n = CompressTileImage(bitmap, reinterpret_cast<uint8_t*>(file.data()) + 4,
+                                         COMPRESSED_BUFFER_SIZE);
+    qToLittleEndian(n, file.data());
+    file.truncate(4 + n);
+    return file;
 }
 
 } // namespace
@@ -92,65 +91,90 @@ class TestMapConversion : public QObject {
     Q_OBJECT
 
 private slots:
-    // Leftover .tmp files of mixed ages (20, so a fresh decryption prunes the
-    // four oldest), tiles whose names differ only in letter case, and a bad
-    // tile in the middle: the same files, the same prune and the same failure
-    // point as tile by tile; then the mended map finishes the same way too.
-    void sameOutcomeAsTileByTile_data() {
+    // Tiles are converted in listing order. A tile without a .tmp first
+    // prunes the oldest .tmp files while more than 16 are left, five at most;
+    // a .tmp is decoded as it is, unless it was pruned before its tile's turn;
+    // the run stops at a tile that cannot be decoded, which keeps its
+    // decrypted image as its .tmp. Workers change none of it.
+    void convertsInListingOrder_data() {
         QTest::addColumn<int>("workers");
         QTest::newRow("on the calling thread") << 0;
         QTest::newRow("two workers") << 2;
         QTest::newRow("five workers") << 5;
     }
-    void sameOutcomeAsTileByTile() {
+    void convertsInListingOrder() {
         QFETCH(int, workers);
         CTestRoot root;
-        const QStringList folders(std::begin(kFolders), std::end(kFolders));
-        MakeMaps(root, folders, true);
-        const QStringList order = MapOrder(kFolders[0]);
-        QCOMPARE(MapOrder(kFolders[1]), order);
-
-        // Roles, away from the case twins. The oldest .tmp is corrupt: pruned
-        // before its tile's turn, the tile converts from its .map. Another tile
-        // has a young .tmp of another picture, which is used as it is. A later
-        // tile cannot be decoded.
-        QStringList plain = order;
-        plain.removeIf([](const QString& tile) { return tile.toLower() == "map1_1"; });
-        const QString corruptTmp = plain[3], youngTmp = plain[5], bad = plain[8];
+        const QString folder = kFolders[1], host = Host(folder) + u'/';
+        QMap<QString, QRgb> colours = MakeMaps(root, {folder});
+        const QStringList order = MapOrder(folder);
+        // The second tile cannot be decoded, nor can its .tmp, the oldest of
+        // 28; a later tile has a young .tmp of another picture.
+        const QString bad = order[1], young = order[5];
+        const QByteArray badImage(2000, '\x43');
+        QVERIFY(root.WriteFile(host + bad + ".map", EncryptTile(badImage)));
         int64_t time = 0;
-        const QByteArray corrupt(3000, '\x42');
-        QVERIFY(WriteInTurn(root, folders, corruptTmp + ".TMP", corrupt, time));
-        for (int i = 0; i < 18; ++i)
-            QVERIFY(WriteInTurn(root, folders, QStringLiteral("old%1.tmp").arg((i * 7) % 18),
-                                "orphan", time));
-        QVERIFY(WriteInTurn(root, folders, youngTmp + ".tmp", TilePng(500, qRgb(1, 2, 3)), time));
-        QVERIFY(WriteInTurn(root, folders, bad + ".map", EncryptTile(corrupt), time));
+        QVERIFY(WriteInTurn(root, {folder}, bad + ".TMP", QByteArray(3000, '\x42'), time));
+        QStringList orphans;
+        for (int i = 0; i < 26; ++i)
+            orphans << QStringLiteral("old%1.tmp").arg(i, 2, 10, QChar('0'));
+        for (const QString& name : orphans)
+            QVERIFY(WriteInTurn(root, {folder}, name, "orphan", time));
+        QVERIFY(WriteInTurn(root, {folder}, young + ".tmp", TilePng(500, qRgb(1, 2, 3)), time));
+        colours[young] = qRgb(1, 2, 3);
+        // Links planted where the first tile's .cbm and the bad tile's .tmp
+        // are written are removed, never written through.
+        for (const QString& name : {order[0] + ".cbm.part", bad + ".tmp.part"}) {
+            QVERIFY(root.WriteFile(name, "outside"));
+            QVERIFY(QFile::link(root.Host(name), root.Host(host + name)));
+        }
+        const uint64_t syncs = DiskSyncCount();
 
-        // The run stops at the bad tile, or first at a case twin: once one of
-        // the twins is converted the other counts as its .map left behind.
-        // The bad tile mended, the third run finishes.
-        for (int run = 1; run <= 3; ++run) {
-            if (run == 3) {
-                for (const QString& folder : folders) {
-                    QVERIFY(QFile::remove(root.Host(Host(folder) + u'/' + bad + ".tmp")));
-                    QVERIFY(root.WriteFile(Host(folder) + u'/' + bad + ".map",
-                                           EncryptTile(TilePng(500, qRgb(5, 5, 5)))));
-                }
+        // Run 1 prunes five .tmp files before the first tile and five before
+        // the bad one; run 2, the bad tile mended, two more.
+        for (int run = 1; run <= 2; ++run) {
+            if (run == 2) {
+                QVERIFY(QFile::remove(root.Host(host + bad + ".tmp")));
+                QVERIFY(root.WriteFile(host + bad + ".map", EncryptTile(TilePng(500, 5))));
+                colours[bad] = qRgb(0, 0, 5);
             }
-            const bool done = ConvertTileByTile(kFolders[0]);
-            QCOMPARE(done, run == 3);
-            CMapConversion conversion(kFolders[1], workers);
+            CMapConversion conversion(folder, workers);
             int converted = 0;
             conversion.m_onProgress = [&](int n) { QCOMPARE(n, ++converted); };
-            QCOMPARE(conversion.Run(), done);
-            QCOMPARE(conversion.m_nListings, done ? 2 : 1);
-            const QMap<QString, QByteArray> expected = Contents(root, kFolders[0]);
-            QCOMPARE(Contents(root, kFolders[1]), expected);
-            const QStringList temps = expected.keys().filter(".tmp", Qt::CaseInsensitive);
-            QCOMPARE(temps.size(), run == 1 ? 15 : 16 - done);
-            QVERIFY(!temps.contains(youngTmp + ".tmp") &&
-                    temps.contains(bad + ".tmp") == (run == 2));
+            QCOMPARE(conversion.Run(), run == 2);
+            QCOMPARE(conversion.m_nListings, run);
+            const QMap<QString, QByteArray> files = Contents(root, folder);
+            QStringList expected = orphans.mid(run == 1 ? 9 : 11);
+            for (int i = 0; i < 13; ++i)
+                expected << order[i] + (i < 1 || run == 2 ? ".cbm" : ".map");
+            if (run == 1)
+                expected << young + ".tmp" << bad + ".tmp";
+            expected.sort();
+            QCOMPARE(files.keys(), expected);
+            for (int i = 0; i < (run == 1 ? 1 : 13); ++i)
+                QVERIFY2(files[order[i] + ".cbm"] == ConvertedTile(colours[order[i]]),
+                         qPrintable(order[i]));
+            if (run == 1)
+                QCOMPARE(files[bad + ".tmp"], badImage);
         }
+        // Every file written was flushed to disk, and none went outside.
+        QVERIFY(DiskSyncCount() >= syncs + 2 * 14);
+        for (const QString& name : {order[0] + ".cbm.part", bad + ".tmp.part"})
+            QCOMPARE(root.ReadFile(name), QByteArray("outside"));
+    }
+
+    // Two .map names that differ only in letter case name one tile: once one
+    // is converted the other counts as a .map left behind, which the next run
+    // converts.
+    void caseTwins() {
+        CTestRoot root;
+        for (const char* name : {"map1_1.map", "MAP1_1.MAP"})
+            QVERIFY(root.WriteFile(Host(kFolders[1]) + u'/' + name, EncryptTile(TilePng(500, 7))));
+        QVERIFY(!CMapConversion(kFolders[1], 2).Run());
+        QCOMPARE(MapOrder(kFolders[1]).size(), 1);
+        QVERIFY(CMapConversion(kFolders[1], 2).Run());
+        QCOMPARE(Contents(root, kFolders[1]).size(), 1);
+        QVERIFY(MapOrder(kFolders[1]).isEmpty());
     }
 
     // A tile removed by another process during the run is skipped; one that
@@ -182,28 +206,6 @@ private slots:
         for (const QString& name : Contents(root, kFolders[1]).keys())
             converted.insert(name.toLower());
         QCOMPARE(converted, expected);
-    }
-
-    // Links planted where a tile's side files go are removed, never written
-    // through, and every written file is flushed to disk.
-    void plantedLinksAreNotFollowed() {
-        CTestRoot root;
-        QTemporaryDir outside;
-        MakeMaps(root, {kFolders[1]});
-        const QString tile = MapOrder(kFolders[1]).at(0);
-        for (const QString ext : {".tmp.part", ".cbm.part"}) {
-            QFile file(outside.filePath(ext));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("outside") == 7);
-            QVERIFY(QFile::link(file.fileName(), root.Host(Host(kFolders[1]) + u'/' + tile + ext)));
-        }
-        const uint64_t syncs = DiskSyncCount();
-        CMapConversion conversion(kFolders[1], 2);
-        QVERIFY(conversion.Run());
-        for (const QString ext : {".tmp.part", ".cbm.part"})
-            QCOMPARE(QFile(outside.filePath(ext)).size(), qint64(7));
-        const QFileInfo cbm(root.Host(Host(kFolders[1]) + u'/' + tile + ".cbm"));
-        QVERIFY(cbm.isFile() && !cbm.isSymLink());
-        QVERIFY(DiskSyncCount() >= syncs + 2);
     }
 
     // Killed at any moment, a parallel conversion leaves a folder that a

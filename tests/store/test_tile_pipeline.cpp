@@ -1,16 +1,15 @@
-#include "platform/crypto.h"
+// The tile formats with their readers and writers (.map and .tmp, .cbm) and
+// the tile cache that draws from converted tiles.
+
 #include "platform/file_system.h"
 #include "platform/image_codec.h"
 #include "store/tile_cache.h"
 #include "store/tile_crypto.h"
-#include "store/tile_key.h"
 #include "test_support.h"
 
 #include <QPainter>
-#include <QThread>
 #include <QtEndian>
 #include <QtTest>
-#include <algorithm>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -34,20 +33,19 @@ QImage TestPicture(int width, int height, int seed) {
     return image;
 }
 
-QByteArray Raw(const QImage& image) {
-    return QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
-}
-
-// A .cbm file: a 4-byte little-endian length (by default the stream's), then
-// the stream.
+// A .cbm file of raw pixels: a 4-byte little-endian length (by default the
+// zlib stream's), then the stream.
 QByteArray CbmFile(const QByteArray& stream, int64_t lengthField = -1) {
     QByteArray file(4, '\0');
     qToLittleEndian(uint32_t(lengthField < 0 ? stream.size() : lengthField), file.data());
     return file + stream;
 }
-
 QByteArray Compressed(const QByteArray& raw) {
     return qCompress(raw).mid(4); // qCompress prefixes its own 4-byte size
+}
+QByteArray CbmOf(const QImage& image) {
+    return CbmFile(Compressed(
+        QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes())));
 }
 
 // Files of the folder (host names, sorted).
@@ -88,133 +86,55 @@ class TestTilePipeline : public QObject {
 private slots:
     // The .tmp holds the decrypted bytes 56 .. min(n, 131072) - 1; shorter
     // files hold no image and write no .tmp. Every row decrypts from key-stream
-    // position 0 again.
+    // position 0 again. What EncryptTileImage writes decrypts to its image.
     void decryptTileFile_data() {
         QTest::addColumn<int>("fileSize");
-        QTest::newRow("empty") << 0;
-        QTest::newRow("56 bytes, no image") << 56;
-        QTest::newRow("57 bytes") << 57;
-        QTest::newRow("131072 bytes") << 131072;
-        QTest::newRow("131073 bytes") << 131073;
+        QTest::addColumn<bool>("ownWriter"); // EncryptTileImage, else the test's own
+        QTest::newRow("empty") << 0 << false;
+        QTest::newRow("56 bytes, no image") << 56 << false;
+        QTest::newRow("57 bytes") << 57 << false;
+        QTest::newRow("131072 bytes") << 131072 << false;
+        QTest::newRow("131073 bytes") << 131073 << false;
+        QTest::newRow("written by EncryptTileImage") << 5000 << true;
     }
     void decryptTileFile() {
         QFETCH(int, fileSize);
+        QFETCH(bool, ownWriter);
         CTestRoot root;
         QByteArray image(std::max(0, fileSize - 56), '\0');
         for (int i = 0; i < image.size(); ++i)
             image[i] = char((i * 131) ^ (i >> 9));
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image).left(fileSize)));
+        const QByteArray map = ownWriter ? EncryptTileImage(image) : EncryptTile(image);
+        QCOMPARE(map.size(), image.size() + 56);
+        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", map.left(fileSize)));
         const bool ok = fileSize > 56;
         QCOMPARE(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"), ok);
         if (ok)
             QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"),
-                     image.left(std::min(fileSize, DECRYPT_BUFFER_SIZE) - 56));
+                     image.left(std::min(fileSize, 131072) - 56));
         else
             QCOMPARE(Listing(root), QStringList{"a1_1.map"});
     }
 
-    // Writes that fail part-way (file-size limit) leave no .tmp and no .cbm,
-    // and nor does a refused provider; a later decryption succeeds.
+    // Writes that fail part-way (file-size limit) leave no .tmp and no .cbm;
+    // a later decryption succeeds.
     void failedWritesLeaveNothing() {
         CTestRoot root;
         const QByteArray image(20000, '\x5a');
         QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image)));
-        TileCache cache;
         {
             CFileSizeLimit limit(4096);
             QVERIFY(!DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
             QVERIFY(!WriteCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 4)));
         }
-        const auto material = MakeTileKeyMaterial();
-        QVERIFY(!DecryptFileToFile("Another Provider", material.data(), 16, kFolder + "\\a1_1.map",
-                                   kFolder + "\\a1_1.tmp"));
         QCOMPARE(Listing(root), QStringList{"a1_1.map"});
         QVERIFY(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
         QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
     }
 
-    // A tile's image arrives intact (the image formats are the codec's own
-    // tests), file names on disk may differ in letter case, and an existing
-    // .tmp is decoded without reading the .map. A missing or unreadable tile,
-    // or one over the cache's size bound, gives a null image.
-    void decodeTile_data() {
-        QTest::addColumn<QByteArray>("map");
-        QTest::addColumn<QByteArray>("tmp");
-        QTest::addColumn<int>("maxSide");
-        QTest::addColumn<QImage>("expected");
-        const QByteArray png = EncodeImage(TestPicture(500, 500, 3));
-        const QImage image = QImage::fromData(png).convertToFormat(kDisplayFormat);
-        QTest::newRow("png") << EncryptTile(png) << QByteArray() << 10000 << image;
-        QTest::newRow("existing .tmp") << QByteArray(5000, '\x13') << png << 10000 << image;
-        QTest::newRow("no .map") << QByteArray() << QByteArray() << 10000 << QImage();
-        QTest::newRow("garbage image")
-            << EncryptTile(QByteArray(3000, '\x42')) << QByteArray() << 10000 << QImage();
-        QTest::newRow("over a lowered bound")
-            << EncryptTile(png) << QByteArray() << 499 << QImage();
-    }
-    void decodeTile() {
-        QFETCH(QByteArray, map);
-        QFETCH(QByteArray, tmp);
-        QFETCH(int, maxSide);
-        QFETCH(QImage, expected);
-        CTestRoot root;
-        if (!map.isEmpty())
-            QVERIFY(root.WriteFile(kHostFolder + "ABC1_2.MAP", map));
-        if (!tmp.isEmpty())
-            QVERIFY(root.WriteFile(kHostFolder + "ABC1_2.TMP", tmp));
-        TileCache cache;
-        cache.m_nMaxWidth = cache.m_nMaxHeight = maxSide;
-        QImage bitmap = TestPicture(10, 10, 1);
-        QCOMPARE(cache.DecodeTile(kFolder, "abc1_2", bitmap), !expected.isNull());
-        QCOMPARE(bitmap, expected);
-    }
-
-    // Decoding a tile without a .tmp first deletes the oldest .tmp files while
-    // more than 16 are left, at most five of them.
-    void pruneTempFiles_data() {
-        QTest::addColumn<int>("existing");
-        QTest::addColumn<int>("deleted");
-        QTest::newRow("16") << 16 << 0;
-        QTest::newRow("17") << 17 << 1;
-        QTest::newRow("22") << 22 << 5;
-    }
-    void pruneTempFiles() {
-        QFETCH(int, existing);
-        QFETCH(int, deleted);
-        CTestRoot root;
-        // Names are not in age order, so neither name nor listing order gives the answer.
-        QStringList byAge;
-        for (int i = 0; i < existing; ++i)
-            byAge << QString("t%1_%2.tmp").arg((i * 7) % existing).arg(i);
-        // Each file strictly younger than the one before, by the creation times
-        // the file layer reports (the clock may not move between two writes).
-        int64_t previous = 0;
-        for (const QString& name : byAge) {
-            int64_t created = previous;
-            for (int attempt = 0; created <= previous; ++attempt) {
-                QVERIFY(attempt < 200);
-                QFile::remove(root.Host(kHostFolder + name));
-                QThread::msleep(1);
-                QVERIFY(root.WriteFile(kHostFolder + name, "x"));
-                created = FindFiles(JoinDevicePath(kFolder, name)).at(0).creationTime;
-            }
-            previous = created;
-        }
-        QVERIFY(root.WriteFile(kHostFolder + "new1_1.map",
-                               EncryptTile(EncodeImage(TestPicture(500, 500, 2)))));
-        TileCache cache;
-        QImage bitmap;
-        QVERIFY(cache.DecodeTile(kFolder, "new1_1", bitmap));
-
-        QStringList expected = byAge.mid(deleted) << "new1_1.map"
-                                                  << "new1_1.tmp";
-        expected.sort();
-        QCOMPARE(Listing(root), expected);
-    }
-
     // A square display-format tile of at most 500000 raw bytes is written as
     // a .cbm (length field, then the zlib stream); anything else writes nothing.
-    void saveCompressedTile_data() {
+    void writeCompressedTile_data() {
         QTest::addColumn<QImage>("bitmap");
         QTest::addColumn<bool>("ok");
         QTest::newRow("500 x 500") << TestPicture(500, 500, 9) << true;
@@ -224,59 +144,28 @@ private slots:
         QTest::newRow("not the display format")
             << TestPicture(300, 300, 1).convertToFormat(QImage::Format_RGB32) << false;
     }
-    void saveCompressedTile() {
+    void writeCompressedTile() {
         QFETCH(QImage, bitmap);
         QFETCH(bool, ok);
         CTestRoot root;
         QVERIFY(root.MakeDir(kHostFolder));
-        TileCache cache;
         QCOMPARE(WriteCompressedTile(kFolder, "a2_3", bitmap), ok);
         QCOMPARE(Listing(root), ok ? QStringList{"a2_3.cbm"} : QStringList{});
-        // The stream itself is checked by loading saved tiles (unusableTemplate).
+        // The stream itself is checked by loading written tiles (unusableTemplate).
         const QByteArray file = root.ReadFile(kHostFolder + "a2_3.cbm");
         if (ok)
             QCOMPARE(file, CbmFile(file.mid(4)));
     }
 
-    void deleteTileSources() {
+    // What kills leave: a .tmp whose .map went, side files. A .tmp with its
+    // .map is still of use.
+    void removeTileLeftovers() {
         CTestRoot root;
-        for (const char* name : {"a1_1.map", "a1_1.tmp", "a1_1.cbm", "a1_2.map"})
-            QVERIFY(root.WriteFile(kHostFolder + name, "x"));
-        TileCache cache;
-        QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
-        QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_2.map"}));
-        QVERIFY(cache.DeleteTileSources(kFolder, "a1_1"));
-
-        // What kills leave: a .tmp whose .map went, side files. A .tmp with
-        // its .map is still of use.
-        for (const char* name :
-             {"a1_3.cbm", "A1_3.TMP", "a1_2.tmp", "a1_4.cbm.part", "a1_5.tmp.part"})
+        for (const char* name : {"a1_1.cbm", "a1_2.map", "a1_3.cbm", "A1_3.TMP", "a1_2.tmp",
+                                 "a1_4.cbm.part", "a1_5.tmp.part"})
             QVERIFY(root.WriteFile(kHostFolder + name, "x"));
         QCOMPARE(RemoveTileLeftovers(kFolder), 3);
         QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_2.map", "a1_2.tmp", "a1_3.cbm"}));
-    }
-
-    // Links planted where the side files of a .tmp and a .cbm go are removed,
-    // never written through; the finished files are flushed to disk.
-    void plantedLinksAreNotFollowed() {
-        CTestRoot root;
-        QTemporaryDir outside;
-        const QByteArray image = TilePng(500, qRgb(9, 8, 7));
-        QVERIFY(root.WriteFile(kHostFolder + "a1_1.map", EncryptTile(image)));
-        for (const char* name : {"a1_1.tmp.part", "a1_1.cbm.part"}) {
-            QFile file(outside.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("outside") == 7);
-            QVERIFY(QFile::link(file.fileName(), root.Host(kHostFolder + name)));
-        }
-        const uint64_t syncs = DiskSyncCount();
-        TileCache cache;
-        QVERIFY(DecryptTileFile(kFolder + "\\a1_1.map", kFolder + "\\a1_1.tmp"));
-        QVERIFY(WriteCompressedTile(kFolder, "a1_1", TestPicture(500, 500, 2)));
-        QVERIFY(DiskSyncCount() >= syncs + 4);
-        QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
-        QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_1.map", "a1_1.tmp"}));
-        for (const char* name : {"a1_1.tmp.part", "a1_1.cbm.part"})
-            QCOMPARE(QFile(outside.filePath(name)).size(), qint64(7));
     }
 
     // Without kept tiles every fetch fills the one template image with that
@@ -286,7 +175,7 @@ private slots:
     void getTileBitmap_data() {
         QTest::addColumn<QByteArray>("cbm");
         QTest::addColumn<bool>("ok");
-        const QByteArray good = Compressed(Raw(TestPicture(500, 500, 6)));
+        const QByteArray good = CbmOf(TestPicture(500, 500, 6)).mid(4);
         QTest::newRow("good tile") << CbmFile(good) << true;
         QTest::newRow("no .cbm") << QByteArray() << false;
         QTest::newRow("3 bytes") << QByteArray("\x10\0\0", 3) << false;
@@ -309,7 +198,7 @@ private slots:
         QFETCH(bool, ok);
         CTestRoot root;
         const QImage other = TestPicture(500, 500, 11);
-        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm", CbmFile(Compressed(Raw(other)))));
+        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm", CbmOf(other)));
         if (!cbm.isEmpty())
             QVERIFY(root.WriteFile(kHostFolder + "a1_1.cbm", cbm));
         for (const int64_t limit : {int64_t(0), TileCache::DEFAULT_CACHE_BYTES}) {
@@ -346,7 +235,7 @@ private slots:
         QVERIFY(InstallTemplate(root));
         for (int i = 1; i <= 3; ++i)
             QVERIFY(root.WriteFile(kHostFolder + QString("a1_%1.cbm").arg(i),
-                                   CbmFile(Compressed(Raw(TestPicture(500, 500, i))))));
+                                   CbmOf(TestPicture(500, 500, i))));
         TileCache cache;
         cache.SetCacheLimit(2 *
                             (500000 + 500000 / 16 + 500000 / 4)); // two tiles, shrunk copies too
@@ -357,8 +246,7 @@ private slots:
         QCOMPARE(cache.m_nTileReads, uint64_t(4)); // a1_2 went for a1_3, a1_1 stayed
         QCOMPARE(cache.m_nCacheHits, uint64_t(2));
 
-        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm",
-                               CbmFile(Compressed(Raw(TestPicture(500, 500, 9))))));
+        QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm", CbmOf(TestPicture(500, 500, 9))));
         cache.ForgetTiles(kFolder + "x");
         QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", bitmap));
         QCOMPARE(*bitmap, TestPicture(500, 500, 2));
@@ -368,55 +256,39 @@ private slots:
     }
 
     // Without a usable template no tile is returned; once a good template is
-    // in place the next fetch loads it.
+    // in place the next fetch loads it. A template's .tmp is used as it is.
     void unusableTemplate_data() {
         QTest::addColumn<QByteArray>("tplMap");
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("501 x 500") << EncryptTile(EncodeImage(TestPicture(501, 500, 0)));
-        QTest::newRow("500 x 501") << EncryptTile(EncodeImage(TestPicture(500, 501, 0)));
-        QTest::newRow("garbage image") << EncryptTile(QByteArray(4000, '\x77'));
-        QTest::newRow("too short") << QByteArray(40, '\x77');
+        QTest::addColumn<QByteArray>("tplTmp");
+        const QByteArray good = EncodeImage(TestPicture(500, 500, 0));
+        QTest::newRow("missing") << QByteArray() << QByteArray();
+        QTest::newRow("501 x 500")
+            << EncryptTile(EncodeImage(TestPicture(501, 500, 0))) << QByteArray();
+        QTest::newRow("500 x 501")
+            << EncryptTile(EncodeImage(TestPicture(500, 501, 0))) << QByteArray();
+        QTest::newRow("garbage image") << EncryptTile(QByteArray(4000, '\x77')) << QByteArray();
+        QTest::newRow("too short") << QByteArray(40, '\x77') << QByteArray();
+        QTest::newRow("good map, garbage .tmp") << EncryptTile(good) << QByteArray(900, '\x13');
     }
     void unusableTemplate() {
         QFETCH(QByteArray, tplMap);
+        QFETCH(QByteArray, tplTmp);
         CTestRoot root;
         if (!tplMap.isEmpty())
             QVERIFY(root.WriteFile("Veldra/Maps/tpl.map", tplMap));
+        if (!tplTmp.isEmpty())
+            QVERIFY(root.WriteFile("Veldra/Maps/TPL.TMP", tplTmp));
         QVERIFY(root.MakeDir(kHostFolder));
         TileCache cache;
         const QImage tile = TestPicture(500, 500, 8);
         QVERIFY(WriteCompressedTile(kFolder, "a1_1", tile));
         const QImage* bitmap = nullptr;
-        QVERIFY(!cache.GetTileBitmap(kFolder, "a1_1", bitmap));
-        QVERIFY(bitmap == nullptr && cache.m_hbmTemplate.isNull());
+        QVERIFY(!cache.GetTileBitmap(kFolder, "a1_1", bitmap) && bitmap == nullptr);
 
-        QFile::remove(root.Host("Veldra/Maps/tpl.tmp"));
+        QFile::remove(root.Host(tplTmp.isEmpty() ? "Veldra/Maps/tpl.tmp" : "Veldra/Maps/TPL.TMP"));
         QVERIFY(InstallTemplate(root));
         QVERIFY(cache.GetTileBitmap(kFolder, "a1_1", bitmap));
         QCOMPARE(*bitmap, tile);
-    }
-
-    // Mode 1 stops at the first match; any other mode counts every entry.
-    void countFiles_data() {
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("count");
-        QTest::newRow("all .cbm, mode 1") << "*.cbm" << 1 << 1;
-        QTest::newRow("other case, mode 0") << "*.CBM" << 0 << 7;
-        QTest::newRow("every entry") << "*.*" << 2 << 11;
-        QTest::newRow("no match, mode 1") << "*.idx" << 1 << 0;
-    }
-    void countFiles() {
-        QFETCH(QString, pattern);
-        QFETCH(int, mode);
-        QFETCH(int, count);
-        CTestRoot root;
-        for (const char* name :
-             {"abc1_1.cbm", "abc1_2.cbm", "ABC1_3.CBM", "abc2_1.cbm", "abc2_2.cbm", "abc2_3.cbm",
-              "abc11_1.cbm", "abc3_1.map", "Map.dat", "streets.idx.bak"})
-            QVERIFY(root.WriteFile(kHostFolder + name, "x"));
-        QVERIFY(root.MakeDir(kHostFolder + "sub"));
-        QCOMPARE(CountFiles(kFolder, pattern, mode), count);
     }
 };
 

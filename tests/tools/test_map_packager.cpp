@@ -1,13 +1,15 @@
-// Tests of the map packaging library: index files, Map.dat, tile images, the
-// template tile, and installing a map without ever leaving half a map behind.
+// Tests of the map packaging library: index files, tile images, the template
+// tile, and installing a map without ever leaving half a map behind.
 
 #include "map_packager.h"
 #include "test_support.h"
 
 #include "gazetteer/index_search.h"
+#include "platform/image_codec.h"
 #include "platform/registry.h"
 #include "store/map_calibration.h"
-#include "store/tile_crypto.h"
+#include "store/map_conversion.h"
+#include "store/tile_cache.h"
 
 #include <QDirIterator>
 #include <QPainter>
@@ -131,18 +133,6 @@ private slots:
         QCOMPARE(error.isEmpty(), accepted);
     }
 
-    void mapDat() {
-        CTestRoot root;
-        const QByteArray bytes = MakeMapDat({290670, 283280, 411720, 402220, 21115});
-        QCOMPARE(bytes.toHex(' '), QByteArray("7b 52 00 00 6e 6f 04 00 48 48 06 00 90 52 04 00 "
-                                              "2c 23 06 00"));
-        // The viewer reads back what was written, not its built-in table.
-        QVERIFY(root.WriteFile(u"Veldra/Maps/X/Map.dat"_s, MakeMapDat({-1, 2, 3, 4, 5})));
-        MapCalibration read;
-        QVERIFY(ReadMapCalibration(u"Northcombe"_s, u"\\Veldra\\Maps\\X"_s, read) &&
-                read.nNorth == -1);
-    }
-
     // A straight PNG when it fits, else an exact palette PNG, else a clear failure.
     void tileImages() {
         const struct {
@@ -191,7 +181,8 @@ private slots:
         QCOMPARE(tile.pixel(11, 10), qRgb(255, 255, 255));
     }
 
-    // Tiles, template and key of a map: the key only once the folder is complete.
+    // Tiles, template and key of a map, the key only once the folder is
+    // complete; the picture comes back pixel for pixel.
     void installsACompleteMap() {
         CTestRoot root;
         std::vector<std::pair<int, int>> progress;
@@ -219,9 +210,22 @@ private slots:
         QCOMPARE(Tree(root), expected); // and no staging folder is left
         QCOMPARE(RegQueryString(KeyOf(u"Test Town"_s), u"InstallDir"_s),
                  std::optional<QString>(u"\\Veldra\\Maps\\Test Town"_s));
-        // The template is a white tile the viewer can read.
-        QVERIFY(DecryptTileFile(u"\\Veldra\\Maps\\tpl.map"_s, u"\\t.png"_s));
-        QCOMPARE(QImage(root.Host(u"t.png"_s)), CutTile(QImage(), 1, 1));
+
+        // Converted as the viewer converts it, with the template, the map
+        // shows the picture as the display shows it, padded white.
+        QImage padded(3 * TILE_SIZE, 2 * TILE_SIZE, QImage::Format_RGB32);
+        padded.fill(Qt::white);
+        QPainter(&padded).drawImage(0, 0, SmoothPicture(1200, 700));
+        padded = padded.convertToFormat(kDisplayFormat);
+        QVERIFY(CMapConversion(u"\\Veldra\\Maps\\Test Town"_s, 2).Run());
+        TileCache cache;
+        for (int i = 0; i < 6; ++i) {
+            const QImage* bitmap = nullptr;
+            QVERIFY(cache.GetTileBitmap(u"\\Veldra\\Maps\\Test Town"_s,
+                                        u"tes%1_%2"_s.arg(i / 3 + 1).arg(i % 3 + 1), bitmap));
+            QCOMPARE(*bitmap,
+                     padded.copy(i % 3 * TILE_SIZE, i / 3 * TILE_SIZE, TILE_SIZE, TILE_SIZE));
+        }
     }
 
     void install_data() {
