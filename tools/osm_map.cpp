@@ -30,19 +30,6 @@
 #include <numeric>
 #include <unordered_map>
 
-namespace {
-
-constexpr double kEarthRadius = 6378137.0; // Web Mercator sphere, metres
-
-double MercatorX(double lon) {
-    return kEarthRadius * lon * kPi / 180;
-}
-double MercatorY(double lat) {
-    return kEarthRadius * std::log(std::tan(kPi / 4 + lat * kPi / 360));
-}
-
-} // namespace
-
 bool ParseGeoBox(const QString& text, GeoBox& box, QString& error) {
     const QStringList parts = text.split(QLatin1Char(','));
     double v[4] = {};
@@ -72,6 +59,13 @@ CMercatorProjection::CMercatorProjection(const GeoBox& box, double metresPerPixe
 
 QPointF CMercatorProjection::ToPixel(double lon, double lat) const {
     return {(MercatorX(lon) - m_x0) * m_k, (m_y0 - MercatorY(lat)) * m_k};
+}
+
+std::optional<CGeoReference> CMercatorProjection::GeoReference() const {
+    return CGeoReference::FromEdges(
+        CProjection::WebMercator, QSize(int(m_width), int(m_height)), MercatorLongitude(m_x0),
+        MercatorLatitude(m_y0 - m_height / m_k), MercatorLongitude(m_x0 + m_width / m_k),
+        MercatorLatitude(m_y0));
 }
 
 MapCalibration CMercatorProjection::Calibration() const {
@@ -826,6 +820,7 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         map = OsmMap();
         map.box = box;
         map.calibration = projection.Calibration();
+        map.geo = projection.GeoReference();
         map.scene.width = int(projection.Width());
         map.scene.height = int(projection.Height());
         map.scene.background = QColor(0xf7, 0xf5, 0xf0);
