@@ -358,13 +358,13 @@ std::optional<LabelStyle> LevelLabelStyle(const LevelLabel& label, int level) {
         if (!half)
             return std::nullopt;
         return LabelStyle{MapFont(11), kStreetLabel, true};
-    case LabelKind::Landmark:
-    case LabelKind::SmallStreet:
     case LabelKind::Shield: {
         LabelStyle style = LabelStyleOf(LabelKind::Shield);
         style.font.setPixelSize(11);
         return style;
     }
+    case LabelKind::Landmark:
+    case LabelKind::SmallStreet:
     case LabelKind::Poi:
     case LabelKind::HouseNumber:
         return std::nullopt;
