@@ -40,7 +40,8 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        tile is stored as a PNG (an 8-bit palette PNG where a straight one is too
        big) encrypted with the tile key, at most 131072 bytes; a tile that still
        does not fit is an error. The overview levels for zoom 0.5 and 0.25 are
-       the picture shrunk smoothly (see "Overview levels" below). The map folder is DEVICEPATH, by default
+       the picture shrunk smoothly (see "Overview levels" below). The map
+       folder is DEVICEPATH, by default
        \Veldra\Maps\TITLE; it may be at most 49 characters long. The shared
        template tile \Veldra\Maps\tpl.map is written when it is missing. When
        the folder is complete the map is registered as the registry key
@@ -87,9 +88,15 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        tan(latitude) x (distance north or south) / 6371 km: about 0.1 % for
        every 5 km at 48 degrees. A map may be at most 100000 pixels a side
        (200 tiles); a larger one is refused.
-       Drawn are roads by class, with their names, railways, stations,
-       water, parks, woods, buildings, hospitals and place names; features
-       that leave the picture are cut at its edge.
+       Drawn are roads by class, with their names repeated along long
+       streets, footpaths and cycleways apart, bridges cased, tunnels dashed,
+       one-way arrows and road numbers in shields; railways, stations,
+       water, parks, woods, buildings, hospitals; points of interest (shops,
+       food and drink, health, money, fuel, parking, toilets, post, bus and
+       tram stops, schools, places of worship, hotels) as small symbols with
+       their names where there is room; house numbers; administrative
+       boundaries with their names; place names. Features that leave the
+       picture are cut at its edge.
        Map.geo holds the picture's projection and edges in degrees (see make),
        Map.dat the picture's edges in Web Mercator metres and the scale
        S = M / (0.0001 x 1.094) rounded to the nearest integer (9141 for 1.0),
@@ -99,7 +106,9 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        the middle of its longest part; extra1 the postcode where the data
        has one), Towns (cities to hamlets; extra1 the kind), Stations (extra1
        the kind), Hospitals (hospitals and clinics; extra1 the phone) and
-       Places (named amenities, shops, leisure and tourism; extra1 the kind).
+       Places (named amenities, shops, bus stops, leisure and tourism; extra1
+       the kind) and Addresses ("street number" of every house number with a
+       street or place; extra1 the postcode).
        Names are stored in Windows-1252: a letter it lacks is replaced by its
        base letter where it has one (a Polish or Romanian accented letter by
        the plain one) and dropped otherwise (Greek, Cyrillic, Chinese); '|'
