@@ -16,6 +16,8 @@
 #include <osmium/handler/node_locations_for_ways.hpp>
 #include <osmium/index/map/flex_mem.hpp>
 #include <osmium/io/any_input.hpp>
+#include <osmium/io/compression.hpp>
+#include <osmium/io/detail/read_write.hpp>
 #include <osmium/relations/relations_manager.hpp>
 #include <osmium/tags/tags_filter.hpp>
 #include <osmium/visitor.hpp>
@@ -26,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <map>
 #include <numeric>
 #include <unordered_map>
@@ -197,6 +200,16 @@ bool Is(const osmium::TagList& tags, const char* key, std::initializer_list<cons
                        [&](const char* x) { return std::strcmp(v, x) == 0; });
 }
 
+// A name as a record can hold it: IndexText, cut (on a character, the code
+// page has one byte each) until its stored form, which may gain a '!' before
+// a word in capitals, fits the name field. One long name never refuses a map.
+QString RecordName(const QString& text) {
+    QString name = IndexText(text);
+    while (!name.isEmpty() && StoredNameBytes(name).size() > MAX_INDEX_FIELD_BYTES)
+        name = name.chopped(1).trimmed();
+    return name;
+}
+
 // "place_of_worship" -> "Place of worship".
 QString Kind(const char* value) {
     QString kind = QString::fromUtf8(value).replace(QLatin1Char('_'), QLatin1Char(' '));
@@ -293,8 +306,10 @@ public:
     }
 
     void way(const osmium::Way& way) {
+        ++m_ways;
         const osmium::TagList& tags = way.tags();
-        if (tags.empty())
+        // A way without nodes has no ends to compare nor anything to draw.
+        if (tags.empty() || way.nodes().empty())
             return;
         const auto road = RoadOf(tags);
         const bool area = way.is_closed() && Is(tags, "area", {"yes"});
@@ -306,7 +321,7 @@ public:
                     m_map.scene.AddLine(LineKind::Bridge, run, *road);
                 m_map.scene.AddLine(LineKind::Road, run, *road);
             }
-            const QString name = IndexText(Tag(tags, "name"));
+            const QString name = RecordName(Tag(tags, "name"));
             if (!name.isEmpty() && !runs.empty()) {
                 StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {},
                                  runs, IndexSpelling(Tag(tags, "name"))};
@@ -347,6 +362,8 @@ public:
         }
     }
 
+    void relation(const osmium::Relation&) { ++m_relations; }
+
     void area(const osmium::Area& area) {
         const osmium::TagList& tags = area.tags();
         const auto kind = AreaOf(tags);
@@ -372,6 +389,8 @@ public:
     // After the pass: the gazetteer, the symbols and the labels.
     void Finish();
     size_t Nodes() const { return m_nodes; }
+    size_t Ways() const { return m_ways; }
+    size_t Relations() const { return m_relations; }
     bool HasContent() const {
         return !m_map.scene.areas.empty() || !m_map.scene.lines.empty() || !m_named.empty();
     }
@@ -439,7 +458,7 @@ private:
     const CMercatorProjection& m_projection;
     OsmMap& m_map;
     QRectF m_picture, m_clip;
-    size_t m_nodes = 0;
+    size_t m_nodes = 0, m_ways = 0, m_relations = 0;
     std::vector<NamedPoint> m_named;
     std::vector<StreetWay> m_streets;
     std::vector<std::pair<QString, CPath>> m_waterNames;
@@ -453,7 +472,7 @@ private:
 
 void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
                                    std::optional<AreaKind> areaKind, QRectF bounds) {
-    const QString name = IndexText(Tag(tags, "name"));
+    const QString name = RecordName(Tag(tags, "name"));
     if (name.isEmpty())
         return;
     const QString spelling = IndexSpelling(Tag(tags, "name"));
@@ -694,6 +713,44 @@ void Report(const OsmProgress& progress, const QString& step, int percent) {
         progress(step, percent);
 }
 
+// libosmium reads a coordinate written with an exponent ("-0.0931e3005") into
+// a 64-bit integer that overflows, and the result (often 0) looks like a
+// valid location. So an XML extract is first read through for lat and lon
+// values (minlat and the like included) that hold an exponent, and such a
+// file is refused; plain decimals out of range come out as invalid locations,
+// which are never used. PBF stores coordinates as integers. False, with
+// error, for a refused file. Throws what libosmium throws.
+bool CheckXmlCoordinates(const osmium::io::File& file, const QString& name, QString& error) {
+    if (file.format() != osmium::io::file_format::xml)
+        return true;
+    const auto decompressor = osmium::io::CompressionFactory::instance().create_decompressor(
+        file.compression(), osmium::io::detail::open_for_reading(file.filename()));
+    std::string text; // the tail of the last chunk (a value cut in two), then the chunk
+    for (std::string chunk = decompressor->read(); !chunk.empty(); chunk = decompressor->read()) {
+        text.erase(0, text.size() > 64 ? text.size() - 64 : 0);
+        text += chunk;
+        const std::string_view view(text);
+        for (size_t at = view.find('='); at != std::string_view::npos;
+             at = view.find('=', at + 1)) {
+            if (at < 3 || at + 2 >= view.size() ||
+                (view.substr(at - 3, 3) != "lat" && view.substr(at - 3, 3) != "lon") ||
+                (view[at + 1] != '"' && view[at + 1] != '\''))
+                continue;
+            const std::string_view value = view.substr(at + 2, 32);
+            const std::string_view number = value.substr(0, value.find(view[at + 1]));
+            if (number.find_first_of("eE") != std::string_view::npos) {
+                error = QStringLiteral("the extract %1 holds a coordinate with an exponent (%2), "
+                                       "which cannot be read safely")
+                            .arg(name, QString::fromLatin1(number.data(), qsizetype(number.size())));
+                decompressor->close();
+                return false;
+            }
+        }
+    }
+    decompressor->close();
+    return true;
+}
+
 // What the picture covers: request.bbox, else the extract's bounds from its
 // header, else those of its nodes. False, with error, for an extract without
 // nodes. Throws what libosmium throws.
@@ -751,9 +808,11 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     osmium::relations::read_relations(file, manager);
 
     // Pass 2: everything else, in file order.
+    // Negative ids (objects an editor has made but not uploaded) are kept in
+    // an index of their own, as libosmium wants, and read like any others.
     using Index = osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
-    Index index;
-    osmium::handler::NodeLocationsForWays<Index> locations(index);
+    Index index, negativeIndex;
+    osmium::handler::NodeLocationsForWays<Index, Index> locations(index, negativeIndex);
     locations.ignore_errors(); // ways that leave the extract are cut where it ends
     CFeatureHandler handler(projection, map);
     osmium::io::Reader reader(file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way |
@@ -765,12 +824,15 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     while (osmium::memory::Buffer buffer = reader.read()) {
         osmium::apply(buffer, locations, handler, second);
         const int percent = total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
-        if (percent / 10 != shown / 10) {
+        if (percent != shown) {
             shown = percent;
             Report(progress, QStringLiteral("reading"), percent);
         }
     }
     reader.close();
+    map.nodes = handler.Nodes();
+    map.ways = handler.Ways();
+    map.relations = handler.Relations();
     if (handler.Nodes() == 0) {
         error = QStringLiteral("the extract %1 holds no map data").arg(name);
         return false;
@@ -799,12 +861,12 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         return false;
     }
     const QString name = QFileInfo(request.input).fileName();
-    if (!QFileInfo(request.input).isFile()) {
-        error = QStringLiteral("cannot read the extract %1: no such file").arg(request.input);
+    if (!CheckInputFile(request.input, QStringLiteral("the extract"), error))
         return false;
-    }
     try {
         const osmium::io::File file(request.input.toStdString());
+        if (!CheckXmlCoordinates(file, name, error))
+            return false;
         GeoBox box;
         if (!FindBounds(file, request, name, progress, box, error))
             return false;
@@ -823,6 +885,9 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                         .arg(MAX_OSM_PICTURE_SIDE);
             return false;
         }
+        if (!CheckTileCount(QSize(int(projection.Width()), int(projection.Height())),
+                            request.large, error))
+            return false;
         map = OsmMap();
         map.box = box;
         map.calibration = projection.Calibration();
@@ -835,4 +900,35 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                     .arg(name, QString::fromLocal8Bit(e.what()).simplified());
         return false;
     }
+}
+
+int64_t EstimateTileBytes(const MapScene& scene) {
+    // Measured on maps made here: a blank tile is a few hundred bytes, a tile
+    // of a town's streets and buildings tens of kilobytes.
+    constexpr int64_t kBlankTileBytes = 2000;
+    constexpr int64_t kBusyTileBytes = 15000;
+    const int cols = (scene.width + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (scene.height + TILE_SIZE - 1) / TILE_SIZE;
+    if (cols < 1 || rows < 1)
+        return 0;
+    std::vector<bool> busy(size_t(rows) * size_t(cols), false);
+    auto mark = [&](const QRectF& r) {
+        const int c0 = std::clamp(int(r.left()) / TILE_SIZE, 0, cols - 1);
+        const int c1 = std::clamp(int(r.right()) / TILE_SIZE, 0, cols - 1);
+        const int r0 = std::clamp(int(r.top()) / TILE_SIZE, 0, rows - 1);
+        const int r1 = std::clamp(int(r.bottom()) / TILE_SIZE, 0, rows - 1);
+        for (int row = r0; row <= r1; ++row)
+            for (int col = c0; col <= c1; ++col)
+                busy[size_t(row) * size_t(cols) + size_t(col)] = true;
+    };
+    for (const MapArea& a : scene.areas)
+        mark(a.bounds);
+    for (const MapLine& l : scene.lines)
+        mark(l.bounds);
+    for (const MapPoint& p : scene.points)
+        mark(QRectF(p.at, QSizeF(1, 1)));
+    for (const LabelRun& l : scene.labels)
+        mark(l.bounds);
+    const int64_t count = std::count(busy.begin(), busy.end(), true);
+    return count * kBusyTileBytes + (int64_t(busy.size()) - count) * kBlankTileBytes;
 }
