@@ -11,9 +11,10 @@ if [ ! -f "$root/registry.ini" ]; then
   echo "== Making the demo maps in $root"
   build/tools/veldra-pack demo --root "$root"
 fi
-if [ ! -d "$root/Veldra/Maps/West Oakland" ]; then
+# Made again when an earlier run made it without its geo-reference.
+if [ ! -f "$root/Veldra/Maps/West Oakland/Map.geo" ]; then
   echo "== Making a map of a real place, West Oakland, from OpenStreetMap data"
-  build/tools/veldra-pack osm --root "$root" --title "West Oakland" \
+  build/tools/veldra-pack osm --root "$root" --title "West Oakland" --replace \
     --input tests/tools/data/West-Oakland.osm.bz2 --bbox=-122.3143,37.8040,-122.2908,37.8176
 fi
 mkdir -p "$root/Veldra/HTML"

@@ -9,6 +9,7 @@ struct CCommandLine {
     bool bHelp = false;         // --help or -h: print the usage and exit
     bool bVersion = false;      // --version: print the version and exit
     bool bNativePixels = false; // --pixels=native: map pixels 1:1 on device pixels
+    QString strPositionSource;  // --position-source: where Follow My Position reads
     QString strError;           // a malformed option; empty when all is well
 };
 

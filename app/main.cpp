@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     }
     CVeldraViewerView::SetPixelMode(options.bNativePixels ? CVeldraViewerView::PixelMode::Native
                                                           : CVeldraViewerView::PixelMode::Scaled);
+    CVeldraViewerView::SetPositionSource(options.strPositionSource);
     CVeldraViewerApp app(argc, argv);
     if (!app.InitInstance(QCoreApplication::arguments()))
         return 1;

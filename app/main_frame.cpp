@@ -41,7 +41,7 @@ struct CommandRoute {
 // The command table: every command of the program is handled by the view or
 // its canvas. A command without a row (the blank toolbar button) is shown
 // disabled.
-const std::array<CommandRoute, 19> kCommandTable = {{
+const std::array<CommandRoute, 23> kCommandTable = {{
     {ID_MAP_OPEN, &CVeldraViewerView::OnOpenMap, nullptr},
     {ID_MAP_EXIT, &CVeldraViewerView::OnExit, nullptr},
     {ID_MAP_HELP, &CVeldraViewerView::OnHelp, nullptr},
@@ -53,10 +53,14 @@ const std::array<CommandRoute, 19> kCommandTable = {{
     {ID_TOOLS_GO_HOME, &CVeldraViewerView::OnGoToHome, nullptr},
     {ID_TOOLS_SHOW_DIRECTION, nullptr, &CMapCanvas::OnShowDirection},
     {ID_TOOLS_SHOW_DISTANCE, nullptr, &CMapCanvas::OnShowDistance},
+    {ID_TOOLS_GO_TO_COORDINATES, &CVeldraViewerView::OnGoToCoordinates, nullptr},
+    {ID_TOOLS_EXPORT_GPX, &CVeldraViewerView::OnExportGpx, nullptr},
+    {ID_TOOLS_IMPORT_GPX, &CVeldraViewerView::OnImportGpx, nullptr},
+    {ID_TOOLS_FOLLOW_POSITION, &CVeldraViewerView::OnFollowPosition, nullptr},
     {ID_ZOOM_IN, nullptr, &CMapCanvas::OnZoomIn},
     {ID_ZOOM_OUT, nullptr, &CMapCanvas::OnZoomOut},
     {ID_MARK_ME, nullptr, &CMapCanvas::OnMarkMe},
-    {ID_GOTO_ME, nullptr, &CMapCanvas::OnGotoMe},
+    {ID_GOTO_ME, &CVeldraViewerView::OnGotoMe, nullptr},
     {ID_MARK_FLAG, nullptr, &CMapCanvas::OnMarkFlag},
     {ID_GOTO_FLAG, nullptr, &CMapCanvas::OnGotoFlag},
     {ID_FILE_OPEN, &CVeldraViewerView::OnFileOpen, nullptr},
@@ -97,6 +101,24 @@ const MenuEntry kToolsMenu[] = {
     {0, nullptr},
     {ID_TOOLS_SHOW_DIRECTION, "Show Direction to Flag"},
     {ID_TOOLS_SHOW_DISTANCE, "Show Distance to Flag"},
+    {0, nullptr},
+    {ID_TOOLS_GO_TO_COORDINATES, "Go to Coordinates..."},
+    {ID_TOOLS_EXPORT_GPX, "Export Places to GPX..."},
+    {ID_TOOLS_IMPORT_GPX, "Import Places from GPX..."},
+    {ID_TOOLS_FOLLOW_POSITION, "Follow My Position"},
+};
+
+// The commands that need the open map's place on Earth, with what their
+// tooltips say while they are available.
+struct GeoCommand {
+    int id;
+    const char* tooltip;
+};
+const GeoCommand kGeoCommands[] = {
+    {ID_TOOLS_GO_TO_COORDINATES, "Centre the map on a latitude and longitude"},
+    {ID_TOOLS_EXPORT_GPX, "Save the Favourite Places, Home, me and the flag as a GPX file"},
+    {ID_TOOLS_IMPORT_GPX, "Add the waypoints and track points of a GPX file as places"},
+    {ID_TOOLS_FOLLOW_POSITION, "Move me to where the position receiver says you are"},
 };
 
 } // namespace
@@ -121,6 +143,7 @@ int CMainFrame::OnCreate() {
         return -1;
     }
     m_pView = view;
+    connect(m_pView, &CVeldraViewerView::CommandsChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_pView, &CVeldraViewerView::MarkButtonChanged, this, [this](int marker, bool pressed) {
         if (marker == COverlays::MARKER_ME)
             CheckMarkMeButton(pressed);
@@ -162,6 +185,9 @@ bool CMainFrame::CreateCommandBar() {
     fillMenu(bar->addMenu(QStringLiteral("Tools")), kToolsMenu, std::size(kToolsMenu));
     CommandAction(ID_TOOLS_SHOW_DIRECTION)->setCheckable(true);
     CommandAction(ID_TOOLS_SHOW_DISTANCE)->setCheckable(true);
+    // A disabled command says why in its tooltip.
+    for (QMenu* menu : bar->findChildren<QMenu*>())
+        menu->setToolTipsVisible(true);
 
     // Toolbar, images from the 112 x 16 strip.
     m_pToolBar = new QToolBar(QStringLiteral("Command bar"), this);
@@ -181,7 +207,13 @@ bool CMainFrame::CreateCommandBar() {
     // The two marking buttons show a pressed state, set only by the view.
     CommandAction(ID_MARK_ME)->setCheckable(true);
     CommandAction(ID_MARK_FLAG)->setCheckable(true);
+    // Follow My Position, the menu item's action, after the strip's buttons.
+    QAction* follow = CommandAction(ID_TOOLS_FOLLOW_POSITION);
+    follow->setCheckable(true);
+    follow->setIcon(FollowPositionIcon());
+    m_pToolBar->addAction(follow);
     addToolBar(Qt::TopToolBarArea, m_pToolBar);
+    UpdateCommandUI();
 
     // Accelerators: Ctrl+O reaches the view's no-op Open; Ctrl+Q closes the
     // window. Save As has no key and does nothing either.
@@ -229,7 +261,8 @@ void CMainFrame::OnCommand(int id) {
     else if (id == ID_MARK_FLAG)
         CommandAction(id)->setChecked(m_bMarkFlagPressed);
     RouteCommand(id, true);
-    if (id == ID_TOOLS_SHOW_DIRECTION || id == ID_TOOLS_SHOW_DISTANCE)
+    if (id == ID_TOOLS_SHOW_DIRECTION || id == ID_TOOLS_SHOW_DISTANCE ||
+        id == ID_TOOLS_FOLLOW_POSITION)
         UpdateCommandUI();
 }
 
@@ -240,6 +273,18 @@ void CMainFrame::UpdateCommandUI() {
         direction->setChecked(m_pView->Overlays().ShowDirection());
     if (QAction* distance = CommandAction(ID_TOOLS_SHOW_DISTANCE))
         distance->setChecked(m_pView->Overlays().ShowDistance());
+    // Without a geo-reference the commands that need one are off, and say why.
+    const QString reason = m_pView->GeoUnavailableReason();
+    for (const GeoCommand& command : kGeoCommands) {
+        if (QAction* action = CommandAction(command.id)) {
+            const QString tip = reason.isEmpty() ? QString::fromUtf8(command.tooltip) : reason;
+            action->setEnabled(reason.isEmpty());
+            action->setToolTip(tip);
+            action->setStatusTip(tip);
+        }
+    }
+    if (QAction* follow = CommandAction(ID_TOOLS_FOLLOW_POSITION))
+        follow->setChecked(m_pView->Follower().IsOn());
 }
 
 void CMainFrame::CheckMarkMeButton(bool pressed) {

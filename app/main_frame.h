@@ -10,7 +10,7 @@ class CVeldraViewerView;
 
 // The main frame: the one top-level window. It owns the map view (its central
 // widget) and the command bar: the menu bar with "Map" and "Tools" and a
-// toolbar of seven 16 x 16 buttons. Every command is routed to the view's
+// toolbar of seven 16 x 16 buttons and "Follow My Position". Every command is routed to the view's
 // handler of the same id through the command table; a command without a
 // handler there (the blank toolbar button) is shown disabled. The view tells
 // the frame when a marking button is to show pressed.

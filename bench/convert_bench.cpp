@@ -1,8 +1,11 @@
 // Map conversion and folder listing benchmarks.
 //
-//   BM_ConvertMap/N          the viewer's conversion (every core) of a generated
+//   BM_ConvertMap/N          the conversion engine (every core) on a generated
 //                            map of N tiles: 300, 1,200 and 4,800
-//   BM_ConvertMapOneCore/N   the same conversion with every tile worked on the
+//   BM_ConvertMapDialog/N    the same through the conversion dialog's own path
+//                            (CountMapTiles, then ConvertAll), as the viewer
+//                            converts a newly installed map: 300 and 4,800
+//   BM_ConvertMapOneCore/N   the engine with every tile worked on the
 //                            converting thread alone (1,200 tiles)
 //   BM_CountMapTiles/F, BM_MeasureTileGrid/F, BM_GetFolderSize/F,
 //   BM_LibraryListing/F      the conversion's tile count, the view's grid
@@ -12,9 +15,11 @@
 //
 // The maps are made quickly: eight street-map-like tiles are encoded and
 // encrypted once, and each tile file of a map is a copy of one of them. The
-// folder is made afresh, untimed, before each conversion. The closing lines
-// give the cost per tile at each size and the ratios: 4,800 tiles against 300,
-// every core against one, and each listing at 10,000 files against 2,500.
+// folder is made afresh, untimed, before each conversion. Each conversion
+// also counts the folder-index builds (folder listings for name lookups) it
+// caused. The closing lines give the cost per tile at each size and the
+// ratios: CPU per tile at 4,800 tiles against 300 (engine and dialog), every
+// core against one, and each listing at 10,000 files against 2,500.
 
 #include "bench_support.h"
 #include "platform/device_root.h"
@@ -23,6 +28,7 @@
 #include "store/installed_maps.h"
 #include "store/map_conversion.h"
 #include "store/map_folder.h"
+#include "store/tile_cache.h"
 #include "view/map_canvas.h"
 
 #include <QApplication>
@@ -31,6 +37,8 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -43,6 +51,7 @@ const char kMapHost[] = "Veldra/Maps/Benchtown";
 struct CBenchData {
     QTemporaryDir root;
     std::vector<QByteArray> tiles; // encrypted tile files
+    TileCache cache;               // lent to the conversion dialog
     bool ok = false;
 
     CBenchData() {
@@ -117,48 +126,89 @@ double ProcessCpuSeconds() {
 // Process CPU seconds of each conversion, by benchmark name.
 std::map<std::string, double> g_conversionCpu;
 
-void ConvertMap(benchmark::State& state, int workers, const char* name) {
+// Converts a fresh map of state.range(0) tiles in every iteration: prepare
+// (untimed) sets the conversion up and returns what runs it (timed).
+template <class Prepare>
+void ConvertMap(benchmark::State& state, const char* name, int workers, Prepare prepare) {
     int rows = 0, columns = 0;
     GridOf(int(state.range(0)), rows, columns);
     double cpu = 0;
+    uint64_t builds = 0;
     for (auto _ : state) {
         state.PauseTiming();
         if (!g_data->MakeMap(rows, columns)) {
             state.SkipWithError("could not make the map");
             break;
         }
-        CMapConversion conversion(kMapFolder, workers);
+        const std::function<bool()> run = prepare(rows * columns, workers);
         state.ResumeTiming();
         const double started = ProcessCpuSeconds();
-        const bool ok = conversion.Run();
+        const uint64_t buildsBefore = FolderIndexBuildCount();
+        const bool ok = run && run();
         cpu += ProcessCpuSeconds() - started;
-        state.PauseTiming();
-        if (!ok || conversion.m_nListings != 2) {
+        builds += FolderIndexBuildCount() - buildsBefore;
+        if (!ok) {
             state.SkipWithError("conversion failed");
             break;
         }
-        state.ResumeTiming();
     }
     state.counters["tiles"] = rows * columns;
     state.counters["workers"] = workers;
     state.counters["cpu_ms_a_tile"] = cpu * 1e3 / double(state.iterations() * rows * columns);
+    state.counters["index_builds"] =
+        benchmark::Counter(double(builds), benchmark::Counter::kAvgIterations);
     g_conversionCpu[std::string(name) + "/" + std::to_string(state.range(0))] =
         cpu / double(state.iterations());
 }
 
-void BM_ConvertMap(benchmark::State& state) {
-    ConvertMap(state, CMapConversion::AllCores(), "BM_ConvertMap");
+// The engine alone; it lists the folder twice (the second listing finds no
+// .map left).
+std::function<bool()> PrepareEngine(int, int workers) {
+    auto conversion = std::make_shared<CMapConversion>(kMapFolder, workers);
+    return [conversion] { return conversion->Run() && conversion->m_nListings == 2; };
 }
+
+// The dialog, as the open-map flow drives it: the tiles counted (and the
+// leftovers of a killed run cleared), then every tile converted.
+std::function<bool()> PrepareDialog(int tiles, int workers) {
+    auto dialog = std::make_shared<CConvertMapDlg>();
+    dialog->m_strFolder = kMapFolder;
+    dialog->m_pTileCache = &g_data->cache;
+    dialog->m_nWorkers = workers;
+    if (dialog->CountMapTiles() != tiles)
+        return {};
+    return [dialog] { return dialog->ConvertAll(); };
+}
+
+void BM_ConvertMap(benchmark::State& state) {
+    ConvertMap(state, "BM_ConvertMap", CMapConversion::AllCores(), PrepareEngine);
+}
+// The small map is converted four times, so that its cost a tile, against
+// which the others are compared, is not one short run's.
+BENCHMARK(BM_ConvertMap)->Arg(300)->Iterations(4)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertMap)
-    ->Arg(300)
     ->Arg(1200)
     ->Arg(4800)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+void BM_ConvertMapDialog(benchmark::State& state) {
+    ConvertMap(state, "BM_ConvertMapDialog", CMapConversion::AllCores(), PrepareDialog);
+}
+BENCHMARK(BM_ConvertMapDialog)
+    ->Arg(300)
+    ->Iterations(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertMapDialog)
+    ->Arg(4800)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 void BM_ConvertMapOneCore(benchmark::State& state) {
-    ConvertMap(state, 0, "BM_ConvertMapOneCore");
+    ConvertMap(state, "BM_ConvertMapOneCore", 0, PrepareEngine);
 }
 BENCHMARK(BM_ConvertMapOneCore)
     ->Arg(1200)
@@ -234,18 +284,30 @@ int main(int argc, char** argv) {
         return found == reporter.m_times.end() ? 0.0 : found->second.dReal;
     };
     std::printf("\n%d cores\n", CMapConversion::AllCores());
-    const int sizes[] = {300, 1200, 4800};
-    double perTile[3] = {};
-    for (int i = 0; i < 3; ++i) {
+    // CPU of every thread a tile, by benchmark and tile count.
+    auto cpuPerTile = [](const std::string& benchmark, int tiles) {
         int rows = 0, columns = 0;
-        GridOf(sizes[i], rows, columns);
-        const std::string name = "BM_ConvertMap/" + std::to_string(sizes[i]);
-        perTile[i] = realTime(name) * 1e3 / (rows * columns);
-        std::printf("conversion, %5d tiles: %.2f ms a tile (CPU of all threads: %.2f ms a tile)\n",
-                    rows * columns, perTile[i], g_conversionCpu[name] * 1e3 / (rows * columns));
+        GridOf(tiles, rows, columns);
+        return g_conversionCpu[benchmark + "/" + std::to_string(tiles)] * 1e3 / (rows * columns);
+    };
+    for (const char* benchmark : {"BM_ConvertMap", "BM_ConvertMapDialog"}) {
+        for (const int tiles : {300, 1200, 4800}) {
+            const std::string name = std::string(benchmark) + "/" + std::to_string(tiles);
+            if (realTime(name) <= 0)
+                continue;
+            int rows = 0, columns = 0;
+            GridOf(tiles, rows, columns);
+            std::printf("conversion (%s), %5d tiles: %.2f ms a tile (CPU of all threads: %.2f "
+                        "ms a tile)\n",
+                        benchmark + 3, rows * columns, realTime(name) * 1e3 / (rows * columns),
+                        cpuPerTile(benchmark, tiles));
+        }
     }
-    if (perTile[0] > 0)
-        std::printf("conversion cost a tile, 4800 / 300 tiles: %.3f\n", perTile[2] / perTile[0]);
+    for (const char* benchmark : {"BM_ConvertMap", "BM_ConvertMapDialog"}) {
+        if (cpuPerTile(benchmark, 300) > 0)
+            std::printf("conversion (%s), CPU a tile, 4800 / 300 tiles: %.3f\n", benchmark + 3,
+                        cpuPerTile(benchmark, 4800) / cpuPerTile(benchmark, 300));
+    }
     const double one = realTime("BM_ConvertMapOneCore/1200");
     const double all = realTime("BM_ConvertMap/1200");
     if (one > 0 && all > 0)

@@ -1,5 +1,6 @@
 // Registry benchmarks over 10,000 installed-map keys (a registry file made
-// here, in a temporary device root, and removed after).
+// here, in a temporary device root, and removed after), and the map library's
+// start-up preselection and marking of the current map over them.
 //
 //   BM_ListMapsCold   the map library's walk (the subkeys of Software\Apps,
 //                     then InstallDir and Current of each) right after the
@@ -9,11 +10,20 @@
 //                     walk: no read at all
 //   BM_SetCurrent     one change (a Current value): lock, write the whole file
 //                     beside the old one, flush it and rename it over
+//   BM_PreselectMap   start-up's preselection with every map's folder holding
+//                     one file: the walk, each folder measured, the Current of
+//                     each read, and the chosen map marked current in one
+//                     write (before each run a second map is marked current,
+//                     untimed, so the marking has one to release)
+//   BM_MarkCurrentMap "Open Map" in the map library: the walk and every map's
+//                     Current set in one write, choosing one of two maps in turn
 
 #include "platform/device_root.h"
 #include "platform/registry.h"
+#include "store/installed_maps.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -102,6 +112,57 @@ void BM_SetCurrent(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SetCurrent)->Unit(benchmark::kMillisecond);
+
+QString MapKeyOf(int i) {
+    return kApps + QStringLiteral("\\Veldra Pocket map of Town %1").arg(i, 5, 10, QChar(u'0'));
+}
+
+// The registry as made above, the last map marked current, and a folder with
+// one file for every map (made once).
+void InstallEveryFolder(Fixture& f) {
+    WriteRegistry(f.root, f.text);
+    static bool made = false;
+    for (int i = 0; i < kMaps && !made; ++i) {
+        const QString folder = QStringLiteral("Veldra/Maps/T%1").arg(i, 5, 10, QChar(u'0'));
+        QFile file(f.root.filePath(folder + QStringLiteral("/tile.cbm")));
+        if (!QDir(f.root.path()).mkpath(folder) || !file.open(QIODevice::WriteOnly) ||
+            file.write("tile") != 4)
+            std::abort();
+    }
+    made = true;
+    if (!RegSetDword(MapKeyOf(kMaps - 1), QStringLiteral("Current"), 1))
+        std::abort();
+}
+
+void BM_PreselectMap(benchmark::State& state) {
+    Fixture& f = Shared();
+    InstallEveryFolder(f);
+    int other = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!RegSetDword(MapKeyOf(other++ % (kMaps - 1)), QStringLiteral("Current"), 1))
+            state.SkipWithError("the write failed");
+        state.ResumeTiming();
+        QString obstacle;
+        const std::optional<ListedMap> chosen = PreselectInstalledMap(&obstacle);
+        if (!chosen || chosen->title != QStringLiteral("Town 09999") || !obstacle.isEmpty())
+            state.SkipWithError("the wrong map was preselected");
+    }
+}
+BENCHMARK(BM_PreselectMap)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_MarkCurrentMap(benchmark::State& state) {
+    Fixture& f = Shared();
+    InstallEveryFolder(f);
+    int turn = 0;
+    for (auto _ : state) {
+        const QString folder = (turn++ % 2) ? QStringLiteral("\\Veldra\\Maps\\T00000")
+                                            : QStringLiteral("\\Veldra\\Maps\\T09999");
+        if (!MarkCurrentMap(folder))
+            state.SkipWithError("the write failed");
+    }
+}
+BENCHMARK(BM_MarkCurrentMap)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -34,9 +34,21 @@ void CAddFavouriteDlg::OnOK() {
                          QMessageBox::Ok, QMessageBox::NoIcon);
         return;
     }
-    // A name the file system refuses saves nothing, and the dialog closes
-    // all the same.
-    SavePlace(m_strMapTitle, m_strPlaceName, QPoint(m_nX, m_nY));
+    // The name is also the name of the place's file: one that cannot be
+    // (with a folder separator, or "." or "..") is refused like a long one.
+    if (!IsValidPlaceName(m_strPlaceName)) {
+        VeldraMessageBox(
+            this,
+            QStringLiteral("Please enter a Favourite Place name without / or \\ (and not . or ..)"),
+            QMessageBox::Ok, QMessageBox::NoIcon);
+        return;
+    }
+    // Never closed as if saved when nothing was: the dialog stays open.
+    if (!SavePlace(m_strMapTitle, m_strPlaceName, QPoint(m_nX, m_nY))) {
+        VeldraMessageBox(this, QStringLiteral("The Favourite Place could not be saved."),
+                         QMessageBox::Ok, QMessageBox::Warning);
+        return;
+    }
     QDialog::accept();
 }
 

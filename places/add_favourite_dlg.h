@@ -10,9 +10,10 @@ class QPushButton;
 
 // "Add Favourite Place": asks for a name and saves the given map position
 // (pixels of the whole map at zoom 1.0) under it for the map. A name that is
-// empty or longer than MAX_PLACE_NAME characters is refused with a message
-// and the dialog stays open; any other name is saved as typed, replacing a
-// place of that name, and the dialog closes.
+// empty, longer than MAX_PLACE_NAME characters or no file name (a "/" or "\"
+// in it, or "." or "..") is refused with a message and the dialog stays open;
+// any other name is saved as typed, replacing a place of that name, and the
+// dialog closes once the place is saved (else a warning, and it stays open).
 class CAddFavouriteDlg : public CVeldraDialog {
     Q_OBJECT
 public:

@@ -30,5 +30,6 @@ QString HostPath(const QString& devicePath);
 QString JoinDevicePath(const QString& folder, const QString& name);
 
 // How many times a folder's name index has been read from disk since start-up
-// (for tests: a folder is read again only when it has changed).
+// (for tests: a folder is read once, and again only when it changed without
+// the system reporting the change, or reports were lost).
 uint64_t FolderIndexBuildCount();

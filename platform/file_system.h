@@ -9,7 +9,9 @@
 
 // The file layer: files, folders and listings addressed by device paths (see
 // device_root.h). Names are matched without regard to letter case, through a
-// per-folder index of names that is rebuilt only when the folder changes.
+// per-folder index of names that follows the folder's changes (see
+// device_root.cpp): making, renaming and deleting files never reads the
+// folder again.
 // Nothing here throws; failures are reported by the return value.
 
 // An open file: a POSIX descriptor that is closed with the object.

@@ -47,8 +47,10 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -360,15 +362,26 @@ public:
     CRegistryLock(const CRegistryLock&) = delete;
     CRegistryLock& operator=(const CRegistryLock&) = delete;
 
-    bool Take() {
+    // Takes the lock; false, with error naming what is in the way, when it
+    // cannot.
+    bool Take(QString& error) {
         QDeadlineTimer deadline(kLockTimeoutMs);
+        const QString path = QFile::decodeName(m_path);
         for (;;) {
             const int fd = ::open(m_path.constData(),
                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
             if (fd < 0 && errno == ELOOP && ::unlink(m_path.constData()) == 0)
                 continue;
-            if (fd < 0)
+            if (fd < 0 && errno == EISDIR) {
+                error =
+                    QStringLiteral("a folder stands at %1, the name of its lock file").arg(path);
                 return false;
+            }
+            if (fd < 0) {
+                error = QStringLiteral("its lock file %1 cannot be made (%2)")
+                            .arg(path, QString::fromLocal8Bit(strerror(errno)));
+                return false;
+            }
             struct stat held {
             }, named{};
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -378,12 +391,16 @@ public:
                     return true;
                 }
             } else if (errno != EWOULDBLOCK && errno != EINTR) {
+                error = QStringLiteral("its lock file %1 cannot be locked (%2)")
+                            .arg(path, QString::fromLocal8Bit(strerror(errno)));
                 ::close(fd);
                 return false;
             }
             ::close(fd);
-            if (deadline.hasExpired())
+            if (deadline.hasExpired()) {
+                error = QStringLiteral("its lock file %1 is held by another program").arg(path);
                 return false;
+            }
             QThread::msleep(1 + QRandomGenerator::global()->bounded(4u));
         }
     }
@@ -393,18 +410,27 @@ private:
     int m_fd = -1;
 };
 
+// Why the calling thread's last change failed (see RegistryWriteError).
+thread_local QString t_writeError;
+
 // Applies change to the registry on disk under the lock. change returns false
 // to fail the call, and sets its second argument when something changed.
 template <typename Change> bool ModifyRegistry(Change change) {
+    QString& error = t_writeError;
+    error.clear();
     const QString root = DeviceRoot();
-    if (!QDir().mkpath(root))
+    if (!QDir().mkpath(root)) {
+        error = QStringLiteral("its folder %1 cannot be made").arg(root);
         return false;
+    }
     CRegistryLock lock(root);
-    if (!lock.Take())
+    if (!lock.Take(error))
         return false;
     const RegistryPtr current = ReadRegistry();
-    if (!current)
+    if (!current) {
+        error = QStringLiteral("%1 cannot be read").arg(RegistryFile());
         return false;
+    }
     Registry registry = *current;
     bool changed = false;
     if (!change(registry, changed))
@@ -412,7 +438,33 @@ template <typename Change> bool ModifyRegistry(Change change) {
     if (!changed)
         return true;
     const QByteArray bytes = Serialise(registry);
-    return ReplaceFileAtomically(QLatin1String(kRegistryName), {bytes});
+    if (!ReplaceFileAtomically(QLatin1String(kRegistryName), {bytes})) {
+        error = QStringLiteral("%1 cannot be written").arg(RegistryFile());
+        return false;
+    }
+    return true;
+}
+
+// Sets the dword values that do not hold their data yet; true when one did.
+bool SetDwords(Registry& registry, const std::vector<RegDwordValue>& values) {
+    bool changed = false;
+    for (const RegDwordValue& value : values) {
+        const KeyPath path = SplitKey(value.key);
+        const auto key = registry.find(path);
+        if (key != registry.end()) {
+            const auto found = key->second.values.find(value.value);
+            if (found != key->second.values.end() && found->second.isDword &&
+                found->second.number == value.data)
+                continue;
+        }
+        AddKey(registry, path);
+        RegValue& slot = registry[path].values[value.value];
+        slot = RegValue{};
+        slot.isDword = true;
+        slot.number = value.data;
+        changed = true;
+    }
+    return changed;
 }
 
 const RegValue* FindValue(const Registry& registry, const QString& key, const QString& value) {
@@ -493,6 +545,29 @@ bool RegSetDword(const QString& key, const QString& value, uint32_t data) {
     return SetValue(key, value, v);
 }
 
+bool RegSetDwords(const std::vector<RegDwordValue>& values) {
+    for (const RegDwordValue& value : values)
+        if (SplitKey(value.key).empty())
+            return false;
+    // Most calls change nothing (the current map marked again at start-up):
+    // those need neither the lock nor a write.
+    if (const RegistryPtr registry = ReadRegistry()) {
+        const bool unchanged =
+            std::all_of(values.begin(), values.end(), [&](const RegDwordValue& value) {
+                const RegValue* found = FindValue(*registry, value.key, value.value);
+                return found && found->isDword && found->number == value.data;
+            });
+        if (unchanged) {
+            t_writeError.clear();
+            return true;
+        }
+    }
+    return ModifyRegistry([&](Registry& registry, bool& changed) {
+        changed = SetDwords(registry, values);
+        return true;
+    });
+}
+
 bool RegCreateKey(const QString& key) {
     const KeyPath path = SplitKey(key);
     if (path.empty())
@@ -524,6 +599,10 @@ bool RegistryIsReadable() {
 
 QString RegistryFilePath() {
     return RegistryFile();
+}
+
+QString RegistryWriteError() {
+    return t_writeError;
 }
 
 uint64_t RegistryFileReadCount() {

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // The registry layer: keys under HKEY_LOCAL_MACHINE ("Software\Apps\..."),
 // each with text and 32-bit values. It lives in one file, registry.ini, in the
@@ -25,6 +26,16 @@ std::optional<uint32_t> RegQueryDword(const QString& key, const QString& value);
 // Sets a value, creating the key (and its parents) when needed.
 bool RegSetString(const QString& key, const QString& value, const QString& data);
 bool RegSetDword(const QString& key, const QString& value, uint32_t data);
+// One 32-bit value of a key, for RegSetDwords.
+struct RegDwordValue {
+    QString key;
+    QString value;
+    uint32_t data = 0;
+};
+// Sets many values (creating their keys) in one change: the file is written
+// once, with all of them, or not at all. When every value already holds its
+// data nothing is written.
+bool RegSetDwords(const std::vector<RegDwordValue>& values);
 // Creates a key (and its parents); true when it exists afterwards.
 bool RegCreateKey(const QString& key);
 // Deletes a key with its values and subkeys; false when it did not exist.
@@ -35,5 +46,10 @@ bool RegDeleteKey(const QString& key);
 bool RegistryIsReadable();
 // Host path of the registry file, for messages.
 QString RegistryFilePath();
+// Why this thread's last change of the registry failed, naming what stands in
+// the way ("a folder stands at .../registry.ini.lock, the name of its lock
+// file"); empty when it succeeded, or failed only for want of something to
+// change (a key to delete that is not there).
+QString RegistryWriteError();
 // How many times the registry file has been read since start-up (for tests).
 uint64_t RegistryFileReadCount();

@@ -52,6 +52,13 @@ constexpr ToolImage kBlank = {
     "................", "................", "................", "................",
     "................", "................", "................", "................"};
 
+// Beyond the strip: "Follow My Position", a target with the position in red.
+constexpr ToolImage kFollowPosition = {
+    "................", ".......K........", ".......K........", ".....KKKKK......",
+    "....K.....K.....", "...K...R...K....", "...K..RRR..K....", "KKKK.RRRRR.KKKK.",
+    "...K..RRR..K....", "...K...R...K....", "....K.....K.....", ".....KKKKK......",
+    ".......K........", ".......K........", "................", "................"};
+
 constexpr std::array<const ToolImage*, kToolbarImageCount> kToolImages = {
     &kZoomIn, &kZoomOut, &kMarkMe, &kGotoMe, &kMarkFlag, &kGotoFlag, &kBlank};
 
@@ -205,12 +212,11 @@ QImage ToolbarStrip() {
     return strip;
 }
 
-QIcon ToolbarIcon(int index) {
-    if (index < 0 || index >= kToolbarImageCount)
-        return QIcon();
-    QImage image = ToolbarStrip()
-                       .copy(index * kToolbarImageSize, 0, kToolbarImageSize, kToolbarImageSize)
-                       .convertToFormat(QImage::Format_ARGB32);
+namespace {
+
+// A toolbar image as an icon, its background transparent.
+QIcon TransparentIcon(QImage image) {
+    image = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x)
@@ -218,6 +224,25 @@ QIcon ToolbarIcon(int index) {
                 line[x] = qRgba(0, 0, 0, 0);
     }
     return QIcon(QPixmap::fromImage(image));
+}
+
+} // namespace
+
+QIcon ToolbarIcon(int index) {
+    if (index < 0 || index >= kToolbarImageCount)
+        return QIcon();
+    return TransparentIcon(
+        ToolbarStrip().copy(index * kToolbarImageSize, 0, kToolbarImageSize, kToolbarImageSize));
+}
+
+QIcon FollowPositionIcon() {
+    QImage image(kToolbarImageSize, kToolbarImageSize, QImage::Format_Indexed8);
+    image.setColorTable(Palette16());
+    for (int y = 0; y < kToolbarImageSize; ++y)
+        for (int x = 0; x < kToolbarImageSize; ++x)
+            image.scanLine(y)[x] =
+                static_cast<uchar>(PaletteIndex(kFollowPosition[size_t(y)][size_t(x)]));
+    return TransparentIcon(image);
 }
 
 QImage AppIconImage(int size) {

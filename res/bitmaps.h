@@ -25,6 +25,8 @@ inline constexpr QRgb kToolbarBackground = 0xFFC0C0C0;
 QImage ToolbarStrip();
 // Image index (0..6) of the strip as an icon, its background transparent.
 QIcon ToolbarIcon(int index);
+// The button "Follow My Position", after the strip's: a target, 16 x 16.
+QIcon FollowPositionIcon();
 
 // The application icon, edge 32 or 16 pixels, 16 colours.
 QImage AppIconImage(int size);

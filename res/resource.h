@@ -17,6 +17,11 @@ inline constexpr int ID_TOOLS_SET_HOME = 32787;        // "Set as Home"
 inline constexpr int ID_TOOLS_GO_HOME = 32788;         // "Go to Home"
 inline constexpr int ID_TOOLS_SHOW_DIRECTION = 32780;  // "Show Direction to Flag"
 inline constexpr int ID_TOOLS_SHOW_DISTANCE = 32789;   // "Show Distance to Flag"
+// Commands of maps that know where on Earth they lie.
+inline constexpr int ID_TOOLS_GO_TO_COORDINATES = 32791; // "Go to Coordinates..."
+inline constexpr int ID_TOOLS_EXPORT_GPX = 32792;        // "Export Places to GPX..."
+inline constexpr int ID_TOOLS_IMPORT_GPX = 32793;        // "Import Places from GPX..."
+inline constexpr int ID_TOOLS_FOLLOW_POSITION = 32794;   // "Follow My Position" (also a button)
 
 // Toolbar buttons.
 inline constexpr int ID_ZOOM_IN = 32781;   // "Zoom in"

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 // Longest key name that the registry reads return, in characters; longer
@@ -26,6 +28,20 @@ QString ResolvedPath(const QString& devicePath) {
     if (parent.isEmpty())
         return QDir::cleanPath(info.absoluteFilePath());
     return QDir::cleanPath(parent + u'/' + info.fileName());
+}
+
+// Sets Current of the installed maps in one change of the registry.
+bool MarkCurrentIn(const std::vector<InstalledMap>& maps, const QString& folder,
+                   QString* pObstacle) {
+    const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
+    std::vector<RegDwordValue> values;
+    values.reserve(maps.size());
+    for (const InstalledMap& map : maps)
+        values.push_back({map.key, currentValue, map.folder == folder ? 1u : 0u});
+    const bool marked = RegSetDwords(values);
+    if (pObstacle)
+        *pObstacle = marked ? QString() : RegistryWriteError();
+    return marked;
 }
 
 } // namespace
@@ -63,40 +79,44 @@ std::optional<std::vector<ListedMap>> ListLibraryMaps() {
     return listed;
 }
 
-std::optional<ListedMap> PreselectInstalledMap() {
+std::optional<ListedMap> PreselectInstalledMap(QString* pObstacle) {
+    if (pObstacle)
+        pObstacle->clear();
     const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
     if (!maps)
         return std::nullopt;
+    // The choice is the last listed map marked current, else the only listed
+    // map. Measuring every folder would settle that as well, but only these
+    // are measured: the maps marked current, from the last, until one is
+    // listed; failing that, the maps in order until a second is listed.
     const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
-    ListedMap chosen;
-    int listed = 0;
-    bool foundCurrent = false;
-    for (const InstalledMap& map : *maps) {
-        if (GetFolderSize(map.folder) == 0)
+    const InstalledMap* chosen = nullptr;
+    for (auto it = maps->crbegin(); it != maps->crend() && chosen == nullptr; ++it) {
+        const std::optional<uint32_t> current = RegQueryDword(it->key, currentValue);
+        if (current && *current == 1 && GetFolderSize(it->folder) != 0)
+            chosen = &*it;
+    }
+    for (auto it = maps->cbegin(); it != maps->cend() && chosen == nullptr; ++it) {
+        if (GetFolderSize(it->folder) == 0)
             continue;
-        ++listed;
-        const std::optional<uint32_t> current = RegQueryDword(map.key, currentValue);
-        const bool isCurrent = current && *current == 1;
-        if (listed == 1 || isCurrent)
-            chosen = {map.title, map.folder, 0};
-        foundCurrent = foundCurrent || isCurrent;
+        const auto second = std::find_if(it + 1, maps->cend(), [](const InstalledMap& map) {
+            return GetFolderSize(map.folder) != 0;
+        });
+        if (second != maps->cend())
+            return ListedMap{}; // several, none current: the library is shown
+        chosen = &*it;
     }
-    if (foundCurrent || listed == 1) {
-        MarkCurrentMap(chosen.folder);
-        return chosen;
-    }
-    return ListedMap{};
+    if (chosen == nullptr)
+        return ListedMap{};
+    MarkCurrentIn(*maps, chosen->folder, pObstacle);
+    return ListedMap{chosen->title, chosen->folder, 0};
 }
 
-bool MarkCurrentMap(const QString& folder) {
+bool MarkCurrentMap(const QString& folder, QString* pObstacle) {
+    if (pObstacle)
+        pObstacle->clear();
     const std::optional<std::vector<InstalledMap>> maps = WalkInstalledMaps();
-    if (!maps)
-        return false;
-    const QString currentValue = QString::fromLatin1(CURRENT_VALUE);
-    for (const InstalledMap& map : *maps)
-        if (!RegSetDword(map.key, currentValue, map.folder == folder ? 1 : 0))
-            return false;
-    return true;
+    return maps && MarkCurrentIn(*maps, folder, pObstacle);
 }
 
 bool DeleteInstalledMap(const QString& title, const QString& folder) {

@@ -36,13 +36,18 @@ std::optional<std::vector<ListedMap>> ListLibraryMaps();
 
 // The map to open at start-up without showing the library: the map marked
 // current (the last such listed map), else the only listed map. It is marked
-// current. An empty title and folder when none can be chosen this way;
-// nothing when the installed maps cannot be read.
-std::optional<ListedMap> PreselectInstalledMap();
+// current; when that cannot be saved, *pObstacle (when given) names what
+// stands in the way (see RegistryWriteError), else it is emptied. An empty
+// title and folder when none can be chosen this way; nothing when the
+// installed maps cannot be read.
+std::optional<ListedMap> PreselectInstalledMap(QString* pObstacle = nullptr);
 
 // Sets "Current" of every installed map: 1 where InstallDir equals folder
-// exactly, 0 elsewhere. False at the first failed write.
-bool MarkCurrentMap(const QString& folder);
+// exactly, 0 elsewhere, in one change of the registry. False when it cannot
+// be made: nothing is changed then, and *pObstacle (when given) names what
+// stood in the way of the change (empty when the installed maps could not be
+// read at all).
+bool MarkCurrentMap(const QString& folder, QString* pObstacle = nullptr);
 
 // Deletes a listed map: its folder (unless IsDeletableMapFolder refuses it)
 // and its registry key, which goes even when the folder may not. False when

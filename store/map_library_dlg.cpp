@@ -18,6 +18,11 @@ constexpr int kColumnTitle = 0;
 constexpr int kColumnSize = 1;
 constexpr int kColumnFolder = 2;
 
+// The choice of map could not be saved in the registry: what stands in the
+// way, named by the registry layer.
+const char kNotMarked[] = "The list of installed maps cannot be changed: %1. The map chosen "
+                          "will not be opened by itself at the next start.";
+
 } // namespace
 
 CMapLibraryDlg::CMapLibraryDlg(QWidget* parent)
@@ -99,7 +104,8 @@ void CMapLibraryDlg::OnOK() {
         return;
     m_strMapTitle = row->text(kColumnTitle);
     m_strMapFolder = row->text(kColumnFolder);
-    MarkCurrentMap();
+    if (QString obstacle; !MarkCurrentMap(&obstacle))
+        WarnNotMarked(obstacle);
     m_bCancelled = false;
     QDialog::accept();
 }
@@ -132,13 +138,21 @@ void CMapLibraryDlg::OnDeleteMap() {
 
 bool CMapLibraryDlg::PreselectMap(bool& skipDialog) {
     skipDialog = true;
-    const std::optional<ListedMap> chosen = PreselectInstalledMap();
+    QString obstacle;
+    const std::optional<ListedMap> chosen = PreselectInstalledMap(&obstacle);
     if (!chosen)
         return false;
+    WarnNotMarked(obstacle);
     m_strMapTitle = chosen->title;
     m_strMapFolder = chosen->folder;
     skipDialog = !chosen->folder.isEmpty() || !chosen->title.isEmpty();
     return true;
+}
+
+void CMapLibraryDlg::WarnNotMarked(const QString& obstacle) {
+    if (!obstacle.isEmpty())
+        VeldraMessageBox(this, QString::fromLatin1(kNotMarked).arg(obstacle), QMessageBox::Ok,
+                         QMessageBox::Warning);
 }
 
 bool CMapLibraryDlg::eventFilter(QObject* watched, QEvent* event) {

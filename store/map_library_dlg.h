@@ -21,7 +21,8 @@ public:
 
     // Called instead of showing the dialog at start-up. Chooses the map marked
     // current (the last such listed map), else the only listed map, and marks
-    // it current; skipDialog then stays true. With no listed map, or several
+    // it current (with a warning when that cannot be saved); skipDialog then
+    // stays true. With no listed map, or several
     // and none current, the choice is emptied and skipDialog cleared. False
     // only when the installed maps cannot be read (skipDialog stays true,
     // nothing chosen).
@@ -33,7 +34,8 @@ public:
     // Empties the list and lists every installed map with files.
     void FillMapList();
     // "Open Map": takes the first selected row as the choice, marks it current
-    // and closes as accepted. Nothing happens without a selected row.
+    // (with a warning when that cannot be saved) and closes as accepted.
+    // Nothing happens without a selected row.
     void OnOK();
     // "Cancel" (and Esc, and the window's close button).
     void OnCancel();
@@ -46,7 +48,9 @@ public:
     // on a row opens it.
     void OnListClick();
     // Marks the chosen folder m_strMapFolder current (see ::MarkCurrentMap).
-    bool MarkCurrentMap() { return ::MarkCurrentMap(m_strMapFolder); }
+    bool MarkCurrentMap(QString* pObstacle = nullptr) {
+        return ::MarkCurrentMap(m_strMapFolder, pObstacle);
+    }
 
     QString m_strMapTitle;     // the chosen map's title; empty when none
     QString m_strMapFolder;    // the chosen map's folder (device path)
@@ -67,6 +71,10 @@ protected:
 private:
     // The first selected row in list order, or null.
     QTreeWidgetItem* FirstSelectedRow() const;
+    // Says that the chosen map could not be marked current and what stands in
+    // the way of the registry's change (nothing when obstacle is empty: an
+    // unreadable registry, which the viewer reports at start-up).
+    void WarnNotMarked(const QString& obstacle);
 
     QTreeWidget* m_pList = nullptr;
     QPushButton* m_pDelete = nullptr;

@@ -64,40 +64,42 @@ bool TileCache::GetTileBitmap(const QString& folder, const QString& tileName,
         bitmap = &kept.pixels;
         return true;
     }
-    KeptTile* slot = FreeSlot();
-    if (slot == nullptr || !LoadCompressedInto(folder, tileName, slot->pixels.bits(),
-                                               size_t(slot->pixels.sizeInBytes())))
+    const size_t index = FreeSlot();
+    if (index == m_kept.size())
         return false;
-    slot->key = m_strKey;
-    slot->lastUse = ++m_nUseClock;
-    slot->shrunkMade[0] = slot->shrunkMade[1] = false;
-    m_keptIndex.insert(slot->key, size_t(slot - m_kept.data()));
-    bitmap = &slot->pixels;
+    KeptTile& slot = m_kept[index];
+    if (!LoadCompressedInto(folder, tileName, slot.pixels.bits(),
+                            size_t(slot.pixels.sizeInBytes())))
+        return false;
+    slot.key = m_strKey;
+    slot.lastUse = ++m_nUseClock;
+    slot.shrunkMade[0] = slot.shrunkMade[1] = false;
+    m_keptIndex.insert(slot.key, index);
+    bitmap = &slot.pixels;
     return true;
 }
 
-TileCache::KeptTile* TileCache::FreeSlot() {
-    KeptTile* chosen = nullptr;
-    for (KeptTile& kept : m_kept) {
-        if (kept.key.isEmpty())
-            return &kept;
-        if (chosen == nullptr || kept.lastUse < chosen->lastUse)
-            chosen = &kept;
+size_t TileCache::FreeSlot() {
+    size_t chosen = m_kept.size();
+    for (size_t i = 0; i < m_kept.size(); ++i) {
+        if (m_kept[i].key.isEmpty())
+            return i;
+        if (chosen == m_kept.size() || m_kept[i].lastUse < m_kept[chosen].lastUse)
+            chosen = i;
     }
     // Slots are made as they are first needed, up to the limit, and reused
-    // after that; the room for all of them is reserved once, so none moves.
+    // after that. The deque keeps every slot in place as it grows.
     const size_t slotCount = size_t(m_nCacheLimit / std::max<int64_t>(1, KeptTileBytes()));
     if (m_kept.size() < slotCount) {
         QImage pixels(m_imgTemplate.size(), m_imgTemplate.format());
         if (!pixels.isNull()) {
-            m_kept.reserve(slotCount);
-            m_kept.emplace_back().pixels = std::move(pixels);
-            return &m_kept.back();
+            m_kept.push_back({QString(), std::move(pixels), 0});
+            return m_kept.size() - 1;
         }
     }
-    if (chosen != nullptr) {
-        m_keptIndex.remove(chosen->key);
-        chosen->key.clear();
+    if (chosen != m_kept.size()) {
+        m_keptIndex.remove(m_kept[chosen].key);
+        m_kept[chosen].key.clear();
     }
     return chosen;
 }
@@ -140,12 +142,22 @@ const QImage* TileCache::ShrunkTile(const QImage* tile, double zoom) {
 }
 
 void TileCache::SetCacheLimit(int64_t bytes) {
-    bytes = std::max<int64_t>(0, bytes);
+    // The limit comes from the user's settings, which allow up to 4 PiB: a
+    // value larger than the machine can hold means as many as it can.
+    bytes = std::clamp<int64_t>(bytes, 0, MaxCacheLimit());
     if (bytes == m_nCacheLimit)
         return;
     m_nCacheLimit = bytes;
     m_keptIndex.clear();
-    m_kept = std::vector<KeptTile>();
+    std::deque<KeptTile>().swap(m_kept);
+}
+
+int64_t TileCache::MaxCacheLimit() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return DEFAULT_CACHE_BYTES;
+    return std::max<int64_t>(int64_t(pages) / 4 * pageSize, DEFAULT_CACHE_BYTES);
 }
 
 void TileCache::ForgetTiles(const QString& folder) {

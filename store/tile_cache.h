@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QString>
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 struct libdeflate_decompressor;
 
@@ -48,8 +48,11 @@ public:
     // stays kept. Null for another zoom or a tile that is not kept.
     const QImage* ShrunkTile(const QImage* tile, double zoom);
     // Bytes of decoded tiles (with their shrunk copies) kept at most; fewer
-    // than one tile's keeps none.
+    // than one tile's keeps none. A limit beyond MaxCacheLimit() is taken as
+    // that. Room for kept tiles is taken as tiles are kept, not in advance.
     void SetCacheLimit(int64_t bytes);
+    // The largest limit: a quarter of the machine's physical memory.
+    static int64_t MaxCacheLimit();
     int64_t CacheLimit() const { return m_nCacheLimit; }
     // Drops the kept tiles of folder, or every kept tile when folder is empty.
     void ForgetTiles(const QString& folder = QString());
@@ -80,13 +83,13 @@ private:
     bool LoadCompressedInto(const QString& folder, const QString& tileName, uint8_t* pixels,
                             size_t size);
     // The slot to load a tile into: a free one, a new one while the limit
-    // allows, else the least recently used.
-    KeptTile* FreeSlot();
+    // allows, else the least recently used; m_kept.size() when there is none.
+    size_t FreeSlot();
 
     QImage m_imgTemplate;                               // null until first needed
     libdeflate_decompressor* m_pDecompressor = nullptr; // null when it could not be made
     int64_t m_nCacheLimit = DEFAULT_CACHE_BYTES;
-    std::vector<KeptTile> m_kept;
+    std::deque<KeptTile> m_kept;        // grows as tiles are kept; a kept tile never moves
     QHash<QString, size_t> m_keptIndex; // key -> slot in m_kept
     uint64_t m_nUseClock = 0;
     QString m_strKey; // reused for every fetch's key

@@ -600,6 +600,10 @@ bool CheckRequest(const PackageRequest& request, CInstallPlace& place, QSize& si
     }
     if (!CheckTileCount(size, request.large, error))
         return false;
+    if (request.geoReference && request.geoReference->PictureSize() != size) {
+        error = QStringLiteral("the geo-reference is for a picture of another size");
+        return false;
+    }
     const QString parent = DeviceParent(place.folder), leaf = DeviceLeaf(place.folder);
     place.staging = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".partial");
     place.previous = parent + QStringLiteral("\\.") + leaf + QStringLiteral(".previous");
@@ -864,6 +868,10 @@ bool WriteMapFiles(const PackageRequest& request,
                    const QString& staging, QString& error) {
     if (request.calibration && !WriteNewFile(JoinDevicePath(staging, QStringLiteral("Map.dat")),
                                              MakeMapDat(*request.calibration), error))
+        return false;
+    if (request.geoReference &&
+        !WriteNewFile(JoinDevicePath(staging, QString::fromLatin1(GEO_REFERENCE_FILE)),
+                      GeoReferenceText(*request.geoReference), error))
         return false;
     for (const auto& [category, bytes] : indexFiles) {
         if (!WriteNewFile(JoinDevicePath(staging, category + QStringLiteral(".idx")), bytes, error))

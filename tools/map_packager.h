@@ -2,6 +2,7 @@
 
 #include "gazetteer/index_names.h"
 #include "gazetteer/index_writer.h"
+#include "store/geo_reference.h"
 #include "store/map_calibration.h"
 #include "store/map_folder.h"
 
@@ -16,10 +17,11 @@
 
 // The map packaging tool's library: turns a picture and a list of named places
 // into an installed map on the device root (tiles, Map.dat, index files, the
-// shared template tile and the registry key). The files it writes are those
-// listed in store/map_folder.h, made by the writers beside their readers
-// (EncryptTileImage, MakeMapDat, MapKey); the last row and column of tiles are
-// padded white.
+// shared template tile and the registry key, and the geo-reference when the
+// picture's place on Earth is known). The files it writes are those listed in
+// store/map_folder.h, made by the writers beside their readers
+// (EncryptTileImage, MakeMapDat, MapKey, the geo-reference's writer); the last
+// row and column of tiles are padded white.
 
 // Longest map title: a registry key name is at most 255 characters, and the
 // key prefix takes the rest.
@@ -51,9 +53,12 @@ struct PackageRequest {
     std::function<QImage(const QRect& part)> drawPart;
     QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
     std::optional<MapCalibration> calibration; // written as Map.dat when given
-    std::vector<PlaceRecord> places;           // written as index files
-    bool replace = false; // replace a map already installed under this title or folder
-    bool large = false;   // allow more than MAX_MAP_TILES tiles
+    // Written as the geo-reference file when given; its picture size must be
+    // the picture's.
+    std::optional<CGeoReference> geoReference;
+    std::vector<PlaceRecord> places; // written as index files
+    bool replace = false;            // replace a map already installed under this title or folder
+    bool large = false;              // allow more than MAX_MAP_TILES tiles
     // Threads that draw, encode, encrypt and write the tiles; 0: one per core.
     // The files are the same, byte for byte, whatever the count.
     int workers = 0;

@@ -27,24 +27,11 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
-#include <string_view>
 #include <map>
 #include <numeric>
 #include <unordered_map>
-
-namespace {
-
-constexpr double kEarthRadius = 6378137.0; // Web Mercator sphere, metres
-
-double MercatorX(double lon) {
-    return kEarthRadius * lon * kPi / 180;
-}
-double MercatorY(double lat) {
-    return kEarthRadius * std::log(std::tan(kPi / 4 + lat * kPi / 360));
-}
-
-} // namespace
 
 bool ParseGeoBox(const QString& text, GeoBox& box, QString& error) {
     const QStringList parts = text.split(QLatin1Char(','));
@@ -75,6 +62,13 @@ CMercatorProjection::CMercatorProjection(const GeoBox& box, double metresPerPixe
 
 QPointF CMercatorProjection::ToPixel(double lon, double lat) const {
     return {(MercatorX(lon) - m_x0) * m_k, (m_y0 - MercatorY(lat)) * m_k};
+}
+
+std::optional<CGeoReference> CMercatorProjection::GeoReference() const {
+    return CGeoReference::FromEdges(
+        CProjection::WebMercator, QSize(int(m_width), int(m_height)), MercatorLongitude(m_x0),
+        MercatorLatitude(m_y0 - m_height / m_k), MercatorLongitude(m_x0 + m_width / m_k),
+        MercatorLatitude(m_y0));
 }
 
 MapCalibration CMercatorProjection::Calibration() const {
@@ -715,35 +709,82 @@ void Report(const OsmProgress& progress, const QString& step, int percent) {
 
 // libosmium reads a coordinate written with an exponent ("-0.0931e3005") into
 // a 64-bit integer that overflows, and the result (often 0) looks like a
-// valid location. So an XML extract is first read through for lat and lon
-// values (minlat and the like included) that hold an exponent, and such a
-// file is refused; plain decimals out of range come out as invalid locations,
-// which are never used. PBF stores coordinates as integers. False, with
-// error, for a refused file. Throws what libosmium throws.
-bool CheckXmlCoordinates(const osmium::io::File& file, const QString& name, QString& error) {
-    if (file.format() != osmium::io::file_format::xml)
+// valid location. So an extract is first read through, as the XML parser
+// will see it, for the values of attributes whose names end in lat or lon
+// (minlat, max_lon and the like), spaces around '=' allowed; one that holds
+// an exponent or a character reference (which could spell one) refuses the
+// file. Plain decimals out of range come out as invalid locations, which are
+// never used. Only XML and PBF are read; PBF stores coordinates as integers.
+// False, with error, for a refused file. Throws what libosmium throws.
+bool CheckCoordinates(const osmium::io::File& file, const QString& name, QString& error) {
+    if (file.format() == osmium::io::file_format::pbf)
         return true;
+    if (file.format() != osmium::io::file_format::xml) {
+        error = QStringLiteral("the extract %1 is neither XML (.osm) nor PBF (.osm.pbf)").arg(name);
+        return false;
+    }
     const auto decompressor = osmium::io::CompressionFactory::instance().create_decompressor(
         file.compression(), osmium::io::detail::open_for_reading(file.filename()));
-    std::string text; // the tail of the last chunk (a value cut in two), then the chunk
+    auto nameChar = [](unsigned char c) {
+        return std::isalnum(c) || c == '_' || c == '-' || c == ':' || c == '.' || c >= 0x80;
+    };
+    enum { kText, kAfterEquals, kValue } state = kText;
+    uint32_t last = 0;         // the last three characters of the last name, packed
+    bool spaceAfter = false;   // white space since that name's last character
+    bool coordinate = false;   // the '=' or value follows a lat or lon name
+    char quote = 0;            // the value's quote character
+    std::string value;         // the start of a coordinate's value, for the message
+    bool bad = false;          // that value holds 'e', 'E' or '&'
     for (std::string chunk = decompressor->read(); !chunk.empty(); chunk = decompressor->read()) {
-        text.erase(0, text.size() > 64 ? text.size() - 64 : 0);
-        text += chunk;
-        const std::string_view view(text);
-        for (size_t at = view.find('='); at != std::string_view::npos;
-             at = view.find('=', at + 1)) {
-            if (at < 3 || at + 2 >= view.size() ||
-                (view.substr(at - 3, 3) != "lat" && view.substr(at - 3, 3) != "lon") ||
-                (view[at + 1] != '"' && view[at + 1] != '\''))
-                continue;
-            const std::string_view value = view.substr(at + 2, 32);
-            const std::string_view number = value.substr(0, value.find(view[at + 1]));
-            if (number.find_first_of("eE") != std::string_view::npos) {
-                error = QStringLiteral("the extract %1 holds a coordinate with an exponent (%2), "
-                                       "which cannot be read safely")
-                            .arg(name, QString::fromLatin1(number.data(), qsizetype(number.size())));
-                decompressor->close();
-                return false;
+        for (const char ch : chunk) {
+            const unsigned char c = static_cast<unsigned char>(ch);
+            const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+            switch (state) {
+            case kText:
+                if (space) {
+                    spaceAfter = true;
+                } else if (ch == '=') {
+                    coordinate = last == (('l' << 16) | ('a' << 8) | 't') ||
+                                 last == (('l' << 16) | ('o' << 8) | 'n');
+                    state = kAfterEquals;
+                } else if (nameChar(c)) {
+                    last = ((spaceAfter ? 0 : last << 8) | c) & 0xffffff;
+                    spaceAfter = false;
+                } else {
+                    last = 0;
+                }
+                break;
+            case kAfterEquals:
+                if (space)
+                    break;
+                if (ch == '"' || ch == '\'') {
+                    quote = ch;
+                    value.clear();
+                    bad = false;
+                    state = kValue;
+                } else {
+                    state = kText;
+                }
+                last = 0;
+                break;
+            case kValue:
+                if (ch == quote) {
+                    if (coordinate && bad) {
+                        error = QStringLiteral("the extract %1 holds a coordinate written with an "
+                                               "exponent or a character reference (%2), which "
+                                               "cannot be read safely")
+                                    .arg(name, QString::fromLatin1(value.data(),
+                                                                   qsizetype(value.size())));
+                        decompressor->close();
+                        return false;
+                    }
+                    state = kText;
+                } else if (coordinate) {
+                    bad = bad || ch == 'e' || ch == 'E' || ch == '&';
+                    if (value.size() < 40)
+                        value += ch;
+                }
+                break;
             }
         }
     }
@@ -865,7 +906,7 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         return false;
     try {
         const osmium::io::File file(request.input.toStdString());
-        if (!CheckXmlCoordinates(file, name, error))
+        if (!CheckCoordinates(file, name, error))
             return false;
         GeoBox box;
         if (!FindBounds(file, request, name, progress, box, error))
@@ -891,6 +932,7 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         map = OsmMap();
         map.box = box;
         map.calibration = projection.Calibration();
+        map.geo = projection.GeoReference();
         map.scene.width = int(projection.Width());
         map.scene.height = int(projection.Height());
         map.scene.background = QColor(0xf7, 0xf5, 0xf0);

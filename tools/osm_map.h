@@ -3,6 +3,8 @@
 #include "map_packager.h"
 #include "map_scene.h"
 
+#include "store/geo_reference.h"
+
 #include <QPointF>
 #include <QSize>
 #include <QString>
@@ -53,6 +55,9 @@ public:
     // Map.dat: the picture's edges in Web Mercator metres and the scale S,
     // M / (0.0001 x 1.094) rounded to the nearest integer.
     MapCalibration Calibration() const;
+    // The geo-reference of the picture (exact to the drawing); none when the
+    // picture is larger than a geo-reference takes.
+    std::optional<CGeoReference> GeoReference() const;
     double MetresPerPixel() const { return m_metresPerPixel; }
 
 private:
@@ -74,7 +79,8 @@ struct OsmMap {
     MapScene scene;
     std::vector<PlaceRecord> places; // Streets, Towns, Stations, Hospitals, Places
     MapCalibration calibration;
-    GeoBox box; // what the picture covers, margin excluded
+    std::optional<CGeoReference> geo; // the picture's place on Earth
+    GeoBox box;                       // what the picture covers, margin excluded
     size_t nodes = 0, ways = 0, relations = 0; // read from the extract
     // Drawn features: areas, lines and symbols (labels not counted).
     size_t Features() const {

@@ -9,11 +9,13 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <initializer_list>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@ namespace {
 const char kHelp[] = R"(Usage:
   veldra-pack make --root DIR --title TITLE --picture FILE [--places FILE.tsv]
                    [--calibration NORTH,SOUTH,EAST,WEST,SCALE] [--folder DEVICEPATH]
+                   [--edges WEST,SOUTH,EAST,NORTH [--projection mercator|latlon]]
                    [--replace] [--large]
   veldra-pack demo --root DIR [--replace] [--keep-pictures DIR]
   veldra-pack osm --root DIR --title TITLE --input FILE [--metres-per-pixel M]
@@ -44,6 +47,19 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        "Software\Apps\Veldra Pocket map of TITLE" with the value InstallDir.
 
        --calibration writes Map.dat with the grid edges (metres) and the scale.
+
+       The map's place on Earth, when known, is written as Map.geo, so that
+       the viewer shows latitudes and longitudes, goes to coordinates, trades
+       places as GPX and follows a position receiver. It comes from --edges,
+       the longitudes and latitudes in degrees of the picture's outer edges,
+       with the picture drawn in Web Mercator (--projection mercator, as web
+       maps are) or with latitude and longitude straight (--projection
+       latlon); else from a world file beside the picture (FILE's name with
+       the extension .pgw, .jgw, .gfw, .bpw, .tfw, its own extension plus
+       "w", or .wld), in degrees when its numbers lie within them, else in
+       Web Mercator metres; a rotated picture is refused. Without
+       --calibration, Map.dat is then written from it too: the edges in Web
+       Mercator metres and the scale of the middle latitude.
 
        --places reads named places for the gazetteer from a UTF-8 text file, one
        place a line, six fields separated by tabs:
@@ -76,7 +92,8 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        Drawn are roads by class, with their names, railways, stations,
        water, parks, woods, buildings, hospitals and place names; features
        that leave the picture are cut at its edge.
-       Map.dat holds the picture's edges in Web Mercator metres and the scale
+       Map.geo holds the picture's projection and edges in degrees (see make),
+       Map.dat the picture's edges in Web Mercator metres and the scale
        S = M / (0.0001 x 1.094) rounded to the nearest integer (9141 for 1.0),
        so that the viewer's distance read-out shows metres; the rounding
        changes distances by at most 0.5 / S (0.022 % at M = 0.25).
@@ -217,6 +234,79 @@ bool ReadRequest(const QCommandLineParser& parser, const char* command,
     return true;
 }
 
+// The world file of a picture: FILE's name with the extension's first and
+// last letters and "w" (town.png: town.pgw), the extension and "w"
+// (town.pngw), or ".wld"; empty when there is none.
+QString WorldFileOf(const QString& picture) {
+    const QFileInfo info(picture);
+    const QString ext = info.suffix();
+    const QString base = info.path() + u'/' + info.completeBaseName() + u'.';
+    QStringList names;
+    if (ext.size() >= 2)
+        names << base + ext.front() + ext.back() + u'w' << base + ext + u'w';
+    names << base + QStringLiteral("wld");
+    for (const QString& name : names)
+        for (const QString& cased :
+             {name, name.left(base.size()) + name.mid(base.size()).toUpper()})
+            if (QFileInfo(cased).isFile())
+                return cased;
+    return QString();
+}
+
+// The geo-reference of make's picture of size pixels: --edges, else a world
+// file beside the picture. False, with error, when either is unusable; status
+// is then 2 for an option value that is not of its form, else 1.
+bool ReadPictureGeoReference(const QCommandLineParser& parser, const QString& picture, QSize size,
+                             std::optional<CGeoReference>& geo, QString& error, int& status) {
+    status = 2;
+    const QString projection = parser.value(QStringLiteral("projection"));
+    if (!projection.isEmpty() && projection != u"mercator" && projection != u"latlon") {
+        error =
+            QStringLiteral("--projection takes mercator or latlon (got \"%1\")").arg(projection);
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("edges"))) {
+        GeoBox box;
+        if (!ParseGeoBox(parser.value(QStringLiteral("edges")), box, error)) {
+            error.replace(QStringLiteral("--bbox"), QStringLiteral("--edges"));
+            return false;
+        }
+        status = 1;
+        geo = CGeoReference::FromEdges(projection == u"latlon" ? CProjection::LatLon
+                                                               : CProjection::WebMercator,
+                                       size, box.west, box.south, box.east, box.north);
+        if (!geo)
+            error = QStringLiteral("the picture is too large to place on Earth");
+        return geo.has_value();
+    }
+    status = 1;
+    const QString world = WorldFileOf(picture);
+    if (world.isEmpty())
+        return true;
+    QFile file(world);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the world file %1").arg(world);
+        return false;
+    }
+    geo = ParseWorldFile(file.read(4096), size, error);
+    if (!geo)
+        error = world + QStringLiteral(": ") + error;
+    return geo.has_value();
+}
+
+// Map.dat for a picture whose place on Earth is known: its edges in Web
+// Mercator metres and the scale S that makes the distance read-out show
+// metres at the middle latitude.
+MapCalibration CalibrationOf(const CGeoReference& geo) {
+    MapCalibration c;
+    c.nWest = int(std::lround(MercatorX(geo.West())));
+    c.nEast = int(std::lround(MercatorX(geo.East())));
+    c.nNorth = int(std::lround(MercatorY(geo.North())));
+    c.nSouth = int(std::lround(MercatorY(geo.South())));
+    c.nScale = int(std::lround(geo.NominalMetresPerPixel() / READOUT_METRES_PER_SCALE_UNIT));
+    return c;
+}
+
 int RunMake(const QCommandLineParser& parser) {
     PackageRequest request;
     QString folder;
@@ -236,6 +326,11 @@ int RunMake(const QCommandLineParser& parser) {
         return Fail(error);
     if (!LoadPicture(parser.value(QStringLiteral("picture")), request.picture, error))
         return Fail(error);
+    if (!ReadPictureGeoReference(parser, parser.value(QStringLiteral("picture")),
+                                 request.picture.size(), request.geoReference, error, status))
+        return Fail(error, status);
+    if (request.geoReference && !request.calibration)
+        request.calibration = CalibrationOf(*request.geoReference);
     CProgress progress;
     progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 tiles")
                       .arg(request.title)
@@ -306,6 +401,7 @@ int RunOsm(const QCommandLineParser& parser) {
     request.pictureSize = QSize(map.scene.width, map.scene.height);
     request.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
     request.calibration = map.calibration;
+    request.geoReference = map.geo;
     request.places = std::move(map.places);
     if (!PackageMap(request, error,
                     [&](int done, int total) { progress.Tile(request.title, done, total); }))
@@ -374,6 +470,10 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("M")});
     parser.addOption(
         {QStringLiteral("bbox"), QStringLiteral("Area to draw."), QStringLiteral("W,S,E,N")});
+    parser.addOption({QStringLiteral("edges"), QStringLiteral("The picture's edges in degrees."),
+                      QStringLiteral("W,S,E,N")});
+    parser.addOption({QStringLiteral("projection"), QStringLiteral("How the picture is drawn."),
+                      QStringLiteral("mercator|latlon")});
     if (!parser.parse(QCoreApplication::arguments()))
         return Fail(parser.errorText() + QStringLiteral(" (see --help)"), 2);
     const QStringList args = parser.positionalArguments();

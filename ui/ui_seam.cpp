@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 #include <QUrl>
 
 namespace {
@@ -18,6 +19,10 @@ ModalHandler& DialogHandler() {
 }
 BrowserHandler& UrlHandler() {
     static BrowserHandler handler;
+    return handler;
+}
+FileNameHandler& FileHandler() {
+    static FileNameHandler handler;
     return handler;
 }
 std::function<void()>& Closer() {
@@ -51,6 +56,14 @@ bool OpenInBrowser(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 
+QString ChooseFileName(QWidget* owner, const QString& caption, const QString& proposed,
+                       const QString& filter, bool save) {
+    if (FileHandler())
+        return FileHandler()(caption, save);
+    return save ? QFileDialog::getSaveFileName(owner, caption, proposed, filter)
+                : QFileDialog::getOpenFileName(owner, caption, QString(), filter);
+}
+
 void SetMessageBoxHandler(MessageBoxHandler handler) {
     MessageHandler() = std::move(handler);
 }
@@ -59,6 +72,9 @@ void SetModalHandler(ModalHandler handler) {
 }
 void SetBrowserHandler(BrowserHandler handler) {
     UrlHandler() = std::move(handler);
+}
+void SetFileNameHandler(FileNameHandler handler) {
+    FileHandler() = std::move(handler);
 }
 
 void CloseApplication() {

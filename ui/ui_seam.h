@@ -9,7 +9,7 @@ class QUrl;
 class QWidget;
 
 // The seam between the program's windows and the desktop: every message box,
-// every modal dialog run, the browser and the end of the program go through
+// every modal dialog run, file chooser, the browser and the end of the program go through
 // these calls, so that a test can replace them with scripted answers and never
 // block on a modal loop. It sits below every dialog and the view, so none of
 // them needs the application's own classes.
@@ -35,10 +35,19 @@ bool OpenInBrowser(const QUrl& url);
 // A scripted browser: receives the URL instead of a browser.
 using BrowserHandler = std::function<bool(const QUrl& url)>;
 
+// Asks for a file to open (save false) or to save to, with a caption, a
+// proposed name (save) and a filter ("GPX files (*.gpx)"); returns its host
+// path, empty when the user cancelled. Saving asks before replacing a file.
+QString ChooseFileName(QWidget* owner, const QString& caption, const QString& proposed,
+                       const QString& filter, bool save);
+// A scripted file chooser: given the caption and whether it saves, the path.
+using FileNameHandler = std::function<QString(const QString& caption, bool save)>;
+
 // Replace the real calls; an empty function restores them.
 void SetMessageBoxHandler(MessageBoxHandler handler);
 void SetModalHandler(ModalHandler handler);
 void SetBrowserHandler(BrowserHandler handler);
+void SetFileNameHandler(FileNameHandler handler);
 
 // Ends the program without asking anything: runs the closer that the
 // application registered (which closes its document, frame and view), then

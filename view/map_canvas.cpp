@@ -67,6 +67,10 @@ void CMapCanvas::ShowMap(const OpenedMap& map) {
     m_strTilePrefix = ::TilePrefix(m_strMapTitle);
     m_calibration = map.calibration;
     ResetViewState();
+    // A geo-reference of another picture than the tiles' is stale.
+    m_geo = map.geo;
+    if (m_geo && !m_geo->FitsTileGrid(m_viewport.TileColumns(), m_viewport.TileRows(), TILE_SIZE))
+        m_geo.reset();
     m_bMapOpen = true;
     if (!GoToHome()) {
         m_viewport.SetInitialCentre();
@@ -370,6 +374,17 @@ void CMapCanvas::OnGotoMe() {
 
 void CMapCanvas::OnGotoFlag() {
     GoToMarker(m_overlays.MarkerPosition(COverlays::MARKER_FLAG));
+}
+
+void CMapCanvas::PlaceMarkerAt(int marker, CPoint mapPosition, bool centre) {
+    const double zoom = m_viewport.Zoom();
+    const CPoint zoomed{int(mapPosition.x * zoom), int(mapPosition.y * zoom)};
+    m_overlays.PlaceMarker(marker, zoomed);
+    if (m_bDragging)
+        return; // no tile is fetched during a drag
+    if (centre)
+        m_viewport.SetCentre(zoomed.x, zoomed.y);
+    RedrawMap(true);
 }
 
 void CMapCanvas::OnSetHome() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/geo_reference.h"
 #include "store/map_calibration.h"
 #include "store/tile_cache.h"
 #include "view/overlays.h"
@@ -13,9 +14,10 @@ class QPainter;
 
 // A map chosen to be shown, as the open-map flow hands it over.
 struct OpenedMap {
-    QString strTitle;             // names the map's places and gives the tile prefix
-    QString strFolder;            // device path of the map folder
-    MapCalibration calibration{}; // all zero for a map without one
+    QString strTitle;                 // names the map's places and gives the tile prefix
+    QString strFolder;                // device path of the map folder
+    MapCalibration calibration{};     // all zero for a map without one
+    std::optional<CGeoReference> geo; // where on Earth it lies, when known
 };
 
 // What centring on a position does to the target cross.
@@ -82,6 +84,9 @@ public:
     const QString& MapFolder() const { return m_strMapFolder; }
     const QString& TilePrefix() const { return m_strTilePrefix; }
     const MapCalibration& Calibration() const { return m_calibration; }
+    // Where on Earth the open map lies; none when it does not say, or when
+    // its geo-reference does not fit its tile grid (a stale file).
+    const std::optional<CGeoReference>& GeoReference() const { return m_geo; }
     // The tile cache, which the conversion dialog borrows.
     TileCache& Tiles() { return m_tileCache; }
 
@@ -134,6 +139,10 @@ public:
     // redraw reusing the back buffer; the zoom does not change.
     void OnGotoMe();
     void OnGotoFlag();
+    // Puts a marker at a map position and redraws reusing the back buffer,
+    // centred on it when centre is set (clamped to the map). During a drag
+    // the marker moves and the next drag step shows it.
+    void PlaceMarkerAt(int marker, CPoint mapPosition, bool centre);
     // Saves the map position at the middle of the screen as the map's Home;
     // a failed write is not reported and keeps the earlier Home.
     void OnSetHome();
@@ -167,6 +176,7 @@ private:
     QString m_strMapFolder;  // device path; empty: no map
     QString m_strTilePrefix; // the title's first three characters, lower-cased; empty: no map
     MapCalibration m_calibration{};
+    std::optional<CGeoReference> m_geo;
     TileCache m_tileCache;
     bool m_bDragging = false;
     CPoint m_ptDragStart;  // client point where the drag began

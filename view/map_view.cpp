@@ -1,6 +1,8 @@
 #include "view/map_view.h"
 
 #include "ui/ui_seam.h"
+#include "view/geo_readouts.h"
+#include "view/status_line.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -20,6 +22,11 @@ const QRect kReadoutRect(120, 248, 120, 20);
 constexpr int kWheelNotch = 120;
 
 CVeldraViewerView::PixelMode g_pixelMode = CVeldraViewerView::PixelMode::Scaled;
+QString g_strPositionSource; // empty: the system's default
+
+// The distance read-out's metres for one map pixel at zoom 1.0 with the
+// calibration scale S (see view/readouts.cpp).
+constexpr double kReadoutMetresPerScaleUnit = 0.0001 * 1.094;
 
 } // namespace
 
@@ -31,13 +38,30 @@ CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
     return g_pixelMode;
 }
 
+void CVeldraViewerView::SetPositionSource(const QString& spec) {
+    g_strPositionSource = spec;
+}
+
+QString CVeldraViewerView::GetPositionSource() {
+    return g_strPositionSource;
+}
+
 CVeldraViewerView::CVeldraViewerView(QWidget* parent) : QWidget(parent), m_pixelMode(g_pixelMode) {
     setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true); // the status line follows the pointer
     m_canvas.SetPresenter([this] { ShowComposedImage(); });
     m_overlays.SetReadoutHandler(
         [this](bool visible, const QString& text) { ShowReadout(visible, text); });
     m_overlays.SetMarkButtonHandler(
         [this](int marker, bool pressed) { emit MarkButtonChanged(marker, pressed); });
+    connect(&m_follower, &CPositionFollower::StateChanged, this, [this] {
+        UpdateStatusLine();
+        update(); // the state shows on the map at the handheld size
+        emit CommandsChanged();
+    });
+    connect(&m_follower, &CPositionFollower::Failed, this, [this](const QString& message) {
+        VeldraMessageBox(this, message, QMessageBox::Ok, QMessageBox::Warning);
+    });
     m_bCreated = OnCreate() == 0;
 }
 
@@ -57,6 +81,10 @@ int CVeldraViewerView::OnCreate() {
     m_pReadout->setFocusPolicy(Qt::NoFocus);
     m_pReadout->setGeometry(kReadoutRect); // client rectangle (120, 248)-(240, 268)
     m_pReadout->hide();
+
+    // The status line shows on windows larger than the handheld size only.
+    m_pStatusLine = new CStatusLine(this);
+    m_pStatusLine->hide();
 
     // The splash follows once the frame around the view is shown.
     QMetaObject::invokeMethod(this, &CVeldraViewerView::OnShowSplash, Qt::QueuedConnection);
@@ -83,9 +111,18 @@ void CVeldraViewerView::OnSize(int cx, int cy) {
     // beyond that it keeps its distance from the bottom-right corner, where
     // it sits in the default window.
     QRect readout = kReadoutRect;
-    if (cx > CViewport::BUFFER_SIZE || cy > CViewport::BUFFER_SIZE)
+    const bool large = cx > CViewport::BUFFER_SIZE || cy > CViewport::BUFFER_SIZE;
+    if (large)
         readout.moveTo(cx - kReadoutRect.width(), cy - kReadoutRect.height());
     const double perMapPixel = PixelScale() / devicePixelRatioF();
+    // Beyond the handheld size the status line runs along the bottom, and
+    // the read-out stands on it.
+    if (m_pStatusLine != nullptr) {
+        m_pStatusLine->setVisible(large);
+        m_pStatusLine->setGeometry(0, height() - CStatusLine::HEIGHT, width(), CStatusLine::HEIGHT);
+        if (large)
+            readout.translate(0, -int(std::ceil(CStatusLine::HEIGHT / perMapPixel)));
+    }
     if (perMapPixel != 1.0)
         readout =
             QRectF(QPointF(readout.topLeft()) * perMapPixel, QSizeF(readout.size()) * perMapPixel)
@@ -107,6 +144,39 @@ void CVeldraViewerView::ShowComposedImage() {
     // when the window is repainted later.
     m_imgScreen = m_canvas.ClientImage();
     update();
+    UpdateStatusLine();
+}
+
+void CVeldraViewerView::UpdateStatusLine() {
+    if (m_pStatusLine == nullptr || m_pStatusLine->isHidden())
+        return;
+    const std::optional<CGeoReference>& geo = m_canvas.GeoReference();
+    QString text;
+    double metresPerPixel = 0; // at zoom 1.0
+    if (!m_canvas.IsMapOpen()) {
+        // nothing to say
+    } else if (geo) {
+        const GeoPoint at = GeoAtClientPoint(*geo, m_viewport, m_ptPointer);
+        text = FormatGeoPoint(at);
+        metresPerPixel = geo->MetresPerPixelAt(GeoAtClientPoint(*geo, m_viewport, {}).lat);
+    } else {
+        text = QStringLiteral("No geo-reference: this map does not say where on Earth it lies");
+        metresPerPixel = m_canvas.Calibration().nScale * kReadoutMetresPerScaleUnit;
+    }
+    if (const QString state = m_follower.StateText(); !state.isEmpty())
+        text += QStringLiteral("   ") + state;
+    m_pStatusLine->SetText(text);
+    // Metres a logical pixel of the window spans at the zoom in use.
+    const double perMapPixel = PixelScale() / devicePixelRatioF();
+    m_pStatusLine->SetScaleBar(
+        ScaleBarFor(metresPerPixel / m_viewport.Zoom() / perMapPixel, CStatusLine::MAX_BAR));
+}
+
+QString CVeldraViewerView::GeoUnavailableReason() const {
+    if (m_canvas.GeoReference())
+        return QString();
+    return QStringLiteral("Not available: this map does not say where on Earth it lies (it has "
+                          "no geo-reference)");
 }
 
 void CVeldraViewerView::ShowReadout(bool visible, const QString& text) {
@@ -128,6 +198,11 @@ void CVeldraViewerView::OnGoToHome() {
     if (!m_canvas.GoToHome())
         VeldraMessageBox(this, QStringLiteral("No Home defined."), QMessageBox::Ok,
                          QMessageBox::Warning);
+}
+
+void CVeldraViewerView::OnGotoMe() {
+    m_canvas.OnGotoMe();
+    m_follower.SetViewFollows(true);
 }
 
 void CVeldraViewerView::OnFileOpen() {}
@@ -154,6 +229,16 @@ void CVeldraViewerView::paintEvent(QPaintEvent* /*event*/) {
         painter.scale(perMapPixel, perMapPixel);
     painter.drawImage(QPoint(0, 0), m_imgScreen);
     m_canvas.DrawOverlays(painter);
+    // At the handheld size, where there is no status line, a position that
+    // is missing or off the map shows in the top-left corner.
+    if (const QString state = m_follower.StateText();
+        !state.isEmpty() && m_pStatusLine != nullptr && m_pStatusLine->isHidden()) {
+        painter.resetTransform();
+        const QRect box = painter.fontMetrics().boundingRect(state).adjusted(-4, -2, 4, 2);
+        painter.fillRect(box.translated(4 - box.left(), 4 - box.top()), QColor(255, 255, 224));
+        painter.setPen(Qt::black);
+        painter.drawText(box.translated(4 - box.left(), 4 - box.top()), Qt::AlignCenter, state);
+    }
 }
 
 void CVeldraViewerView::resizeEvent(QResizeEvent* event) {
@@ -178,18 +263,34 @@ void CVeldraViewerView::mousePressEvent(QMouseEvent* event) {
     // Qt keeps sending move and release events here until the button is
     // released, even outside the window.
     const QPoint p = MapPixelAt(event->position());
+    m_ptPressed = p;
     m_canvas.OnLButtonDown(p.x(), p.y());
 }
 
 void CVeldraViewerView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = MapPixelAt(event->position());
-    m_canvas.OnMouseMove(p.x(), p.y());
+    m_ptPointer = CPoint{p.x(), p.y()};
+    if (m_canvas.IsDragging())
+        m_canvas.OnMouseMove(p.x(), p.y()); // presents, which updates the status line
+    else
+        UpdateStatusLine();
     QWidget::mouseMoveEvent(event);
+}
+
+void CVeldraViewerView::leaveEvent(QEvent* event) {
+    // Without a pointer the status line tells the middle.
+    m_ptPointer.reset();
+    UpdateStatusLine();
+    QWidget::leaveEvent(event);
 }
 
 void CVeldraViewerView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         const QPoint p = MapPixelAt(event->position());
+        // A drag, not a tap, means the user looks elsewhere: the view stops
+        // following "me".
+        if (m_canvas.IsDragging() && p != m_ptPressed)
+            m_follower.SetViewFollows(false);
         m_canvas.OnLButtonUp(p.x(), p.y());
     }
     QWidget::mouseReleaseEvent(event);
@@ -219,8 +320,10 @@ void CVeldraViewerView::keyPressEvent(QKeyEvent* event) {
 void CVeldraViewerView::keyReleaseEvent(QKeyEvent* event) {
     if (CMapCanvas::IsDirectionKey(event->key())) {
         event->accept();
-        if (!event->isAutoRepeat())
+        if (!event->isAutoRepeat()) {
+            m_follower.SetViewFollows(false); // like a drag
             m_canvas.OnKeyUp(event->key());
+        }
         return;
     }
     QWidget::keyReleaseEvent(event);

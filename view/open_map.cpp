@@ -1,10 +1,11 @@
 // Opening a map: choosing it (preselected at start-up, else through the map
-// library), converting its tiles once, reading its calibration and showing it
-// at its Home or its middle.
+// library), converting its tiles once, reading its calibration and
+// geo-reference and showing it at its Home or its middle.
 
 #include "platform/registry.h"
 #include "res/resource.h"
 #include "store/convert_map_dlg.h"
+#include "store/geo_reference.h"
 #include "store/map_calibration.h"
 #include "store/map_library_dlg.h"
 #include "ui/ui_seam.h"
@@ -76,10 +77,13 @@ void CVeldraViewerView::OpenMap(bool automatic) {
         if (!EnsureMapConverted(library.m_strMapFolder))
             continue;
 
-        // A map without calibration opens all the same, with a zero one.
-        OpenedMap map{library.m_strMapTitle, library.m_strMapFolder, {}};
+        // A map without calibration opens all the same, with a zero one, and
+        // one without a (usable) geo-reference without a place on Earth.
+        OpenedMap map{library.m_strMapTitle, library.m_strMapFolder, {}, {}};
         ReadMapCalibration(map.strTitle, map.strFolder, map.calibration);
+        map.geo = ReadGeoReference(map.strFolder);
         m_canvas.ShowMap(map);
+        emit CommandsChanged();
         return;
     }
 }

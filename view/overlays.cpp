@@ -141,6 +141,16 @@ void COverlays::EndArming() {
     m_bMarkFlagArmed = false;
 }
 
+void COverlays::PlaceMarker(int marker, CPoint position) {
+    const bool me = marker == MARKER_ME;
+    (me ? m_ptMe : m_ptFlag) = position;
+    bool& placed = me ? m_bMePlaced : m_bFlagPlaced;
+    if (!placed) {
+        placed = true;
+        SetMarkButton(marker, true);
+    }
+}
+
 void COverlays::ScaleMarkers(double ratio) {
     m_ptMe.x = int(m_ptMe.x * ratio);
     m_ptMe.y = int(m_ptMe.y * ratio);

@@ -57,6 +57,9 @@ public:
     // The stylus lifted after that tap: every armed marker counts as placed
     // and the arming ends.
     void EndArming();
+    // Puts a marker at a zoomed position, as a tap would after its Mark
+    // command: it counts as placed and its button shows pressed.
+    void PlaceMarker(int marker, CPoint position);
     // Scales both marker positions by the zoom ratio, truncating. An absent
     // marker stays negative, so it stays absent.
     void ScaleMarkers(double ratio);

@@ -40,32 +40,61 @@ private slots:
         frame->ToggleFullScreen();
         QVERIFY(!frame->isFullScreen());
         // Each menu's title, then its entries (separators as "-"); every entry
-        // reaches a handler, so none is disabled.
+        // reaches a handler, so none is disabled but those that need the map's
+        // place on Earth (no map is open).
         QStringList menus;
         for (const QAction* menu : frame->menuBar()->actions()) {
             menus.append(menu->text() + u':');
             for (const QAction* action : menu->menu()->actions()) {
                 menus.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-                QVERIFY(action->isEnabled());
+                QCOMPARE(action->isEnabled(),
+                         menus.indexOf(QStringLiteral("Go to Coordinates...")) < 0);
             }
         }
-        QCOMPARE(menus, QStringList({"Map:", "Open...", "Exit", "-", "Help...", "-", "About...",
-                                     "Tools:", "Search...", "-", "Add to Favourite Places...",
-                                     "Show Favourite Places...", "Set as Home", "Go to Home", "-",
-                                     "Show Direction to Flag", "Show Distance to Flag"}));
+        QCOMPARE(menus, QStringList({"Map:",
+                                     "Open...",
+                                     "Exit",
+                                     "-",
+                                     "Help...",
+                                     "-",
+                                     "About...",
+                                     "Tools:",
+                                     "Search...",
+                                     "-",
+                                     "Add to Favourite Places...",
+                                     "Show Favourite Places...",
+                                     "Set as Home",
+                                     "Go to Home",
+                                     "-",
+                                     "Show Direction to Flag",
+                                     "Show Distance to Flag",
+                                     "-",
+                                     "Go to Coordinates...",
+                                     "Export Places to GPX...",
+                                     "Import Places from GPX...",
+                                     "Follow My Position"}));
 
-        // The toolbar's buttons; only the blank one has no handler.
+        // The toolbar's buttons; only the blank one has no handler, and Follow
+        // My Position needs a map that knows where it lies.
         const QList<QAction*> buttons = frame->CommandBar()->actions();
         const int ids[] = {ID_ZOOM_IN,   ID_ZOOM_OUT,  ID_MARK_ME, ID_GOTO_ME,
-                           ID_MARK_FLAG, ID_GOTO_FLAG, ID_BLANK};
-        const QStringList tooltips = {"Zoom in",   "Zoom out",  "Mark me", "Goto me",
-                                      "Mark flag", "Goto flag", ""};
-        QCOMPARE(buttons.size(), 7);
-        for (int i = 0; i < 7; ++i) {
+                           ID_MARK_FLAG, ID_GOTO_FLAG, ID_BLANK,   ID_TOOLS_FOLLOW_POSITION};
+        const QStringList tooltips = {
+            "Zoom in",
+            "Zoom out",
+            "Mark me",
+            "Goto me",
+            "Mark flag",
+            "Goto flag",
+            "",
+            "Not available: this map "
+            "does not say where on Earth it lies (it has no geo-reference)"};
+        QCOMPARE(buttons.size(), 8);
+        for (int i = 0; i < 8; ++i) {
             const QWidget* button = frame->CommandBar()->widgetForAction(buttons[i]);
             QCOMPARE(buttons[i], frame->CommandAction(ids[i]));
             QCOMPARE(button->toolTip(), tooltips[i]);
-            QCOMPARE(buttons[i]->isEnabled(), ids[i] != ID_BLANK);
+            QCOMPARE(buttons[i]->isEnabled(), i < 6);
         }
         QVERIFY(frame->CommandAction(ID_FILE_OPEN)->isEnabled() &&
                 frame->CommandAction(ID_FILE_SAVE_AS)->isEnabled());

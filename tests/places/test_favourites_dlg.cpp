@@ -47,22 +47,26 @@ class TestFavouritesDlg : public QObject {
 private slots:
     void addTakesANameOfOneTo30Characters_data() {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("closes");
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("30 characters") << QString(30, u'x') << true << true;
-        QTest::newRow("31 characters: refused") << QString(31, u'x') << false << false;
-        QTest::newRow("empty: refused") << QString() << false << false;
-        QTest::newRow("spaces count and stay") << QStringLiteral(" Quay ") << true << true;
-        QTest::newRow("existing name: moved") << QStringLiteral("market") << true << true;
-        QTest::newRow("a name no file can have: closes, nothing saved")
-            << QStringLiteral("a/b") << true << false;
+        QTest::addColumn<QString>("refusal"); // empty: saved, and the dialog closes
+        const QString tooLong("Please enter a Favourite Place name (max 30 characters)");
+        QTest::newRow("30 characters") << QString(30, u'x') << QString();
+        QTest::newRow("31 characters: refused") << QString(31, u'x') << tooLong;
+        QTest::newRow("empty: refused") << QString() << tooLong;
+        QTest::newRow("spaces count and stay") << QStringLiteral(" Quay ") << QString();
+        QTest::newRow("existing name: moved") << QStringLiteral("market") << QString();
+        QTest::newRow("a name no file can have: refused")
+            << QStringLiteral("a/b")
+            << QString("Please enter a Favourite Place name without / or \\ (and not . or ..)");
+        QTest::newRow("a file that cannot be written: a warning")
+            << QStringLiteral("stuck") << QString("The Favourite Place could not be saved.");
     }
     void addTakesANameOfOneTo30Characters() {
         QFETCH(QString, name);
-        QFETCH(bool, closes);
-        QFETCH(bool, saved);
+        QFETCH(QString, refusal);
+        const bool closes = refusal.isEmpty(); // and saved
         CTestRoot root;
         SavePlace(kTitle, "market", QPoint(11, 12));
+        QVERIFY(root.MakeDir("Veldra/My Places/" + kTitle + "/stuck.plc/inside"));
         CScriptedUi ui;
         QList<bool> panel;
         SetInputPanelHandler([&](bool up) { panel.append(up); });
@@ -84,13 +88,13 @@ private slots:
             QVERIFY(ui.m_messages.empty());
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
         } else {
-            QCOMPARE(ui.MessageTexts(),
-                     QStringList{"Please enter a Favourite Place name (max 30 characters)"});
+            QCOMPARE(ui.MessageTexts(), QStringList{refusal});
             QCOMPARE(ui.m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-            QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
+            QCOMPARE(ui.m_messages[0].icon,
+                     name == "stuck" ? QMessageBox::Warning : QMessageBox::NoIcon);
             QCOMPARE(dialog.NameBox()->text(), name);
         }
-        if (saved)
+        if (closes)
             QCOMPARE(LoadPlace(kTitle, name), std::optional<QPoint>(QPoint(640, -480)));
         else
             QCOMPARE(ListPlaces(kTitle), QStringList{"market"});

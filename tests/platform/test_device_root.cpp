@@ -127,11 +127,19 @@ void TestDeviceRoot::folderIndex() {
     }
     QCOMPARE(FolderIndexBuildCount() - builds, uint64_t(4));
 
-    // Added after the folder was indexed: found in any case; removed: gone.
+    // Added after the folder was indexed: found in any case; removed: gone;
+    // of case twins the smaller name, and the other once it goes. The index
+    // follows these changes without reading the folder again.
     QVERIFY(QFile(big + "Added.txt").open(QIODevice::WriteOnly));
     QCOMPARE(HostPath("\\veldra\\maps\\big\\ADDED.TXT"), big + "Added.txt");
     QVERIFY(QFile::remove(big + "tile0.cbm"));
     QCOMPARE(HostPath("\\Veldra\\Maps\\Big\\TILE0.CBM"), big + "TILE0.CBM");
+    QVERIFY(QFile(big + "twin.txt").open(QIODevice::WriteOnly));
+    QVERIFY(QFile(big + "Twin.txt").open(QIODevice::WriteOnly));
+    QCOMPARE(HostPath("\\Veldra\\Maps\\Big\\TWIN.TXT"), big + "Twin.txt");
+    QCOMPARE(FolderIndexBuildCount() - builds, uint64_t(4));
+    QVERIFY(QFile::remove(big + "Twin.txt"));
+    QCOMPARE(HostPath("\\Veldra\\Maps\\Big\\TWIN.TXT"), big + "twin.txt");
 
     // Names that are not there, once the folder has settled: no new reads.
     QVERIFY(Backdate(root.Host("Veldra/Maps/Big")));

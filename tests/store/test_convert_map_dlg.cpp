@@ -1,5 +1,6 @@
 // The one-time conversion of a map's encrypted tiles.
 
+#include "platform/device_root.h"
 #include "platform/file_system.h"
 #include "store/convert_map_dlg.h"
 #include "ui_test_support.h"
@@ -143,6 +144,31 @@ private slots:
         QCOMPARE(ui.MessageTexts(), QStringList{"Conversion process complete"});
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(Files(root, "cbm"), tiles);
+    }
+
+    // Every tile's writes and deletes are the conversion's own: the folder is
+    // not read again for them, so a map four times as large causes no more
+    // folder listings for name lookups.
+    void listingsDoNotGrowWithTheMap() {
+        CScriptedUi ui;
+        TileCache cache;
+        QList<uint64_t> builds;
+        for (const int count : {10, 40}) {
+            CTestRoot root;
+            QStringList tiles;
+            for (int i = 1; i <= count; ++i)
+                tiles.append(QStringLiteral("con%1_1").arg(i));
+            WriteTiles(root, tiles);
+            CConvertMapDlg dialog;
+            dialog.m_strFolder = kFolder;
+            dialog.m_pTileCache = &cache;
+            const uint64_t before = FolderIndexBuildCount();
+            QCOMPARE(dialog.CountMapTiles(), count);
+            QVERIFY(dialog.ConvertAll());
+            builds.append(FolderIndexBuildCount() - before);
+            QCOMPARE(Files(root, "cbm").size(), count);
+        }
+        QCOMPARE(builds[1], builds[0]);
     }
 };
 

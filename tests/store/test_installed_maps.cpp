@@ -2,6 +2,7 @@
 // start-up, marking the current map, and deleting a map without ever reaching
 // beyond it (how a folder is measured and deleted is the file layer's test).
 
+#include "platform/file_system.h"
 #include "store/installed_maps.h"
 #include "test_support.h"
 
@@ -102,7 +103,13 @@ private slots:
         RegisterMap("Elsewhere", MakeFolder(root, "else"), 1);
         // Same folder spelled in another case: not the same text, not marked.
         RegisterMap("Town Upper", "\\Veldra\\Maps\\SHARED");
-        QVERIFY(MarkCurrentMap(shared));
+        // One replacement of the registry file for the whole change (the file
+        // and its folder flushed), none when nothing changes.
+        for (const uint64_t flushes : {2, 0}) {
+            const uint64_t before = DiskSyncCount();
+            QVERIFY(MarkCurrentMap(shared));
+            QCOMPARE(DiskSyncCount() - before, flushes);
+        }
         QCOMPARE(CurrentValue("Town"), 1);
         QCOMPARE(CurrentValue("Town Again"), 1);
         QCOMPARE(CurrentValue("Elsewhere"), 0);

@@ -98,6 +98,37 @@ private slots:
         QCOMPARE(ListedTitles(dialog),
                  yes ? QStringList({"Doomed Too"}) : QStringList({"Doomed", "Doomed Too"}));
     }
+
+    // A folder standing at the registry lock's name: choosing a map (with
+    // "Open Map", or preselected at start-up) cannot be saved, and the
+    // warning names what is in the way. The map is chosen all the same.
+    void choiceThatCannotBeSavedIsExplained() {
+        for (const bool preselect : {false, true}) {
+            CTestRoot root;
+            RegisterMap("Only", MakeFolder(root, "only"), 1);
+            RegisterMap("Other", MakeFolder(root, "other"), 1);
+            QVERIFY(root.MakeDir("registry.ini.lock/inside"));
+            CScriptedUi ui;
+            CMapLibraryDlg dialog;
+            bool skipDialog = false;
+            if (preselect) {
+                QVERIFY(dialog.PreselectMap(skipDialog) && skipDialog);
+            } else {
+                dialog.OnInitDialog();
+                RowOf(dialog, "Only")->setSelected(true);
+                dialog.OpenButton()->click();
+            }
+            QCOMPARE(dialog.m_strMapTitle, preselect ? "Other" : "Only");
+            QCOMPARE(ui.MessageTexts(),
+                     QStringList{"The list of installed maps cannot be changed: a folder stands "
+                                 "at " +
+                                 root.Host("registry.ini.lock") +
+                                 ", the name of its lock file. The map chosen will not be opened "
+                                 "by itself at the next start."});
+            QCOMPARE(ui.m_messages[0].icon, QMessageBox::Warning);
+            QVERIFY(CurrentValue("Only") == 1 && CurrentValue("Other") == 1);
+        }
+    }
 };
 
 QTEST_MAIN(TestMapLibraryDlg)

@@ -201,10 +201,13 @@ private slots:
         QVERIFY(root.WriteFile(kHostFolder + "a1_2.cbm", CbmOf(other)));
         if (!cbm.isEmpty())
             QVERIFY(root.WriteFile(kHostFolder + "a1_1.cbm", cbm));
-        for (const int64_t limit : {int64_t(0), TileCache::DEFAULT_CACHE_BYTES}) {
+        // The largest limit the settings hold (4294967295 MiB) keeps tiles too.
+        for (const int64_t limit :
+             {int64_t(0), TileCache::DEFAULT_CACHE_BYTES, int64_t(0xffffffff) << 20}) {
             QVERIFY(InstallTemplate(root));
             TileCache cache;
             cache.SetCacheLimit(limit);
+            QCOMPARE(cache.CacheLimit(), std::min(limit, TileCache::MaxCacheLimit()));
             const QImage* first = nullptr;
             QVERIFY(cache.GetTileBitmap(kFolder, "a1_2", first));
             const uchar* const pixels = first->constBits();

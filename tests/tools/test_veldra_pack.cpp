@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include "gazetteer/index_search.h"
+#include "store/geo_reference.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -59,6 +60,8 @@ private slots:
                                "Streets\t Caf\xc3\xa9 Lane \tTT1 1\tTest Town\t 100 \t200\r\n"
                                "\r\n"
                                "Hospitals\tTest Town NHS Clinic\t\t\t300\t50"));
+        // A world file beside the picture, in degrees: 0.0001 a pixel from 10 E, 48.4 N.
+        QVERIFY(root.WriteFile(u"town.pgw"_s, "0.0001\n0\n0\n-0.0001\n10.00005\n48.39995\n"));
 
         const Run run = PackTool({u"make"_s, u"--root"_s, root.Path(), u"--title"_s, u"Test Town"_s,
                                   u"--picture"_s, picture, u"--places"_s,
@@ -68,8 +71,11 @@ private slots:
         const QString folder = u"Veldra/Maps/Test Town/"_s;
         QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Hospitals.idx", "Hospitals.search", "Map.dat", "Streets.idx",
-                                     "Streets.search", "tes1_1.map", "tes1_2.map"}));
+        QCOMPARE(files, QStringList({"Hospitals.idx", "Hospitals.search", "Map.dat", "Map.geo",
+                                     "Streets.idx", "Streets.search", "tes1_1.map", "tes1_2.map"}));
+        const auto geo = ReadGeoReference(u"\\Veldra\\Maps\\Test Town"_s);
+        QVERIFY(geo && std::abs(geo->East() - 10.09) < 1e-9 &&
+                std::abs(geo->South() - 48.36) < 1e-9);
         QCOMPARE(root.ReadFile(folder + u"Streets.idx"_s),
                  QByteArray("|caf\xe9 lane|TT1 1|Test Town|100|200|#"));
         QCOMPARE(root.ReadFile(folder + u"Map.dat"_s), MakeMapDat({1, 2, -3, 4, 5}));
@@ -85,8 +91,9 @@ private slots:
                  qPrintable(osm.out));
         files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Map.dat", "Streets.idx", "Streets.names", "Streets.search",
-                                     "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
+        QCOMPARE(files, QStringList({"Map.dat", "Map.geo", "Streets.idx", "Streets.names",
+                                     "Streets.search", "kir1_1.map", "kir1_2.map", "kir2_1.map",
+                                     "kir2_2.map"}));
         // The viewer's search lists the name as it is written.
         const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
         QVERIFY(wagner && wagner->matches.size() == 1);
@@ -130,6 +137,11 @@ private slots:
         QTest::newRow("places not UTF-8")
             << make + QStringList{good, places, u"@dir/latin.tsv"_s} << 1 << "UTF-8";
         QTest::newRow("no title") << QStringList{u"make"_s, u"--picture"_s, good} << 2 << "--title";
+        QTest::newRow("rotated world file") << make + QStringList{u"@dir/tilted.png"_s} << 1
+                                            << "tilted.pgw: the world file "
+                                               "describes a rotated picture";
+        QTest::newRow("edges not a box")
+            << make + QStringList{good, u"--edges"_s, u"10,48,9,49"_s} << 2 << "--edges wants";
         const QStringList osm = {u"osm"_s, u"--title"_s, u"Town"_s, u"--input"_s};
         const QString real = u"@data/kirchberg.osm"_s;
         QTest::newRow("osm: truncated XML")
@@ -152,7 +164,7 @@ private slots:
             << osm + QStringList{real, u"--metres-per-pixel"_s, u"abc"_s} << 2 << "wants a number";
         QTest::newRow("osm: coordinate with an exponent")
             << osm + QStringList{u"@dir/exponent.osm"_s, u"--bbox"_s, u"9,48,10.5,48.2"_s} << 1
-            << "coordinate with an exponent (-0.0931e3005)";
+            << "(-0.0931e3005), which cannot be read";
         QTest::newRow("osm: input a folder") << osm + QStringList{u"@dir"_s} << 1 << "is a folder";
         QTest::newRow("osm: no input")
             << QStringList{u"osm"_s, u"--title"_s, u"Town"_s} << 2 << "--input";
@@ -173,12 +185,14 @@ private slots:
             {"garbage.osm.pbf", "not a PBF file at all"},
             {"empty.osm", "<?xml version='1.0'?>\n<osm version=\"0.6\">\n</osm>\n"},
             {"exponent.osm", "<osm version='0.6'><node id='1' lat='48.1' lon='10.1'/>"
-                             "<node id='2' lat='-0.0931e3005' lon='10.1'/></osm>"}};
+                             "<node id='2' lat = '-0.0931e3005' lon='10.1'/></osm>"},
+            {"tilted.pgw", "1\n0.5\n0\n-1\n10\n48\n"}};
         for (const auto& [name, bytes] : inputs) {
             QFile file(dir.filePath(QLatin1String(name)));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         QVERIFY(Picture(100, 100).save(dir.filePath(u"good.png"_s)));
+        QVERIFY(Picture(100, 100).save(dir.filePath(u"tilted.png"_s)));
         const QString root = dir.filePath(u"root"_s);
         arguments.replaceInStrings(u"@dir"_s, dir.path());
         arguments.replaceInStrings(u"@data"_s, QStringLiteral(VELDRA_TEST_DATA));

@@ -2,7 +2,7 @@
 // real OpenStreetMap extract (Kirchberg an der Iller), installed, converted
 // after the start-up splash and shown in the view; and the distance
 // read-out's scale gives the great-circle distance between two nodes of the
-// extract.
+// extract, and its geo-reference places every node where the tool drew it.
 
 #include "platform/image_codec.h"
 #include "store/convert_map_dlg.h"
@@ -50,6 +50,7 @@ private slots:
         package.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
         package.calibration = map.calibration;
         package.places = map.places;
+        package.geoReference = map.geo;
         QVERIFY2(PackageMap(package, error), qPrintable(error));
         QVERIFY2(EnsureTemplateTile(error), qPrintable(error));
 
@@ -116,6 +117,17 @@ private slots:
             }
         }
         QVERIFY2(pairs > 20, qPrintable(QString::number(pairs)));
+
+        // The viewer knows where the map lies: every node converts to where the
+        // tool drew it, and back, within a millimetre.
+        const std::optional<CGeoReference>& geo = canvas.GeoReference();
+        QVERIFY(geo);
+        for (const QPointF& n : nodes) {
+            const QPointF at = geo->ToMap({n.y(), n.x()});
+            QVERIFY(QLineF(at, projection.ToPixel(n.x(), n.y())).length() * 0.5 < 1e-3);
+            const GeoPoint back = geo->ToGeo(at);
+            QVERIFY(Haversine(n, {back.lon, back.lat}) < 1e-3);
+        }
         delete frame;
     }
 };

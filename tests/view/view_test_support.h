@@ -43,7 +43,7 @@ public:
     }
     OpenedMap Map(int32_t scale = 0) const {
         return {QStringLiteral("Testmap"), QStringLiteral("\\Veldra\\Maps\\Synthetic"),
-                MapCalibration{.nScale = scale}};
+                MapCalibration{.nScale = scale}, {}};
     }
     CMapCanvas::TileSource Source() {
         return [this](const QString& name, const QImage*& tile) { return Fetch(name, tile); };
