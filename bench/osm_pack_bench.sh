@@ -37,7 +37,7 @@ osm() { # label, then the osm arguments
   timed "$pack" osm --root "$work/root" --title Bench "$@"
   show "$label" "$(grep -o '[0-9]* x [0-9]* pixels, [0-9]* tiles' "$work/out")"
 }
-make() { # label, picture, then a command prefix
+make_map() { # label, picture, then a command prefix
   local label="$1" picture="$2"; shift 2
   rm -rf "$work/root"
   timed "$@" "$pack" make --root "$work/root" --title Bench --picture "$picture"
@@ -62,11 +62,11 @@ osm "West Oakland, data area" --input "$data/West-Oakland.osm.bz2" \
 osm "Karlsruhe (karlsruhe.osm.bz2)" --input "$data/karlsruhe.osm.bz2"
 osm "Karlsruhe at 5 m a pixel" --input "$data/karlsruhe.osm.bz2" --metres-per-pixel 5
 
-make "make, 30000 x 20000 picture" "$work/big.png"
+make_map "make, 30000 x 20000 picture" "$work/big.png"
 big=$seconds
-make "make, 30000 x 20000 picture, taskset -c 0" "$work/big.png" taskset -c 0
+make_map "make, 30000 x 20000 picture, taskset -c 0" "$work/big.png" taskset -c 0
 big_one=$seconds
-make "make, 10000 x 7500 picture" "$work/small.png"
+make_map "make, 10000 x 7500 picture" "$work/small.png"
 small=$seconds
 
 echo "== every core against one (taskset -c 0): town $(ratio "$town_one" "$town") x," \

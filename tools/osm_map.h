@@ -96,8 +96,9 @@ int64_t EstimateTileBytes(const MapScene& scene);
 using OsmProgress = std::function<void(const QString& step, int percent)>;
 
 // Reads an extract into a map. False, with one line in error, for an
-// out-of-range scale, an unreadable, truncated or empty extract, a picture
-// larger than MAX_OSM_PICTURE_SIDE, more than MAX_MAP_TILES tiles without
-// large, or nothing to draw or name inside the bbox.
+// out-of-range scale, an unreadable, truncated or empty extract, one neither
+// XML nor PBF, a coordinate written with an exponent (which libosmium cannot
+// read safely), a picture larger than MAX_OSM_PICTURE_SIDE, more than
+// MAX_MAP_TILES tiles without large, or nothing to draw or name inside the bbox.
 bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                 const OsmProgress& progress = {});
