@@ -132,11 +132,6 @@ void CVeldraViewerView::OnSize(int cx, int cy) {
     m_canvas.Resize(cx, cy);
 }
 
-void CVeldraViewerView::OnDraw() {
-    if (m_canvas.IsMapOpen())
-        m_canvas.RedrawMap(true);
-}
-
 void CVeldraViewerView::ShowComposedImage() {
     // The composition image is also the scratch space of the next reuse
     // redraw, so the window keeps its own copy of what was presented: a

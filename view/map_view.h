@@ -58,9 +58,6 @@ public:
     int PixelScale() const;
     // The map-pixel point of a widget (logical) point.
     QPoint MapPixelAt(const QPointF& point) const;
-    // Redraws from the back buffer when a map is open (fetches no tile while the
-    // buffer origin is unchanged).
-    void OnDraw();
 
     // Opening a map (view/open_map.cpp).
     void OpenMap(bool automatic);

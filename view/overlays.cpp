@@ -163,13 +163,15 @@ void COverlays::DrawOverlays(QPainter& painter, const CViewport& viewport, int32
     const CArea screen{origin.x, origin.y, origin.x + viewport.ClientWidth(),
                        origin.y + viewport.ClientHeight()};
     const int half = MARKER_SIZE / 2;
-    // A marker is drawn wherever its position lies on the screen, edges
-    // included, with the image centred on it.
+    // A placed marker is drawn wherever its position lies on the screen,
+    // edges included, with the image centred on it. The screen origin is
+    // negative beside a map smaller than the client area, so the absent
+    // marker's position may lie on the screen too.
     const auto drawMarker = [&](int marker) {
         const CPoint p = MarkerPosition(marker);
         const QImage& image = m_imgMarkers[size_t(marker)];
-        if (image.isNull() || p.x < screen.x0 || p.x > screen.x1 || p.y < screen.y0 ||
-            p.y > screen.y1)
+        if (image.isNull() || !IsPresent(p) || p.x < screen.x0 || p.x > screen.x1 ||
+            p.y < screen.y0 || p.y > screen.y1)
             return;
         painter.drawImage(QPoint(p.x - origin.x - half, p.y - origin.y - half), image);
     };

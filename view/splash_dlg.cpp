@@ -12,6 +12,9 @@ CSplashDlg::CSplashDlg(QWidget* parent)
     m_pPicture = AddPicture(30, 22, SplashBitmap());
 
     m_timer.setSingleShot(true);
+    // The default timer may fire up to 5 % early; the splash stays at least
+    // as long as it promises.
+    m_timer.setTimerType(Qt::PreciseTimer);
     // The timer posts the close, so the dialog ends from its own event loop.
     connect(&m_timer, &QTimer::timeout, this, &QDialog::reject, Qt::QueuedConnection);
 }

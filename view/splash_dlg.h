@@ -20,6 +20,8 @@ public:
     static int s_nDelayMs;
 
     QLabel* Picture() const { return m_pPicture; }
+    // The timer that closes the dialog (a precise one: never early).
+    const QTimer& CloseTimer() const { return m_timer; }
 
 private:
     QLabel* m_pPicture = nullptr;

@@ -103,15 +103,22 @@ std::optional<double> CViewport::ZoomTo(int clientWidth, int clientHeight, doubl
     return ratio;
 }
 
+CPoint CViewport::Clamped(CPoint p) const {
+    // Lower bounds first; where the map is smaller than the client area the
+    // upper bound wins, which holds a handheld-sized view's map against its
+    // right and bottom edges. A larger window centres such a map instead.
+    const bool large = m_nClientWidth > BUFFER_SIZE || m_nClientHeight > BUFFER_SIZE;
+    const auto axis = [large](int c, int client, int map) {
+        if (large && map < client)
+            return map / 2;
+        return std::min(std::max(c, client / 2), map - client / 2);
+    };
+    return {axis(p.x, m_nClientWidth, m_nMapWidth), axis(p.y, m_nClientHeight, m_nMapHeight)};
+}
+
 void CViewport::SetCentre(int x, int y) {
     m_ptRequested = {x, y};
-    m_ptCentre = {x, y};
-    // Lower bounds first; where the map is smaller than the client area the
-    // upper bound wins.
-    m_ptCentre.x = std::max(m_ptCentre.x, m_nClientWidth / 2);
-    m_ptCentre.y = std::max(m_ptCentre.y, m_nClientHeight / 2);
-    m_ptCentre.x = std::min(m_ptCentre.x, m_nMapWidth - m_nClientWidth / 2);
-    m_ptCentre.y = std::min(m_ptCentre.y, m_nMapHeight - m_nClientHeight / 2);
+    m_ptCentre = Clamped({x, y});
 }
 
 bool CViewport::CanZoom(bool in) const {
@@ -119,18 +126,17 @@ bool CViewport::CanZoom(bool in) const {
 }
 
 CPoint CViewport::DraggedCentre(CPoint start, int x, int y) const {
-    CPoint p{m_ptCentre.x - x + start.x, m_ptCentre.y - y + start.y};
-    p.x = std::max(p.x, m_nClientWidth / 2);
-    p.y = std::max(p.y, m_nClientHeight / 2);
-    p.x = std::min(p.x, m_nMapWidth - m_nClientWidth / 2);
-    p.y = std::min(p.y, m_nMapHeight - m_nClientHeight / 2);
-    return p;
+    return Clamped({m_ptCentre.x - x + start.x, m_ptCentre.y - y + start.y});
 }
 
 std::optional<CPoint> CViewport::PositionAt(int x, int y) const {
     if (x < 0 || x >= m_nClientWidth || y < 0 || y >= m_nClientHeight)
         return std::nullopt;
-    return CPoint{x - m_nClientWidth / 2 + m_ptCentre.x, y - m_nClientHeight / 2 + m_ptCentre.y};
+    const CPoint p{x - m_nClientWidth / 2 + m_ptCentre.x, y - m_nClientHeight / 2 + m_ptCentre.y};
+    // The white beside a map smaller than the client area is no map position.
+    if (p.x < 0 || p.x >= m_nMapWidth || p.y < 0 || p.y >= m_nMapHeight)
+        return std::nullopt;
+    return p;
 }
 
 CPoint CViewport::MapPositionAtMiddle() const {
@@ -150,10 +156,12 @@ CArea CViewport::BufferWindow() const {
 }
 
 std::pair<CSpan, CSpan> CViewport::PresentAt(int x, int y) {
-    const CSpan sx =
-        ClipSpan(m_nClientWidth / 2 - x + m_ptBufferOrigin.x, m_nBufferWidth, m_nClientWidth);
-    const CSpan sy =
-        ClipSpan(m_nClientHeight / 2 - y + m_ptBufferOrigin.y, m_nBufferHeight, m_nClientHeight);
+    // Only the part of the buffer that holds map is shown: a map smaller than
+    // the buffer leaves stale pixels beyond its edge.
+    const int w = std::min(m_nBufferWidth, m_nMapWidth - m_ptBufferOrigin.x);
+    const int h = std::min(m_nBufferHeight, m_nMapHeight - m_ptBufferOrigin.y);
+    const CSpan sx = ClipSpan(m_nClientWidth / 2 - x + m_ptBufferOrigin.x, w, m_nClientWidth);
+    const CSpan sy = ClipSpan(m_nClientHeight / 2 - y + m_ptBufferOrigin.y, h, m_nClientHeight);
     m_ptScreenOrigin = {m_ptBufferOrigin.x + sx.nSource - sx.nDest,
                         m_ptBufferOrigin.y + sy.nSource - sy.nDest};
     return {sx, sy};

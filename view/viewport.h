@@ -84,8 +84,11 @@ public:
                                  CPoint about = {});
     // Records (x, y) as the requested centre and clamps it into the centre:
     // lower bounds (half the client size) first, then upper bounds (the map
-    // size less half the client size), so a map smaller than the client area
-    // gets a centre below half the client size.
+    // size less half the client size), so a map smaller than a handheld-sized
+    // client area (up to BUFFER_SIZE each way) gets a centre below half the
+    // client size and sits against its right or bottom edge. A larger client
+    // area centres such a map: the centre is the middle of the map on each
+    // axis where the map is smaller.
     void SetCentre(int x, int y);
     // Whether one zoom step in (true) or out is allowed.
     bool CanZoom(bool in) const;
@@ -95,7 +98,8 @@ public:
     // The centre of the image dragged from client point start to (x, y),
     // clamped like SetCentre (without recording a request).
     CPoint DraggedCentre(CPoint start, int x, int y) const;
-    // The zoomed position under a client point; none outside the client area.
+    // The zoomed position under a client point; none outside the client area
+    // or off the map.
     std::optional<CPoint> PositionAt(int x, int y) const;
     // The map position at the middle of the client area: the centre divided
     // by the zoom, truncated.
@@ -108,7 +112,8 @@ public:
     CArea BufferWindow() const;
     void SetBufferOrigin(CPoint origin) { m_ptBufferOrigin = origin; }
     // Presents the back buffer as if centred on (x, y): records the screen
-    // origin and returns the spans to copy, along x and along y.
+    // origin and returns the spans to copy, along x and along y, which never
+    // reach beyond the map.
     std::pair<CSpan, CSpan> PresentAt(int x, int y);
 
     double Zoom() const { return m_dZoom; }
@@ -128,6 +133,9 @@ public:
     int ZoomedTileHeight() const { return m_nZoomedTileHeight; }
 
 private:
+    // A centre held as SetCentre holds it.
+    CPoint Clamped(CPoint p) const;
+
     int m_nTileWidth = 0; // tile size at zoom 1.0
     int m_nTileHeight = 0;
     int m_nZoomedTileWidth = 0; // tile size at the current zoom

@@ -15,15 +15,6 @@ namespace {
 using P = CPoint;
 using Names = QStringList;
 
-// Places a marker at a zoomed position: the map centred as near it as the
-// edge allows, then "Mark ..." and a tap on it.
-void PlaceMarker(CTestCanvas& t, int marker, P position) {
-    t.viewport.SetCentre(position.x, position.y);
-    const P centre = t.viewport.Centre();
-    marker == COverlays::MARKER_ME ? t.canvas.OnMarkMe() : t.canvas.OnMarkFlag();
-    t.Tap(position.x - centre.x + 120, position.y - centre.y + 134);
-}
-
 // A move from a map position at the middle of a client area: a key released
 // (0: a drag from client (600, 400) by drag), the centre and the tiles fetched.
 const QSize kSmall(240, 268), kLarge(1280, 800);
@@ -47,21 +38,6 @@ const Move kMoves[] = {
 class TestMapCanvas : public QObject {
     Q_OBJECT
 private slots:
-    // A full redraw at zoom 2.0 stretches each tile pixel over 2 x 2 (the cell
-    // at zoomed (1250, 400) from tile 1_2's block at (125, 200)); at 0.5 it
-    // takes every other pixel.
-    void zoomedRedrawsStretchTheTiles() {
-        for (const auto& [zoom, centre, tiles] :
-             {std::tuple{2.0, P{750, 325}, Names{"tes1_2"}},
-              {0.5, P{1000, 1000}, Names{"tes2_2", "tes2_3", "tes3_2", "tes3_3"}}}) {
-            CTestCanvas t;
-            t.Open(centre, zoom);
-            QVERIFY(t.canvas.RedrawMap(false));
-            QCOMPARE(t.Fetched(), tiles);
-            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
-        }
-    }
-
     // A key step, a tap or a drag redraws reusing the buffer: only the cells
     // the old buffer did not hold are fetched, on a handheld-sized or a large
     // client area (1280 x 800: the buffer spans x 1000-3000, y 750-2250). A
@@ -99,19 +75,6 @@ private slots:
         QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
     }
 
-    // A tile that cannot be fetched stops the redraw: nothing is presented,
-    // the screen keeps its image.
-    void failedFetchStopsWithoutPresenting() {
-        CTestCanvas t;
-        t.Open({120, 134});
-        t.map.failing.insert(QStringLiteral("tes4_4"));
-        t.viewport.SetCentre(2000, 1500);
-        QVERIFY(!t.canvas.RedrawMap(false));
-        QCOMPARE(t.map.fetched, (Names{"tes3_4", "tes3_5", "tes4_4"}));
-        QCOMPARE(t.nPresents, 0);
-        QCOMPARE(t.viewport.ScreenOrigin(), (P{0, 0}));
-    }
-
     // The grid comes from the converted files; without a first row it is
     // empty and draws nothing. A tile exists as .cbm or as .map.
     void tileGridFromTheFolder() {
@@ -127,8 +90,9 @@ private slots:
     }
 
     // Zoom steps keep the middle's and the markers' map spots between 0.25
-    // and 2.0; a wheel notch keeps the spot under the pointer; neither acts
-    // at a limit or during a drag.
+    // and 2.0, each full redraw stretching the tiles (2 x 2 pixels for one at
+    // 2.0); a wheel notch keeps the spot under the pointer; neither acts at a
+    // limit or during a drag.
     void zoomStepsKeepTheMapSpots() {
         CTestCanvas t;
         t.Open();
@@ -138,12 +102,15 @@ private slots:
         t.canvas.OnZoomIn();
         QCOMPARE(t.viewport.Centre(), (P{4000, 3000}));
         QCOMPARE(me(), (P{3780, 2772}));
+        QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
         t.canvas.OnZoomIn(); // held at 2.0
         QVERIFY(!t.canvas.ZoomAt(40, 34, true));
         t.canvas.OnZoomOut();
         QCOMPARE(t.viewport.Centre(), (P{2000, 1500}));
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
             t.canvas.OnZoomOut(); // 0.5, 0.25, held
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+        }
         QCOMPARE(t.viewport.Zoom(), 0.25);
         QCOMPARE(me(), (P{472, 346}));
         t.canvas.OnZoomIn();
@@ -220,66 +187,60 @@ private slots:
 
     // "Goto flag" and "Goto me" centre on the marker as near as the map's
     // edge allows, at the zoom in use; without the marker the view stays.
-    void gotoMarkerClampsAndKeepsTheZoom_data() {
-        QTest::addColumn<P>("marker"); // zoomed position at zoom 0.5; (0, 0): none placed
-        QTest::addColumn<P>("centre");
-        QTest::newRow("inside") << P{1200, 900} << P{1200, 900};
-        QTest::newRow("near the map's corner") << P{30, 40} << P{120, 134};
-        QTest::newRow("absent: stays") << P{} << P{1700, 1650};
-    }
+    // (Markers at zoomed positions at zoom 0.5; (0, 0): none placed.)
     void gotoMarkerClampsAndKeepsTheZoom() {
-        QFETCH(P, marker);
-        QFETCH(P, centre);
-        CTestCanvas t;
-        t.Open({2000, 1500}, 0.5);
-        if (marker != P{}) {
-            PlaceMarker(t, COverlays::MARKER_FLAG, marker);
-            PlaceMarker(t, COverlays::MARKER_ME, marker);
+        for (const auto& [marker, centre] : {std::pair{P{1200, 900}, P{1200, 900}},
+                                             {P{30, 40}, P{120, 134}},
+                                             {P{}, P{1700, 1650}}}) {
+            CTestCanvas t;
+            t.Open({2000, 1500}, 0.5);
+            for (int m : {COverlays::MARKER_ME, COverlays::MARKER_FLAG})
+                if (marker != P{}) {
+                    t.overlays.ToggleMarker(m);
+                    t.overlays.PlaceArmed(marker);
+                    t.overlays.EndArming();
+                }
+            t.viewport.SetCentre(1700, 1650);
+            t.canvas.RedrawMap(false);
+            t.Forget();
+            t.canvas.OnGotoFlag();
+            QCOMPARE(t.viewport.Centre(), centre);
+            QCOMPARE(t.viewport.Zoom(), 0.5);
+            QCOMPARE(t.nPresents, 1);
+            t.viewport.SetCentre(1700, 1650);
+            t.canvas.OnGotoMe();
+            QCOMPARE(t.viewport.Centre(), centre);
         }
-        t.viewport.SetCentre(1700, 1650);
-        t.canvas.RedrawMap(false);
-        t.Forget();
-        t.canvas.OnGotoFlag();
-        QCOMPARE(t.viewport.Centre(), centre);
-        QCOMPARE(t.viewport.Zoom(), 0.5);
-        QCOMPARE(t.nPresents, 1);
-        t.viewport.SetCentre(1700, 1650);
-        t.canvas.OnGotoMe();
-        QCOMPARE(t.viewport.Centre(), centre);
     }
 
     // "Go to Home" centres on the saved map position at the zoom in force;
     // "Set as Home" saves the map position at the middle, and a failed write
     // (a folder stands where the side file goes) keeps the old Home.
-    void home_data() {
-        QTest::addColumn<QPoint>("saved"); // (0, 0): no Home file
-        QTest::addColumn<bool>("found");
-        QTest::newRow("home") << QPoint(3000, 2000) << true;
-        QTest::newRow("no home") << QPoint() << false;
-        QTest::newRow("zero x") << QPoint(0, 2000) << false;
-        QTest::newRow("zero y") << QPoint(3000, 0) << false;
-    }
     void home() {
-        QFETCH(QPoint, saved);
-        QFETCH(bool, found);
-        CTestCanvas t;
-        const QString title = QStringLiteral("Testmap");
-        t.Open({800, 900}, 0.5);
-        if (!saved.isNull())
-            QVERIFY(SavePlace(title, kHomePlace, saved));
-        QCOMPARE(t.canvas.GoToHome(), found);
-        QCOMPARE(t.viewport.Centre(), (found ? P{1500, 1000} : P{400, 450}));
-        QCOMPARE(t.nPresents, found ? 1 : 0);
+        // (0, 0): no Home file.
+        for (const auto& [saved, found] : {std::pair{QPoint(3000, 2000), true},
+                                           {QPoint(), false},
+                                           {QPoint(0, 2000), false},
+                                           {QPoint(3000, 0), false}}) {
+            CTestCanvas t;
+            const QString title = QStringLiteral("Testmap");
+            t.Open({800, 900}, 0.5);
+            if (!saved.isNull())
+                QVERIFY(SavePlace(title, kHomePlace, saved));
+            QCOMPARE(t.canvas.GoToHome(), found);
+            QCOMPARE(t.viewport.Centre(), (found ? P{1500, 1000} : P{400, 450}));
+            QCOMPARE(t.nPresents, found ? 1 : 0);
 
-        t.canvas.CentreOnMapPosition({1501, 1203}, 2.0, CTargetCross::Keep); // taken at 0.5
-        QCOMPARE(t.viewport.Centre(), (P{3000, 2404}));
-        t.canvas.OnSetHome();
-        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
-        QVERIFY(t.root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
-                               QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
-        t.viewport.SetCentre(400, 300);
-        t.canvas.OnSetHome();
-        QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+            t.canvas.CentreOnMapPosition({1501, 1203}, 2.0, CTargetCross::Keep); // taken at 0.5
+            QCOMPARE(t.viewport.Centre(), (P{3000, 2404}));
+            t.canvas.OnSetHome();
+            QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+            QVERIFY(t.root.MakeDir(QStringLiteral("Veldra/My Places/Testmap/Home.plc") +
+                                   QLatin1String(SIDE_FILE_EXTENSION) + QStringLiteral("/x")));
+            t.viewport.SetCentre(400, 300);
+            t.canvas.OnSetHome();
+            QCOMPARE(LoadPlace(title, kHomePlace), QPoint(1500, 1202));
+        }
     }
 
     // The buffer follows the client size; back at 240 x 268 the view is what
@@ -298,6 +259,35 @@ private slots:
         QCOMPARE(t.viewport.BufferOrigin(), fresh.viewport.BufferOrigin());
         QCOMPARE(t.canvas.ClientImage(), fresh.canvas.ClientImage());
         QCOMPARE(t.canvas.BackBuffer(), fresh.canvas.BackBuffer());
+    }
+
+    // A map smaller than a window beyond handheld size sits in its middle on
+    // each axis where it is smaller, white around it (never the buffer's stale
+    // pixels beyond the map), also through a drag; a tap marks the map pixel
+    // under it, and none in the white beside it.
+    void smallMapSitsInTheMiddleOfALargeWindow() {
+        for (const auto& [w, h, origin] :
+             {std::tuple{1600, 1200, P{-175, -100}}, {1280, 800, P{-15, 0}}}) {
+            CTestCanvas t;
+            t.Open();
+            t.canvas.Resize(w, h); // zoom-1 pixels in the buffer beyond the 1250 x 1000 map
+            t.canvas.CentreOnMapPosition({160, 120}, 0.25, CTargetCross::Keep);
+            t.canvas.OnLButtonDown(300, 300);
+            t.canvas.OnMouseMove(100, 300);
+            QCOMPARE(t.viewport.ScreenOrigin(), origin);
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+            t.canvas.OnLButtonUp(100, 300); // a reuse redraw
+            QCOMPARE(t.viewport.ScreenOrigin(), origin);
+            QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
+            t.canvas.OnMarkFlag();
+            t.Tap(40 - origin.x, 30 - origin.y);
+            QCOMPARE(t.overlays.MarkerPosition(COverlays::MARKER_FLAG), (P{40, 30}));
+            QCOMPARE(t.canvas.RenderClientImage().pixel(40 - origin.x, 30 - origin.y),
+                     t.overlays.MarkerImage(COverlays::MARKER_FLAG).pixel(6, 6));
+            t.canvas.OnMarkMe();
+            t.Tap(1255 - origin.x, 300); // in the white right of the map
+            QVERIFY(!COverlays::IsPresent(t.overlays.MarkerPosition(COverlays::MARKER_ME)));
+        }
     }
 
     // A picture cut into 3 x 2 converted tiles, drawn through the tile cache

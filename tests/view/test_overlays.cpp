@@ -12,12 +12,13 @@ namespace {
 using P = CPoint;
 const QRgb kCyan = qRgb(0, 255, 255), kWhite = qRgb(255, 255, 255);
 
-// A 240 x 268 client area over a map of 10 x 8 tiles, presented centred on
-// a requested zoomed position (clamped).
-CViewport Screen(P request) {
+// A 240 x 268 client area over a map of 10 x 8 tiles (or of one tile at zoom
+// 0.25, smaller than the client area), presented centred on a requested
+// zoomed position (clamped).
+CViewport Screen(P request, bool small = false) {
     CViewport viewport;
-    viewport.SetTileGrid(10, 8, 500);
-    viewport.ZoomTo(240, 268, 1.0);
+    viewport.SetTileGrid(small ? 1 : 10, small ? 1 : 8, 500);
+    viewport.ZoomTo(240, 268, small ? 0.25 : 1.0);
     viewport.SetCentre(request.x, request.y);
     viewport.SetBufferOrigin({viewport.BufferWindow().x0, viewport.BufferWindow().y0});
     viewport.PresentAt(viewport.Centre().x, viewport.Centre().y);
@@ -60,28 +61,35 @@ const Flag kFlags[] = {
 class TestOverlays : public QObject {
     Q_OBJECT
 private slots:
-    // A marker is drawn while its centre lies on the screen, edges included;
-    // the cross only where the clamp kept the requested centre off the middle.
+    // A marker is drawn while its centre lies on the screen, edges included,
+    // and only when it is placed: beside a small map the screen origin is
+    // negative and the absent marker's (-20, -20) lies on the screen. The
+    // cross only where the clamp kept the requested centre off the middle.
     void markersAndCross() {
         for (const auto& [me, flag, request, onScreen, cross] :
              {std::tuple{P{2120, 1466}, P{1980, 1634}, P{2000, 1500}, true, false},
               {P{241, 100}, P{100, 269}, P{0, 0}, false, true},
-              {P{-20, -20}, P{-20, -20}, P{4990, 1500}, false, true}}) {
+              {P{-20, -20}, P{-20, -20}, P{}, false, true}}) {
             COverlays overlays;
             QVERIFY(overlays.CreateMarkerImages());
-            Place(overlays, COverlays::MARKER_ME, me);
-            Place(overlays, COverlays::MARKER_FLAG, flag);
+            if (me.x > 0) {
+                Place(overlays, COverlays::MARKER_ME, me);
+                Place(overlays, COverlays::MARKER_FLAG, flag);
+            }
             overlays.SetShowTargetCross(true);
-            const CViewport viewport = Screen(request);
+            const CViewport viewport = Screen(request, me.x < 0);
+            const P o = viewport.ScreenOrigin();
             const QImage shown = Drawn(overlays, viewport);
-            const QImage& meImage = overlays.MarkerImage(COverlays::MARKER_ME);
-            const QImage& flagImage = overlays.MarkerImage(COverlays::MARKER_FLAG);
-            QCOMPARE(shown.pixel(239, 100), onScreen ? meImage.pixel(5, 6) : kWhite);
-            QCOMPARE(shown.pixel(100, 267), onScreen ? flagImage.pixel(6, 5) : kWhite);
-            QCOMPARE(flagImage.pixel(3, 1), qRgb(81, 200, 2));
+            for (const auto& [marker, p] : {std::pair{COverlays::MARKER_ME, me}, {1, flag}}) {
+                // The screen pixel nearest the marker's position.
+                const int x = std::clamp(p.x - o.x, 0, 239), y = std::clamp(p.y - o.y, 0, 267);
+                const QImage& image = overlays.MarkerImage(marker);
+                QCOMPARE(shown.pixel(x, y),
+                         onScreen ? image.pixel(x - p.x + o.x + 6, y - p.y + o.y + 6) : kWhite);
+            }
+            QCOMPARE(overlays.MarkerImage(1).pixel(3, 1), qRgb(81, 200, 2));
             // A pixel on the cross through the requested point.
-            const P at{request.x - viewport.ScreenOrigin().x + 5,
-                       request.y - viewport.ScreenOrigin().y + 5};
+            const P at{request.x - o.x + 5, request.y - o.y + 5};
             QCOMPARE(shown.pixel(at.x, at.y) == qRgb(255, 0, 0), cross);
         }
     }

@@ -110,16 +110,19 @@ struct CTestCanvas {
         canvas.OnLButtonDown(x, y);
         canvas.OnLButtonUp(x, y);
     }
-    // The map pixel at a zoomed position (zoom 2.0, 1.0 or 0.5).
+    // The map pixel at a zoomed position: at 0.25 the second of each 4 x 4
+    // block is taken.
     quint16 Zoomed(int x, int y) const {
-        return MapPixel(int(x / viewport.Zoom()), int(y / viewport.Zoom()));
+        const int skip = viewport.Zoom() == 0.25 ? 1 : 0;
+        return MapPixel(int(x / viewport.Zoom()) + skip, int(y / viewport.Zoom()) + skip);
     }
-    // The first pixel of the back buffer not showing its map position, else
-    // the first client pixel not showing what the buffer holds at its zoomed
-    // position (white beyond the buffer); empty when there is none.
+    // The first pixel of the back buffer's map part not showing its map
+    // position, else the first client pixel not showing what that part holds
+    // at its zoomed position (white beyond it); empty when there is none.
     QString Mismatch() const {
         const CPoint buffer = viewport.BufferOrigin(), screen = viewport.ScreenOrigin();
-        const QSize size(viewport.BufferWidth(), viewport.BufferHeight());
+        const QSize size(std::min(viewport.BufferWidth(), viewport.MapWidth() - buffer.x),
+                         std::min(viewport.BufferHeight(), viewport.MapHeight() - buffer.y));
         for (int y = 0; y < size.height(); ++y)
             for (int x = 0; x < size.width(); ++x)
                 if (RawPixel(canvas.BackBuffer(), x, y) != Zoomed(buffer.x + x, buffer.y + y))
