@@ -45,7 +45,7 @@ make_map() { # label, picture, then a command prefix
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-timed osmium cat --no-progress -f opl -o /dev/null "$work/town.osm"
+timed osmium cat --no-progress -O -f opl -o /dev/null "$work/town.osm"
 cat_seconds=$seconds
 show "osmium cat of the generated town, XML"
 osm "generated town, XML" --input "$work/town.osm"
