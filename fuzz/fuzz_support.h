@@ -6,12 +6,18 @@
 // demo maps> and VELDRA_FUZZ_SEEDS_TO=<folder>, a target writes its seed
 // inputs, taken from the demo maps, into that folder and ends.
 //
+// A target that draws defines VELDRA_FUZZ_GUI and gets a GUI application on
+// the offscreen platform.
+//
 // Each target defines SetUp (called once before the first input) and
 // MakeSeeds, and LLVMFuzzerTestOneInput.
 
 #include "platform/device_root.h"
 
 #include <QCoreApplication>
+#ifdef VELDRA_FUZZ_GUI
+#include <QGuiApplication>
+#endif
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -52,7 +58,14 @@ inline void CopySeed(const QString& from, const QString& outDir, const QString& 
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static int appArgc = 1;
+#ifdef VELDRA_FUZZ_GUI
+    // Drawing text needs fonts, which need the GUI application (offscreen).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(appArgc, *argv);
+#else
     static QCoreApplication app(appArgc, *argv);
+#endif
     const QString base =
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     static QTemporaryDir root(base + QStringLiteral("/veldra-fuzz-XXXXXX"));

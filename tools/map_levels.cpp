@@ -35,11 +35,11 @@ bool WriteFlushedFile(const QString& devicePath, const QByteArray& bytes, QStrin
     return true;
 }
 
-// Runs make(index) for 0 .. count - 1 on worker threads, a few ahead of the
+// Runs make(index) for 0 .. count - 1 on workers threads, a few ahead of the
 // calling thread, which hands each result to consume in index order. Stops
 // at the first consume that fails.
-template <class Make, class Consume> bool RunInOrder(int count, Make make, Consume consume) {
-    const int workers = std::clamp(QThread::idealThreadCount(), 1, 4);
+template <class Make, class Consume>
+bool RunInOrder(int count, int workers, Make make, Consume consume) {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::optional<LevelRow>> done(size_t(std::max(count, 0)));
@@ -145,7 +145,10 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
                     image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE).convertToFormat(kDisplayFormat)));
             return tiles;
         };
-        const bool ok = RunInOrder(levelRows, makeRow, [&](int index, const LevelRow& tiles) {
+        const int workers = std::clamp(
+            request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1,
+            std::max(1, levelRows));
+        const bool ok = RunInOrder(levelRows, workers, makeRow, [&](int index, const LevelRow& tiles) {
             for (int c = 0; c < levelColumns; ++c) {
                 if (tiles[size_t(c)].isEmpty()) {
                     error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")

@@ -24,8 +24,11 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -99,84 +102,6 @@ QString DeviceParent(const QString& devicePath) {
 
 QString DeviceLeaf(const QString& devicePath) {
     return devicePath.mid(devicePath.lastIndexOf(QLatin1Char('\\')) + 1);
-}
-
-// Encodes the tiles of a picture on worker threads and hands each finished
-// tile to consume in row-major order on the calling thread. Stops at the first
-// tile that cannot be encoded or consumed; false, with error, then.
-bool EncodeTilesInOrder(
-    const QImage& picture, int rows, int cols,
-    const std::function<bool(int row, int col, const QByteArray& image, QString& error)>& consume,
-    QString& error) {
-    const int total = rows * cols;
-    const int workers = std::clamp(QThread::idealThreadCount(), 1, 4);
-    const int window = 4 * workers; // tiles encoded ahead of the writer at most
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::optional<QByteArray>> done(static_cast<size_t>(total));
-    std::vector<QString> errors(static_cast<size_t>(total));
-    int next = 0;     // next tile to encode
-    int consumed = 0; // tiles handed to consume
-    bool stop = false;
-
-    auto work = [&]() {
-        for (;;) {
-            int index;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock,
-                             [&] { return stop || next >= total || next < consumed + window; });
-                if (stop || next >= total)
-                    return;
-                index = next++;
-            }
-            QByteArray image;
-            QString tileError;
-            const bool ok = EncodeTileImage(CutTile(picture, index / cols + 1, index % cols + 1),
-                                            image, tileError);
-            std::lock_guard lock(mutex);
-            done[static_cast<size_t>(index)] = ok ? image : QByteArray();
-            errors[static_cast<size_t>(index)] = tileError;
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int i = 0; i < workers; ++i)
-        threads.emplace_back(work);
-
-    bool ok = true;
-    for (int index = 0; index < total && ok; ++index) {
-        QByteArray image;
-        QString tileError;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return done[static_cast<size_t>(index)].has_value(); });
-            image = std::move(*done[static_cast<size_t>(index)]);
-            done[static_cast<size_t>(index)].reset();
-            tileError = errors[static_cast<size_t>(index)];
-        }
-        const int row = index / cols + 1, col = index % cols + 1;
-        if (image.isEmpty()) {
-            error = QStringLiteral("tile %1_%2: %3").arg(row).arg(col).arg(tileError);
-            ok = false;
-        } else if (!consume(row, col, image, error)) {
-            ok = false;
-        }
-        std::lock_guard lock(mutex);
-        consumed = index + 1;
-        if (!ok)
-            stop = true;
-        changed.notify_all();
-    }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
-    for (auto& thread : threads)
-        thread.join();
-    return ok;
 }
 
 } // namespace
@@ -347,11 +272,46 @@ bool ParseCalibration(const QString& text, MapCalibration& calibration, QString&
     return true;
 }
 
+int64_t TileCount(const QSize& size) {
+    return int64_t((size.width() + TILE_SIZE - 1) / TILE_SIZE) *
+           ((size.height() + TILE_SIZE - 1) / TILE_SIZE);
+}
+
+bool CheckTileCount(const QSize& size, bool large, QString& error) {
+    const int64_t tiles = TileCount(size);
+    if (tiles <= MAX_MAP_TILES || large)
+        return true;
+    error = QStringLiteral("the map would be %1 x %2 pixels, %3 tiles, more than the %4 a map "
+                           "may have without --large")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(tiles)
+                .arg(MAX_MAP_TILES);
+    return false;
+}
+
+bool CheckInputFile(const QString& hostPath, const QString& what, QString& error) {
+    struct stat st {};
+    const QByteArray path = QFile::encodeName(hostPath);
+    QString problem;
+    if (::stat(path.constData(), &st) != 0)
+        problem = errno == ENOENT || errno == ENOTDIR ? QStringLiteral("no such file")
+                                                      : QString::fromLocal8Bit(strerror(errno));
+    else if (S_ISDIR(st.st_mode))
+        problem = QStringLiteral("it is a folder, not a file");
+    else if (!S_ISREG(st.st_mode))
+        problem = QStringLiteral("it is not a regular file (a device, pipe or socket)");
+    else if (::access(path.constData(), R_OK) != 0)
+        problem = QStringLiteral("permission denied");
+    if (problem.isEmpty())
+        return true;
+    error = QStringLiteral("cannot read %1 %2: %3").arg(what, hostPath, problem);
+    return false;
+}
+
 bool LoadPicture(const QString& hostPath, QImage& picture, QString& error) {
-    if (!QFileInfo(hostPath).isFile()) {
-        error = QStringLiteral("cannot read the picture %1: no such file").arg(hostPath);
+    if (!CheckInputFile(hostPath, QStringLiteral("the picture"), error))
         return false;
-    }
     // A map picture may be far larger than an ordinary image; lift the
     // reader's default memory limit for it.
     const int limit = QImageReader::allocationLimit();
@@ -640,6 +600,8 @@ bool CheckRequest(const PackageRequest& request, CInstallPlace& place, QSize& si
         error = QStringLiteral("the picture is empty");
         return false;
     }
+    if (!CheckTileCount(size, request.large, error))
+        return false;
     if (request.geoReference && request.geoReference->PictureSize() != size) {
         error = QStringLiteral("the geo-reference is for a picture of another size");
         return false;
@@ -710,42 +672,194 @@ bool PrepareStaging(const PackageRequest& request, const CInstallPlace& place, Q
     return true;
 }
 
-// The tiles, into the staging folder: the whole picture at once, or one row
-// of tiles at a time.
+// The staging folder, opened once from the device root without following a
+// link, so that each tile is made inside it by its leaf name: a folder that
+// gains thousands of files is never searched again for each one.
+class CTileFolder {
+public:
+    CTileFolder() = default;
+    CTileFolder(const CTileFolder&) = delete;
+    CTileFolder& operator=(const CTileFolder&) = delete;
+    ~CTileFolder() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool Open(const QString& devicePath) {
+        QByteArray root = QFile::encodeName(DeviceRoot());
+        const QByteArray host = QFile::encodeName(HostPath(devicePath));
+        if (!root.endsWith('/'))
+            root += '/';
+        if (!host.startsWith(root))
+            return false;
+        m_fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (const QByteArray& part : host.mid(root.size()).split('/')) {
+            if (part.isEmpty() || m_fd < 0)
+                continue;
+            const int sub =
+                ::openat(m_fd, part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(m_fd);
+            m_fd = sub;
+        }
+        return m_fd >= 0;
+    }
+
+    // Makes the new file name (which must not exist) with bytes and flushes it
+    // to disk. Safe to call from several threads at once.
+    bool Write(const QByteArray& name, const QByteArray& bytes) const {
+        const int fd = ::openat(m_fd, name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+        return ::close(fd) == 0 && ok;
+    }
+
+    // Flushes the folder's entries to disk.
+    bool Sync() const { return ::fsync(m_fd) == 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// The tiles, into the staging folder, on request.workers threads (one per
+// core by default). A worker takes the next job, a row of tiles when the
+// picture is drawn part by part (it draws the row, so memory holds one row of
+// tiles per worker) or one tile of a whole picture, and cuts, encodes,
+// encrypts and writes its tiles. Each file depends only on its own tile, so
+// the map is the same byte for byte whatever the number of workers; progress
+// is reported on the calling thread. On failure the error of the first
+// failing tile in row order among those tried is given.
 bool WriteTiles(const PackageRequest& request, const QSize& size, const QString& staging,
                 const PackageProgress& progress, QString& error) {
     const int cols = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
+    const int total = rows * cols;
     const QString prefix = TilePrefix(request.title);
-    int written = 0;
-    auto encode = [&](const QImage& image, int firstRow, int rowCount) {
-        const QImage picture = image.convertToFormat(
-            image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-        return EncodeTilesInOrder(
-            picture, rowCount, cols,
-            [&](int row, int col, const QByteArray& tile, QString& tileError) {
-                const QString name =
-                    TileName(prefix, firstRow + row - 1, col) + QStringLiteral(".map");
-                if (!WriteNewFile(JoinDevicePath(staging, name), EncryptTileImage(tile), tileError))
-                    return false;
-                if (progress)
-                    progress(++written, rows * cols);
-                return true;
-            },
-            error);
-    };
-    if (!request.picture.isNull() || !request.drawPart)
-        return encode(request.picture, 1, rows);
-    for (int row = 1; row <= rows; ++row) {
-        const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
-                         std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
-        const QImage strip = request.drawPart(part);
-        if (strip.size() != part.size()) {
-            error = QStringLiteral("cannot draw row %1 of the picture").arg(row);
+    const bool drawn = request.picture.isNull() && request.drawPart;
+    const QImage picture =
+        drawn ? QImage()
+              : request.picture.convertToFormat(request.picture.hasAlphaChannel()
+                                                    ? QImage::Format_ARGB32_Premultiplied
+                                                    : QImage::Format_RGB32);
+    CTileFolder folder;
+    if (!folder.Open(staging)) {
+        error = QStringLiteral("cannot open the folder %1").arg(HostPath(staging));
+        return false;
+    }
+    const int jobs = drawn ? rows : total;
+    const int workers = std::clamp(
+        request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1, std::max(1, jobs));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int nextJob = 0, tilesDone = 0, running = workers;
+    int failedTile = total; // the first failing tile in row order, total for none
+    QString failure;
+
+    // Encodes, encrypts and writes tile (row, col), both from 1, cut from image
+    // whose top-left is that of tile row firstRow.
+    auto makeTile = [&](const QImage& image, int firstRow, int row, int col, QString& tileError) {
+        QByteArray png;
+        if (!EncodeTileImage(CutTile(image, row - firstRow + 1, col), png, tileError))
+            return false;
+        const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
+        if (!folder.Write(QFile::encodeName(name), EncryptTileImage(png))) {
+            tileError = QStringLiteral("cannot write %1")
+                            .arg(HostPath(JoinDevicePath(staging, name)));
             return false;
         }
-        if (!encode(strip, row, 1))
-            return false;
+        return true;
+    };
+    auto work = [&]() {
+        for (;;) {
+            int job;
+            {
+                std::lock_guard lock(mutex);
+                if (nextJob >= jobs || failedTile < total)
+                    break;
+                job = nextJob++;
+            }
+            const int row = drawn ? job + 1 : job / cols + 1;
+            int firstCol = drawn ? 1 : job % cols + 1, lastCol = drawn ? cols : firstCol;
+            QImage strip = picture;
+            int firstRow = 1;
+            QString tileError;
+            int failedAt = -1;
+            if (drawn) {
+                const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
+                                 std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
+                strip = request.drawPart(part);
+                if (strip.format() != QImage::Format_RGB32)
+                    strip = strip.convertToFormat(strip.hasAlphaChannel()
+                                                      ? QImage::Format_ARGB32_Premultiplied
+                                                      : QImage::Format_RGB32);
+                firstRow = row;
+                if (strip.size() != part.size()) {
+                    tileError = QStringLiteral("cannot draw row %1 of the picture").arg(row);
+                    failedAt = firstCol;
+                }
+            }
+            for (int col = firstCol; col <= lastCol && failedAt < 0; ++col) {
+                if (!makeTile(strip, firstRow, row, col, tileError)) {
+                    failedAt = col;
+                    tileError = QStringLiteral("tile %1_%2: %3").arg(row).arg(col).arg(tileError);
+                    break;
+                }
+                std::lock_guard lock(mutex);
+                ++tilesDone;
+                changed.notify_all();
+            }
+            if (failedAt >= 0) {
+                std::lock_guard lock(mutex);
+                const int tile = (row - 1) * cols + failedAt - 1;
+                if (tile < failedTile) {
+                    failedTile = tile;
+                    failure = tileError;
+                }
+                changed.notify_all();
+            }
+        }
+        std::lock_guard lock(mutex);
+        --running;
+        changed.notify_all();
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i)
+        threads.emplace_back(work);
+    int reported = 0;
+    for (;;) {
+        int done, left;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return tilesDone > reported || running == 0; });
+            done = tilesDone;
+            left = running;
+        }
+        while (progress && reported < done)
+            progress(++reported, total);
+        reported = done;
+        if (left == 0)
+            break;
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    if (failedTile < total) {
+        error = failure;
+        return false;
+    }
+    if (!folder.Sync()) {
+        error = QStringLiteral("cannot flush the folder %1").arg(HostPath(staging));
+        return false;
     }
     return true;
 }

@@ -63,6 +63,10 @@ struct PackageRequest {
     std::optional<CGeoReference> geoReference;
     std::vector<PlaceRecord> places; // written as index files
     bool replace = false;            // replace a map already installed under this title or folder
+    bool large = false;              // allow more than MAX_MAP_TILES tiles
+    // Threads that draw, encode, encrypt and write the tiles; 0: one per core.
+    // The files are the same, byte for byte, whatever the count.
+    int workers = 0;
     // Called after each step that puts the map in place ("swapped" or
     // "moved", then "registered"), so that a test can stop there as a kill
     // would.
@@ -71,6 +75,22 @@ struct PackageRequest {
 
 // Called after each tile is written: tiles done so far and the total.
 using PackageProgress = std::function<void(int done, int total)>;
+
+// The most tiles a map may have unless the request allows more: a map a user
+// would not expect to take many minutes and gigabytes.
+inline constexpr int MAX_MAP_TILES = 10000;
+
+// The tile count of a picture of size (a row or column begun counts whole).
+int64_t TileCount(const QSize& size);
+
+// False, with error, when a picture of size needs more than MAX_MAP_TILES
+// tiles and large is not set.
+bool CheckTileCount(const QSize& size, bool large, QString& error);
+
+// False, with error naming the problem (missing, a folder, not a regular file,
+// unreadable), unless hostPath is a regular file that can be read. what names
+// the file in the message ("the picture", "the extract").
+bool CheckInputFile(const QString& hostPath, const QString& what, QString& error);
 
 // True when title can serve as a map title: it names the map's folder and its
 // place-file folder and forms the tile prefix. Otherwise error says why.

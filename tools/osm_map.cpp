@@ -16,6 +16,8 @@
 #include <osmium/handler/node_locations_for_ways.hpp>
 #include <osmium/index/map/flex_mem.hpp>
 #include <osmium/io/any_input.hpp>
+#include <osmium/io/compression.hpp>
+#include <osmium/io/detail/read_write.hpp>
 #include <osmium/relations/relations_manager.hpp>
 #include <osmium/tags/tags_filter.hpp>
 #include <osmium/visitor.hpp>
@@ -26,6 +28,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <numeric>
@@ -192,6 +195,16 @@ bool Is(const osmium::TagList& tags, const char* key, std::initializer_list<cons
                        [&](const char* x) { return std::strcmp(v, x) == 0; });
 }
 
+// A name as a record can hold it: IndexText, cut (on a character, the code
+// page has one byte each) until its stored form, which may gain a '!' before
+// a word in capitals, fits the name field. One long name never refuses a map.
+QString RecordName(const QString& text) {
+    QString name = IndexText(text);
+    while (!name.isEmpty() && StoredNameBytes(name).size() > MAX_INDEX_FIELD_BYTES)
+        name = name.chopped(1).trimmed();
+    return name;
+}
+
 // "place_of_worship" -> "Place of worship".
 QString Kind(const char* value) {
     QString kind = QString::fromUtf8(value).replace(QLatin1Char('_'), QLatin1Char(' '));
@@ -347,8 +360,10 @@ public:
     }
 
     void way(const osmium::Way& way) {
+        ++m_ways;
         const osmium::TagList& tags = way.tags();
-        if (tags.empty())
+        // A way without nodes has no ends to compare nor anything to draw.
+        if (tags.empty() || way.nodes().empty())
             return;
         const auto road = RoadOf(tags);
         const bool area = way.is_closed() && Is(tags, "area", {"yes"});
@@ -377,7 +392,7 @@ public:
                 if (!ref.isEmpty() && *road >= RoadKind::Minor)
                     m_refs.push_back({ref, path});
             }
-            const QString name = IndexText(Tag(tags, "name"));
+            const QString name = RecordName(Tag(tags, "name"));
             if (!name.isEmpty() && !runs.empty()) {
                 StreetWay street{name, IndexText(Tag(tags, "addr:postcode")), *road, {},
                                  runs, IndexSpelling(Tag(tags, "name"))};
@@ -417,6 +432,8 @@ public:
         }
     }
 
+    void relation(const osmium::Relation&) { ++m_relations; }
+
     void area(const osmium::Area& area) {
         const osmium::TagList& tags = area.tags();
         const auto kind = AreaOf(tags);
@@ -446,6 +463,8 @@ public:
     // After the pass: the gazetteer, the symbols and the labels.
     void Finish();
     size_t Nodes() const { return m_nodes; }
+    size_t Ways() const { return m_ways; }
+    size_t Relations() const { return m_relations; }
     bool HasContent() const {
         return !m_map.scene.areas.empty() || !m_map.scene.lines.empty() || !m_named.empty() ||
                !m_pois.empty();
@@ -519,7 +538,7 @@ private:
     const CMercatorProjection& m_projection;
     OsmMap& m_map;
     QRectF m_picture, m_clip;
-    size_t m_nodes = 0;
+    size_t m_nodes = 0, m_ways = 0, m_relations = 0;
     std::vector<NamedPoint> m_named;
     std::vector<StreetWay> m_streets;
     std::vector<std::pair<QString, CPath>> m_waterNames;
@@ -552,7 +571,7 @@ void CFeatureHandler::PointFeature(const osmium::TagList& tags, QPointF at) {
 
 void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
                                    std::optional<AreaKind> areaKind, QRectF bounds) {
-    const QString name = IndexText(Tag(tags, "name"));
+    const QString name = RecordName(Tag(tags, "name"));
     if (name.isEmpty())
         return;
     const QString spelling = IndexSpelling(Tag(tags, "name"));
@@ -881,6 +900,91 @@ void Report(const OsmProgress& progress, const QString& step, int percent) {
         progress(step, percent);
 }
 
+// libosmium reads a coordinate written with an exponent ("-0.0931e3005") into
+// a 64-bit integer that overflows, and the result (often 0) looks like a
+// valid location. So an extract is first read through, as the XML parser
+// will see it, for the values of attributes whose names end in lat or lon
+// (minlat, max_lon and the like), spaces around '=' allowed; one that holds
+// an exponent or a character reference (which could spell one) refuses the
+// file. Plain decimals out of range come out as invalid locations, which are
+// never used. Only XML and PBF are read; PBF stores coordinates as integers.
+// False, with error, for a refused file. Throws what libosmium throws.
+bool CheckCoordinates(const osmium::io::File& file, const QString& name, QString& error) {
+    if (file.format() == osmium::io::file_format::pbf)
+        return true;
+    if (file.format() != osmium::io::file_format::xml) {
+        error = QStringLiteral("the extract %1 is neither XML (.osm) nor PBF (.osm.pbf)").arg(name);
+        return false;
+    }
+    const auto decompressor = osmium::io::CompressionFactory::instance().create_decompressor(
+        file.compression(), osmium::io::detail::open_for_reading(file.filename()));
+    auto nameChar = [](unsigned char c) {
+        return std::isalnum(c) || c == '_' || c == '-' || c == ':' || c == '.' || c >= 0x80;
+    };
+    enum { kText, kAfterEquals, kValue } state = kText;
+    uint32_t last = 0;         // the last three characters of the last name, packed
+    bool spaceAfter = false;   // white space since that name's last character
+    bool coordinate = false;   // the '=' or value follows a lat or lon name
+    char quote = 0;            // the value's quote character
+    std::string value;         // the start of a coordinate's value, for the message
+    bool bad = false;          // that value holds 'e', 'E' or '&'
+    for (std::string chunk = decompressor->read(); !chunk.empty(); chunk = decompressor->read()) {
+        for (const char ch : chunk) {
+            const unsigned char c = static_cast<unsigned char>(ch);
+            const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+            switch (state) {
+            case kText:
+                if (space) {
+                    spaceAfter = true;
+                } else if (ch == '=') {
+                    coordinate = last == (('l' << 16) | ('a' << 8) | 't') ||
+                                 last == (('l' << 16) | ('o' << 8) | 'n');
+                    state = kAfterEquals;
+                } else if (nameChar(c)) {
+                    last = ((spaceAfter ? 0 : last << 8) | c) & 0xffffff;
+                    spaceAfter = false;
+                } else {
+                    last = 0;
+                }
+                break;
+            case kAfterEquals:
+                if (space)
+                    break;
+                if (ch == '"' || ch == '\'') {
+                    quote = ch;
+                    value.clear();
+                    bad = false;
+                    state = kValue;
+                } else {
+                    state = kText;
+                }
+                last = 0;
+                break;
+            case kValue:
+                if (ch == quote) {
+                    if (coordinate && bad) {
+                        error = QStringLiteral("the extract %1 holds a coordinate written with an "
+                                               "exponent or a character reference (%2), which "
+                                               "cannot be read safely")
+                                    .arg(name, QString::fromLatin1(value.data(),
+                                                                   qsizetype(value.size())));
+                        decompressor->close();
+                        return false;
+                    }
+                    state = kText;
+                } else if (coordinate) {
+                    bad = bad || ch == 'e' || ch == 'E' || ch == '&';
+                    if (value.size() < 40)
+                        value += ch;
+                }
+                break;
+            }
+        }
+    }
+    decompressor->close();
+    return true;
+}
+
 // What the picture covers: request.bbox, else the extract's bounds from its
 // header, else those of its nodes. False, with error, for an extract without
 // nodes. Throws what libosmium throws.
@@ -939,9 +1043,11 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     osmium::relations::read_relations(file, manager);
 
     // Pass 2: everything else, in file order.
+    // Negative ids (objects an editor has made but not uploaded) are kept in
+    // an index of their own, as libosmium wants, and read like any others.
     using Index = osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
-    Index index;
-    osmium::handler::NodeLocationsForWays<Index> locations(index);
+    Index index, negativeIndex;
+    osmium::handler::NodeLocationsForWays<Index, Index> locations(index, negativeIndex);
     locations.ignore_errors(); // ways that leave the extract are cut where it ends
     CFeatureHandler handler(projection, map);
     osmium::io::Reader reader(file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way |
@@ -953,12 +1059,15 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     while (osmium::memory::Buffer buffer = reader.read()) {
         osmium::apply(buffer, locations, handler, second);
         const int percent = total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
-        if (percent / 10 != shown / 10) {
+        if (percent != shown) {
             shown = percent;
             Report(progress, QStringLiteral("reading"), percent);
         }
     }
     reader.close();
+    map.nodes = handler.Nodes();
+    map.ways = handler.Ways();
+    map.relations = handler.Relations();
     if (handler.Nodes() == 0) {
         error = QStringLiteral("the extract %1 holds no map data").arg(name);
         return false;
@@ -987,12 +1096,12 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
         return false;
     }
     const QString name = QFileInfo(request.input).fileName();
-    if (!QFileInfo(request.input).isFile()) {
-        error = QStringLiteral("cannot read the extract %1: no such file").arg(request.input);
+    if (!CheckInputFile(request.input, QStringLiteral("the extract"), error))
         return false;
-    }
     try {
         const osmium::io::File file(request.input.toStdString());
+        if (!CheckCoordinates(file, name, error))
+            return false;
         GeoBox box;
         if (!FindBounds(file, request, name, progress, box, error))
             return false;
@@ -1011,6 +1120,9 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                         .arg(MAX_OSM_PICTURE_SIDE);
             return false;
         }
+        if (!CheckTileCount(QSize(int(projection.Width()), int(projection.Height())),
+                            request.large, error))
+            return false;
         map = OsmMap();
         map.box = box;
         map.calibration = projection.Calibration();
@@ -1024,4 +1136,35 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                     .arg(name, QString::fromLocal8Bit(e.what()).simplified());
         return false;
     }
+}
+
+int64_t EstimateTileBytes(const MapScene& scene) {
+    // Measured on maps made here: a blank tile is a few hundred bytes, a tile
+    // of a town's streets and buildings tens of kilobytes.
+    constexpr int64_t kBlankTileBytes = 2000;
+    constexpr int64_t kBusyTileBytes = 15000;
+    const int cols = (scene.width + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (scene.height + TILE_SIZE - 1) / TILE_SIZE;
+    if (cols < 1 || rows < 1)
+        return 0;
+    std::vector<bool> busy(size_t(rows) * size_t(cols), false);
+    auto mark = [&](const QRectF& r) {
+        const int c0 = std::clamp(int(r.left()) / TILE_SIZE, 0, cols - 1);
+        const int c1 = std::clamp(int(r.right()) / TILE_SIZE, 0, cols - 1);
+        const int r0 = std::clamp(int(r.top()) / TILE_SIZE, 0, rows - 1);
+        const int r1 = std::clamp(int(r.bottom()) / TILE_SIZE, 0, rows - 1);
+        for (int row = r0; row <= r1; ++row)
+            for (int col = c0; col <= c1; ++col)
+                busy[size_t(row) * size_t(cols) + size_t(col)] = true;
+    };
+    for (const MapArea& a : scene.areas)
+        mark(a.bounds);
+    for (const MapLine& l : scene.lines)
+        mark(l.bounds);
+    for (const MapPoint& p : scene.points)
+        mark(QRectF(p.at, QSizeF(1, 1)));
+    for (const LabelRun& l : scene.labels)
+        mark(l.bounds);
+    const int64_t count = std::count(busy.begin(), busy.end(), true);
+    return count * kBusyTileBytes + (int64_t(busy.size()) - count) * kBlankTileBytes;
 }

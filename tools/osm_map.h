@@ -71,6 +71,7 @@ struct OsmMapRequest {
     QString input;               // host path of the extract
     double metresPerPixel = 1.0; // MIN_METRES_PER_PIXEL to MAX_METRES_PER_PIXEL
     std::optional<GeoBox> bbox;  // else the extract's bounds
+    bool large = false;          // allow more than MAX_MAP_TILES tiles
 };
 
 // A map made from an extract: its scene (labels placed), gazetteer and calibration.
@@ -80,13 +81,24 @@ struct OsmMap {
     MapCalibration calibration;
     std::optional<CGeoReference> geo; // the picture's place on Earth
     GeoBox box;                       // what the picture covers, margin excluded
+    size_t nodes = 0, ways = 0, relations = 0; // read from the extract
+    // Drawn features: areas, lines and symbols (labels not counted).
+    size_t Features() const {
+        return scene.areas.size() + scene.lines.size() + scene.points.size();
+    }
 };
+
+// About how many bytes the tiles of the map take on disk: tiles that some
+// feature or label touches counted as busy town tiles, the rest as blank ones.
+int64_t EstimateTileBytes(const MapScene& scene);
 
 // Progress of ReadOsmMap: a step and, while reading, the share done (0-100, or -1).
 using OsmProgress = std::function<void(const QString& step, int percent)>;
 
 // Reads an extract into a map. False, with one line in error, for an
-// out-of-range scale, an unreadable, truncated or empty extract, a picture
-// larger than MAX_OSM_PICTURE_SIDE, or nothing to draw inside the bbox.
+// out-of-range scale, an unreadable, truncated or empty extract, one neither
+// XML nor PBF, a coordinate written with an exponent (which libosmium cannot
+// read safely), a picture larger than MAX_OSM_PICTURE_SIDE, more than
+// MAX_MAP_TILES tiles without large, or nothing to draw or name inside the bbox.
 bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                 const OsmProgress& progress = {});

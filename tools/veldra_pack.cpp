@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <initializer_list>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
@@ -24,10 +25,10 @@ const char kHelp[] = R"(Usage:
   veldra-pack make --root DIR --title TITLE --picture FILE [--places FILE.tsv]
                    [--calibration NORTH,SOUTH,EAST,WEST,SCALE] [--folder DEVICEPATH]
                    [--edges WEST,SOUTH,EAST,NORTH [--projection mercator|latlon]]
-                   [--replace]
+                   [--replace] [--large]
   veldra-pack demo --root DIR [--replace] [--keep-pictures DIR]
   veldra-pack osm --root DIR --title TITLE --input FILE [--metres-per-pixel M]
-                  [--bbox W,S,E,N] [--folder DEVICEPATH] [--replace]
+                  [--bbox W,S,E,N] [--folder DEVICEPATH] [--replace] [--large]
   veldra-pack --help
 
 Makes maps for Pocket Veldra and installs them under a device root (the folder
@@ -87,7 +88,9 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        picture is Web Mercator, so away from that latitude the scale drifts by
        tan(latitude) x (distance north or south) / 6371 km: about 0.1 % for
        every 5 km at 48 degrees. A map may be at most 100000 pixels a side
-       (200 tiles); a larger one is refused.
+       (200 tiles); a larger one is refused. Before the tiles are drawn the
+       tool says how many there are and about how much disk they take, and
+       warns when the extract holds nothing the map style draws.
        Drawn are roads by class, with their names repeated along long
        streets, footpaths and cycleways apart, bridges cased, tunnels dashed,
        one-way arrows and road numbers in shields; railways, stations,
@@ -126,10 +129,13 @@ labels overlapping. A map without them is shown by shrinking its tiles.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder
+--large      make a map of more than 10000 tiles (refused otherwise)
 
-Nothing is left half made: on any error the new folder is removed, no registry
-key is written, and a map being replaced stays as it was. Errors are reported
-on one line and the exit status is 1 (2 for a bad command line).
+The tiles are drawn, encoded and written on every core. Nothing is left half
+made: on any error the new folder is removed, no registry key is written, and
+a map being replaced stays as it was. Errors are reported on one line and the
+exit status is 1, or 2 for a bad command line: an unknown command or option, a
+missing option, or a value that is not of its form (--metres-per-pixel abc).
 )";
 
 // Qt's own notes go to stderr like the tool's errors, marked as warnings;
@@ -147,28 +153,78 @@ int Fail(const QString& message, int status = 1) {
     return status;
 }
 
-// Progress: one rewritten line on a terminal, otherwise a line every few tiles.
+// Progress of the long steps (reading, drawing and encoding the tiles): one
+// line rewritten in place on a terminal, otherwise a line at the start, at
+// each tenth and at the end; with an estimate of the time left once a step
+// has run for a second.
 class CProgress {
 public:
     CProgress() : m_terminal(isatty(fileno(stdout)) != 0) {}
-    void Tile(const QString& title, int done, int total) {
+    ~CProgress() { EndLine(); }
+
+    // done of total units of step ("reading", with a percentage; "tile").
+    void Update(const QString& title, const QString& step, int done, int total) {
+        if (title + step != m_step) {
+            EndLine();
+            m_step = title + step;
+            m_timer.start();
+            m_shownTenth = -1;
+        }
+        const bool percent = step != QLatin1String("tile");
+        QString text = percent ? QStringLiteral("%1: %2 %3%").arg(title, step).arg(done)
+                               : QStringLiteral("%1: tile %2/%3").arg(title).arg(done).arg(total);
+        const qint64 ms = m_timer.elapsed();
+        if (done > 0 && done < total && ms >= 1000)
+            text += QStringLiteral(" (%1 left)").arg(Duration(ms * (total - done) / done));
+        const int tenth = total > 0 ? done * 10 / total : 0;
         if (m_terminal) {
-            std::printf("\r%s: tile %d/%d", qPrintable(title), done, total);
-            if (done == total)
-                std::printf("\n");
-        } else if (done == total || done % 10 == 0 || done == 1) {
-            std::printf("%s: tile %d/%d\n", qPrintable(title), done, total);
+            std::printf("\r%s\x1b[K", qPrintable(text));
+            m_open = true;
+            if (done >= total)
+                EndLine();
+        } else if (tenth != m_shownTenth || done >= total) {
+            std::printf("%s\n", qPrintable(text));
+            m_shownTenth = tenth;
         }
         std::fflush(stdout);
     }
+    void Tile(const QString& title, int done, int total) {
+        Update(title, QStringLiteral("tile"), done, total);
+    }
     void Step(const QString& text) {
+        EndLine();
+        m_step.clear();
         std::printf("%s\n", qPrintable(text));
         std::fflush(stdout);
     }
 
 private:
+    void EndLine() {
+        if (m_open)
+            std::printf("\n");
+        m_open = false;
+    }
+    static QString Duration(qint64 ms) {
+        const qint64 s = (ms + 999) / 1000;
+        return s < 60 ? QStringLiteral("about %1 s").arg(s)
+                      : QStringLiteral("about %1 min %2 s").arg(s / 60).arg(s % 60);
+    }
+
     bool m_terminal;
+    bool m_open = false;
+    QString m_step;
+    QElapsedTimer m_timer;
+    int m_shownTenth = -1;
 };
+
+// A size on disk for people: "12 kB", "340 MB", "4.2 GB".
+QString DiskSize(int64_t bytes) {
+    if (bytes < 1000000)
+        return QStringLiteral("%1 kB").arg(std::max<int64_t>(1, (bytes + 999) / 1000));
+    if (bytes < 10000000000)
+        return QStringLiteral("%1 MB").arg((bytes + 500000) / 1000000);
+    return QStringLiteral("%1 GB").arg(double(bytes) / 1e9, 0, 'f', 1);
+}
 
 // The start that make and osm share: the options the command requires, then
 // the title, folder and --replace, with the title and folder checked before
@@ -216,9 +272,11 @@ QString WorldFileOf(const QString& picture) {
 }
 
 // The geo-reference of make's picture of size pixels: --edges, else a world
-// file beside the picture. False, with error, when either is unusable.
+// file beside the picture. False, with error, when either is unusable; status
+// is then 2 for an option value that is not of its form, else 1.
 bool ReadPictureGeoReference(const QCommandLineParser& parser, const QString& picture, QSize size,
-                             std::optional<CGeoReference>& geo, QString& error) {
+                             std::optional<CGeoReference>& geo, QString& error, int& status) {
+    status = 2;
     const QString projection = parser.value(QStringLiteral("projection"));
     if (!projection.isEmpty() && projection != u"mercator" && projection != u"latlon") {
         error =
@@ -231,6 +289,7 @@ bool ReadPictureGeoReference(const QCommandLineParser& parser, const QString& pi
             error.replace(QStringLiteral("--bbox"), QStringLiteral("--edges"));
             return false;
         }
+        status = 1;
         geo = CGeoReference::FromEdges(projection == u"latlon" ? CProjection::LatLon
                                                                : CProjection::WebMercator,
                                        size, box.west, box.south, box.east, box.north);
@@ -238,6 +297,7 @@ bool ReadPictureGeoReference(const QCommandLineParser& parser, const QString& pi
             error = QStringLiteral("the picture is too large to place on Earth");
         return geo.has_value();
     }
+    status = 1;
     const QString world = WorldFileOf(picture);
     if (world.isEmpty())
         return true;
@@ -272,10 +332,11 @@ int RunMake(const QCommandLineParser& parser) {
     if (!ReadRequest(parser, "make", {"title", "picture"}, request, folder, status))
         return status;
     QString error;
+    request.large = parser.isSet(QStringLiteral("large"));
     if (parser.isSet(QStringLiteral("calibration"))) {
         MapCalibration calibration;
         if (!ParseCalibration(parser.value(QStringLiteral("calibration")), calibration, error))
-            return Fail(error);
+            return Fail(error, 2);
         request.calibration = calibration;
     }
     if (parser.isSet(QStringLiteral("places")) &&
@@ -284,11 +345,16 @@ int RunMake(const QCommandLineParser& parser) {
     if (!LoadPicture(parser.value(QStringLiteral("picture")), request.picture, error))
         return Fail(error);
     if (!ReadPictureGeoReference(parser, parser.value(QStringLiteral("picture")),
-                                 request.picture.size(), request.geoReference, error))
-        return Fail(error);
+                                 request.picture.size(), request.geoReference, error, status))
+        return Fail(error, status);
     if (request.geoReference && !request.calibration)
         request.calibration = CalibrationOf(*request.geoReference);
     CProgress progress;
+    progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 tiles")
+                      .arg(request.title)
+                      .arg(request.picture.width())
+                      .arg(request.picture.height())
+                      .arg(TileCount(request.picture.size())));
     if (!PackageMap(request, error,
                     [&](int done, int total) { progress.Tile(request.title, done, total); }))
         return Fail(error);
@@ -313,27 +379,41 @@ int RunOsm(const QCommandLineParser& parser) {
         osm.metresPerPixel = parser.value(QStringLiteral("metres-per-pixel")).toDouble(&ok);
         if (!ok)
             return Fail(QStringLiteral("--metres-per-pixel wants a number (got \"%1\")")
-                            .arg(parser.value(QStringLiteral("metres-per-pixel"))));
+                            .arg(parser.value(QStringLiteral("metres-per-pixel"))),
+                        2);
     }
     if (parser.isSet(QStringLiteral("bbox"))) {
         GeoBox box;
         if (!ParseGeoBox(parser.value(QStringLiteral("bbox")), box, error))
-            return Fail(error);
+            return Fail(error, 2);
         osm.bbox = box;
     }
+    osm.large = request.large = parser.isSet(QStringLiteral("large"));
     CProgress progress;
     OsmMap map;
     if (!ReadOsmMap(osm, map, error, [&](const QString& step, int percent) {
-            progress.Step(percent >= 0
-                              ? QStringLiteral("%1: %2 %3%").arg(request.title, step).arg(percent)
-                              : QStringLiteral("%1: %2").arg(request.title, step));
+            if (percent >= 0)
+                progress.Update(request.title, step, percent, 100);
+            else
+                progress.Step(QStringLiteral("%1: %2").arg(request.title, step));
         }))
         return Fail(error);
-    progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 features, %5 labels, %6 names")
+    if (map.Features() == 0)
+        std::fprintf(stderr,
+                     "veldra-pack: warning: %s holds nothing the map style draws (read: "
+                     "nodes %zu, ways %zu, relations %zu; drawn roads, railways, waterways, "
+                     "areas and symbols 0; names %zu): the map will be blank but for labels\n",
+                     qPrintable(QFileInfo(osm.input).fileName()), map.nodes, map.ways,
+                     map.relations, map.places.size());
+    const QSize size(map.scene.width, map.scene.height);
+    progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 tiles, about %5 on disk; %6 "
+                                 "features, %7 labels, %8 names")
                       .arg(request.title)
-                      .arg(map.scene.width)
-                      .arg(map.scene.height)
-                      .arg(map.scene.areas.size() + map.scene.lines.size())
+                      .arg(size.width())
+                      .arg(size.height())
+                      .arg(TileCount(size))
+                      .arg(DiskSize(EstimateTileBytes(map.scene)))
+                      .arg(map.Features())
                       .arg(map.scene.labels.size())
                       .arg(map.places.size()));
     request.pictureSize = QSize(map.scene.width, map.scene.height);
@@ -404,6 +484,7 @@ int main(int argc, char* argv[]) {
     parser.addOption({QStringLiteral("keep-pictures"), QStringLiteral("Save the demo pictures."),
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("replace"), QStringLiteral("Replace an installed map.")});
+    parser.addOption({QStringLiteral("large"), QStringLiteral("Allow more than 10000 tiles.")});
     parser.addOption({QStringLiteral("input"), QStringLiteral("OpenStreetMap extract."),
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("metres-per-pixel"), QStringLiteral("Ground size of a pixel."),

@@ -3,12 +3,14 @@
 // edge, upright labels that do not overlap); the scale number; index text.
 
 #include "osm_map.h"
+#include "test_support.h"
 
 #include "gazetteer/index_search.h"
 
 #include <osmium/io/any_input.hpp>
 #include <osmium/io/any_output.hpp>
 
+#include <QDirIterator>
 #include <QFontMetricsF>
 #include <QtTest>
 
@@ -68,6 +70,34 @@ QString Overlap(const std::vector<LabelRun>& labels) {
                     if (QLineF(g.at, h.at).length() <= std::min(g.advance, h.advance) / 2 + 1)
                         return Text(labels[a]) + u" / "_s + Text(labels[b]);
     return {};
+}
+
+// Every file of an installed map folder, its levels' included: path in the
+// folder and bytes, with the index file's time that side files (.names,
+// .search) record in bytes 16-23 zeroed.
+std::map<QString, QByteArray> MapFiles(const CTestRoot& root, const QString& title) {
+    std::map<QString, QByteArray> files;
+    const QDir folder(root.Host(u"Veldra/Maps/"_s + title));
+    QDirIterator it(folder.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        QByteArray& bytes = files[folder.relativeFilePath(it.filePath())];
+        bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (!it.fileName().endsWith(u".idx"_s) && !it.fileName().endsWith(u".map"_s) &&
+            bytes.startsWith("VldIdx") && bytes.size() >= 24)
+            bytes.replace(16, 8, QByteArray(8, 0));
+    }
+    return files;
+}
+
+// A small extract: nodes 1 to 4 on a square at Kirchberg, then body.
+QByteArray Extract(const QByteArray& body) {
+    return "<?xml version='1.0'?>\n<osm version=\"0.6\">\n"
+           "<node id=\"1\" lat=\"48.100\" lon=\"10.100\"/>\n"
+           "<node id=\"2\" lat=\"48.100\" lon=\"10.102\"/>\n"
+           "<node id=\"3\" lat=\"48.102\" lon=\"10.102\"/>\n"
+           "<node id=\"4\" lat=\"48.102\" lon=\"10.100\"/>\n" +
+           body + "</osm>\n";
 }
 
 } // namespace
@@ -235,6 +265,109 @@ private slots:
             QVERIFY2(level == 0 || !texts.contains(u"Mill Road"_s), "minor street thinned out");
             QVERIFY(Overlap(map.scene.levelRuns[level]).isEmpty());
         }
+    }
+
+    // The tiles and level tiles made on several workers, drawn part by part or
+    // cut from a whole picture, are those of one worker byte for byte.
+    void workersMakeTheSameMap() {
+        CTestRoot root;
+        OsmMapRequest osm;
+        osm.input = QStringLiteral(VELDRA_TEST_DATA "/West-Oakland.osm.bz2");
+        osm.bbox = GeoBox{-122.3143, 37.8040, -122.2908, 37.8176};
+        OsmMap map;
+        QString error;
+        QVERIFY2(ReadOsmMap(osm, map, error), qPrintable(error));
+        for (const bool whole : {false, true}) {
+            std::map<QString, QByteArray> first;
+            for (const int workers : {1, 3}) {
+                PackageRequest request;
+                request.title = u"Oakland"_s;
+                request.replace = true;
+                request.workers = workers;
+                request.places = map.places;
+                if (whole) {
+                    request.picture = RenderMapScene(map.scene);
+                } else {
+                    request.pictureSize = QSize(map.scene.width, map.scene.height);
+                    request.drawPart = [&](const QRect& r) {
+                        return RenderMapScenePart(map.scene, r);
+                    };
+                    request.drawLevelPart = [&](int level, const QRect& r) {
+                        return RenderMapScenePart(map.scene, r, level);
+                    };
+                }
+                QVERIFY2(PackageMap(request, error), qPrintable(error));
+                const auto files = MapFiles(root, u"Oakland"_s);
+                QCOMPARE(std::count_if(files.begin(), files.end(),
+                                       [](const auto& f) { return f.first.endsWith(u".map"_s); }),
+                         20); // 5 x 4 tiles
+                QCOMPARE(std::count_if(files.begin(), files.end(),
+                                       [](const auto& f) { return f.first.endsWith(u".cbm"_s); }),
+                         8); // 3 x 2 and 2 x 1 level tiles
+                if (workers == 1)
+                    first = files;
+                else
+                    for (const auto& [name, bytes] : files)
+                        QVERIFY2(first[name] == bytes, qPrintable(name));
+            }
+        }
+    }
+
+    // Extracts a reader must take in its stride (or refuse with the reason).
+    void awkwardExtracts_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<bool>("large");
+        QTest::addColumn<QString>("error"); // empty: read
+        QTest::addColumn<int>("lines");
+        const QByteArray road = "<way id=\"5\"><nd ref=\"1\"/><nd ref=\"3\"/>"
+                                "<tag k=\"highway\" v=\"residential\"/></way>\n";
+        QTest::newRow("tagged way without nodes")
+            << Extract(road + "<way id=\"10\"><tag k=\"highway\" v=\"residential\"/></way>\n"
+                              "<way id=\"11\"><tag k=\"building\" v=\"yes\"/></way>\n"
+                              "<relation id=\"12\"><tag k=\"type\" v=\"multipolygon\"/>"
+                              "<tag k=\"landuse\" v=\"forest\"/></relation>\n")
+            << false << QString() << 1;
+        QTest::newRow("negative ids")
+            << Extract(road).replace("id=\"", "id=\"-").replace("ref=\"", "ref=\"-") << false
+            << QString() << 1;
+        // A name that starts with a word in capitals gains a '!' when stored.
+        QTest::newRow("99 characters, capitals first")
+            << Extract("<way id=\"5\"><nd ref=\"1\"/><nd ref=\"3\"/>"
+                       "<tag k=\"highway\" v=\"residential\"/><tag k=\"name\" v=\"NHS " +
+                       QByteArray(95, 'a') + "\"/></way>\n")
+            << false << QString() << 1;
+        const QByteArray far = "<?xml version='1.0'?>\n<osm version=\"0.6\">\n"
+                               "<node id=\"1\" lat=\"48.0\" lon=\"10.0\"><tag k=\"place\" "
+                               "v=\"town\"/><tag k=\"name\" v=\"A\"/></node>\n"
+                               "<node id=\"2\" lat=\"48.6\" lon=\"10.9\"/>\n</osm>\n";
+        QTest::newRow("18,000 tiles") << far << false << u"--large"_s << 0;
+        QTest::newRow("18,000 tiles, --large") << far << true << QString() << 0;
+    }
+
+    void awkwardExtracts() {
+        QFETCH(QByteArray, xml);
+        QFETCH(bool, large);
+        QFETCH(QString, error);
+        QFETCH(int, lines);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"x.osm"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size());
+        file.close();
+        OsmMapRequest request;
+        request.input = file.fileName();
+        request.large = large;
+        OsmMap map;
+        QString got;
+        QCOMPARE(ReadOsmMap(request, map, got), error.isEmpty());
+        QVERIFY2(got.contains(error), qPrintable(got));
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(int(map.scene.lines.size()), lines);
+        // Every name found is one the index files can store.
+        std::vector<std::pair<QString, QByteArray>> files;
+        QVERIFY2(BuildIndexFiles(map.places, QSize(map.scene.width, map.scene.height), files, got),
+                 qPrintable(got));
+        QCOMPARE(files.size(), size_t(map.places.empty() ? 0 : 1));
     }
 
     void scale_data() {

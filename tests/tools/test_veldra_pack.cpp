@@ -103,6 +103,23 @@ private slots:
                                       u"goethestraße 13"_s);
         QVERIFY(door && door->matches.size() == 1);
         QCOMPARE(door->matches[0].name, u"Goethestraße 13"_s);
+
+        // Nothing the style draws: a warning with what was read, and the map.
+        QVERIFY(root.WriteFile(u"boundary.osm"_s,
+                               "<osm version=\"0.6\"><node id=\"1\" lat=\"48\" lon=\"10\">"
+                               "<tag k=\"place\" v=\"city\"/><tag k=\"name\" v=\"Karl\"/>"
+                               "</node><node id=\"2\" lat=\"48.01\" lon=\"10.01\"/>"
+                               "<way id=\"3\"><nd ref=\"1\"/><nd ref=\"2\"/><nd ref=\"1\"/></way>"
+                               "<relation id=\"4\"><member type=\"way\" ref=\"3\" role=\"outer\"/>"
+                               "<tag k=\"boundary\" v=\"administrative\"/></relation></osm>"));
+        const Run blank = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Karl"_s,
+                                    u"--input"_s, root.Host(u"boundary.osm"_s),
+                                    u"--metres-per-pixel"_s, u"20"_s});
+        QVERIFY2(blank.status == 0 && blank.err.contains(u"warning: boundary.osm holds nothing "
+                                                         "the map style draws (read: nodes 2, "
+                                                         "ways 1, relations 1"_s) &&
+                     blank.out.contains(u" tiles, about "_s),
+                 qPrintable(blank.err + blank.out));
     }
 
     void commandRefusesBadInput_data() {
@@ -117,7 +134,7 @@ private slots:
             << QStringList{u"make"_s, u"--title"_s, u"../Town"_s, u"--picture"_s, good} << 1
             << "map title";
         QTest::newRow("bad calibration")
-            << make + QStringList{good, u"--calibration"_s, u"1,2,3,4"_s} << 1 << "calibration";
+            << make + QStringList{good, u"--calibration"_s, u"1,2,3,4"_s} << 2 << "calibration";
         QTest::newRow("places line 2: five fields")
             << make + QStringList{good, places, u"@dir/five.tsv"_s} << 1 << "line 2";
         QTest::newRow("places line 3: x not a number")
@@ -129,7 +146,7 @@ private slots:
                                             << "tilted.pgw: the world file "
                                                "describes a rotated picture";
         QTest::newRow("edges not a box")
-            << make + QStringList{good, u"--edges"_s, u"10,48,9,49"_s} << 1 << "--edges wants";
+            << make + QStringList{good, u"--edges"_s, u"10,48,9,49"_s} << 2 << "--edges wants";
         const QStringList osm = {u"osm"_s, u"--title"_s, u"Town"_s, u"--input"_s};
         const QString real = u"@data/kirchberg.osm"_s;
         QTest::newRow("osm: truncated XML")
@@ -148,6 +165,12 @@ private slots:
         QTest::newRow("osm: bbox without data")
             << osm + QStringList{real, u"--bbox"_s, u"10.1,48.1,10.11,48.11"_s} << 1
             << "no map data of kirchberg.osm inside the bbox";
+        QTest::newRow("osm: scale not a number")
+            << osm + QStringList{real, u"--metres-per-pixel"_s, u"abc"_s} << 2 << "wants a number";
+        QTest::newRow("osm: coordinate with an exponent")
+            << osm + QStringList{u"@dir/exponent.osm"_s, u"--bbox"_s, u"9,48,10.5,48.2"_s} << 1
+            << "(-0.0931e3005), which cannot be read";
+        QTest::newRow("osm: input a folder") << osm + QStringList{u"@dir"_s} << 1 << "is a folder";
         QTest::newRow("osm: no input")
             << QStringList{u"osm"_s, u"--title"_s, u"Town"_s} << 2 << "--input";
     }
@@ -166,6 +189,8 @@ private slots:
             {"cut.osm.bz2", Data("West-Oakland.osm.bz2").left(8000)},
             {"garbage.osm.pbf", "not a PBF file at all"},
             {"empty.osm", "<?xml version='1.0'?>\n<osm version=\"0.6\">\n</osm>\n"},
+            {"exponent.osm", "<osm version='0.6'><node id='1' lat='48.1' lon='10.1'/>"
+                             "<node id='2' lat = '-0.0931e3005' lon='10.1'/></osm>"},
             {"tilted.pgw", "1\n0.5\n0\n-1\n10\n48\n"}};
         for (const auto& [name, bytes] : inputs) {
             QFile file(dir.filePath(QLatin1String(name)));
