@@ -6,6 +6,22 @@ QString MapKey(const QString& title) {
     return QString::fromLatin1(APPS_KEY) + u'\\' + QString::fromLatin1(MAP_KEY_PREFIX) + title;
 }
 
+int LevelOf(double zoom) {
+    for (int level = 0; level < LEVEL_COUNT; ++level)
+        if (zoom == LEVEL_ZOOMS[level])
+            return level;
+    return -1;
+}
+
+int LevelTiles(int fullTiles, double zoom) {
+    const int pixels = int(fullTiles * TILE_SIZE * zoom);
+    return (pixels + TILE_SIZE - 1) / TILE_SIZE;
+}
+
+QString LevelFolder(const QString& mapFolder, int level) {
+    return mapFolder + u'\\' + QLatin1StringView(LEVEL_FOLDERS[level]);
+}
+
 QString TilePrefix(const QString& title) {
     return title.left(3).toLower();
 }

@@ -12,6 +12,7 @@
 //   {prefix}{row}_{col}.cbm  a converted tile (format in store/tile_cache.cpp)
 //   Map.dat                  the calibration (store/map_calibration.cpp)
 //   {category}.idx           a gazetteer (gazetteer/index_search.cpp)
+//   Zoom 0.5\, Zoom 0.25\    overview levels, optional (see below)
 // Rows and columns are counted from 1; the prefix comes from the map's title.
 
 // Edge of a tile, in pixels; tiles are square.
@@ -37,6 +38,24 @@ inline constexpr char MAP_KEY_PREFIX[] = "Veldra Pocket map of ";
 inline constexpr char INSTALL_DIR_VALUE[] = "InstallDir";
 inline constexpr char CURRENT_VALUE[] = "Current";
 inline constexpr int MAX_INSTALL_DIR_CHARS = 49;
+
+// Overview levels: the map drawn again for zoom 0.5 and 0.25, with line
+// widths and labels chosen for that scale, each in a sub-folder of the map
+// folder. A level is the picture of the map's whole tile grid (padding
+// included) at that zoom, so that its pixel (x, y) is the zoomed position
+// (x, y); it is cut into TILE_SIZE tiles named like the map's own and stored
+// converted ({prefix}{row}_{col}.cbm), so it needs no conversion and leaves
+// the map's own grid, count and conversion alone. The viewer draws from a
+// level only when it holds its whole grid (LevelTiles in each direction).
+inline constexpr int LEVEL_COUNT = 2;
+inline constexpr double LEVEL_ZOOMS[LEVEL_COUNT] = {0.5, 0.25};
+inline constexpr const char* LEVEL_FOLDERS[LEVEL_COUNT] = {"Zoom 0.5", "Zoom 0.25"};
+// The level drawn for zoom (0 or 1), or -1 when none is.
+int LevelOf(double zoom);
+// Tiles of a level along one side of a map of fullTiles tiles.
+int LevelTiles(int fullTiles, double zoom);
+// The device path of a level's folder in a map folder.
+QString LevelFolder(const QString& mapFolder, int level);
 
 // The registry key of the map with this title: APPS_KEY, a backslash,
 // MAP_KEY_PREFIX and the title.

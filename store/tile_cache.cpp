@@ -186,6 +186,17 @@ bool WriteCompressedTile(const QString& folder, const QString& tileName, const Q
         {QByteArrayView(lengthField, 4), QByteArrayView(s_compressedBuffer, qsizetype(n))});
 }
 
+QByteArray EncodeCompressedTile(const QImage& bitmap) {
+    QByteArray file(4 + COMPRESSED_BUFFER_SIZE, Qt::Uninitialized);
+    uint8_t* stream = reinterpret_cast<uint8_t*>(file.data()) + 4;
+    const uint32_t n = CompressTileImage(bitmap, stream, COMPRESSED_BUFFER_SIZE);
+    if (n == 0)
+        return {};
+    qToLittleEndian<uint32_t>(n, file.data());
+    file.truncate(4 + qsizetype(n));
+    return file;
+}
+
 bool TileCache::LoadTemplate() {
     // The template's .tmp is kept beside its .map once made, like any tile's
     // decrypted image before its conversion, and used as it is from then on.

@@ -103,6 +103,10 @@ int CountFiles(const QString& folder, const QString& pattern);
 // flushed side file; false when the bitmap does not qualify or the write fails.
 // Uses the pipeline's shared buffer: one thread only.
 bool WriteCompressedTile(const QString& folder, const QString& tileName, const QImage& bitmap);
+// The whole .cbm file of a decoded tile (as WriteCompressedTile writes it),
+// or nothing when the bitmap does not qualify. Reentrant: the packaging tool
+// compresses overview-level tiles side by side.
+QByteArray EncodeCompressedTile(const QImage& bitmap);
 // Decodes an image file held in memory (a .tmp's bytes) into a new bitmap of
 // the display format, of at most 10000 pixels a side (the decoder's bound);
 // false when it yields none. Reentrant: conversion workers call it side by side.

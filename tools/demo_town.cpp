@@ -952,20 +952,30 @@ void CTownBuilder::PlaceLabels() {
     for (const QPointF& j : m_junctions)
         m_labeller.Space().Take(j, 8, 8, 0);
 
-    for (const Station& s : m_stations)
+    std::vector<LevelLabel>& level = m_scene.levelLabels;
+    for (const Station& s : m_stations) {
         m_labeller.TryBoxLabel(s.at, s.name, LabelStyleOf(LabelKind::Station), 14);
+        level.push_back({LabelKind::Station, 0, s.name, s.at, 14});
+    }
     for (const Landmark& l : m_landmarks) {
         const bool isHospital = l.category == QLatin1String("Hospitals");
-        m_labeller.TryBoxLabel(l.footprint.center(), l.name,
-                               LabelStyleOf(isHospital ? LabelKind::Hospital : LabelKind::Landmark),
-                               l.footprint.width() / 2 + (isHospital ? 4 : 2));
+        const LabelKind kind = isHospital ? LabelKind::Hospital : LabelKind::Landmark;
+        const double gap = l.footprint.width() / 2 + (isHospital ? 4 : 2);
+        m_labeller.TryBoxLabel(l.footprint.center(), l.name, LabelStyleOf(kind), gap);
+        level.push_back({kind, 0, l.name, l.footprint.center(), gap});
     }
-    for (size_t i = 0; i < m_parks.size(); ++i)
-        m_labeller.TryBoxLabel(m_parks[i].boundingRect().center(), m_parkNames[i],
-                               LabelStyleOf(LabelKind::Park), 0);
-    for (size_t i = 0; i < m_woods.size() && i < size_t(m_plan.woods.size()); ++i)
-        m_labeller.TryBoxLabel(m_woods[i].boundingRect().center(), m_plan.woods[int(i)],
+    for (size_t i = 0; i < m_parks.size(); ++i) {
+        const QRectF bounds = m_parks[i].boundingRect();
+        m_labeller.TryBoxLabel(bounds.center(), m_parkNames[i], LabelStyleOf(LabelKind::Park), 0);
+        level.push_back({LabelKind::Park, 0, m_parkNames[i], bounds.center(), 0, bounds.size()});
+    }
+    for (size_t i = 0; i < m_woods.size() && i < size_t(m_plan.woods.size()); ++i) {
+        const QRectF bounds = m_woods[i].boundingRect();
+        m_labeller.TryBoxLabel(bounds.center(), m_plan.woods[int(i)],
                                LabelStyleOf(LabelKind::Wood), 0);
+        level.push_back(
+            {LabelKind::Wood, 0, m_plan.woods[int(i)], bounds.center(), 0, bounds.size()});
+    }
     PlaceWaterLabels();
     PlaceDistrictLabels();
     PlaceStreetLabels();
@@ -973,6 +983,9 @@ void CTownBuilder::PlaceLabels() {
 
 void CTownBuilder::PlaceWaterLabels() {
     // The river's name along it.
+    if (!m_plan.riverName.isEmpty())
+        m_scene.levelLabels.push_back(
+            {LabelKind::River, 0, m_plan.riverName, {}, 0, {}, m_riverPath.Points()});
     for (double s = 500; s < m_riverPath.Length() - 300; s += 350) {
         if (OnMap(m_riverPath.At(s), -40) &&
             TryPathLabel(m_riverPath, s, m_plan.riverName, LabelKind::River, false))
@@ -984,6 +997,7 @@ void CTownBuilder::PlaceWaterLabels() {
     for (double y = m_plan.height * 0.3; y < m_plan.height * 0.9; y += 50) {
         const QPointF at((CoastX(y) + m_plan.width) / 2 + 10, y);
         if (m_labeller.TryBoxLabel(at, m_plan.seaName, LabelStyleOf(LabelKind::Sea), 0)) {
+            m_scene.levelLabels.push_back({LabelKind::Sea, 0, m_plan.seaName, at});
             const QPoint p = at.toPoint();
             m_places.push_back({QStringLiteral("Places"), m_plan.seaName, QString(),
                                 QStringLiteral("Sea"), p.x(), p.y(), 0});
@@ -1024,6 +1038,7 @@ void CTownBuilder::PlaceDistrictLabels() {
                 continue;
             m_labeller.Space().TakeRect(box);
             m_labeller.AddRun({style.font, style.colour, style.halo, {{cells[k], 0, text, w}}, {}});
+            m_scene.levelLabels.push_back({LabelKind::Town, 1, m_plan.districtNames[d], cells[k]});
             m_places.push_back({QStringLiteral("Towns"), m_plan.districtNames[d],
                                 Postcode(cells[k]), QString(), int(cells[k].x()), int(cells[k].y()),
                                 0});
@@ -1051,6 +1066,8 @@ void CTownBuilder::PlaceStreetLabels() {
         if (street.name.isEmpty())
             continue;
         const bool major = street.kind == MAIN || street.kind == RING;
+        m_scene.levelLabels.push_back({StreetLabelOf(street.kind), int(street.kind), street.name,
+                                       {}, 0, {}, street.path.Points()});
         const double length = street.path.Length();
         const double repeat = major ? 800 : 650;
         std::vector<double> tries;
@@ -1271,9 +1288,11 @@ DemoTown CTownBuilder::Build() {
     town.title = m_plan.title;
     town.calibration = m_plan.calibration;
     MakeScene();
+    PlaceLevelLabels(m_scene);
     town.picture = RenderMapScene(m_scene);
     AddGazetteer();
     town.places = std::move(m_places);
+    town.scene = std::move(m_scene);
     return town;
 }
 
@@ -1469,6 +1488,9 @@ bool InstallDemoMaps(bool replace, const QString& picturesDir, QString& error,
         request.calibration = town.calibration;
         request.places = town.places;
         request.replace = replace;
+        request.drawLevelPart = [&](int level, const QRect& part) {
+            return RenderMapScenePart(town.scene, part, level);
+        };
         const bool ok = PackageMap(request, error, [&](int done, int total) {
             if (progress)
                 progress(town.title, QStringLiteral("tile"), done, total);

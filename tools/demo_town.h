@@ -1,6 +1,7 @@
 #pragma once
 
 #include "map_packager.h"
+#include "map_scene.h"
 
 #include <QImage>
 #include <QString>
@@ -16,6 +17,7 @@
 struct DemoTown {
     QString title;
     QImage picture;                  // the whole map, Format_RGB32
+    MapScene scene;                  // what it shows, to draw the overview levels from
     std::vector<PlaceRecord> places; // categories Streets, Towns, Stations, Hospitals, Places
     MapCalibration calibration;
 };

@@ -1,5 +1,7 @@
 #include "map_packager.h"
 
+#include "map_levels.h"
+
 #include "gazetteer/index_search.h"
 #include "gazetteer/index_writer.h"
 #include "platform/device_root.h"
@@ -942,7 +944,14 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     if (!CheckRequest(request, place, size, indexFiles, error) ||
         !PrepareStaging(request, place, error))
         return false;
-    if (!WriteTiles(request, size, place.staging, progress, error) ||
+    // One count runs over the map's tiles and then its levels' tiles.
+    const int levelTiles = CountLevelTiles(request, size);
+    const PackageProgress tileProgress = [&](int done, int total) {
+        if (progress)
+            progress(done, total + levelTiles);
+    };
+    if (!WriteTiles(request, size, place.staging, tileProgress, error) ||
+        !WriteLevels(request, size, place.staging, progress, error) ||
         !WriteMapFiles(request, indexFiles, place.staging, error)) {
         DeleteTree(place.staging);
         return false;

@@ -51,6 +51,11 @@ struct PackageRequest {
     // The picture is then drawn one row of tiles at a time.
     QSize pictureSize;
     std::function<QImage(const QRect& part)> drawPart;
+    // Draws part of an overview level (0 or 1, see LEVEL_ZOOMS in
+    // store/map_folder.h), part in the level's pixels, as an image of part's
+    // size. Without it the levels are the picture shrunk smoothly; a request
+    // with neither has no levels.
+    std::function<QImage(int level, const QRect& part)> drawLevelPart;
     QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
     std::optional<MapCalibration> calibration; // written as Map.dat when given
     // Written as the geo-reference file when given; its picture size must be

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
 
 double WrapAngle(double a) {
@@ -60,6 +61,12 @@ const QColor kBuildingEdge(0xc4, 0xb3, 0xa1);
 const QColor kRail(0x6e, 0x6e, 0x6e);
 const QColor kWaterLabel(0x2a, 0x64, 0x8c);
 const QColor kStreetLabel(0x3a, 0x3a, 0x3a);
+const QColor kBoundary(0xa0, 0x5c, 0xb0);
+const QColor kTunnelFill(0xf4, 0xf1, 0xec);
+const QColor kCycleway(0x3a, 0x6f, 0xd8);
+const QColor kOneWay(0x5b, 0x5b, 0x8f);
+const QColor kShieldFill(0xfd, 0xf3, 0xc4);
+const QColor kShieldEdge(0x8a, 0x6d, 0x2a);
 
 constexpr RoadKind kRoadKinds[] = {RoadKind::Path,  RoadKind::Lane,  RoadKind::Service,
                                    RoadKind::Minor, RoadKind::Close, RoadKind::Ring,
@@ -87,7 +94,7 @@ struct DrawLayer {
     int road = -1;      // LINES: only the roads of this RoadKind; -1: all lines
     QList<QPen> pens{}; // Qt::NoPen: no outline
     QBrush brush{};     // for a Field, its own colour when it has one
-    enum Width : uint8_t { FIXED, PLUS_LINE_WIDTH, PLUS_CASING } width = FIXED;
+    enum Width : uint8_t { FIXED, PLUS_LINE_WIDTH, PLUS_CASING, PLUS_FILL } width = FIXED;
     double radius = 0;           // POINTS drawn as discs (turning circles)
     std::optional<QFont> font{}; // the text of a symbol
 };
@@ -103,8 +110,11 @@ QPen LinePen(const QColor& colour, double width, Qt::PenCapStyle cap = Qt::FlatC
 // The drawing order: land, water, buildings, railways, bridges, roads (every
 // casing, then every fill, class by class, so that junctions join cleanly and
 // a main road passes over a side street), then symbols.
-std::vector<DrawLayer> MakeDrawLayers() {
+std::vector<DrawLayer> MakeDrawLayers(int level) {
     std::vector<DrawLayer> layers;
+    // Roads are drawn in the level's own widths: the painter scales the
+    // picture by the level's zoom, so a width is divided by it here.
+    const double unscale = level < 0 ? 1.0 : 1.0 / LEVEL_ZOOMS[level];
     const QPen noPen(Qt::NoPen);
     auto area = [&](AreaKind kind, const QPen& pen, const QColor& fill) {
         layers.push_back(
@@ -136,6 +146,8 @@ std::vector<DrawLayer> MakeDrawLayers() {
     line(LineKind::Waterway, {LinePen(kWaterEdge, 3), LinePen(kWater, 0)},
          DrawLayer::PLUS_LINE_WIDTH);
     area(AreaKind::Water, QPen(kWaterEdge, 2), kWater);
+    // Administrative boundaries over the land, under buildings and roads.
+    line(LineKind::Boundary, {LinePen(kBoundary, 2.5 * unscale, Qt::FlatCap, {5, 2, 1, 2})});
     // Buildings: outlines first, then fills, so touching buildings merge into
     // blocks with one outline; then buildings of note.
     area(AreaKind::Building, QPen(kBuildingEdge, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin),
@@ -147,25 +159,45 @@ std::vector<DrawLayer> MakeDrawLayers() {
     line(LineKind::Rail, {LinePen(kRail, 5), LinePen(Qt::white, 2.6, Qt::FlatCap, {4, 4})});
     line(LineKind::Tram, {LinePen(kRail, 2)});
     // Bridges: dark parapets wider than the road.
-    line(LineKind::Bridge, {QPen(QColor(0x55, 0x55, 0x55), 5, Qt::SolidLine, Qt::FlatCap)},
+    line(LineKind::Bridge,
+         {QPen(QColor(0x55, 0x55, 0x55), (level < 0 ? 5 : 2) * unscale, Qt::SolidLine,
+               Qt::FlatCap)},
          DrawLayer::PLUS_CASING);
+    // Tunnels under every road: the road's width in a dashed casing and a
+    // pale fill.
+    line(LineKind::Tunnel, {LinePen(QColor(0x9a, 0x93, 0x8a), 0, Qt::FlatCap, {2, 1.5})},
+         DrawLayer::PLUS_CASING);
+    line(LineKind::Tunnel, {LinePen(kTunnelFill, 0)}, DrawLayer::PLUS_FILL);
+    // A turning circle keeps its size against the close's width.
+    const double circle = RoadStyleOf(RoadKind::Close, level).fillWidth * unscale /
+                          RoadStyleOf(RoadKind::Close).fillWidth;
     for (RoadKind kind : kRoadKinds) {
-        const RoadStyle& road = RoadStyleOf(kind);
+        const RoadStyle& road = RoadStyleOf(kind, level);
         if (road.casingWidth > 0)
-            line(LineKind::Road, {LinePen(road.casing, road.casingWidth, Qt::RoundCap)},
+            line(LineKind::Road, {LinePen(road.casing, road.casingWidth * unscale, Qt::RoundCap)},
                  DrawLayer::FIXED, int(kind));
         if (kind == RoadKind::Close) // the round ends of closes
-            point(PointKind::TurningCircle, {noPen}, road.casing, 11);
+            point(PointKind::TurningCircle, {noPen}, road.casing, 11 * circle);
     }
     for (RoadKind kind : kRoadKinds) {
-        const RoadStyle& road = RoadStyleOf(kind);
+        const RoadStyle& road = RoadStyleOf(kind, level);
+        if (road.fillWidth <= 0)
+            continue; // left out at this scale
+        const double w = road.fillWidth * unscale;
         line(LineKind::Road,
-             {kind == RoadKind::Path ? LinePen(road.fill, road.fillWidth, Qt::FlatCap, {3, 2})
-                                     : LinePen(road.fill, road.fillWidth, Qt::RoundCap)},
+             {kind == RoadKind::Path
+                  ? LinePen(road.fill, w, Qt::FlatCap, {3, 2})
+                  : LinePen(road.fill, w, Qt::RoundCap)},
              DrawLayer::FIXED, int(kind));
         if (kind == RoadKind::Close)
-            point(PointKind::TurningCircle, {noPen}, road.fill, 9.5);
+            point(PointKind::TurningCircle, {noPen}, road.fill, 9.5 * circle);
+        // Cycleways beside the footpaths, dashed in blue.
+        if (kind == RoadKind::Path)
+            line(LineKind::Cycleway, {LinePen(kCycleway, w, Qt::FlatCap, {3, 2})});
     }
+    // One-way arrows on the road, at zoom 1.0.
+    if (level < 0)
+        point(PointKind::OneWay, {LinePen(kOneWay, 1.4, Qt::RoundCap)}, kOneWay);
     // Stations: a red bar across the track with a white border and a white
     // line. Hospitals: a blue square with a white H. Other places of note: a
     // brown dot.
@@ -173,17 +205,51 @@ std::vector<DrawLayer> MakeDrawLayers() {
     point(PointKind::Hospital, {QPen(Qt::white, 1.5), QPen(Qt::white)}, QColor(0x1f, 0x5f, 0xbf), 0,
           MapFont(13, true));
     point(PointKind::Landmark, {QPen(Qt::white, 1.2)}, QColor(0x7a, 0x4e, 0x2e));
+    // Points of interest at zoom 1.0 only: on the overview levels they would
+    // crowd out the streets.
+    if (level < 0)
+        point(PointKind::Poi, {QPen(Qt::white, 1.2), QPen(Qt::white)}, {}, 6.5,
+              MapFont(8, true));
     return layers;
 }
 
-const std::vector<DrawLayer>& DrawLayers() {
-    static const std::vector<DrawLayer> layers = MakeDrawLayers(); // fonts need the application
-    return layers;
+// The layers of zoom 1.0 (level -1) or of an overview level.
+const std::vector<DrawLayer>& DrawLayers(int level) {
+    // Made when first needed: fonts need the application.
+    static const std::vector<DrawLayer> layers[1 + LEVEL_COUNT] = {
+        MakeDrawLayers(-1), MakeDrawLayers(0), MakeDrawLayers(1)};
+    return layers[level + 1];
 }
+
+// Symbols on the overview levels: a little smaller than at zoom 1.0 but
+// never shrunk with the level, so that they stay recognisable.
+constexpr double kLevelSymbolSize[LEVEL_COUNT] = {0.8, 0.7};
 
 } // namespace
 
-const RoadStyle& RoadStyleOf(RoadKind kind) {
+const RoadStyle& RoadStyleOf(RoadKind kind, int level) {
+    static const QColor grey(0xb4, 0xad, 0xa3);
+    // Zoom 0.5: every road, minor ones relatively thinner. Zoom 0.25: paths
+    // left out, lanes and service roads a grey thread, streets narrow, main
+    // roads still wide enough to follow.
+    static const RoadStyle levels[LEVEL_COUNT][7] = {
+        {{0, 1.0, grey, {0x9a, 0x7b, 0x5c}},
+         {5.5, 3.6, {0xb9, 0xb3, 0x92}, {0xff, 0xfd, 0xe8}},
+         {4.5, 2.8, grey, Qt::white},
+         {7.5, 5.5, grey, Qt::white},
+         {7.5, 5.5, grey, Qt::white},
+         {11, 8.5, {0xc2, 0x95, 0x4c}, {0xfb, 0xd8, 0x8f}},
+         {12, 9.5, {0xc0, 0x74, 0x58}, {0xf7, 0xb5, 0x9a}}},
+        {{0, 0, grey, grey},
+         {0, 1.2, grey, {0xc9, 0xc2, 0xb0}},
+         {0, 1.2, grey, {0xc9, 0xc2, 0xb0}},
+         {3.6, 2.2, grey, Qt::white},
+         {3.6, 2.2, grey, Qt::white},
+         {6.5, 4.6, {0xc2, 0x95, 0x4c}, {0xfb, 0xd8, 0x8f}},
+         {7.5, 5.5, {0xc0, 0x74, 0x58}, {0xf7, 0xb5, 0x9a}}},
+    };
+    if (level >= 0 && level < LEVEL_COUNT)
+        return levels[level][size_t(kind)];
     static const RoadStyle styles[] = {
         {0, 1.6, {0xb4, 0xad, 0xa3}, {0x9a, 0x7b, 0x5c}},   // Path
         {11, 8.5, {0xb9, 0xb3, 0x92}, {0xff, 0xfd, 0xe8}},  // Lane
@@ -196,10 +262,39 @@ const RoadStyle& RoadStyleOf(RoadKind kind) {
     return styles[size_t(kind)];
 }
 
+const PoiStyle& PoiStyleOf(PoiKind kind) {
+    static const QColor food(0xc7, 0x6b, 0x1a), shop(0x8e, 0x3d, 0x9e), health(0x1c, 0x8a, 0x4c),
+        money(0x4a, 0x6b, 0x2a), car(0x2f, 0x5f, 0xb0), post(0xc9, 0x8a, 0x00),
+        transport(0x1f, 0x4e, 0x9a), civic(0x6b, 0x4a, 0x3a);
+    static const PoiStyle styles[] = {
+        {shop, "S", false},      // Shop
+        {shop, "S", true},       // Supermarket
+        {food, "C", false},      // Cafe
+        {food, "R", false},      // Restaurant
+        {food, "B", false},      // Pub: a beer
+        {health, "+", true},     // Pharmacy
+        {health, "D", false},    // Doctor
+        {money, "$", true},      // Bank
+        {money, "$", false},     // Atm
+        {car, "F", true},        // Fuel
+        {car, "P", true},        // Parking
+        {civic, "WC", true},     // Toilets
+        {post, "@", true},       // PostOffice
+        {post, "@", false},      // PostBox
+        {transport, "B", true},  // BusStop
+        {transport, "T", true},  // TramStop
+        {civic, "Sc", false},    // School
+        {civic, "\u2020", false}, // Worship: a cross
+        {car, "H", false},       // Hotel
+    };
+    return styles[size_t(kind)];
+}
+
 const LabelStyle& LabelStyleOf(LabelKind kind) {
     static const LabelStyle styles[] = {
         {MapFont(13, true), QColor(0x1d, 0x1d, 0x1d), true},        // Station
         {MapFont(12, true), QColor(0xb0, 0x20, 0x2a), true},        // Hospital
+        TownLabelStyle(2),                                          // Town
         {MapFont(11, false, true), QColor(0x4e, 0x3b, 0x2c), true}, // Landmark
         {MapFont(13, false, true), QColor(0x2f, 0x6b, 0x24), true}, // Park
         {MapFont(13, false, true), QColor(0x2f, 0x5b, 0x24), true}, // Wood
@@ -209,15 +304,72 @@ const LabelStyle& LabelStyleOf(LabelKind kind) {
         {MapFont(12, true), QColor(0x26, 0x1a, 0x12), false},       // MainStreet
         {MapFont(10), kStreetLabel, false},                         // Street
         {MapFont(9), kStreetLabel, false},                          // SmallStreet
+        {MapFont(10), QColor(0x5a, 0x4a, 0x3a), true},              // Poi
+        {MapFont(10), QColor(0x5e, 0x54, 0x4a), false},             // HouseNumber
+        {MapFont(10, true), QColor(0x3a, 0x2c, 0x10), false, false, true}, // Shield
     };
     return styles[size_t(kind)];
 }
 
-LabelStyle TownLabelStyle(int rank) {
-    static const int sizes[] = {24, 21, 18, 17, 14, 13};
+LabelStyle TownLabelStyle(int rank, int level) {
+    static const int sizes[1 + LEVEL_COUNT][6] = {
+        {24, 21, 18, 17, 14, 13}, {21, 18, 16, 15, 13, 12}, {19, 16, 14, 13, 12, 11}};
     const bool major = rank <= 3;
-    return {MapFont(sizes[std::clamp(rank, 0, 5)], major, false, major ? 3 : 1.5),
-            QColor(0x6f, 0x5b, 0x86, 200), true, major};
+    // A little darker on the levels, where the names stand over more ink.
+    return {MapFont(sizes[std::clamp(level, -1, LEVEL_COUNT - 1) + 1][std::clamp(rank, 0, 5)],
+                    major, false, major ? (level < 0 ? 3 : 2) : 1.5),
+            level < 0 ? QColor(0x6f, 0x5b, 0x86, 200) : QColor(0x4f, 0x3b, 0x6a), true, major};
+}
+
+std::optional<LabelStyle> LevelLabelStyle(const LevelLabel& label, int level) {
+    const double zoom = LEVEL_ZOOMS[level];
+    const bool half = level == 0;
+    const QColor dark(0x26, 0x1a, 0x12);
+    switch (label.kind) {
+    case LabelKind::Town:
+        if (label.rank > (half ? 5 : 3))
+            return std::nullopt;
+        return TownLabelStyle(label.rank, level);
+    case LabelKind::Station:
+        return LabelStyle{MapFont(half ? 12 : 11, true), QColor(0x1d, 0x1d, 0x1d), true};
+    case LabelKind::Hospital:
+        if (!half)
+            return std::nullopt;
+        return LabelStyle{MapFont(11, true), QColor(0xb0, 0x20, 0x2a), true};
+    case LabelKind::Park:
+    case LabelKind::Wood:
+    case LabelKind::Water: {
+        LabelStyle style = LabelStyleOf(label.kind);
+        style.font.setPixelSize(11);
+        // Only an area that holds its name at this scale is named.
+        if (QFontMetricsF(style.font).horizontalAdvance(label.text) > label.room.width() * zoom ||
+            label.room.height() * zoom < 14)
+            return std::nullopt;
+        return style;
+    }
+    case LabelKind::River:
+        return LabelStyle{MapFont(half ? 14 : 12, false, true, 1), QColor(0x2a, 0x64, 0x8c)};
+    case LabelKind::Sea:
+        return LabelStyle{MapFont(half ? 17 : 15, false, true, 2), QColor(0x2a, 0x64, 0x8c), false,
+                          true};
+    case LabelKind::MainStreet:
+        return LabelStyle{MapFont(half ? 12 : 11, true), dark, true};
+    case LabelKind::Street:
+        if (!half)
+            return std::nullopt;
+        return LabelStyle{MapFont(11), kStreetLabel, true};
+    case LabelKind::Shield: {
+        LabelStyle style = LabelStyleOf(LabelKind::Shield);
+        style.font.setPixelSize(11);
+        return style;
+    }
+    case LabelKind::Landmark:
+    case LabelKind::SmallStreet:
+    case LabelKind::Poi:
+    case LabelKind::HouseNumber:
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 LabelKind StreetLabelOf(RoadKind kind) {
@@ -265,37 +417,62 @@ void DrawRings(QPainter& p, const MapArea& a) {
     p.drawPath(path);
 }
 
-// The symbol of a point feature.
-void DrawSymbol(QPainter& p, const DrawLayer& layer, const MapPoint& pt) {
+// The symbol of a point feature, drawn size times its size at zoom 1.0 (in
+// the painter's units).
+void DrawSymbol(QPainter& p, const DrawLayer& layer, const MapPoint& pt, double size) {
+    if (PointKind(layer.kind) == PointKind::TurningCircle) {
+        p.drawEllipse(pt.at, layer.radius, layer.radius);
+        return;
+    }
+    p.save();
+    p.translate(pt.at);
+    p.scale(size, size);
     switch (PointKind(layer.kind)) {
     case PointKind::TurningCircle:
-        p.drawEllipse(pt.at, layer.radius, layer.radius);
         break;
     case PointKind::Station:
-        p.save();
-        p.translate(pt.at);
         p.rotate(pt.angle * 180 / kPi);
         p.drawRoundedRect(QRectF(-11, -7, 22, 14), 3, 3);
         p.setPen(layer.pens[1]);
         p.drawLine(QPointF(-6, 0), QPointF(6, 0));
-        p.restore();
         break;
     case PointKind::Hospital: {
-        const QRectF box(pt.at - QPointF(8, 8), QSizeF(16, 16));
+        const QRectF box(-8, -8, 16, 16);
         p.drawRoundedRect(box, 2, 2);
         p.setPen(layer.pens[1]);
         p.drawText(box, Qt::AlignCenter, QStringLiteral("H"));
         break;
     }
     case PointKind::Landmark:
-        p.drawEllipse(pt.at, 3.5, 3.5);
+        p.drawEllipse(QPointF(0, 0), 3.5, 3.5);
+        break;
+    case PointKind::OneWay: {
+        p.rotate(pt.angle * 180 / kPi);
+        p.drawLine(QPointF(-6, 0), QPointF(2, 0));
+        p.setPen(Qt::NoPen);
+        p.drawPolygon(QPolygonF({QPointF(6, 0), QPointF(1, -3.2), QPointF(1, 3.2)}));
         break;
     }
+    case PointKind::Poi: {
+        const PoiStyle& style = PoiStyleOf(pt.poi);
+        const double r = layer.radius;
+        const QRectF box(-r, -r, 2 * r, 2 * r);
+        p.setBrush(style.colour);
+        if (style.square)
+            p.drawRoundedRect(box, 2, 2);
+        else
+            p.drawEllipse(box);
+        p.setPen(layer.pens[1]);
+        p.drawText(box, Qt::AlignCenter, QString::fromUtf8(style.mark));
+        break;
+    }
+    }
+    p.restore();
 }
 
 // The features of one layer that reach into area.
 void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& p,
-                       const QRectF& area) {
+                       const QRectF& area, int level) {
     if (layer.font)
         p.setFont(*layer.font);
     switch (layer.source) {
@@ -315,10 +492,13 @@ void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& 
                 !Visible(l.bounds, area))
                 continue;
             for (QPen pen : layer.pens) {
-                if (layer.width != DrawLayer::FIXED)
-                    pen.setWidthF(pen.widthF() + (layer.width == DrawLayer::PLUS_LINE_WIDTH
-                                                      ? l.width
-                                                      : RoadStyleOf(l.road).casingWidth));
+                const double unscale = level < 0 ? 1 : 1 / LEVEL_ZOOMS[level];
+                if (layer.width == DrawLayer::PLUS_LINE_WIDTH)
+                    pen.setWidthF(pen.widthF() + l.width);
+                else if (layer.width == DrawLayer::PLUS_CASING)
+                    pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).casingWidth * unscale);
+                else if (layer.width == DrawLayer::PLUS_FILL)
+                    pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).fillWidth * unscale);
                 p.setPen(pen);
                 p.drawPolyline(l.points);
             }
@@ -330,7 +510,8 @@ void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& 
                 continue;
             p.setPen(layer.pens.front());
             p.setBrush(layer.brush);
-            DrawSymbol(p, layer, pt);
+            DrawSymbol(p, layer, pt,
+                       level < 0 ? 1 : kLevelSymbolSize[level] / LEVEL_ZOOMS[level]);
         }
         break;
     }
@@ -342,6 +523,14 @@ void DrawLabel(QPainter& p, const LabelRun& run) {
     p.setFont(run.font);
     const QFontMetricsF metrics(run.font);
     const double rise = (metrics.ascent() - metrics.descent()) / 2;
+    if (run.shield)
+        for (const Glyph& g : run.glyphs) {
+            p.setPen(QPen(kShieldEdge, 1));
+            p.setBrush(kShieldFill);
+            p.drawRoundedRect(QRectF(g.at.x() - g.advance / 2 - 3, g.at.y() - rise - 2,
+                                     g.advance + 6, 2 * rise + 4),
+                              2, 2);
+        }
     for (const Glyph& g : run.glyphs) {
         p.save();
         p.translate(g.at);
@@ -362,23 +551,102 @@ void DrawLabel(QPainter& p, const LabelRun& run) {
 
 } // namespace
 
-void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area) {
+void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area, int level) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.fillRect(area, scene.background);
-    for (const DrawLayer& layer : DrawLayers())
-        DrawLayerFeatures(scene, layer, p, area);
-    for (const LabelRun& run : scene.labels)
+    const double zoom = level < 0 ? 1.0 : LEVEL_ZOOMS[level];
+    p.save();
+    p.scale(zoom, zoom);
+    const QRectF features(area.topLeft() / zoom, area.size() / zoom);
+    for (const DrawLayer& layer : DrawLayers(level))
+        DrawLayerFeatures(scene, layer, p, features, level);
+    p.restore();
+    for (const LabelRun& run : level < 0 ? scene.labels : scene.levelRuns[level])
         if (Visible(run.bounds, area))
             DrawLabel(p, run);
 }
 
-QImage RenderMapScenePart(const MapScene& scene, const QRect& rect) {
+QImage RenderMapScenePart(const MapScene& scene, const QRect& rect, int level) {
     QImage image(rect.size(), QImage::Format_RGB32);
     QPainter painter(&image);
     painter.translate(-rect.topLeft());
-    DrawMapScene(scene, painter, QRectF(rect));
+    DrawMapScene(scene, painter, QRectF(rect), level);
     return image;
+}
+
+void PlaceLevelLabels(MapScene& scene) {
+    // Most important first: places by rank, then stations and hospitals,
+    // water, areas, main roads, then streets, longest first.
+    std::vector<const LevelLabel*> order;
+    for (const LevelLabel& label : scene.levelLabels)
+        order.push_back(&label);
+    auto priority = [](const LevelLabel& l) {
+        switch (l.kind) {
+        case LabelKind::Town:
+            return l.rank;
+        case LabelKind::Station:
+        case LabelKind::Hospital:
+            return 10;
+        case LabelKind::Sea:
+        case LabelKind::River:
+            return 11;
+        case LabelKind::MainStreet:
+        case LabelKind::Shield:
+            return 12;
+        case LabelKind::Park:
+        case LabelKind::Wood:
+        case LabelKind::Water:
+            return 13;
+        default:
+            return 14;
+        }
+    };
+    std::stable_sort(order.begin(), order.end(), [&](const LevelLabel* a, const LevelLabel* b) {
+        if (priority(*a) != priority(*b))
+            return priority(*a) < priority(*b);
+        return CPath(a->path).Length() > CPath(b->path).Length();
+    });
+    for (int level = 0; level < LEVEL_COUNT; ++level) {
+        const double zoom = LEVEL_ZOOMS[level];
+        scene.levelRuns[level].clear();
+        CLabeller labeller(scene.levelRuns[level], int(std::ceil(scene.width * zoom)),
+                           int(std::ceil(scene.height * zoom)));
+        for (const MapPoint& pt : scene.points)
+            if (pt.kind == PointKind::Station || pt.kind == PointKind::Hospital ||
+                pt.kind == PointKind::Landmark) // the symbols the levels draw
+                labeller.Space().Take(pt.at * zoom, 10 * kLevelSymbolSize[level],
+                                      8 * kLevelSymbolSize[level], pt.angle);
+        // A name repeats along a street or river only some way off its
+        // other labels on the level.
+        std::map<QString, std::vector<QPointF>> placed;
+        for (const LevelLabel* label : order) {
+            const std::optional<LabelStyle> style = LevelLabelStyle(*label, level);
+            if (!style)
+                continue;
+            if (label->path.isEmpty()) {
+                labeller.TryBoxLabel(label->at * zoom, label->text, *style,
+                                     label->gap > 0 ? label->gap * zoom + 4 : 0);
+                continue;
+            }
+            QPolygonF scaled = label->path;
+            for (QPointF& q : scaled)
+                q *= zoom;
+            const CPath path(scaled);
+            std::vector<QPointF>& done = placed[label->text];
+            const double length = path.Length();
+            for (double s0 = length / 2, d = 0; d < length / 2; d += 12) {
+                for (double s : {s0 - d, s0 + d}) {
+                    const QPointF at = path.At(s);
+                    if (std::any_of(done.begin(), done.end(),
+                                    [&](QPointF q) { return QLineF(q, at).length() < 300; }))
+                        continue;
+                    if (labeller.TryPathLabel(path, s, label->text, *style))
+                        done.push_back(at);
+                }
+            }
+        }
+    }
 }
 
 QImage RenderMapScene(const MapScene& scene) {
@@ -491,7 +759,7 @@ bool CLabeller::TryPathLabel(const CPath& path, double centre, const QString& la
     for (const Glyph& g : glyphs)
         m_space.Take(g.at, g.advance / 2 + 1.5, hh + 1, g.angle);
     const QRectF bounds = GlyphBounds(glyphs, metrics.height());
-    m_scene.labels.push_back({style.font, style.colour, style.halo, std::move(glyphs), bounds});
+    m_labels.push_back({style.font, style.colour, style.halo, std::move(glyphs), bounds});
     return true;
 }
 
@@ -514,8 +782,8 @@ bool CLabeller::TryBoxLabel(QPointF anchor, const QString& label, const LabelSty
         if (!m_space.FreeRect(box))
             continue;
         m_space.TakeRect(box);
-        m_scene.labels.push_back(
-            {style.font, style.colour, style.halo, {{c, 0, text, w}}, box.adjusted(-3, -3, 3, 3)});
+        m_labels.push_back({style.font, style.colour, style.halo, {{c, 0, text, w}},
+                            box.adjusted(-3, -3, 3, 3), style.shield});
         return true;
     }
     return false;
@@ -524,5 +792,5 @@ bool CLabeller::TryBoxLabel(QPointF anchor, const QString& label, const LabelSty
 void CLabeller::AddRun(LabelRun run) {
     const QFontMetricsF metrics(run.font);
     run.bounds = GlyphBounds(run.glyphs, metrics.height());
-    m_scene.labels.push_back(std::move(run));
+    m_labels.push_back(std::move(run));
 }

@@ -7,9 +7,13 @@
 #include <QPolygonF>
 #include <QRectF>
 #include <QString>
+
+#include "store/map_folder.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -63,6 +67,9 @@ enum class LineKind : uint8_t {
     Tram,     // tram lines: a thin grey line
     Bridge,   // parapets under a road that crosses water or rail
     Road,
+    Tunnel,   // a road under ground: dashed casing, pale fill
+    Cycleway, // a blue dashed line, apart from the footpaths
+    Boundary, // an administrative boundary: a dashed purple line
 };
 
 enum class PointKind : uint8_t {
@@ -70,6 +77,32 @@ enum class PointKind : uint8_t {
     Station,       // red bar across the track, at the feature's angle
     Hospital,      // blue square with a white H
     Landmark,      // brown dot
+    Poi,           // a point of interest: a small disc with its mark (PoiStyleOf)
+    OneWay,        // an arrow along a one-way street, pointing at angle
+};
+
+// What a point of interest is; its symbol's colour and mark come from
+// PoiStyleOf.
+enum class PoiKind : uint8_t {
+    Shop,
+    Supermarket,
+    Cafe,
+    Restaurant,
+    Pub,
+    Pharmacy,
+    Doctor,
+    Bank,
+    Atm,
+    Fuel,
+    Parking,
+    Toilets,
+    PostOffice,
+    PostBox,
+    BusStop,
+    TramStop,
+    School,
+    Worship,
+    Hotel,
 };
 
 struct MapArea {
@@ -91,6 +124,7 @@ struct MapPoint {
     PointKind kind = PointKind::Landmark;
     QPointF at;
     double angle = 0; // radians, for stations
+    PoiKind poi = PoiKind::Shop; // for points of interest
 };
 
 // One character of a label, centred at a point of the map and turned by angle.
@@ -107,6 +141,39 @@ struct LabelRun {
     bool halo;
     std::vector<Glyph> glyphs;
     QRectF bounds;
+    bool shield = false; // a road number, in a small box
+};
+
+// What a label names.
+enum class LabelKind : uint8_t {
+    Station,
+    Hospital,
+    Town,     // a place name, styled by its rank
+    Landmark, // a building of note
+    Park,
+    Wood,
+    Water,      // a lake or a pond
+    River,      // written along its course
+    Sea,        // in spaced capitals
+    MainStreet, // main and ring roads
+    Street,
+    SmallStreet, // paths and service roads, and streets too short for the usual size
+    Poi,         // the name beside a point of interest's symbol
+    HouseNumber, // on the house, at zoom 1.0 only
+    Shield,      // a road number (A5, B36) in a small box on the road
+};
+
+// A label to be placed again on each overview level, as the level's scale
+// allows: beside or on an anchor (towns, stations, areas), or along a path
+// (streets, rivers). Positions are picture pixels at zoom 1.0.
+struct LevelLabel {
+    LabelKind kind = LabelKind::Street;
+    int rank = 0; // towns: 0 a city ... 5 a hamlet; roads: the RoadKind
+    QString text;
+    QPointF at{};     // anchor
+    double gap = 0;   // beside the anchor at this distance (zoom 1.0); <= 0 centred
+    QSizeF room{};    // an area's size: the name is shown only when it fits
+    QPolygonF path{}; // when not empty, written along it
 };
 
 // Everything a map picture shows.
@@ -117,12 +184,16 @@ struct MapScene {
     std::vector<MapLine> lines;
     std::vector<MapPoint> points;
     std::vector<LabelRun> labels;
+    // The overview levels' labels, placed in the level's own pixels
+    // (PlaceLevelLabels), from the candidates in levelLabels.
+    std::vector<LabelRun> levelRuns[LEVEL_COUNT]{};
+    std::vector<LevelLabel> levelLabels{};
 
     void AddArea(AreaKind kind, std::vector<QPolygonF> rings, QColor colour = {});
     void AddLine(LineKind kind, QPolygonF points, RoadKind road = RoadKind::Minor,
                  double width = 0);
-    void AddPoint(PointKind kind, QPointF at, double angle = 0) {
-        points.push_back({kind, at, angle});
+    void AddPoint(PointKind kind, QPointF at, double angle = 0, PoiKind poi = PoiKind::Shop) {
+        points.push_back({kind, at, angle, poi});
     }
 };
 
@@ -138,22 +209,19 @@ struct RoadStyle {
     QColor casing;
     QColor fill;
 };
-const RoadStyle& RoadStyleOf(RoadKind kind);
+// level -1 is zoom 1.0; 0 and 1 the overview levels (LEVEL_ZOOMS), with
+// widths in the level's pixels.
+const RoadStyle& RoadStyleOf(RoadKind kind, int level = -1);
 
-// What a label names.
-enum class LabelKind : uint8_t {
-    Station,
-    Hospital,
-    Landmark, // a building of note
-    Park,
-    Wood,
-    Water,      // a lake or a pond
-    River,      // written along its course
-    Sea,        // in spaced capitals
-    MainStreet, // main and ring roads
-    Street,
-    SmallStreet, // paths and service roads, and streets too short for the usual size
+
+// The symbol of a point of interest: a disc (or a rounded square) of colour
+// with a white mark of one or two characters.
+struct PoiStyle {
+    QColor colour;
+    const char* mark;
+    bool square;
 };
+const PoiStyle& PoiStyleOf(PoiKind kind);
 
 // How a label is written: its font and colour, with a white rim (halo) or
 // without, in capitals or as it is.
@@ -162,11 +230,16 @@ struct LabelStyle {
     QColor colour;
     bool halo = false;
     bool capitals = false;
+    bool shield = false;
 };
 const LabelStyle& LabelStyleOf(LabelKind kind);
 // A place name by its importance (0 a city, 1 a town or district, ... 5 a
 // hamlet): smaller as it is less important, spaced capitals up to 3.
-LabelStyle TownLabelStyle(int rank);
+LabelStyle TownLabelStyle(int rank, int level = -1);
+// How a label is written on an overview level (0 or 1), or nothing when the
+// level leaves it out: minor names thin out as the scale shrinks, place
+// names, water and main roads stay, never smaller than 11 pixels.
+std::optional<LabelStyle> LevelLabelStyle(const LevelLabel& label, int level);
 // The label of a street of this class.
 LabelKind StreetLabelOf(RoadKind kind);
 // The text as the style writes it.
@@ -176,13 +249,21 @@ QString LabelText(const LabelStyle& style, const QString& text);
 // painter, whose transformation must already map picture pixels to the
 // device: the features kind by kind in the style's order, then the labels.
 // Features outside area are skipped; the painter's device clips the rest.
-void DrawMapScene(const MapScene& scene, QPainter& painter, const QRectF& area);
+// With a level (0 or 1), the painter maps the level's pixels to the device
+// and area is in them: the features are drawn scaled with the level's widths,
+// then the level's labels.
+void DrawMapScene(const MapScene& scene, QPainter& painter, const QRectF& area, int level = -1);
 
 // The whole scene as a picture of scene.width x scene.height (Format_RGB32).
 QImage RenderMapScene(const MapScene& scene);
 
-// The part of the scene inside rect as an image of rect's size (Format_RGB32).
-QImage RenderMapScenePart(const MapScene& scene, const QRect& rect);
+// The part of the scene inside rect as an image of rect's size (Format_RGB32);
+// with a level, rect is in that level's pixels (zoomed positions).
+QImage RenderMapScenePart(const MapScene& scene, const QRect& rect, int level = -1);
+
+// Places the scene's level labels on each overview level, most important
+// first, none overlapping another or a symbol.
+void PlaceLevelLabels(MapScene& scene);
 
 // Where labels and symbols are: a grid of 3-pixel cells, kept in blocks that
 // are made when first written, so that a large, sparsely labelled map costs
@@ -215,7 +296,11 @@ private:
 // upside down) or in a box beside an anchor.
 class CLabeller {
 public:
-    explicit CLabeller(MapScene& scene) : m_scene(scene), m_space(scene.width, scene.height) {}
+    explicit CLabeller(MapScene& scene)
+        : m_labels(scene.labels), m_space(scene.width, scene.height) {}
+    // Labels of a picture of width x height pixels, into labels.
+    CLabeller(std::vector<LabelRun>& labels, int width, int height)
+        : m_labels(labels), m_space(width, height) {}
     CLabelSpace& Space() { return m_space; }
 
     // Text along path, centred at arc length centre. Refused when it does not
@@ -230,6 +315,6 @@ public:
     void AddRun(LabelRun run);
 
 private:
-    MapScene& m_scene;
+    std::vector<LabelRun>& m_labels;
     CLabelSpace m_space;
 };

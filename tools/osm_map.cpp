@@ -23,6 +23,7 @@
 #include <osmium/visitor.hpp>
 
 #include <QFileInfo>
+#include <QSet>
 #include <QFontMetricsF>
 #include <QStringList>
 
@@ -264,6 +265,64 @@ std::optional<AreaKind> AreaOf(const osmium::TagList& tags) {
     return std::nullopt;
 }
 
+// The point of interest a feature is, if any.
+std::optional<PoiKind> PoiOf(const osmium::TagList& tags) {
+    if (const char* a = tags.get_value_by_key("amenity")) {
+        static const std::pair<const char*, PoiKind> amenities[] = {
+            {"cafe", PoiKind::Cafe},
+            {"restaurant", PoiKind::Restaurant},
+            {"fast_food", PoiKind::Restaurant},
+            {"pub", PoiKind::Pub},
+            {"bar", PoiKind::Pub},
+            {"biergarten", PoiKind::Pub},
+            {"pharmacy", PoiKind::Pharmacy},
+            {"doctors", PoiKind::Doctor},
+            {"dentist", PoiKind::Doctor},
+            {"bank", PoiKind::Bank},
+            {"atm", PoiKind::Atm},
+            {"fuel", PoiKind::Fuel},
+            {"parking", PoiKind::Parking},
+            {"toilets", PoiKind::Toilets},
+            {"post_office", PoiKind::PostOffice},
+            {"post_box", PoiKind::PostBox},
+            {"school", PoiKind::School},
+            {"place_of_worship", PoiKind::Worship},
+        };
+        for (const auto& [value, kind] : amenities)
+            if (std::strcmp(a, value) == 0)
+                return kind;
+    }
+    if (Is(tags, "shop", {"supermarket"}))
+        return PoiKind::Supermarket;
+    if (tags.has_key("shop") && !Is(tags, "shop", {"no", "vacant"}))
+        return PoiKind::Shop;
+    if (Is(tags, "highway", {"bus_stop"}) ||
+        (Is(tags, "public_transport", {"platform"}) && Is(tags, "bus", {"yes"})))
+        return PoiKind::BusStop;
+    if (Is(tags, "railway", {"tram_stop"}))
+        return PoiKind::TramStop;
+    if (Is(tags, "tourism", {"hotel", "motel", "guest_house", "hostel"}))
+        return PoiKind::Hotel;
+    if (Is(tags, "healthcare", {"pharmacy"}))
+        return PoiKind::Pharmacy;
+    if (Is(tags, "healthcare", {"doctor"}))
+        return PoiKind::Doctor;
+    return std::nullopt;
+}
+
+// A point of interest: its symbol, and its name beside it where there is room.
+struct PoiPoint {
+    PoiKind kind;
+    QPointF at;
+    QString name;
+};
+
+// A house number and the street (or place) it belongs to.
+struct AddressPoint {
+    QString street, number, postcode, spelling;
+    QPointF at;
+};
+
 // A named feature for the gazetteer and the labels.
 struct NamedPoint {
     QString category, name, extra1;
@@ -295,8 +354,9 @@ public:
         ++m_nodes;
         if (node.tags().empty() || !node.location().valid())
             return;
-        NamedFeature(node.tags(),
-                     m_projection.ToPixel(node.location().lon(), node.location().lat()));
+        const QPointF at = m_projection.ToPixel(node.location().lon(), node.location().lat());
+        PointFeature(node.tags(), at);
+        NamedFeature(node.tags(), at);
     }
 
     void way(const osmium::Way& way) {
@@ -307,13 +367,30 @@ public:
             return;
         const auto road = RoadOf(tags);
         const bool area = way.is_closed() && Is(tags, "area", {"yes"});
+        const bool tunnel = tags.has_key("tunnel") && !Is(tags, "tunnel", {"no"});
         if (road && !area) {
             std::vector<QPolygonF> runs = Project(way.nodes());
             const bool bridge = tags.has_key("bridge") && !Is(tags, "bridge", {"no"});
+            const LineKind kind = tunnel                                 ? LineKind::Tunnel
+                                  : Is(tags, "highway", {"cycleway"})    ? LineKind::Cycleway
+                                                                         : LineKind::Road;
+            // Arrows along a one-way street (against the way for "-1").
+            const bool reverse = Is(tags, "oneway", {"-1"});
+            const bool oneWay = *road > RoadKind::Path &&
+                                (reverse || Is(tags, "oneway", {"yes", "1", "true"}) ||
+                                 (Is(tags, "junction", {"roundabout"}) &&
+                                  !Is(tags, "oneway", {"no"})));
+            const QString ref = IndexText(Tag(tags, "ref"));
             for (const QPolygonF& run : runs) {
                 if (bridge)
                     m_map.scene.AddLine(LineKind::Bridge, run, *road);
-                m_map.scene.AddLine(LineKind::Road, run, *road);
+                m_map.scene.AddLine(kind, run, *road);
+                const CPath path(run);
+                for (double s = 40; oneWay && s < path.Length() - 20; s += 110)
+                    m_map.scene.AddPoint(PointKind::OneWay, path.At(s),
+                                         WrapAngle(path.AngleAt(s) + (reverse ? kPi : 0)));
+                if (!ref.isEmpty() && *road >= RoadKind::Minor)
+                    m_refs.push_back({ref, path});
             }
             const QString name = RecordName(Tag(tags, "name"));
             if (!name.isEmpty() && !runs.empty()) {
@@ -328,7 +405,6 @@ public:
             }
             return;
         }
-        const bool tunnel = tags.has_key("tunnel") && !Is(tags, "tunnel", {"no"});
         if (!tunnel && Is(tags, "railway",
                           {"rail", "light_rail", "narrow_gauge", "preserved", "monorail", "subway",
                            "funicular"})) {
@@ -374,9 +450,13 @@ public:
         }
         if (rings.empty())
             return;
+        if (Is(tags, "boundary", {"administrative"}))
+            for (const QPolygonF& ring : rings)
+                m_map.scene.AddLine(LineKind::Boundary, QPolygonF(ring) << ring.front());
         if (kind)
             m_map.scene.AddArea(*kind, std::move(rings));
         // Named features mapped as areas are found at the middle of their outline.
+        PointFeature(tags, bounds.center());
         NamedFeature(tags, bounds.center(), kind, bounds);
     }
 
@@ -386,7 +466,8 @@ public:
     size_t Ways() const { return m_ways; }
     size_t Relations() const { return m_relations; }
     bool HasContent() const {
-        return !m_map.scene.areas.empty() || !m_map.scene.lines.empty() || !m_named.empty();
+        return !m_map.scene.areas.empty() || !m_map.scene.lines.empty() || !m_named.empty() ||
+               !m_pois.empty();
     }
 
 private:
@@ -436,6 +517,11 @@ private:
 
     void NamedFeature(const osmium::TagList& tags, QPointF at,
                       std::optional<AreaKind> areaKind = std::nullopt, QRectF bounds = {});
+    // A point of interest's symbol and a house number, named or not.
+    void PointFeature(const osmium::TagList& tags, QPointF at);
+    // The names of points of interest, then house numbers, where there is
+    // room; the addresses go into their gazetteer.
+    void PlacePoiLabels(CLabeller& labeller);
     // A point of the gazetteer: p moved inside the picture, a pixel off its edges.
     QPoint ClampToPicture(QPointF p) const;
     // Streets: the named ways of one name that share a node form one
@@ -456,13 +542,32 @@ private:
     std::vector<NamedPoint> m_named;
     std::vector<StreetWay> m_streets;
     std::vector<std::pair<QString, CPath>> m_waterNames;
+    std::vector<std::pair<QString, CPath>> m_refs; // road numbers along their runs
     struct AreaName {
         QString name;
         QRectF bounds;
         bool water;
     };
     std::vector<AreaName> m_areaNames;
+    std::vector<PoiPoint> m_pois;
+    std::vector<AddressPoint> m_addresses;
 };
+
+void CFeatureHandler::PointFeature(const osmium::TagList& tags, QPointF at) {
+    if (!m_picture.adjusted(2, 2, -2, -2).contains(at))
+        return;
+    if (const std::optional<PoiKind> kind = PoiOf(tags))
+        m_pois.push_back({*kind, at, IndexText(Tag(tags, "name"))});
+    const QString number = Tag(tags, "addr:housenumber").simplified();
+    if (number.isEmpty())
+        return;
+    QString street = Tag(tags, "addr:street").simplified();
+    if (street.isEmpty())
+        street = Tag(tags, "addr:place").simplified();
+    m_addresses.push_back({IndexText(street), IndexText(number),
+                           IndexText(Tag(tags, "addr:postcode")),
+                           IndexSpelling(street + u' ' + number), at});
+}
 
 void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
                                    std::optional<AreaKind> areaKind, QRectF bounds) {
@@ -485,6 +590,14 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
                     {QStringLiteral("Towns"), name, Kind(place), at, int(i), spelling});
                 return;
             }
+    }
+    // An administrative area is named like a place of its size, where no
+    // place of that name is (see Finish).
+    if (Is(tags, "boundary", {"administrative"})) {
+        const int level = QString::fromUtf8(tags.get_value_by_key("admin_level", "8")).toInt();
+        m_named.push_back({QStringLiteral("Towns"), name, QStringLiteral("Area"), at,
+                           level <= 4 ? 0 : level <= 6 ? 1 : level <= 8 ? 2 : 4, spelling});
+        return;
     }
     // Stations.
     const char* railway = tags.get_value_by_key("railway");
@@ -520,6 +633,11 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
         m_named.push_back({QStringLiteral("Hospitals"), name, phone, at, 11, spelling});
         return;
     }
+    if (Is(tags, "highway", {"bus_stop"})) {
+        m_named.push_back({QStringLiteral("Places"), name, QStringLiteral("Bus stop"), at, 20,
+                           spelling});
+        return;
+    }
     // Amenities, shops, leisure and tourism.
     for (const char* key : {"amenity", "shop", "leisure", "tourism"})
         if (const char* v = tags.get_value_by_key(key)) {
@@ -529,6 +647,14 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
 }
 
 void CFeatureHandler::Finish() {
+    // An area's name where a place of that name is already named is left out.
+    QSet<QString> placeNames;
+    for (const NamedPoint& n : m_named)
+        if (n.category == QLatin1String("Towns") && n.extra1 != QLatin1String("Area"))
+            placeNames.insert(n.name);
+    std::erase_if(m_named, [&](const NamedPoint& n) {
+        return n.extra1 == QLatin1String("Area") && placeNames.contains(n.name);
+    });
     AddStreetsToGazetteer();
     std::stable_sort(m_named.begin(), m_named.end(),
                      [](const NamedPoint& a, const NamedPoint& b) { return a.rank < b.rank; });
@@ -541,6 +667,8 @@ void CFeatureHandler::Finish() {
     CLabeller labeller(m_map.scene);
     PlaceLabels(labeller);
     PlaceStreetLabels(labeller);
+    PlacePoiLabels(labeller);
+    PlaceLevelLabels(m_map.scene);
 }
 
 QPoint CFeatureHandler::ClampToPicture(QPointF p) const {
@@ -634,33 +762,79 @@ void CFeatureHandler::AddSymbols() {
             scene.AddPoint(PointKind::Hospital, n.at);
         }
     }
+    // Points of interest: one symbol where several would overlap, named ones
+    // first.
+    CLabelSpace taken(scene.width, scene.height);
+    for (const MapPoint& pt : scene.points)
+        if (pt.kind != PointKind::OneWay)
+            taken.Take(pt.at, 12, 9, pt.angle);
+    std::stable_partition(m_pois.begin(), m_pois.end(),
+                          [](const PoiPoint& p) { return !p.name.isEmpty(); });
+    std::vector<PoiPoint> drawn;
+    for (const PoiPoint& poi : m_pois)
+        if (taken.Free(poi.at, 7, 7, 0)) {
+            taken.Take(poi.at, 7, 7, 0);
+            scene.AddPoint(PointKind::Poi, poi.at, 0, poi.kind);
+            drawn.push_back(poi);
+        }
+    m_pois = std::move(drawn);
+}
+
+void CFeatureHandler::PlacePoiLabels(CLabeller& labeller) {
+    for (const PoiPoint& poi : m_pois)
+        if (!poi.name.isEmpty())
+            labeller.TryBoxLabel(poi.at, poi.name, LabelStyleOf(LabelKind::Poi), 10);
+    const LabelStyle& number = LabelStyleOf(LabelKind::HouseNumber);
+    for (const AddressPoint& a : m_addresses) {
+        labeller.TryBoxLabel(a.at, a.number, number, 0);
+        if (a.street.isEmpty())
+            continue;
+        const QPoint p = ClampToPicture(a.at);
+        m_map.places.push_back({QStringLiteral("Addresses"), a.street + u' ' + a.number,
+                                a.postcode, QString(), p.x(), p.y(), 0, a.spelling});
+    }
 }
 
 void CFeatureHandler::PlaceLabels(CLabeller& labeller) {
+    // Names keep off the symbols; one-way arrows are many and small enough
+    // to be covered now and then.
     for (const MapPoint& pt : m_map.scene.points)
-        labeller.Space().Take(pt.at, 12, 9, pt.angle);
+        if (pt.kind == PointKind::Poi)
+            labeller.Space().Take(pt.at, 7, 7, 0);
+        else if (pt.kind != PointKind::OneWay)
+            labeller.Space().Take(pt.at, 12, 9, pt.angle);
     // Nor does a name cover the spot of the road that a search shows.
     for (const PlaceRecord& p : m_map.places)
         if (p.category == QLatin1String("Streets"))
             labeller.Space().Take(QPointF(p.x, p.y), 4, 4, 0);
+    std::vector<LevelLabel>& level = m_map.scene.levelLabels;
     for (const NamedPoint& n : m_named) {
-        if (n.category == QLatin1String("Stations"))
+        if (n.category == QLatin1String("Stations")) {
             labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Station), 14);
-        else if (n.category == QLatin1String("Hospitals"))
+            level.push_back({LabelKind::Station, 0, n.name, n.at, 14});
+        } else if (n.category == QLatin1String("Hospitals")) {
             labeller.TryBoxLabel(n.at, n.name, LabelStyleOf(LabelKind::Hospital), 12);
+            level.push_back({LabelKind::Hospital, 0, n.name, n.at, 12});
+        }
     }
     for (const NamedPoint& n : m_named)
-        if (n.category == QLatin1String("Towns"))
+        if (n.category == QLatin1String("Towns")) {
             labeller.TryBoxLabel(n.at, n.name, TownLabelStyle(n.rank), 0);
-    for (const auto& [name, path] : m_waterNames)
+            level.push_back({LabelKind::Town, n.rank, n.name, n.at});
+        }
+    for (const auto& [name, path] : m_waterNames) {
         for (double s = path.Length() / 2; s < path.Length(); s += 900)
             labeller.TryPathLabel(path, s, name, LabelStyleOf(LabelKind::River));
+        level.push_back({LabelKind::River, 0, name, {}, 0, {}, path.Points()});
+    }
     // Woods are named in the colour of parks.
     for (const AreaName& a : m_areaNames) {
-        const LabelStyle& style = LabelStyleOf(a.water ? LabelKind::Water : LabelKind::Park);
+        const LabelKind kind = a.water ? LabelKind::Water : LabelKind::Park;
+        const LabelStyle& style = LabelStyleOf(kind);
         if (QFontMetricsF(style.font).horizontalAdvance(a.name) < a.bounds.width() &&
             a.bounds.height() > 20)
             labeller.TryBoxLabel(a.bounds.center(), a.name, style, 0);
+        level.push_back({kind, 0, a.name, a.bounds.center(), 0, a.bounds.size()});
     }
 }
 
@@ -682,6 +856,8 @@ void CFeatureHandler::PlaceStreetLabels(CLabeller& labeller) {
     std::map<QString, std::vector<QPointF>> placed;
     for (const Run& run : runs) {
         const LabelStyle& style = LabelStyleOf(StreetLabelOf(run.way->road));
+        m_map.scene.levelLabels.push_back({StreetLabelOf(run.way->road), int(run.way->road),
+                                           run.way->name, {}, 0, {}, run.path.Points()});
         const double length = run.path.Length();
         std::vector<QPointF>& done = placed[run.way->name];
         for (double s0 = length / 2, d = 0; d < length / 2; d += 22) {
@@ -693,6 +869,23 @@ void CFeatureHandler::PlaceStreetLabels(CLabeller& labeller) {
                     continue;
                 if (labeller.TryPathLabel(run.path, s, run.way->name, style))
                     done.push_back(at);
+            }
+        }
+    }
+    // Road numbers in shields on their road, repeated as names are.
+    std::map<QString, std::vector<QPointF>> shields;
+    const LabelStyle& shield = LabelStyleOf(LabelKind::Shield);
+    for (const auto& [ref, path] : m_refs) {
+        std::vector<QPointF>& done = shields[ref];
+        for (double s = path.Length() / 3; s < path.Length(); s += 120) {
+            const QPointF at = path.At(s);
+            if (!m_picture.adjusted(10, 10, -10, -10).contains(at) ||
+                std::any_of(done.begin(), done.end(),
+                            [&](QPointF q) { return QLineF(q, at).length() < 500; }))
+                continue;
+            if (labeller.TryBoxLabel(at, ref, shield, 0)) {
+                done.push_back(at);
+                m_map.scene.levelLabels.push_back({LabelKind::Shield, 0, ref, at});
             }
         }
     }
@@ -841,7 +1034,8 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     // Pass 1: the multipolygon relations and the ways they need.
     osmium::TagsFilter filter(false);
     for (const char* key : {"building", "landuse", "natural", "leisure", "amenity", "water",
-                            "waterway", "shop", "tourism", "railway", "place", "healthcare"})
+                            "waterway", "shop", "tourism", "railway", "place", "healthcare",
+                            "boundary", "addr:housenumber"})
         filter.add_rule(true, osmium::TagMatcher(key));
     osmium::area::Assembler::config_type config;
     osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);

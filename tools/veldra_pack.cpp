@@ -40,7 +40,9 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        of TITLE in lower case; the last row and column are padded white. Each
        tile is stored as a PNG (an 8-bit palette PNG where a straight one is too
        big) encrypted with the tile key, at most 131072 bytes; a tile that still
-       does not fit is an error. The map folder is DEVICEPATH, by default
+       does not fit is an error. The overview levels for zoom 0.5 and 0.25 are
+       the picture shrunk smoothly (see "Overview levels" below). The map
+       folder is DEVICEPATH, by default
        \Veldra\Maps\TITLE; it may be at most 49 characters long. The shared
        template tile \Veldra\Maps\tpl.map is written when it is missing. When
        the folder is complete the map is registered as the registry key
@@ -89,9 +91,15 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        (200 tiles); a larger one is refused. Before the tiles are drawn the
        tool says how many there are and about how much disk they take, and
        warns when the extract holds nothing the map style draws.
-       Drawn are roads by class, with their names, railways, stations,
-       water, parks, woods, buildings, hospitals and place names; features
-       that leave the picture are cut at its edge.
+       Drawn are roads by class, with their names repeated along long
+       streets, footpaths and cycleways apart, bridges cased, tunnels dashed,
+       one-way arrows and road numbers in shields; railways, stations,
+       water, parks, woods, buildings, hospitals; points of interest (shops,
+       food and drink, health, money, fuel, parking, toilets, post, bus and
+       tram stops, schools, places of worship, hotels) as small symbols with
+       their names where there is room; house numbers; administrative
+       boundaries with their names; place names. Features that leave the
+       picture are cut at its edge.
        Map.geo holds the picture's projection and edges in degrees (see make),
        Map.dat the picture's edges in Web Mercator metres and the scale
        S = M / (0.0001 x 1.094) rounded to the nearest integer (9141 for 1.0),
@@ -101,13 +109,23 @@ osm    Makes the map TITLE of a real place from an OpenStreetMap extract FILE:
        the middle of its longest part; extra1 the postcode where the data
        has one), Towns (cities to hamlets; extra1 the kind), Stations (extra1
        the kind), Hospitals (hospitals and clinics; extra1 the phone) and
-       Places (named amenities, shops, leisure and tourism; extra1 the kind).
+       Places (named amenities, shops, bus stops, leisure and tourism; extra1
+       the kind) and Addresses ("street number" of every house number with a
+       street or place; extra1 the postcode).
        Names are stored in Windows-1252: a letter it lacks is replaced by its
        base letter where it has one (a Polish or Romanian accented letter by
        the plain one) and dropped otherwise (Greek, Cyrillic, Chinese); '|'
        and '!' are dropped. The real spelling of each name the index file
        cannot show as written (capitals inside a word, letters it lacks) is
        kept in {category}.names, from which the viewer lists it.
+
+Overview levels: every map also gets the sub-folders "Zoom 0.5" and
+"Zoom 0.25": the map at half and a quarter of its pixels, cut into 500 x 500
+tiles named like the map's own and stored ready to draw ({prefix}{row}_{col}.cbm,
+zlib-compressed RGB565), from which the viewer draws those zooms. demo and osm
+draw them for their scale: minor streets and paths thinner or left out, minor
+names thinned out, place names, water and main roads kept readable, no two
+labels overlapping. A map without them is shown by shrinking its tiles.
 
 --root DIR   the device root (else $VELDRA_ROOT, else ~/.local/share/veldra)
 --replace    replace a map that is installed already under the same title or folder
@@ -400,6 +418,9 @@ int RunOsm(const QCommandLineParser& parser) {
                       .arg(map.places.size()));
     request.pictureSize = QSize(map.scene.width, map.scene.height);
     request.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
+    request.drawLevelPart = [&](int level, const QRect& part) {
+        return RenderMapScenePart(map.scene, part, level);
+    };
     request.calibration = map.calibration;
     request.geoReference = map.geo;
     request.places = std::move(map.places);

@@ -1,3 +1,11 @@
+// The map canvas draws a map's converted tiles (store/tile_cache.cpp) and,
+// at zoom 0.5 and 0.25, the tiles of the map's overview levels where it has
+// them (store/map_folder.h): a level tile in row r and column c holds the
+// zoomed positions (c - 1) x 500 to c x 500 - 1 across and (r - 1) x 500 to
+// r x 500 - 1 down, copied one to one. A level is used only when it holds
+// its whole grid; a level tile that cannot be read drops the level for the
+// open map, and the map is drawn from its own tiles instead, shrunk.
+
 #include "view/map_canvas.h"
 
 #include "places/place_files.h"
@@ -92,6 +100,23 @@ void CMapCanvas::MeasureTileGrid() {
     const int firstRow = CountFiles(m_strMapFolder, m_strTilePrefix + QStringLiteral("1_*.cbm"));
     // Without a converted tile in row 1 the grid is empty: nothing is drawn.
     m_viewport.SetTileGrid(firstRow, firstRow > 0 ? total / firstRow : 0, TILE_SIZE);
+    for (int level = 0; level < LEVEL_COUNT; ++level) {
+        m_strLevelFolder[level] = LevelFolder(m_strMapFolder, level);
+        const int columns = LevelTiles(m_viewport.TileColumns(), LEVEL_ZOOMS[level]);
+        const int rows = LevelTiles(m_viewport.TileRows(), LEVEL_ZOOMS[level]);
+        // A level reached through a link is someone else's folder: not read.
+        m_bLevelReady[level] =
+            columns > 0 && rows > 0 && IsReachableWithoutLinks(JoinDevicePath(
+                                            m_strLevelFolder[level], m_strTilePrefix)) &&
+            CountFiles(m_strLevelFolder[level], m_strTilePrefix + QStringLiteral("1_*.cbm")) ==
+                columns &&
+            CountFiles(m_strLevelFolder[level], QStringLiteral("*.cbm")) == columns * rows;
+    }
+}
+
+bool CMapCanvas::DrawsFromLevel(double zoom) const {
+    const int level = LevelOf(zoom);
+    return level >= 0 && m_bLevelReady[level] && !m_tileSource;
 }
 
 bool CMapCanvas::TileFileExists(int row, int column) const {
@@ -160,7 +185,44 @@ CArea CMapCanvas::ShiftBuffer(int x0, int y0) {
     return kept;
 }
 
+bool CMapCanvas::DrawLevelCells(int level, const CArea& window, const CArea& kept) {
+    QPainter painter(&m_imgBuffer);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (int y = window.y0, dy = 0; y < window.y1;) {
+        const int oy = y % TILE_SIZE;
+        const int ch = std::min(TILE_SIZE - oy, window.y1 - y);
+        for (int x = window.x0, dx = 0; x < window.x1;) {
+            const int ox = x % TILE_SIZE;
+            const int cw = std::min(TILE_SIZE - ox, window.x1 - x);
+            if (!kept.Contains(x, y, cw, ch)) {
+                m_strTileName.resize(0);
+                AppendTileName(m_strTileName, m_strTilePrefix, y / TILE_SIZE + 1,
+                               x / TILE_SIZE + 1);
+                const QImage* tile = nullptr;
+                const QRect source(ox, oy, cw, ch);
+                if (!m_tileCache.GetTileBitmap(m_strLevelFolder[level], m_strTileName, tile) ||
+                    tile == nullptr || !tile->rect().contains(source))
+                    return false;
+                painter.drawImage(QPoint(dx, dy), *tile, source);
+            }
+            x += cw;
+            dx += cw;
+        }
+        y += ch;
+        dy += ch;
+    }
+    return true;
+}
+
 bool CMapCanvas::DrawCells(const CArea& window, const CArea& kept) {
+    if (const int level = LevelOf(m_viewport.Zoom()); DrawsFromLevel(m_viewport.Zoom())) {
+        if (DrawLevelCells(level, window, kept))
+            return true;
+        // A damaged level: the map's own tiles serve for the rest of the
+        // time the map is open, redrawn whole so no cell of the level stays.
+        m_bLevelReady[level] = false;
+        return DrawCells(window, CArea{});
+    }
     const int tileW = m_viewport.ZoomedTileWidth();
     const int tileH = m_viewport.ZoomedTileHeight();
     if (tileW <= 0 || tileH <= 0)

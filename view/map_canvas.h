@@ -72,8 +72,11 @@ public:
     // removed, their buttons released, switches off), marks the map not open
     // and measures the tile grid.
     void ResetViewState();
-    // Counts the converted tiles of the map folder to set the tile grid.
+    // Counts the converted tiles of the map folder to set the tile grid, and
+    // those of its overview levels to know which it can draw from.
     void MeasureTileGrid();
+    // True when zoom is drawn from an overview level of the open map.
+    bool DrawsFromLevel(double zoom) const;
     // True when the converted (or else the encrypted) file of a tile exists.
     bool TileFileExists(int row, int column) const;
     // Painting shows the map only while it is open; the open-map flow holds
@@ -164,6 +167,8 @@ private:
     // Draws the cells of the buffer window, skipping those inside kept; false
     // when a tile cannot be fetched or copied.
     bool DrawCells(const CArea& window, const CArea& kept);
+    // The same from the tiles of an overview level, one to one.
+    bool DrawLevelCells(int level, const CArea& window, const CArea& kept);
     bool FetchTile(const QImage*& tile);
     void GoToMarker(CPoint position);
 
@@ -181,6 +186,8 @@ private:
     bool m_bDragging = false;
     CPoint m_ptDragStart;  // client point where the drag began
     QString m_strTileName; // reused for every tile name of a redraw
+    QString m_strLevelFolder[LEVEL_COUNT]; // device paths of the overview levels
+    bool m_bLevelReady[LEVEL_COUNT] = {};  // the level holds its whole tile grid
     TileSource m_tileSource;
     Presenter m_presenter;
 };

@@ -72,6 +72,26 @@ private slots:
         QVERIFY2(int(names.size()) >= streets, qPrintable(QString::number(names.size())));
         QCOMPARE(offRoad, 0);
 
+        // At a quarter of the size the overview level names districts, water
+        // and main roads in text at least 11 pixels high, inked where the
+        // shrunk picture shows next to no ink.
+        const QRect quarter(QPoint(0, 0), size / 4);
+        const QImage level = RenderMapScenePart(town.scene, quarter, 1);
+        const QImage shrunk = town.picture.scaled(quarter.size());
+        int readable = 0;
+        for (const LabelRun& run : town.scene.levelRuns[1]) {
+            QVERIFY(run.font.pixelSize() >= 11);
+            int ink = 0, shrunkInk = 0;
+            const QRect box = run.bounds.toAlignedRect() & quarter;
+            for (int y = box.top(); y <= box.bottom(); ++y)
+                for (int x = box.left(); x <= box.right(); ++x) {
+                    ink += qGray(level.pixel(x, y)) < 110;
+                    shrunkInk += qGray(shrunk.pixel(x, y)) < 110;
+                }
+            readable += ink >= 12 && ink > 2 * shrunkInk;
+        }
+        QVERIFY2(readable >= 8, qPrintable(QString::number(readable)));
+
         // The same town every time (shown on the smaller town, to save drawing
         // the larger one twice).
         if (north)

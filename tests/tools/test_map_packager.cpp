@@ -196,8 +196,10 @@ private slots:
                             }),
                  qPrintable(error));
         QVERIFY(!early);
-        QCOMPARE(progress.size(), size_t(6));
-        QCOMPARE(progress.back(), std::make_pair(6, 6));
+        // 6 tiles, then the levels: 600 x 350 pixels at zoom 0.5 in 2 x 1
+        // tiles, 300 x 175 at 0.25 in one.
+        QCOMPARE(progress.size(), size_t(9));
+        QCOMPARE(progress.back(), std::make_pair(9, 9));
 
         const QString folder = u"Veldra/Maps/Test Town"_s;
         QStringList expected = {"Veldra", "Veldra/Maps", "Veldra/Maps/tpl.map", folder,
@@ -206,6 +208,9 @@ private slots:
             expected << u"%1/tes%2.map"_s.arg(folder, QLatin1String(tile));
             QVERIFY(root.ReadFile(expected.back()).size() <= MAX_TILE_FILE_BYTES);
         }
+        for (const char* level : {"Zoom 0.5", "Zoom 0.5/tes1_1.cbm", "Zoom 0.5/tes1_2.cbm",
+                                  "Zoom 0.25", "Zoom 0.25/tes1_1.cbm"})
+            expected << folder + u'/' + QLatin1String(level);
         expected.sort();
         QCOMPARE(Tree(root), expected); // and no staging folder is left
         QCOMPARE(RegQueryString(KeyOf(u"Test Town"_s), u"InstallDir"_s),
@@ -225,6 +230,21 @@ private slots:
                                         u"tes%1_%2"_s.arg(i / 3 + 1).arg(i % 3 + 1), bitmap));
             QCOMPARE(*bitmap,
                      padded.copy(i % 3 * TILE_SIZE, i / 3 * TILE_SIZE, TILE_SIZE, TILE_SIZE));
+        }
+        // The levels, ready to draw: level pixel (x, y) shows the picture at
+        // (x, y) / zoom, shrunk smoothly, and white beyond it.
+        for (const auto& [level, zoom] : {std::pair{u"Zoom 0.5"_s, 0.5}, {u"Zoom 0.25"_s, 0.25}}) {
+            const QImage* bitmap = nullptr;
+            QVERIFY(cache.GetTileBitmap(u"\\Veldra\\Maps\\Test Town\\"_s + level, u"tes1_1"_s,
+                                        bitmap));
+            for (const QPoint& at : {QPoint(5, 7), QPoint(130, 90), QPoint(int(960 * zoom), 40),
+                                     QPoint(20, int(600 * zoom))}) {
+                const QColor want = padded.pixelColor(at / zoom), got = bitmap->pixelColor(at);
+                QVERIFY2(std::abs(want.red() - got.red()) + std::abs(want.green() - got.green()) +
+                                 std::abs(want.blue() - got.blue()) < 24,
+                         qPrintable(u"%1 at %2, %3"_s.arg(level).arg(at.x()).arg(at.y())));
+            }
+            QCOMPARE(bitmap->pixel(int(400 * zoom), int(720 * zoom)), qRgb(255, 255, 255));
         }
     }
 

@@ -5,6 +5,8 @@
 #include "osm_map.h"
 #include "test_support.h"
 
+#include "gazetteer/index_search.h"
+
 #include <osmium/io/any_input.hpp>
 #include <osmium/io/any_output.hpp>
 
@@ -42,24 +44,44 @@ QString Text(const LabelRun& run) {
     return text;
 }
 
-// True when a pixel within radius of p has the colour.
-bool Near(const QImage& image, QPoint p, QRgb colour, int radius = 2) {
+// True when a pixel within radius of p has the colour (within tolerance,
+// summed over red, green and blue).
+bool Near(const QImage& image, QPoint p, QRgb colour, int radius = 2, int tolerance = 0) {
     for (int dy = -radius; dy <= radius; ++dy)
-        for (int dx = -radius; dx <= radius; ++dx)
-            if (image.rect().contains(p + QPoint(dx, dy)) &&
-                image.pixel(p + QPoint(dx, dy)) == colour)
+        for (int dx = -radius; dx <= radius; ++dx) {
+            const QPoint q = p + QPoint(dx, dy);
+            if (!image.rect().contains(q))
+                continue;
+            const QRgb c = image.pixel(q);
+            if (std::abs(qRed(c) - qRed(colour)) + std::abs(qGreen(c) - qGreen(colour)) +
+                    std::abs(qBlue(c) - qBlue(colour)) <= tolerance)
                 return true;
+        }
     return false;
 }
 
-// Every file of an installed map folder: name and bytes, with the index file's
-// time that side files (.names, .search) record in bytes 16-23 zeroed.
+// Two labels whose glyph centres lie closer than half their widths, or
+// nothing.
+QString Overlap(const std::vector<LabelRun>& labels) {
+    for (size_t a = 0; a < labels.size(); ++a)
+        for (size_t b = a + 1; b < labels.size(); ++b)
+            for (const Glyph& g : labels[a].glyphs)
+                for (const Glyph& h : labels[b].glyphs)
+                    if (QLineF(g.at, h.at).length() <= std::min(g.advance, h.advance) / 2 + 1)
+                        return Text(labels[a]) + u" / "_s + Text(labels[b]);
+    return {};
+}
+
+// Every file of an installed map folder, its levels' included: path in the
+// folder and bytes, with the index file's time that side files (.names,
+// .search) record in bytes 16-23 zeroed.
 std::map<QString, QByteArray> MapFiles(const CTestRoot& root, const QString& title) {
     std::map<QString, QByteArray> files;
-    QDirIterator it(root.Host(u"Veldra/Maps/"_s + title), QDir::Files);
+    const QDir folder(root.Host(u"Veldra/Maps/"_s + title));
+    QDirIterator it(folder.path(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile file(it.next());
-        QByteArray& bytes = files[it.fileName()];
+        QByteArray& bytes = files[folder.relativeFilePath(it.filePath())];
         bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         if (!it.fileName().endsWith(u".idx"_s) && !it.fileName().endsWith(u".map"_s) &&
             bytes.startsWith("VldIdx") && bytes.size() >= 24)
@@ -110,14 +132,28 @@ private slots:
         }
         records.sort();
         QCOMPARE(records,
-                 QStringList({u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
+                 QStringList({u"Addresses|Lódz Avenue 3|"_s, u"Addresses|Mill Road 12|"_s,
+                              u"Hospitals|St Mary's|+44 20 1234"_s, u"Places|Café Nero|Cafe"_s,
                               u"Places|Green Park|Park"_s, u"Stations|Central|Railway station"_s,
                               u"Streets|Lódz Avenue|"_s, u"Streets|Mill Road|"_s,
-                              u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury|Town"_s}));
+                              u"Streets|Mill Road|AB1 2CD"_s, u"Towns|Testbury Parish|Area"_s,
+                              u"Towns|Testbury|Town"_s}));
         std::vector<std::pair<QString, QByteArray>> files;
         QVERIFY2(
             BuildIndexFiles(map.places, QSize(map.scene.width, map.scene.height), files, error),
             qPrintable(error));
+        // A house is found by its street and number as typed, at its middle.
+        const auto addresses = std::find_if(files.begin(), files.end(),
+                                            [](const auto& f) { return f.first == u"Addresses"_s; });
+        QVERIFY(addresses != files.end());
+        const QByteArray& bytes = addresses->second;
+        const SearchResult found =
+            SearchIndexBytes(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                             size_t(bytes.size()), EncodeSearchText(u"łódź avenue 3"_s));
+        QCOMPARE(found.matches.size(), size_t(1));
+        const QPoint house = CMercatorProjection(map.box, 1.0).ToPixel(-0.0959, 51.5035).toPoint();
+        QVERIFY(std::abs(found.matches[0].x - house.x()) <= 1 &&
+                std::abs(found.matches[0].y - house.y()) <= 1);
     }
 
     void picture() {
@@ -135,12 +171,25 @@ private slots:
         const CMercatorProjection projection(map.box, 1.0);
         auto at = [&](double lon, double lat) { return projection.ToPixel(lon, lat).toPoint(); };
         const QRgb water = qRgb(0xa7, 0xcf, 0xe6), white = qRgb(255, 255, 255);
+        const QPoint edge = at(-0.09, 51.503);
         QVERIFY(Near(image, at(-0.09175, 51.502), water));                 // the pond
         QVERIFY(Near(image, at(-0.093, 51.5057), water));                  // the river
         QVERIFY(Near(image, at(-0.094, 51.501), white));                   // Mill Road
         QVERIFY(Near(image, at(-0.0982, 51.504), qRgb(0xc9, 0xe6, 0xae))); // the park
+        QVERIFY(Near(image, at(-0.098, 51.502), qRgb(0xc7, 0x6b, 0x1a), 4)); // the café's symbol
+        QVERIFY(Near(image, at(-0.0945, 51.5018), qRgb(0xc9, 0x8a, 0), 4));  // the post box's
+        QVERIFY(Near(image, at(-0.0905, 51.5018), qRgb(0xa0, 0x5c, 0xb0), 5, 30)); // the boundary
+        QVERIFY(Near(image, at(-0.0955, 51.5025), qRgb(0x3a, 0x6f, 0xd8), 2, 60)); // the cycleway
+        // The tunnel: no road fill, a dashed casing either side.
+        QVERIFY(!Near(image, at(-0.095, 51.504), white, 3));
+        QVERIFY(Near(image, at(-0.095, 51.504), qRgb(0x9a, 0x93, 0x8a), 8, 40));
+        // One-way arrows along the avenue, and its number in a shield.
+        int arrow = 0;
+        for (int x = 0; x < image.width(); ++x)
+            arrow += Near(image, QPoint(x, edge.y()), qRgb(0x5b, 0x5b, 0x8f), 0, 30);
+        QVERIFY2(arrow >= 8, qPrintable(QString::number(arrow)));
         // The avenue leaves the picture: drawn up to the right edge, cut cleanly.
-        const QPoint edge = at(-0.09, 51.503);
+        QVERIFY(!Near(image, at(-0.097, 51.501), qRgb(0x5b, 0x5b, 0x8f), 6, 30)); // two-way
         QVERIFY(Near(image, QPoint(image.width() - 1, edge.y()), qRgb(0xf7, 0xb5, 0x9a)));
         for (const PlaceRecord& p : map.places)
             if (p.category == u"Streets"_s)
@@ -163,23 +212,63 @@ private slots:
                 QVERIFY2(std::abs(g.angle) <= kPi / 2 + 0.1, qPrintable(Text(run)));
         }
         for (const char* name : {"Mill Road", "Lódz Avenue", "River Test", "Central", "St Mary's",
-                                 "TESTBURY", "Swan Pond"})
+                                 "TESTBURY", "Swan Pond", "Café Nero", "12", "3", "A5",
+                                 "Testbury Parish"})
             QVERIFY2(texts.contains(QString::fromUtf8(name)), name);
-        for (size_t a = 0; a < map.scene.labels.size(); ++a)
-            for (size_t b = a + 1; b < map.scene.labels.size(); ++b)
-                for (const Glyph& g : map.scene.labels[a].glyphs)
-                    for (const Glyph& h : map.scene.labels[b].glyphs) {
-                        // Glyph centres of different labels lie further apart
-                        // than half their widths.
-                        const double apart = QLineF(g.at, h.at).length();
-                        QVERIFY2(apart > std::min(g.advance, h.advance) / 2 + 1,
-                                 qPrintable(Text(map.scene.labels[a]) + u" / "_s +
-                                            Text(map.scene.labels[b])));
-                    }
+        QVERIFY(Overlap(map.scene.labels).isEmpty());
+        for (const LabelRun& run : map.scene.labels)
+            if (Text(run) == u"A5"_s) {
+                const Glyph& g = run.glyphs.front();
+                QVERIFY(run.shield && Near(image, (g.at + QPointF(g.advance / 2 + 1.5, 0)).toPoint(),
+                                           qRgb(0xfd, 0xf3, 0xc4), 1, 10));
+            }
     }
 
-    // The tiles made on several workers, drawn part by part or cut from a whole
-    // picture, are those of one worker byte for byte.
+    // The overview levels: at 0.5 the streets keep their names, at 0.25 only
+    // the town, the main road and the water are named; each level's labels
+    // are inked where the map shrunk to that zoom shows next to no ink, in
+    // text at least 11 pixels high, never overlapping.
+    void levels() {
+        QTemporaryDir dir;
+        OsmMapRequest request;
+        request.input = WriteExtract(dir, u"source.osm"_s);
+        OsmMap map;
+        QString error;
+        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        const QImage image = RenderMapScene(map.scene);
+        for (int level : {0, 1}) {
+            const double zoom = level == 0 ? 0.5 : 0.25;
+            const QRect rect(0, 0, int(image.width() * zoom), int(image.height() * zoom));
+            const QImage picture = RenderMapScenePart(map.scene, rect, level);
+            const QImage shrunk = image.scaled(rect.size()); // as the viewer shrinks
+            QStringList texts;
+            for (const LabelRun& run : map.scene.levelRuns[level]) {
+                texts << Text(run);
+                QVERIFY2(run.font.pixelSize() >= 11, qPrintable(Text(run)));
+                int ink = 0, shrunkInk = 0;
+                const QRect box = run.bounds.toAlignedRect() & rect;
+                for (int y = box.top(); y <= box.bottom(); ++y)
+                    for (int x = box.left(); x <= box.right(); ++x) {
+                        ink += qGray(picture.pixel(x, y)) < 110;
+                        shrunkInk += qGray(shrunk.pixel(x, y)) < 110;
+                    }
+                QVERIFY2(ink >= 12 && ink > 2 * shrunkInk,
+                         qPrintable(u"%1: %2 / %3"_s.arg(Text(run)).arg(ink).arg(shrunkInk)));
+            }
+            texts.sort();
+            const QStringList wanted =
+                level == 0 ? QStringList{"Central", "Lódz Avenue", "Mill Road", "River Test",
+                                         "St Mary's", "TESTBURY"}
+                           : QStringList{"Central", "Lódz Avenue", "River Test", "TESTBURY"};
+            for (const QString& name : wanted)
+                QVERIFY2(texts.contains(name), qPrintable(name + u" at level "_s + QString::number(level)));
+            QVERIFY2(level == 0 || !texts.contains(u"Mill Road"_s), "minor street thinned out");
+            QVERIFY(Overlap(map.scene.levelRuns[level]).isEmpty());
+        }
+    }
+
+    // The tiles and level tiles made on several workers, drawn part by part or
+    // cut from a whole picture, are those of one worker byte for byte.
     void workersMakeTheSameMap() {
         CTestRoot root;
         OsmMapRequest osm;
@@ -203,12 +292,18 @@ private slots:
                     request.drawPart = [&](const QRect& r) {
                         return RenderMapScenePart(map.scene, r);
                     };
+                    request.drawLevelPart = [&](int level, const QRect& r) {
+                        return RenderMapScenePart(map.scene, r, level);
+                    };
                 }
                 QVERIFY2(PackageMap(request, error), qPrintable(error));
                 const auto files = MapFiles(root, u"Oakland"_s);
                 QCOMPARE(std::count_if(files.begin(), files.end(),
                                        [](const auto& f) { return f.first.endsWith(u".map"_s); }),
                          20); // 5 x 4 tiles
+                QCOMPARE(std::count_if(files.begin(), files.end(),
+                                       [](const auto& f) { return f.first.endsWith(u".cbm"_s); }),
+                         8); // 3 x 2 and 2 x 1 level tiles
                 if (workers == 1)
                     first = files;
                 else

@@ -67,7 +67,7 @@ private slots:
                                   u"--picture"_s, picture, u"--places"_s,
                                   root.Host(u"places.tsv"_s), u"--calibration"_s, u"1,2,-3,4,5"_s});
         QVERIFY2(run.status == 0, qPrintable(run.err));
-        QVERIFY(run.out.contains(u"tile 2/2"_s));
+        QVERIFY(run.out.contains(u"tile 4/4"_s)); // 2 tiles, a tile at 0.5 and one at 0.25
         const QString folder = u"Veldra/Maps/Test Town/"_s;
         QStringList files = QDir(root.Host(folder)).entryList(QDir::Files);
         files.sort();
@@ -87,17 +87,22 @@ private slots:
                                   u"--input"_s, QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm"),
                                   u"--metres-per-pixel"_s, u"0.5"_s});
         QVERIFY2(osm.status == 0, qPrintable(osm.err));
-        QVERIFY2(osm.out.contains(u"Kirchberg: reading 100%"_s) && osm.out.contains(u"tile 4/4"_s),
+        QVERIFY2(osm.out.contains(u"Kirchberg: reading 100%"_s) && osm.out.contains(u"tile 6/6"_s),
                  qPrintable(osm.out));
         files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Map.dat", "Map.geo", "Streets.idx", "Streets.names",
-                                     "Streets.search", "kir1_1.map", "kir1_2.map", "kir2_1.map",
-                                     "kir2_2.map"}));
+        QCOMPARE(files, QStringList({"Addresses.idx", "Addresses.names", "Addresses.search", "Map.dat", "Map.geo",
+                                     "Streets.idx", "Streets.names", "Streets.search",
+                                     "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
         // The viewer's search lists the name as it is written.
         const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
         QVERIFY(wagner && wagner->matches.size() == 1);
         QCOMPARE(wagner->matches[0].name, u"Richard-Wagner-Straße"_s);
+        // A house is found by its street and number.
+        const auto door = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Addresses"_s,
+                                      u"goethestraße 13"_s);
+        QVERIFY(door && door->matches.size() == 1);
+        QCOMPARE(door->matches[0].name, u"Goethestraße 13"_s);
 
         // Nothing the style draws: a warning with what was read, and the map.
         QVERIFY(root.WriteFile(u"boundary.osm"_s,

@@ -346,6 +346,85 @@ private slots:
         QCOMPARE(plain.canvas.Tiles().m_nTileReads, uint64_t(plain.fetched.size()));
         QCOMPARE(kept.canvas.Tiles().m_nTileReads, uint64_t(tiles.size()));
     }
+
+    // A map of 3 x 2 tiles with overview levels whose pictures differ from
+    // the shrunk map: 0.5 and 0.25 show the level's pixel at each zoomed
+    // position, 1.0 and 2.0 the map's own tiles. A level that misses a tile,
+    // holds a damaged one or is reached through a link is left for the
+    // shrunk tiles. Going back to a zoom reads no file again.
+    void overviewLevels_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("complete") << "";
+        QTest::newRow("a tile missing") << "missing";
+        QTest::newRow("a tile damaged") << "damaged";
+        QTest::newRow("level folder a link") << "link";
+    }
+    void overviewLevels() {
+        QFETCH(QString, damage);
+        CTestRoot root;
+        const QString folder = QStringLiteral("\\Veldra\\Maps\\Harbour");
+        auto ramp = [](int w, int h, int blue) {
+            QImage image(w, h, kDisplayFormat);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    image.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, blue));
+            return image;
+        };
+        const QImage picture = ramp(1500, 1000, 128);
+        const QImage levels[2] = {ramp(1000, 500, 40), ramp(500, 500, 240)};
+        QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour/Zoom 0.5") &&
+                root.MakeDir(damage == "link" ? "Elsewhere" : "Veldra/Maps/Harbour/Zoom 0.25"));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(WriteCompressedTile(folder, QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
+                                        picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
+        for (int c = 1; c <= 2; ++c)
+            QVERIFY(WriteCompressedTile(folder + QStringLiteral("\\Zoom 0.5"),
+                                        QStringLiteral("har1_%1").arg(c),
+                                        levels[0].copy((c - 1) * 500, 0, 500, 500)));
+        QVERIFY(WriteCompressedTile(damage == "link" ? QStringLiteral("\\Elsewhere")
+                                                     : folder + QStringLiteral("\\Zoom 0.25"),
+                                    QStringLiteral("har1_1"), levels[1]));
+        if (damage == "link")
+            QVERIFY(QFile::link(root.Host("Elsewhere"), root.Host("Veldra/Maps/Harbour/Zoom 0.25")));
+        if (damage == "missing")
+            QVERIFY(QFile::remove(root.Host("Veldra/Maps/Harbour/Zoom 0.25/har1_1.cbm")));
+        if (damage == "damaged")
+            QVERIFY(root.WriteFile("Veldra/Maps/Harbour/Zoom 0.25/har1_1.cbm", "\x10\0\0\0xx"));
+
+        CViewport viewport;
+        COverlays overlays;
+        CMapCanvas canvas{viewport, overlays};
+        QVERIFY(canvas.CreateDrawingSurfaces());
+        canvas.Resize(240, 268);
+        canvas.ShowMap({QStringLiteral("Harbour"), folder});
+        canvas.CentreOnMapPosition({700, 505}, 1.0, CTargetCross::Keep);
+        uint64_t reads = 0;
+        for (int pass = 0; pass < 2; ++pass) {
+            for (double zoom : {0.5, 0.25, 2.0, 1.0}) {
+                canvas.ApplyZoom(240, 268, zoom);
+                const int level = zoom == 0.5 ? 0 : zoom == 0.25 ? 1 : -1;
+                const bool fromLevel = level == 0 || (level == 1 && damage.isEmpty());
+                QCOMPARE(canvas.DrawsFromLevel(zoom), fromLevel);
+                const QRect shown(viewport.ScreenOrigin().x, viewport.ScreenOrigin().y, 240, 268);
+                const QImage client = canvas.ClientImage();
+                if (fromLevel) {
+                    const QRect map(0, 0, viewport.MapWidth(), viewport.MapHeight());
+                    QCOMPARE(client.copy((map & shown).translated(-shown.topLeft())),
+                             levels[level].copy(map & shown));
+                } else {
+                    // The pixel a plain stretch picks: at 0.25 the map's
+                    // (4x + 1, 4y + 1), else the one at x / zoom.
+                    const int x = shown.x() + 37, y = shown.y() + 61;
+                    const QPoint from = zoom == 0.25 ? QPoint(4 * x + 1, 4 * y + 1)
+                                                     : QPoint(int(x / zoom), int(y / zoom));
+                    QCOMPARE(client.pixel(37, 61), picture.pixel(from));
+                }
+            }
+            if (pass == 0)
+                reads = canvas.Tiles().m_nTileReads;
+        }
+        QCOMPARE(canvas.Tiles().m_nTileReads, reads);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMapCanvas)

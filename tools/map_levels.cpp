@@ -1,0 +1,172 @@
+#include "map_levels.h"
+
+#include "platform/device_root.h"
+#include "platform/file_system.h"
+#include "platform/image_codec.h"
+#include "store/map_folder.h"
+#include "store/tile_cache.h"
+
+#include <QPainter>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cmath>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// One row of a level's tiles, as the files to write (empty: a tile failed).
+using LevelRow = std::vector<QByteArray>;
+
+// Writes a new file in the staging folder and flushes it, so that a map
+// moved into place is complete on disk.
+bool WriteFlushedFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
+    CFileHandle file = CreateFileAlways(devicePath);
+    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
+        ::fsync(file.Descriptor()) != 0) {
+        error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
+        return false;
+    }
+    return true;
+}
+
+// Runs make(index) for 0 .. count - 1 on workers threads, a few ahead of the
+// calling thread, which hands each result to consume in index order. Stops
+// at the first consume that fails.
+template <class Make, class Consume>
+bool RunInOrder(int count, int workers, Make make, Consume consume) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<LevelRow>> done(size_t(std::max(count, 0)));
+    int next = 0, consumed = 0;
+    bool stop = false;
+    auto work = [&] {
+        for (;;) {
+            int index;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= count || next < consumed + 2 * workers; });
+                if (stop || next >= count)
+                    return;
+                index = next++;
+            }
+            LevelRow row = make(index);
+            std::lock_guard lock(mutex);
+            done[size_t(index)] = std::move(row);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i)
+        threads.emplace_back(work);
+    bool ok = true;
+    for (int index = 0; index < count && ok; ++index) {
+        LevelRow row;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return done[size_t(index)].has_value(); });
+            row = std::move(*done[size_t(index)]);
+            done[size_t(index)].reset();
+        }
+        ok = consume(index, row);
+        std::lock_guard lock(mutex);
+        consumed = index + 1;
+        changed.notify_all();
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    return ok;
+}
+
+} // namespace
+
+int CountLevelTiles(const PackageRequest& request, const QSize& size) {
+    if (!request.drawLevelPart && request.picture.isNull())
+        return 0;
+    const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
+    int tiles = 0;
+    for (int level = 0; level < LEVEL_COUNT; ++level)
+        tiles += LevelTiles(columns, LEVEL_ZOOMS[level]) * LevelTiles(rows, LEVEL_ZOOMS[level]);
+    return tiles;
+}
+
+bool WriteLevels(const PackageRequest& request, const QSize& size, const QString& staging,
+                 const PackageProgress& progress, QString& error) {
+    const bool drawn = bool(request.drawLevelPart);
+    if (!drawn && request.picture.isNull())
+        return true;
+    const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
+    const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
+    const QString prefix = TilePrefix(request.title);
+    const int levelTiles = CountLevelTiles(request, size);
+    int written = 0;
+    for (int level = 0; level < LEVEL_COUNT; ++level) {
+        const double zoom = LEVEL_ZOOMS[level];
+        const QString folder = LevelFolder(staging, level);
+        if (!CreateDirectoryAt(folder)) {
+            error = QStringLiteral("cannot create the folder %1").arg(HostPath(folder));
+            return false;
+        }
+        const int levelColumns = LevelTiles(columns, zoom), levelRows = LevelTiles(rows, zoom);
+        // The picture's own pixels at this zoom; the rest of the grid is
+        // white, as the map's padded tiles are.
+        const QRect drawnArea(0, 0, int(std::ceil(size.width() * zoom)),
+                              int(std::ceil(size.height() * zoom)));
+        QImage shrunk;
+        if (!drawn)
+            shrunk = request.picture.convertToFormat(QImage::Format_RGB32)
+                         .scaled(drawnArea.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        auto makeRow = [&](int index) {
+            const QRect strip(0, index * TILE_SIZE, levelColumns * TILE_SIZE, TILE_SIZE);
+            QImage image(strip.size(), QImage::Format_RGB32);
+            image.fill(Qt::white);
+            const QRect part = strip.intersected(drawnArea);
+            if (!part.isEmpty()) {
+                const QImage picture = drawn ? request.drawLevelPart(level, part) : shrunk.copy(part);
+                if (picture.size() != part.size())
+                    return LevelRow(size_t(levelColumns));
+                QPainter painter(&image);
+                painter.drawImage(part.topLeft() - strip.topLeft(), picture);
+            }
+            LevelRow tiles;
+            for (int c = 0; c < levelColumns; ++c)
+                tiles.push_back(EncodeCompressedTile(
+                    image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE).convertToFormat(kDisplayFormat)));
+            return tiles;
+        };
+        const int workers = std::clamp(
+            request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1,
+            std::max(1, levelRows));
+        const bool ok = RunInOrder(levelRows, workers, makeRow, [&](int index, const LevelRow& tiles) {
+            for (int c = 0; c < levelColumns; ++c) {
+                if (tiles[size_t(c)].isEmpty()) {
+                    error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")
+                                .arg(index + 1)
+                                .arg(c + 1)
+                                .arg(zoom);
+                    return false;
+                }
+                const QString name = TileName(prefix, index + 1, c + 1) + QStringLiteral(".cbm");
+                if (!WriteFlushedFile(JoinDevicePath(folder, name), tiles[size_t(c)], error))
+                    return false;
+                if (progress)
+                    progress(rows * columns + ++written, rows * columns + levelTiles);
+            }
+            return true;
+        });
+        if (!ok)
+            return false;
+    }
+    return true;
+}
