@@ -244,7 +244,8 @@ void BM_MeasureTileGrid(benchmark::State& state) {
     COverlays overlays;
     CMapCanvas canvas(viewport, overlays);
     // The map "Benchmark" has the tile prefix of the listing's files.
-    canvas.ShowMap({QStringLiteral("Benchmark"), g_data->ListingFolder(int(state.range(0))), {}});
+    canvas.ShowMap({.strTitle = QStringLiteral("Benchmark"),
+                    .strFolder = g_data->ListingFolder(int(state.range(0)))});
     ListFolder(state, [&](const QString&) {
         canvas.MeasureTileGrid();
         return viewport.TileColumns() * viewport.TileRows() == state.range(0) / 2;

@@ -93,7 +93,8 @@ size_t TileCache::FreeSlot() {
     if (m_kept.size() < slotCount) {
         QImage pixels(m_imgTemplate.size(), m_imgTemplate.format());
         if (!pixels.isNull()) {
-            m_kept.push_back({QString(), std::move(pixels), 0});
+            KeptTile& slot = m_kept.emplace_back();
+            slot.pixels = std::move(pixels);
             return m_kept.size() - 1;
         }
     }

@@ -14,10 +14,10 @@ class QPainter;
 
 // A map chosen to be shown, as the open-map flow hands it over.
 struct OpenedMap {
-    QString strTitle;                 // names the map's places and gives the tile prefix
-    QString strFolder;                // device path of the map folder
-    MapCalibration calibration{};     // all zero for a map without one
-    std::optional<CGeoReference> geo; // where on Earth it lies, when known
+    QString strTitle;                   // names the map's places and gives the tile prefix
+    QString strFolder;                  // device path of the map folder
+    MapCalibration calibration{};       // all zero for a map without one
+    std::optional<CGeoReference> geo{}; // where on Earth it lies, when known
 };
 
 // What centring on a position does to the target cross.
@@ -184,8 +184,8 @@ private:
     std::optional<CGeoReference> m_geo;
     TileCache m_tileCache;
     bool m_bDragging = false;
-    CPoint m_ptDragStart;  // client point where the drag began
-    QString m_strTileName; // reused for every tile name of a redraw
+    CPoint m_ptDragStart;                  // client point where the drag began
+    QString m_strTileName;                 // reused for every tile name of a redraw
     QString m_strLevelFolder[LEVEL_COUNT]; // device paths of the overview levels
     bool m_bLevelReady[LEVEL_COUNT] = {};  // the level holds its whole tile grid
     TileSource m_tileSource;

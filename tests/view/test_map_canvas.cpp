@@ -81,7 +81,8 @@ private slots:
         CTestCanvas t;
         for (const char* name : {"tes2_1.cbm", "tes2_2.cbm", "tes1_1.map"})
             QVERIFY(t.root.WriteFile(QStringLiteral("Veldra/Maps/Other/") + name, "x"));
-        t.canvas.ShowMap({QStringLiteral("Testmap"), QStringLiteral("\\Veldra\\Maps\\Other")});
+        t.canvas.ShowMap({.strTitle = QStringLiteral("Testmap"),
+                          .strFolder = QStringLiteral("\\Veldra\\Maps\\Other")});
         QCOMPARE(QSize(t.viewport.TileColumns(), t.viewport.TileRows()), QSize(0, 0));
         QVERIFY(t.canvas.IsMapOpen() && t.map.fetched.isEmpty());
         QVERIFY(t.canvas.TileFileExists(1, 1) && !t.canvas.TileFileExists(1, 2));
@@ -327,7 +328,7 @@ private slots:
             });
             QVERIFY(each->canvas.CreateDrawingSurfaces());
             each->canvas.Resize(240, 268);
-            each->canvas.ShowMap({QStringLiteral("Harbour"), folder});
+            each->canvas.ShowMap({.strTitle = QStringLiteral("Harbour"), .strFolder = folder});
             each->canvas.CentreOnMapPosition({510, 505}, 1.0, CTargetCross::Keep);
         }
         QCOMPARE(QSize(kept.viewport.TileColumns(), kept.viewport.TileRows()), QSize(3, 2));
@@ -375,7 +376,8 @@ private slots:
         QVERIFY(WriteTemplate(root) && root.MakeDir("Veldra/Maps/Harbour/Zoom 0.5") &&
                 root.MakeDir(damage == "link" ? "Elsewhere" : "Veldra/Maps/Harbour/Zoom 0.25"));
         for (int i = 0; i < 6; ++i)
-            QVERIFY(WriteCompressedTile(folder, QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
+            QVERIFY(WriteCompressedTile(folder,
+                                        QStringLiteral("har%1_%2").arg(i / 3 + 1).arg(i % 3 + 1),
                                         picture.copy(i % 3 * 500, i / 3 * 500, 500, 500)));
         for (int c = 1; c <= 2; ++c)
             QVERIFY(WriteCompressedTile(folder + QStringLiteral("\\Zoom 0.5"),
@@ -385,7 +387,8 @@ private slots:
                                                      : folder + QStringLiteral("\\Zoom 0.25"),
                                     QStringLiteral("har1_1"), levels[1]));
         if (damage == "link")
-            QVERIFY(QFile::link(root.Host("Elsewhere"), root.Host("Veldra/Maps/Harbour/Zoom 0.25")));
+            QVERIFY(
+                QFile::link(root.Host("Elsewhere"), root.Host("Veldra/Maps/Harbour/Zoom 0.25")));
         if (damage == "missing")
             QVERIFY(QFile::remove(root.Host("Veldra/Maps/Harbour/Zoom 0.25/har1_1.cbm")));
         if (damage == "damaged")
@@ -396,7 +399,7 @@ private slots:
         CMapCanvas canvas{viewport, overlays};
         QVERIFY(canvas.CreateDrawingSurfaces());
         canvas.Resize(240, 268);
-        canvas.ShowMap({QStringLiteral("Harbour"), folder});
+        canvas.ShowMap({.strTitle = QStringLiteral("Harbour"), .strFolder = folder});
         canvas.CentreOnMapPosition({700, 505}, 1.0, CTargetCross::Keep);
         uint64_t reads = 0;
         for (int pass = 0; pass < 2; ++pass) {
