@@ -38,8 +38,8 @@ CVeldraViewerView::PixelMode CVeldraViewerView::GetPixelMode() {
     return g_pixelMode;
 }
 
-void CVeldraViewerView::SetPositionSource(const QString& spec) {
-    g_strPositionSource = spec;
+void CVeldraViewerView::SetPositionSource(const QString& text) {
+    g_strPositionSource = text;
 }
 
 QString CVeldraViewerView::GetPositionSource() {

@@ -38,7 +38,7 @@ public:
     static PixelMode GetPixelMode();
     // The position source that Follow My Position opens (see
     // ParsePositionSource); the system's default unless set.
-    static void SetPositionSource(const QString& spec);
+    static void SetPositionSource(const QString& text);
     static QString GetPositionSource();
 
     // Builds the view and runs OnCreate (check IsCreated()).

@@ -9,12 +9,12 @@ namespace {
 const QString kNmea = QStringLiteral("nmea");
 } // namespace
 
-std::optional<CPositionSourceSpec> ParsePositionSource(const QString& spec, QString& error) {
-    if (spec.isEmpty() || spec == u"default")
-        return CPositionSourceSpec{};
-    if (spec != kNmea && !spec.startsWith(kNmea + u':'))
-        return CPositionSourceSpec{spec, {}};
-    QString source = spec.mid(kNmea.size() + 1);
+std::optional<CPositionSourceChoice> ParsePositionSource(const QString& text, QString& error) {
+    if (text.isEmpty() || text == u"default")
+        return CPositionSourceChoice{};
+    if (text != kNmea && !text.startsWith(kNmea + u':'))
+        return CPositionSourceChoice{text, {}};
+    QString source = text.mid(kNmea.size() + 1);
     // Not a port and not a socket: a recorded log, replayed.
     if (!source.isEmpty() && !source.startsWith(u"serial:") && !source.startsWith(u"socket:")) {
         const QFileInfo log(source);
@@ -24,7 +24,7 @@ std::optional<CPositionSourceSpec> ParsePositionSource(const QString& spec, QStr
         }
         source = log.absoluteFilePath();
     }
-    return CPositionSourceSpec{kNmea, {{QStringLiteral("nmea.source"), source}}};
+    return CPositionSourceChoice{kNmea, {{QStringLiteral("nmea.source"), source}}};
 }
 
 CPositionFollower::CPositionFollower(CMapCanvas& canvas, QObject* parent)
@@ -36,9 +36,9 @@ CPositionFollower::CPositionFollower(CMapCanvas& canvas, QObject* parent)
 
 CPositionFollower::~CPositionFollower() = default;
 
-bool CPositionFollower::Start(const QString& spec, QString& error) {
+bool CPositionFollower::Start(const QString& text, QString& error) {
     Stop();
-    const std::optional<CPositionSourceSpec> parsed = ParsePositionSource(spec, error);
+    const std::optional<CPositionSourceChoice> parsed = ParsePositionSource(text, error);
     if (!parsed)
         return false;
     m_pSource =
@@ -49,7 +49,7 @@ bool CPositionFollower::Start(const QString& spec, QString& error) {
         const QString known = QGeoPositionInfoSource::availableSources().join(QStringLiteral(", "));
         error = parsed->strPlugin.isEmpty()
                     ? QStringLiteral("No position source is available on this system.")
-                    : QStringLiteral("The position source \"%1\" cannot be opened.").arg(spec);
+                    : QStringLiteral("The position source \"%1\" cannot be opened.").arg(text);
         error += known.isEmpty() ? QString() : QStringLiteral(" Sources installed: %1.").arg(known);
         return false;
     }

@@ -13,7 +13,7 @@ class QGeoPositionInfoSource;
 
 // Where positions come from: a Qt Positioning plugin and its parameters, or
 // the system's default source when the plugin is empty.
-struct CPositionSourceSpec {
+struct CPositionSourceChoice {
     QString strPlugin;
     QVariantMap parameters;
 };
@@ -24,7 +24,7 @@ struct CPositionSourceSpec {
 // server; "nmea:FILE" to replay a recorded NMEA log at the pace it was
 // recorded; any other word names a positioning plugin. Nothing, with error,
 // when a log file does not exist.
-std::optional<CPositionSourceSpec> ParsePositionSource(const QString& spec, QString& error);
+std::optional<CPositionSourceChoice> ParsePositionSource(const QString& text, QString& error);
 
 // "Follow My Position": reads positions from a source and puts the "me"
 // marker of the canvas where they fall on the open map, centring the view on
@@ -45,10 +45,10 @@ public:
     explicit CPositionFollower(CMapCanvas& canvas, QObject* parent = nullptr);
     ~CPositionFollower() override;
 
-    // Opens the source spec (see ParsePositionSource) and starts following
+    // Opens the source text (see ParsePositionSource) and starts following
     // with the view centred on each position. False, with a message for the
     // user, when the source cannot be opened.
-    bool Start(const QString& spec, QString& error);
+    bool Start(const QString& text, QString& error);
     // Stops following and closes the source; "me" stays where it is.
     void Stop();
     bool IsOn() const { return m_state != State::Off; }
