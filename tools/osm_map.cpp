@@ -23,8 +23,8 @@
 #include <osmium/visitor.hpp>
 
 #include <QFileInfo>
-#include <QSet>
 #include <QFontMetricsF>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -371,15 +371,15 @@ public:
         if (road && !area) {
             std::vector<QPolygonF> runs = Project(way.nodes());
             const bool bridge = tags.has_key("bridge") && !Is(tags, "bridge", {"no"});
-            const LineKind kind = tunnel                                 ? LineKind::Tunnel
-                                  : Is(tags, "highway", {"cycleway"})    ? LineKind::Cycleway
-                                                                         : LineKind::Road;
+            const LineKind kind = tunnel                              ? LineKind::Tunnel
+                                  : Is(tags, "highway", {"cycleway"}) ? LineKind::Cycleway
+                                                                      : LineKind::Road;
             // Arrows along a one-way street (against the way for "-1").
             const bool reverse = Is(tags, "oneway", {"-1"});
-            const bool oneWay = *road > RoadKind::Path &&
-                                (reverse || Is(tags, "oneway", {"yes", "1", "true"}) ||
-                                 (Is(tags, "junction", {"roundabout"}) &&
-                                  !Is(tags, "oneway", {"no"})));
+            const bool oneWay =
+                *road > RoadKind::Path &&
+                (reverse || Is(tags, "oneway", {"yes", "1", "true"}) ||
+                 (Is(tags, "junction", {"roundabout"}) && !Is(tags, "oneway", {"no"})));
             const QString ref = IndexText(Tag(tags, "ref"));
             for (const QPolygonF& run : runs) {
                 if (bridge)
@@ -596,7 +596,11 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
     if (Is(tags, "boundary", {"administrative"})) {
         const int level = QString::fromUtf8(tags.get_value_by_key("admin_level", "8")).toInt();
         m_named.push_back({QStringLiteral("Towns"), name, QStringLiteral("Area"), at,
-                           level <= 4 ? 0 : level <= 6 ? 1 : level <= 8 ? 2 : 4, spelling});
+                           level <= 4   ? 0
+                           : level <= 6 ? 1
+                           : level <= 8 ? 2
+                                        : 4,
+                           spelling});
         return;
     }
     // Stations.
@@ -634,8 +638,8 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
         return;
     }
     if (Is(tags, "highway", {"bus_stop"})) {
-        m_named.push_back({QStringLiteral("Places"), name, QStringLiteral("Bus stop"), at, 20,
-                           spelling});
+        m_named.push_back(
+            {QStringLiteral("Places"), name, QStringLiteral("Bus stop"), at, 20, spelling});
         return;
     }
     // Amenities, shops, leisure and tourism.
@@ -785,13 +789,24 @@ void CFeatureHandler::PlacePoiLabels(CLabeller& labeller) {
         if (!poi.name.isEmpty())
             labeller.TryBoxLabel(poi.at, poi.name, LabelStyleOf(LabelKind::Poi), 10);
     const LabelStyle& number = LabelStyleOf(LabelKind::HouseNumber);
+    // A house often carries its address twice, on a point at the door and on
+    // the building's outline: one entry and one label for those within
+    // kSameHouseMetres of each other.
+    constexpr double kSameHouseMetres = 60;
+    const double sameHouse = kSameHouseMetres / m_projection.MetresPerPixel();
+    std::unordered_map<QString, std::vector<QPointF>> seen;
     for (const AddressPoint& a : m_addresses) {
+        std::vector<QPointF>& doors = seen[a.street + u'|' + a.number + u'|' + a.postcode];
+        if (std::any_of(doors.begin(), doors.end(),
+                        [&](const QPointF& d) { return QLineF(d, a.at).length() < sameHouse; }))
+            continue;
+        doors.push_back(a.at);
         labeller.TryBoxLabel(a.at, a.number, number, 0);
         if (a.street.isEmpty())
             continue;
         const QPoint p = ClampToPicture(a.at);
-        m_map.places.push_back({QStringLiteral("Addresses"), a.street + u' ' + a.number,
-                                a.postcode, QString(), p.x(), p.y(), 0, a.spelling});
+        m_map.places.push_back({QStringLiteral("Addresses"), a.street + u' ' + a.number, a.postcode,
+                                QString(), p.x(), p.y(), 0, a.spelling});
     }
 }
 
@@ -856,8 +871,13 @@ void CFeatureHandler::PlaceStreetLabels(CLabeller& labeller) {
     std::map<QString, std::vector<QPointF>> placed;
     for (const Run& run : runs) {
         const LabelStyle& style = LabelStyleOf(StreetLabelOf(run.way->road));
-        m_map.scene.levelLabels.push_back({StreetLabelOf(run.way->road), int(run.way->road),
-                                           run.way->name, {}, 0, {}, run.path.Points()});
+        m_map.scene.levelLabels.push_back({StreetLabelOf(run.way->road),
+                                           int(run.way->road),
+                                           run.way->name,
+                                           {},
+                                           0,
+                                           {},
+                                           run.path.Points()});
         const double length = run.path.Length();
         std::vector<QPointF>& done = placed[run.way->name];
         for (double s0 = length / 2, d = 0; d < length / 2; d += 22) {
@@ -922,12 +942,12 @@ bool CheckCoordinates(const osmium::io::File& file, const QString& name, QString
         return std::isalnum(c) || c == '_' || c == '-' || c == ':' || c == '.' || c >= 0x80;
     };
     enum { kText, kAfterEquals, kValue } state = kText;
-    uint32_t last = 0;         // the last three characters of the last name, packed
-    bool spaceAfter = false;   // white space since that name's last character
-    bool coordinate = false;   // the '=' or value follows a lat or lon name
-    char quote = 0;            // the value's quote character
-    std::string value;         // the start of a coordinate's value, for the message
-    bool bad = false;          // that value holds 'e', 'E' or '&'
+    uint32_t last = 0;       // the last three characters of the last name, packed
+    bool spaceAfter = false; // white space since that name's last character
+    bool coordinate = false; // the '=' or value follows a lat or lon name
+    char quote = 0;          // the value's quote character
+    std::string value;       // the start of a coordinate's value, for the message
+    bool bad = false;        // that value holds 'e', 'E' or '&'
     for (std::string chunk = decompressor->read(); !chunk.empty(); chunk = decompressor->read()) {
         for (const char ch : chunk) {
             const unsigned char c = static_cast<unsigned char>(ch);
@@ -1033,9 +1053,9 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
                   const OsmProgress& progress, QString& error) {
     // Pass 1: the multipolygon relations and the ways they need.
     osmium::TagsFilter filter(false);
-    for (const char* key : {"building", "landuse", "natural", "leisure", "amenity", "water",
-                            "waterway", "shop", "tourism", "railway", "place", "healthcare",
-                            "boundary", "addr:housenumber"})
+    for (const char* key :
+         {"building", "landuse", "natural", "leisure", "amenity", "water", "waterway", "shop",
+          "tourism", "railway", "place", "healthcare", "boundary", "addr:housenumber"})
         filter.add_rule(true, osmium::TagMatcher(key));
     osmium::area::Assembler::config_type config;
     osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);
@@ -1120,8 +1140,8 @@ bool ReadOsmMap(const OsmMapRequest& request, OsmMap& map, QString& error,
                         .arg(MAX_OSM_PICTURE_SIDE);
             return false;
         }
-        if (!CheckTileCount(QSize(int(projection.Width()), int(projection.Height())),
-                            request.large, error))
+        if (!CheckTileCount(QSize(int(projection.Width()), int(projection.Height())), request.large,
+                            error))
             return false;
         map = OsmMap();
         map.box = box;
