@@ -10,30 +10,17 @@
 #include <QThread>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 // One row of a level's tiles, as the files to write (empty: a tile failed).
 using LevelRow = std::vector<QByteArray>;
-
-// Writes a new file in the staging folder and flushes it, so that a map
-// moved into place is complete on disk.
-bool WriteFlushedFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
-    CFileHandle file = CreateFileAlways(devicePath);
-    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
-        ::fsync(file.Descriptor()) != 0) {
-        error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
-        return false;
-    }
-    return true;
-}
 
 // Runs make(index) for 0 .. count - 1 on workers threads, a few ahead of the
 // calling thread, which hands each result to consume in index order. Stops
@@ -50,7 +37,8 @@ bool RunInOrder(int count, int workers, Make make, Consume consume) {
             int index;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= count || next < consumed + 2 * workers; });
+                changed.wait(
+                    lock, [&] { return stop || next >= count || next < consumed + 2 * workers; });
                 if (stop || next >= count)
                     return;
                 index = next++;
@@ -133,7 +121,8 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
             image.fill(Qt::white);
             const QRect part = strip.intersected(drawnArea);
             if (!part.isEmpty()) {
-                const QImage picture = drawn ? request.drawLevelPart(level, part) : shrunk.copy(part);
+                const QImage picture =
+                    drawn ? request.drawLevelPart(level, part) : shrunk.copy(part);
                 if (picture.size() != part.size())
                     return LevelRow(size_t(levelColumns));
                 QPainter painter(&image);
@@ -141,30 +130,33 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
             }
             LevelRow tiles;
             for (int c = 0; c < levelColumns; ++c)
-                tiles.push_back(EncodeCompressedTile(
-                    image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE).convertToFormat(kDisplayFormat)));
+                tiles.push_back(
+                    EncodeCompressedTile(image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE)
+                                             .convertToFormat(kDisplayFormat)));
             return tiles;
         };
-        const int workers = std::clamp(
-            request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1,
-            std::max(1, levelRows));
-        const bool ok = RunInOrder(levelRows, workers, makeRow, [&](int index, const LevelRow& tiles) {
-            for (int c = 0; c < levelColumns; ++c) {
-                if (tiles[size_t(c)].isEmpty()) {
-                    error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")
-                                .arg(index + 1)
-                                .arg(c + 1)
-                                .arg(zoom);
-                    return false;
+        const int workers =
+            std::clamp(request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1,
+                       std::max(1, levelRows));
+        const bool ok =
+            RunInOrder(levelRows, workers, makeRow, [&](int index, const LevelRow& tiles) {
+                for (int c = 0; c < levelColumns; ++c) {
+                    if (tiles[size_t(c)].isEmpty()) {
+                        error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")
+                                    .arg(index + 1)
+                                    .arg(c + 1)
+                                    .arg(zoom);
+                        return false;
+                    }
+                    const QString name =
+                        TileName(prefix, index + 1, c + 1) + QStringLiteral(".cbm");
+                    if (!WriteNewFile(JoinDevicePath(folder, name), tiles[size_t(c)], error))
+                        return false;
+                    if (progress)
+                        progress(rows * columns + ++written, rows * columns + levelTiles);
                 }
-                const QString name = TileName(prefix, index + 1, c + 1) + QStringLiteral(".cbm");
-                if (!WriteFlushedFile(JoinDevicePath(folder, name), tiles[size_t(c)], error))
-                    return false;
-                if (progress)
-                    progress(rows * columns + ++written, rows * columns + levelTiles);
-            }
-            return true;
-        });
+                return true;
+            });
         if (!ok)
             return false;
     }

@@ -22,9 +22,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -62,18 +62,6 @@ QString NameProblem(const QString& name) {
     return {};
 }
 
-// Writes a new file in a folder the tool made (never through a link) and
-// flushes it to disk, so that a map moved into place is complete on disk.
-bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
-    CFileHandle file = CreateFileAlways(devicePath);
-    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
-        ::fsync(file.Descriptor()) != 0) {
-        error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
-        return false;
-    }
-    return true;
-}
-
 // True when the entry under devicePath is a symbolic link.
 bool IsLink(const QString& devicePath) {
     return QFileInfo(HostPath(devicePath)).isSymLink();
@@ -105,6 +93,18 @@ QString DeviceLeaf(const QString& devicePath) {
 }
 
 } // namespace
+
+// Writes a new file in a folder the tool made (never through a link) and
+// flushes it to disk, so that a map moved into place is complete on disk.
+bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
+    CFileHandle file = CreateFileAlways(devicePath);
+    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
+        ::fsync(file.Descriptor()) != 0) {
+        error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
+        return false;
+    }
+    return true;
+}
 
 bool CheckMapTitle(const QString& title, QString& error) {
     const QString problem = NameProblem(title);
@@ -774,8 +774,8 @@ bool WriteTiles(const PackageRequest& request, const QSize& size, const QString&
             return false;
         const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
         if (!folder.Write(QFile::encodeName(name), EncryptTileImage(png))) {
-            tileError = QStringLiteral("cannot write %1")
-                            .arg(HostPath(JoinDevicePath(staging, name)));
+            tileError =
+                QStringLiteral("cannot write %1").arg(HostPath(JoinDevicePath(staging, name)));
             return false;
         }
         return true;

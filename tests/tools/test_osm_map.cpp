@@ -37,6 +37,18 @@ QString WriteExtract(const QTemporaryDir& dir, const QString& name) {
     return path;
 }
 
+// The map of an extract read with the default request; an empty scene, with
+// the reason printed, when it cannot be read.
+OsmMap ReadExtract(const QString& input) {
+    OsmMapRequest request;
+    request.input = input;
+    OsmMap map;
+    QString error;
+    if (!ReadOsmMap(request, map, error))
+        qWarning("%s", qPrintable(error));
+    return map;
+}
+
 QString Text(const LabelRun& run) {
     QString text;
     for (const Glyph& g : run.glyphs)
@@ -119,11 +131,9 @@ private slots:
     void formats() {
         QFETCH(QString, file);
         QTemporaryDir dir;
-        OsmMapRequest request;
-        request.input = WriteExtract(dir, file);
-        OsmMap map;
+        const OsmMap map = ReadExtract(WriteExtract(dir, file));
+        QVERIFY(map.scene.width > 0);
         QString error;
-        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
         // 0.01 degrees of longitude at 51.503 degrees, 0.006 of latitude, and the margins.
         QCOMPARE(map.scene.width, 693 + 2 * OSM_MARGIN);
         QCOMPARE(map.scene.height, 668 + 2 * OSM_MARGIN);
@@ -160,11 +170,8 @@ private slots:
 
     void picture() {
         QTemporaryDir dir;
-        OsmMapRequest request;
-        request.input = WriteExtract(dir, u"source.osm"_s);
-        OsmMap map;
-        QString error;
-        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        const OsmMap map = ReadExtract(WriteExtract(dir, u"source.osm"_s));
+        QVERIFY(map.scene.width > 0);
         const QImage image = RenderMapScene(map.scene);
         // Drawn part by part, the picture is the same.
         QCOMPARE(RenderMapScenePart(map.scene, QRect(0, 500, image.width(), image.height() - 500)),
@@ -233,11 +240,8 @@ private slots:
     // text at least 11 pixels high, never overlapping.
     void levels() {
         QTemporaryDir dir;
-        OsmMapRequest request;
-        request.input = WriteExtract(dir, u"source.osm"_s);
-        OsmMap map;
-        QString error;
-        QVERIFY2(ReadOsmMap(request, map, error), qPrintable(error));
+        const OsmMap map = ReadExtract(WriteExtract(dir, u"source.osm"_s));
+        QVERIFY(map.scene.width > 0);
         const QImage image = RenderMapScene(map.scene);
         for (int level : {0, 1}) {
             const double zoom = level == 0 ? 0.5 : 0.25;
