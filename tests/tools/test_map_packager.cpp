@@ -2,6 +2,7 @@
 // tile, and installing a map without ever leaving half a map behind.
 
 #include "map_packager.h"
+#include "png_writer.h"
 #include "test_support.h"
 
 #include "gazetteer/index_search.h"
@@ -158,6 +159,16 @@ private slots:
             QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32),
                      c.tile.convertToFormat(QImage::Format_RGB32));
         }
+
+        // Either row filter gives the pixels back, whatever the size, from a
+        // writer that keeps its buffers between images.
+        CPngWriter writer(6);
+        for (const QImage& picture :
+             {SmoothPicture(7, 3), NoisePicture(33, 17, 256, 5), SmoothPicture(1, 1)})
+            for (const auto filter : {CPngWriter::Filter::None, CPngWriter::Filter::Adaptive})
+                QCOMPARE(QImage::fromData(writer.Write(picture, filter), "png")
+                             .convertToFormat(QImage::Format_RGB32),
+                         picture.convertToFormat(QImage::Format_RGB32));
 
         // More than 256 colours: at most 256 remain, each pixel close to its colour.
         const QImage many = SmoothPicture(400, 300);
