@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev nettle-dev
           libdeflate-dev fonts-liberation2 libbenchmark-dev qt6-positioning-dev libqt6positioning6-plugins
-          libosmium2-dev libprotozero-dev libbz2-dev libexpat1-dev liblz4-dev osmium-tool
+          libosmium2-dev libprotozero-dev libpng-dev libbz2-dev libexpat1-dev liblz4-dev osmium-tool
           python-osmnx-doc clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -79,7 +79,7 @@ bool RunInOrder(int count, int workers, Make make, Consume consume) {
 } // namespace
 
 int CountLevelTiles(const PackageRequest& request, const QSize& size) {
-    if (!request.drawLevelPart && request.picture.isNull())
+    if (!request.drawLevelPart && request.picture.isNull() && !request.readRows)
         return 0;
     const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
@@ -91,9 +91,8 @@ int CountLevelTiles(const PackageRequest& request, const QSize& size) {
 
 bool WriteLevels(const PackageRequest& request, const QSize& size, const QString& staging,
                  const PackageProgress& progress, QString& error) {
-    const bool drawn = bool(request.drawLevelPart);
-    if (!drawn && request.picture.isNull())
-        return true;
+    if (!request.drawLevelPart)
+        return true; // a picture's levels are made from its bands as its tiles are cut
     const int columns = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const QString prefix = TilePrefix(request.title);
@@ -111,18 +110,13 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
         // white, as the map's padded tiles are.
         const QRect drawnArea(0, 0, int(std::ceil(size.width() * zoom)),
                               int(std::ceil(size.height() * zoom)));
-        QImage shrunk;
-        if (!drawn)
-            shrunk = request.picture.convertToFormat(QImage::Format_RGB32)
-                         .scaled(drawnArea.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         auto makeRow = [&](int index) {
             const QRect strip(0, index * TILE_SIZE, levelColumns * TILE_SIZE, TILE_SIZE);
             QImage image(strip.size(), QImage::Format_RGB32);
             image.fill(Qt::white);
             const QRect part = strip.intersected(drawnArea);
             if (!part.isEmpty()) {
-                const QImage picture =
-                    drawn ? request.drawLevelPart(level, part) : shrunk.copy(part);
+                const QImage picture = request.drawLevelPart(level, part);
                 if (picture.size() != part.size())
                     return LevelRow(size_t(levelColumns));
                 QPainter painter(&image);

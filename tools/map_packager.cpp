@@ -1,7 +1,9 @@
 #include "map_packager.h"
 
 #include "map_levels.h"
+#include "picture_bands.h"
 #include "png_writer.h"
+#include "tile_folder.h"
 
 #include "gazetteer/index_search.h"
 #include "gazetteer/index_writer.h"
@@ -329,6 +331,18 @@ bool LoadPicture(const QString& hostPath, QImage& picture, QString& error) {
     return true;
 }
 
+QImage OpaqueOnWhite(const QImage& picture) {
+    if (picture.format() == QImage::Format_RGB32 || picture.isNull())
+        return picture;
+    if (!picture.hasAlphaChannel())
+        return picture.convertToFormat(QImage::Format_RGB32);
+    QImage opaque(picture.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter painter(&opaque);
+    painter.drawImage(QPoint(0, 0), picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    return opaque;
+}
+
 QImage CutTile(const QImage& picture, int row, int col) {
     QImage tile(TILE_SIZE, TILE_SIZE, QImage::Format_RGB32);
     tile.fill(Qt::white);
@@ -336,15 +350,13 @@ QImage CutTile(const QImage& picture, int row, int col) {
         QRect(TILE_SIZE * (col - 1), TILE_SIZE * (row - 1), TILE_SIZE, TILE_SIZE) & picture.rect();
     if (source.isEmpty())
         return tile;
-    if (picture.format() == QImage::Format_RGB32) {
-        // Copy straight so that the pixels stay exactly the picture's.
-        for (int y = 0; y < source.height(); ++y)
-            std::memcpy(tile.scanLine(y), picture.constScanLine(source.y() + y) + 4 * source.x(),
-                        static_cast<size_t>(4 * source.width()));
-    } else {
-        QPainter painter(&tile);
-        painter.drawImage(QPoint(0, 0), picture, source);
-    }
+    const QImage part = OpaqueOnWhite(picture.format() == QImage::Format_RGB32
+                                          ? picture
+                                          : picture.copy(source));
+    const QPoint from = picture.format() == QImage::Format_RGB32 ? source.topLeft() : QPoint();
+    for (int y = 0; y < source.height(); ++y)
+        std::memcpy(tile.scanLine(y), part.constScanLine(from.y() + y) + 4 * from.x(),
+                    static_cast<size_t>(4 * source.width()));
     return tile;
 }
 
@@ -597,7 +609,7 @@ bool CheckRequest(const PackageRequest& request, CInstallPlace& place, QSize& si
     if (!CheckMapTitle(request.title, error) ||
         !ResolveMapFolder(request.title, request.folder, place.folder, error))
         return false;
-    const bool drawn = request.picture.isNull() && request.drawPart;
+    const bool drawn = request.picture.isNull() && (request.drawPart || request.readRows);
     size = drawn ? request.pictureSize : request.picture.size();
     if (size.width() < 1 || size.height() < 1) {
         error = QStringLiteral("the picture is empty");
@@ -675,91 +687,25 @@ bool PrepareStaging(const PackageRequest& request, const CInstallPlace& place, Q
     return true;
 }
 
-// The staging folder, opened once from the device root without following a
-// link, so that each tile is made inside it by its leaf name: a folder that
-// gains thousands of files is never searched again for each one.
-class CTileFolder {
-public:
-    CTileFolder() = default;
-    CTileFolder(const CTileFolder&) = delete;
-    CTileFolder& operator=(const CTileFolder&) = delete;
-    ~CTileFolder() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    bool Open(const QString& devicePath) {
-        QByteArray root = QFile::encodeName(DeviceRoot());
-        const QByteArray host = QFile::encodeName(HostPath(devicePath));
-        if (!root.endsWith('/'))
-            root += '/';
-        if (!host.startsWith(root))
-            return false;
-        m_fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        for (const QByteArray& part : host.mid(root.size()).split('/')) {
-            if (part.isEmpty() || m_fd < 0)
-                continue;
-            const int sub =
-                ::openat(m_fd, part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            ::close(m_fd);
-            m_fd = sub;
-        }
-        return m_fd >= 0;
-    }
-
-    // Makes the new file name (which must not exist) with bytes and flushes it
-    // to disk. Safe to call from several threads at once.
-    bool Write(const QByteArray& name, const QByteArray& bytes) const {
-        const int fd = ::openat(m_fd, name.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return false;
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-        return ::close(fd) == 0 && ok;
-    }
-
-    // Flushes the folder's entries to disk.
-    bool Sync() const { return ::fsync(m_fd) == 0; }
-
-private:
-    int m_fd = -1;
-};
-
-// The tiles, into the staging folder, on request.workers threads (one per
-// core by default). A worker takes the next job, a row of tiles when the
-// picture is drawn part by part (it draws the row, so memory holds one row of
-// tiles per worker) or one tile of a whole picture, and cuts, encodes,
-// encrypts and writes its tiles. Each file depends only on its own tile, so
-// the map is the same byte for byte whatever the number of workers; progress
-// is reported on the calling thread. On failure the error of the first
-// failing tile in row order among those tried is given.
-bool WriteTiles(const PackageRequest& request, const QSize& size, const QString& staging,
+// The tiles of a picture drawn part by part, into the staging folder, on
+// request.workers threads (one per core by default). A worker takes the next
+// row of tiles, draws it (so memory holds one row of tiles per worker), and
+// cuts, encodes, encrypts and writes its tiles. Each file depends only on its
+// own tile, so the map is the same byte for byte whatever the number of
+// workers; progress is reported on the calling thread. On failure the error
+// of the first failing tile in row order among those tried is given.
+bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QString& staging,
                 const PackageProgress& progress, QString& error) {
     const int cols = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const int total = rows * cols;
     const QString prefix = TilePrefix(request.title);
-    const bool drawn = request.picture.isNull() && request.drawPart;
-    const QImage picture =
-        drawn ? QImage()
-              : request.picture.convertToFormat(request.picture.hasAlphaChannel()
-                                                    ? QImage::Format_ARGB32_Premultiplied
-                                                    : QImage::Format_RGB32);
     CTileFolder folder;
     if (!folder.Open(staging)) {
         error = QStringLiteral("cannot open the folder %1").arg(HostPath(staging));
         return false;
     }
-    const int jobs = drawn ? rows : total;
+    const int jobs = rows;
     const int workers = std::clamp(
         request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1, std::max(1, jobs));
 
@@ -792,28 +738,18 @@ bool WriteTiles(const PackageRequest& request, const QSize& size, const QString&
                     break;
                 job = nextJob++;
             }
-            const int row = drawn ? job + 1 : job / cols + 1;
-            int firstCol = drawn ? 1 : job % cols + 1, lastCol = drawn ? cols : firstCol;
-            QImage strip = picture;
-            int firstRow = 1;
+            const int row = job + 1;
             QString tileError;
             int failedAt = -1;
-            if (drawn) {
-                const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
-                                 std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
-                strip = request.drawPart(part);
-                if (strip.format() != QImage::Format_RGB32)
-                    strip = strip.convertToFormat(strip.hasAlphaChannel()
-                                                      ? QImage::Format_ARGB32_Premultiplied
-                                                      : QImage::Format_RGB32);
-                firstRow = row;
-                if (strip.size() != part.size()) {
-                    tileError = QStringLiteral("cannot draw row %1 of the picture").arg(row);
-                    failedAt = firstCol;
-                }
+            const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
+                             std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
+            const QImage strip = OpaqueOnWhite(request.drawPart(part));
+            if (strip.size() != part.size()) {
+                tileError = QStringLiteral("cannot draw row %1 of the picture").arg(row);
+                failedAt = 1;
             }
-            for (int col = firstCol; col <= lastCol && failedAt < 0; ++col) {
-                if (!makeTile(strip, firstRow, row, col, tileError)) {
+            for (int col = 1; col <= cols && failedAt < 0; ++col) {
+                if (!makeTile(strip, row, row, col, tileError)) {
                     failedAt = col;
                     tileError = QStringLiteral("tile %1_%2: %3").arg(row).arg(col).arg(tileError);
                     break;
@@ -953,7 +889,9 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
         if (progress)
             progress(done, total + levelTiles);
     };
-    if (!WriteTiles(request, size, place.staging, tileProgress, error) ||
+    const bool drawn = request.picture.isNull() && request.drawPart;
+    if (!(drawn ? WriteDrawnTiles(request, size, place.staging, tileProgress, error)
+                : WritePictureBands(request, size, place.staging, progress, error)) ||
         !WriteLevels(request, size, place.staging, progress, error) ||
         !WriteMapFiles(request, indexFiles, place.staging, error)) {
         DeleteTree(place.staging);

@@ -51,10 +51,16 @@ struct PackageRequest {
     // The picture is then drawn one row of tiles at a time.
     QSize pictureSize;
     std::function<QImage(const QRect& part)> drawPart;
+    // Instead of picture or drawPart: the picture's size and a function that
+    // reads its next rows (at most TILE_SIZE, top to bottom) as an opaque
+    // Format_RGB32 image of the picture's width; false, with error, when it
+    // cannot. The picture is then read a band at a time as its tiles are made.
+    std::function<bool(int rows, QImage& band, QString& error)> readRows;
     // Draws part of an overview level (0 or 1, see LEVEL_ZOOMS in
     // store/map_folder.h), part in the level's pixels, as an image of part's
-    // size. Without it the levels are the picture shrunk smoothly; a request
-    // with neither has no levels.
+    // size. Without it the levels of a picture (whole or read in rows) are
+    // averages of its 2 x 2 and 4 x 4 pixels; a drawn picture without it has
+    // no levels.
     std::function<QImage(int level, const QRect& part)> drawLevelPart;
     QString folder; // device path of the map folder; empty: \Veldra\Maps\<title>
     std::optional<MapCalibration> calibration; // written as Map.dat when given
@@ -122,9 +128,13 @@ bool ParseCalibration(const QString& text, MapCalibration& calibration, QString&
 // Loads a picture file of any size; false, with error, when it is unreadable.
 bool LoadPicture(const QString& hostPath, QImage& picture, QString& error);
 
+// The picture as the map shows it: Format_RGB32, its transparent and
+// translucent pixels laid over white.
+QImage OpaqueOnWhite(const QImage& picture);
+
 // Tile (row, col), both from 1, of a picture: 500 x 500 pixels in
 // Format_RGB32, white where the picture does not reach (and behind
-// transparent pixels).
+// transparent pixels, as OpaqueOnWhite).
 QImage CutTile(const QImage& picture, int row, int col);
 
 // The image file of a tile: a straight PNG, else an 8-bit palette PNG, of at

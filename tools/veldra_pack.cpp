@@ -3,6 +3,7 @@
 #include "demo_town.h"
 #include "map_packager.h"
 #include "osm_map.h"
+#include "picture_bands.h"
 
 #include "platform/device_root.h"
 
@@ -342,19 +343,20 @@ int RunMake(const QCommandLineParser& parser) {
     if (parser.isSet(QStringLiteral("places")) &&
         !ReadPlacesFile(parser.value(QStringLiteral("places")), request.places, error))
         return Fail(error);
-    if (!LoadPicture(parser.value(QStringLiteral("picture")), request.picture, error))
+    if (!OpenPicture(parser.value(QStringLiteral("picture")), request, error))
         return Fail(error);
-    if (!ReadPictureGeoReference(parser, parser.value(QStringLiteral("picture")),
-                                 request.picture.size(), request.geoReference, error, status))
+    const QSize size = request.picture.isNull() ? request.pictureSize : request.picture.size();
+    if (!ReadPictureGeoReference(parser, parser.value(QStringLiteral("picture")), size,
+                                 request.geoReference, error, status))
         return Fail(error, status);
     if (request.geoReference && !request.calibration)
         request.calibration = CalibrationOf(*request.geoReference);
     CProgress progress;
     progress.Step(QStringLiteral("%1: %2 x %3 pixels, %4 tiles")
                       .arg(request.title)
-                      .arg(request.picture.width())
-                      .arg(request.picture.height())
-                      .arg(TileCount(request.picture.size())));
+                      .arg(size.width())
+                      .arg(size.height())
+                      .arg(TileCount(size)));
     if (!PackageMap(request, error,
                     [&](int done, int total) { progress.Tile(request.title, done, total); }))
         return Fail(error);
