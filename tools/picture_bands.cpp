@@ -63,20 +63,18 @@ void ShrinkByAverage(const QImage& image, int factor, uchar* level, qsizetype by
         std::fill(sums.begin(), sums.end(), 0u);
         const int y1 = std::min(height, y0 + factor);
         for (int y = y0; y < y1; ++y) {
-            const auto* pixels = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-            for (int x = 0; x < width; ++x) {
+            const uchar* pixel = image.constScanLine(y);
+            for (int x = 0; x < width; ++x, pixel += 3) {
                 uint32_t* sum = &sums[size_t(3) * size_t(x / factor)];
-                sum[0] += uint32_t(qRed(pixels[x]));
-                sum[1] += uint32_t(qGreen(pixels[x]));
-                sum[2] += uint32_t(qBlue(pixels[x]));
+                sum[0] += pixel[0];
+                sum[1] += pixel[1];
+                sum[2] += pixel[2];
             }
         }
-        auto* out = reinterpret_cast<QRgb*>(level);
         for (int x = 0; x < levelWidth; ++x) {
             const uint32_t n = uint32_t((y1 - y0) * (std::min(width, (x + 1) * factor) - x * factor));
-            const uint32_t* sum = &sums[size_t(3) * size_t(x)];
-            out[x] = qRgb(int((sum[0] + n / 2) / n), int((sum[1] + n / 2) / n),
-                          int((sum[2] + n / 2) / n));
+            for (int c = 0; c < 3; ++c)
+                level[3 * x + c] = uchar((sums[size_t(3 * x + c)] + n / 2) / n);
         }
     }
 }
@@ -113,16 +111,25 @@ struct CJob {
     int row = 0, column = 0, level = 0; // row: band index or level row index, from 0
 };
 
-// Copies the TILE_SIZE square at column (from 1) of image into tile, white
-// where image ends.
+// Copies the TILE_SIZE square at column (from 1) of image (Format_RGB888 or
+// Format_RGB32) into tile (Format_RGB32), white where image ends.
 void CopyTile(const QImage& image, int column, QImage& tile) {
     tile.fill(Qt::white);
     const int x = (column - 1) * TILE_SIZE;
     const int width = std::min(TILE_SIZE, image.width() - x);
     const int height = std::min(TILE_SIZE, image.height());
-    for (int y = 0; y < height && width > 0; ++y)
-        std::memcpy(tile.scanLine(y), image.constScanLine(y) + size_t(4) * size_t(x),
-                    size_t(4) * size_t(width));
+    const bool packed = image.format() == QImage::Format_RGB888;
+    for (int y = 0; y < height && width > 0; ++y) {
+        auto* to = reinterpret_cast<QRgb*>(tile.scanLine(y));
+        if (!packed) {
+            std::memcpy(to, image.constScanLine(y) + size_t(4) * size_t(x),
+                        size_t(4) * size_t(width));
+            continue;
+        }
+        const uchar* from = image.constScanLine(y) + size_t(3) * size_t(x);
+        for (int i = 0; i < width; ++i, from += 3)
+            to[i] = qRgb(from[0], from[1], from[2]);
+    }
 }
 
 } // namespace
@@ -155,7 +162,7 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
     }
     const int workers = std::clamp(
         request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1, std::max(1, total));
-    const qint64 bandBytes = qint64(size.width()) * TILE_SIZE * 4;
+    const qint64 bandBytes = qint64(size.width()) * TILE_SIZE * 3;
     const int maxBands = int(std::clamp<qint64>(kBandMemory / bandBytes, 2, workers + 1));
 
     std::mutex mutex;
@@ -184,7 +191,7 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
     };
     auto levelImage = [&](int level) {
         auto image = std::make_shared<QImage>(levelColumns[level] * TILE_SIZE, TILE_SIZE,
-                                              QImage::Format_RGB32);
+                                              QImage::Format_RGB888);
         image->fill(Qt::white);
         return image;
     };
@@ -344,11 +351,14 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
         QString readError;
         bool ok;
         if (request.readRows) {
-            ok = request.readRows(height, band, readError) && band.size() == QSize(size.width(), height) && band.format() == QImage::Format_RGB32;
+            ok = request.readRows(height, band, readError) &&
+                 band.size() == QSize(size.width(), height) &&
+                 band.format() == QImage::Format_RGB888;
             if (ok == false && readError.isEmpty())
                 readError = QStringLiteral("cannot read row %1 of the picture").arg(index + 1);
         } else {
-            band = OpaqueOnWhite(whole.copy(0, index * TILE_SIZE, size.width(), height));
+            band = OpaqueOnWhite(whole.copy(0, index * TILE_SIZE, size.width(), height))
+                       .convertToFormat(QImage::Format_RGB888);
             ok = !band.isNull();
             if (!ok)
                 readError = QStringLiteral("out of memory for a band of the picture");

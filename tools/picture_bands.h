@@ -13,7 +13,7 @@
 // be read or its header is damaged.
 bool OpenPicture(const QString& hostPath, PackageRequest& request, QString& error);
 
-// Box average of an opaque Format_RGB32 image into the 32-bit rows at level,
+// Box average of a Format_RGB888 image into the RGB888 rows at level,
 // bytesPerLine apart: level pixel (x, y) is the rounded mean of the image's
 // factor x factor pixels from (factor x, factor y), fewer at the right and
 // bottom edges where the image ends. The rows must hold at least

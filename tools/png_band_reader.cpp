@@ -72,7 +72,6 @@ void SetTransforms(State* s) {
     png_structp png = s->png;
     const int depth = png_get_bit_depth(png, s->info);
     const int type = png_get_color_type(png, s->info);
-    const bool transparent = png_get_valid(png, s->info, PNG_INFO_tRNS) != 0;
     switch (s->format) {
     case QImage::Format_Indexed8:
         if (depth < 8)
@@ -89,13 +88,12 @@ void SetTransforms(State* s) {
             png_set_gray_to_rgb(png);
         png_set_swap(png);
         break;
-    case QImage::Format_RGB32:
+    case QImage::Format_RGB888: // plain 8-bit RGB, read as it is stored
+        break;
     case QImage::Format_ARGB32:
         png_set_expand(png);
         if (!(type & PNG_COLOR_MASK_COLOR))
             png_set_gray_to_rgb(png);
-        if (!(type & PNG_COLOR_MASK_ALPHA) && !transparent)
-            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
         png_set_bgr(png); // QImage's 32-bit pixels are B, G, R, A in memory
         break;
     default:
@@ -109,7 +107,9 @@ void ReadChunkRows(State* s) {
 }
 
 // The format QImageReader gives a PNG of this depth and colour type, or
-// Invalid for those left to it.
+// Invalid for those left to it. Plain 8-bit RGB, which QImageReader makes
+// Format_RGB32 with the same values, is read as Format_RGB888 straight into
+// the band.
 QImage::Format FormatOf(int depth, int type, bool transparent) {
     switch (type) {
     case PNG_COLOR_TYPE_GRAY:
@@ -123,7 +123,7 @@ QImage::Format FormatOf(int depth, int type, bool transparent) {
     case PNG_COLOR_TYPE_RGB:
         if (depth == 16)
             return transparent ? QImage::Format_Invalid : QImage::Format_RGBX64;
-        return transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        return transparent ? QImage::Format_ARGB32 : QImage::Format_RGB888;
     case PNG_COLOR_TYPE_RGB_ALPHA:
         return depth == 16 ? QImage::Format_RGBA64 : QImage::Format_ARGB32;
     default:
@@ -262,7 +262,7 @@ CPngBandReader::Opened CPngBandReader::Open(QIODevice* device, QString& error) {
         error = QString::fromLatin1(state->message);
         return Opened::Failed;
     }
-    if (state->format != QImage::Format_RGB32) {
+    if (state->format != QImage::Format_RGB888) {
         state->chunk = QImage(state->width, kChunkRows, state->format);
         if (state->chunk.isNull()) {
             error = QStringLiteral("out of memory");
@@ -281,8 +281,8 @@ bool CPngBandReader::ReadRows(int rows, QImage& band, QString& error) {
         return false;
     }
     rows = std::clamp(rows, 0, s->height - s->rowsRead);
-    if (band.size() != QSize(s->width, rows) || band.format() != QImage::Format_RGB32)
-        band = QImage(s->width, rows, QImage::Format_RGB32);
+    if (band.size() != QSize(s->width, rows) || band.format() != QImage::Format_RGB888)
+        band = QImage(s->width, rows, QImage::Format_RGB888);
     if (band.isNull() && rows > 0) {
         error = QStringLiteral("out of memory for a band of %1 x %2 pixels").arg(s->width).arg(rows);
         return false;
@@ -291,8 +291,9 @@ bool CPngBandReader::ReadRows(int rows, QImage& band, QString& error) {
         const int n = std::min(kChunkRows, rows - done);
         // Plain RGB comes as it is stored; the rest through a small chunk in
         // its own format, made opaque as the whole picture would be.
-        QImage& target = s->format == QImage::Format_RGB32 ? band : s->chunk;
-        const int first = s->format == QImage::Format_RGB32 ? done : 0;
+        const bool direct = s->format == QImage::Format_RGB888;
+        QImage& target = direct ? band : s->chunk;
+        const int first = direct ? done : 0;
         s->rowPointers.resize(size_t(n));
         for (int i = 0; i < n; ++i)
             s->rowPointers[size_t(i)] = target.scanLine(first + i);
@@ -301,7 +302,7 @@ bool CPngBandReader::ReadRows(int rows, QImage& band, QString& error) {
             error = QString::fromLatin1(s->message);
             return false;
         }
-        if (s->format != QImage::Format_RGB32) {
+        if (!direct) {
             if (s->paletteSize > 0 && s->paletteSize < 256)
                 for (int i = 0; i < n; ++i) {
                     uchar* p = s->chunk.scanLine(i);
@@ -309,10 +310,17 @@ bool CPngBandReader::ReadRows(int rows, QImage& band, QString& error) {
                         if (p[x] >= s->paletteSize)
                             p[x] = 0;
                 }
-            const QImage opaque = OpaqueOnWhite(n == kChunkRows ? s->chunk : s->chunk.copy(0, 0, s->width, n));
-            for (int i = 0; i < n; ++i)
-                std::memcpy(band.scanLine(done + i), opaque.constScanLine(i),
-                            size_t(4) * size_t(s->width));
+            const QImage opaque =
+                OpaqueOnWhite(n == kChunkRows ? s->chunk : s->chunk.copy(0, 0, s->width, n));
+            for (int i = 0; i < n; ++i) {
+                const auto* from = reinterpret_cast<const QRgb*>(opaque.constScanLine(i));
+                uchar* to = band.scanLine(done + i);
+                for (int x = 0; x < s->width; ++x, to += 3) {
+                    to[0] = uchar(qRed(from[x]));
+                    to[1] = uchar(qGreen(from[x]));
+                    to[2] = uchar(qBlue(from[x]));
+                }
+            }
         }
         done += n;
         s->rowsRead += n;

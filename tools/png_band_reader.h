@@ -40,8 +40,8 @@ public:
     Opened Open(QIODevice* device, QString& error);
     // The picture's size in pixels.
     QSize Size() const;
-    // The next rows (at most the rows left) as an opaque Format_RGB32 image
-    // of the picture's width. False, with error, when the file is damaged or
+    // The next rows (at most the rows left) as a Format_RGB888 image of the
+    // picture's width (opaque: 3 bytes a pixel keep a band small). False, with error, when the file is damaged or
     // ends early; the reader reads no further then.
     bool ReadRows(int rows, QImage& band, QString& error);
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -464,6 +465,10 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(ReportQtMessage);
+    // A band of a large picture (tens of megabytes) goes back to the system
+    // when it is freed, rather than staying in a worker's heap: a fixed
+    // threshold stops the allocator from raising it after such a free.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("veldra-pack"));
 
