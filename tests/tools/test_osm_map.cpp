@@ -3,6 +3,7 @@
 // edge, upright labels that do not overlap); the scale number; index text.
 
 #include "osm_map.h"
+#include "picture_bands.h"
 #include "test_support.h"
 
 #include "gazetteer/index_search.h"
@@ -275,8 +276,10 @@ private slots:
         }
     }
 
-    // The tiles and level tiles made on several workers, drawn part by part or
-    // cut from a whole picture, are those of one worker byte for byte.
+    // The tiles and level tiles made on several workers, drawn part by part,
+    // cut from a whole picture or from the same picture read from a PNG in
+    // bands, are those of one worker byte for byte; the whole picture and
+    // its PNG make the same map.
     void workersMakeTheSameMap() {
         CTestRoot root;
         OsmMapRequest osm;
@@ -285,7 +288,10 @@ private slots:
         OsmMap map;
         QString error;
         QVERIFY2(ReadOsmMap(osm, map, error), qPrintable(error));
-        for (const bool whole : {false, true}) {
+        const QString png = root.Host(u"oakland.png"_s);
+        QVERIFY(RenderMapScene(map.scene).save(png));
+        std::map<QString, QByteArray> wholeMap;
+        for (const char* source : {"drawn", "whole", "png"}) {
             std::map<QString, QByteArray> first;
             for (const int workers : {1, 3}) {
                 PackageRequest request;
@@ -293,8 +299,11 @@ private slots:
                 request.replace = true;
                 request.workers = workers;
                 request.places = map.places;
-                if (whole) {
+                if (source == std::string_view("whole")) {
                     request.picture = RenderMapScene(map.scene);
+                } else if (source == std::string_view("png")) {
+                    QVERIFY2(OpenPicture(png, request, error) && request.readRows,
+                             qPrintable(error));
                 } else {
                     request.pictureSize = QSize(map.scene.width, map.scene.height);
                     request.drawPart = [&](const QRect& r) {
@@ -317,6 +326,10 @@ private slots:
                 else
                     for (const auto& [name, bytes] : files)
                         QVERIFY2(first[name] == bytes, qPrintable(name));
+                if (source == std::string_view("whole"))
+                    wholeMap = files;
+                else if (source == std::string_view("png"))
+                    QVERIFY(files == wholeMap);
             }
         }
     }

@@ -7,6 +7,7 @@
 #include "gazetteer/index_search.h"
 #include "store/geo_reference.h"
 
+#include <QBuffer>
 #include <QProcess>
 #include <QtTest>
 
@@ -130,6 +131,10 @@ private slots:
         const QString good = u"@dir/good.png"_s, places = u"--places"_s;
         QTest::newRow("unreadable picture")
             << make + QStringList{u"@dir/garbage.png"_s} << 1 << "cannot read the picture";
+        QTest::newRow("truncated picture") << make + QStringList{u"@dir/cut.png"_s} << 1
+                                           << "cut.png: the file ends early";
+        QTest::newRow("damaged picture") << make + QStringList{u"@dir/damaged.png"_s} << 1
+                                         << "damaged.png: the IDAT chunk is damaged";
         QTest::newRow("bad title")
             << QStringList{u"make"_s, u"--title"_s, u"../Town"_s, u"--picture"_s, good} << 1
             << "map title";
@@ -180,8 +185,15 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         QTemporaryDir dir;
+        QByteArray png, damaged;
+        QBuffer buffer(&png);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && Picture(100, 100).save(&buffer, "png"));
+        damaged = png;
+        damaged[png.size() / 2] = char(damaged[png.size() / 2] ^ 1); // among the pixels
         const std::pair<const char*, QByteArray> inputs[] = {
             {"garbage.png", "\x89PNG but not really a picture"},
+            {"cut.png", png.left(png.size() / 2)},
+            {"damaged.png", damaged},
             {"five.tsv", "Streets\tA\tB\tC\t1\t2\nStreets\tA\tB\t1\t2\n"},
             {"ten.tsv", "\n\nStreets\tA\tB\tC\tten\t2\n"},
             {"latin.tsv", "Streets\tCaf\xe9\t\t\t1\t2\n"},
