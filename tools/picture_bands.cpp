@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QThread>
+#include <QtEndian>
 
 #include <algorithm>
 #include <condition_variable>
@@ -55,27 +56,53 @@ bool OpenPicture(const QString& hostPath, PackageRequest& request, QString& erro
     return true;
 }
 
-void ShrinkByAverage(const QImage& image, int factor, uchar* level, qsizetype bytesPerLine) {
+namespace {
+
+// ShrinkByAverage for a factor known when compiling, so that the loops over
+// a cell unroll.
+template <int Factor>
+void ShrinkBy(const QImage& image, uchar* level, qsizetype bytesPerLine) {
     const int width = image.width(), height = image.height();
-    const int levelWidth = (width + factor - 1) / factor;
+    const int whole = width / Factor, levelWidth = (width + Factor - 1) / Factor;
     std::vector<uint32_t> sums(size_t(3) * size_t(levelWidth));
-    for (int y0 = 0; y0 < height; y0 += factor, level += bytesPerLine) {
+    for (int y0 = 0; y0 < height; y0 += Factor, level += bytesPerLine) {
         std::fill(sums.begin(), sums.end(), 0u);
-        const int y1 = std::min(height, y0 + factor);
+        const int y1 = std::min(height, y0 + Factor);
         for (int y = y0; y < y1; ++y) {
             const uchar* pixel = image.constScanLine(y);
-            for (int x = 0; x < width; ++x, pixel += 3) {
-                uint32_t* sum = &sums[size_t(3) * size_t(x / factor)];
+            uint32_t* sum = sums.data();
+            for (int x = 0; x < whole; ++x, sum += 3)
+                for (int i = 0; i < Factor; ++i, pixel += 3) {
+                    sum[0] += pixel[0];
+                    sum[1] += pixel[1];
+                    sum[2] += pixel[2];
+                }
+            for (int x = whole * Factor; x < width; ++x, pixel += 3) { // the edge cell
                 sum[0] += pixel[0];
                 sum[1] += pixel[1];
                 sum[2] += pixel[2];
             }
         }
+        const uint32_t rows = uint32_t(y1 - y0);
         for (int x = 0; x < levelWidth; ++x) {
-            const uint32_t n = uint32_t((y1 - y0) * (std::min(width, (x + 1) * factor) - x * factor));
+            const uint32_t n = rows * uint32_t(x < whole ? Factor : width - whole * Factor);
             for (int c = 0; c < 3; ++c)
                 level[3 * x + c] = uchar((sums[size_t(3 * x + c)] + n / 2) / n);
         }
+    }
+}
+
+} // namespace
+
+void ShrinkByAverage(const QImage& image, int factor, uchar* level, qsizetype bytesPerLine) {
+    switch (factor) {
+    case 2:
+        return ShrinkBy<2>(image, level, bytesPerLine);
+    case 4:
+        return ShrinkBy<4>(image, level, bytesPerLine);
+    default: // no level uses another factor
+        for (int y = 0; y * factor < image.height(); ++y)
+            std::memset(level + y * bytesPerLine, 0xff, size_t(3) * size_t(image.width() / factor));
     }
 }
 
@@ -127,8 +154,15 @@ void CopyTile(const QImage& image, int column, QImage& tile) {
             continue;
         }
         const uchar* from = image.constScanLine(y) + size_t(3) * size_t(x);
-        for (int i = 0; i < width; ++i, from += 3)
-            to[i] = qRgb(from[0], from[1], from[2]);
+        // Four bytes read at a time (R, G, B and the next pixel's R) and
+        // turned round; the last pixel on its own, so as not to read past
+        // the image.
+        for (int i = 0; i < width - 1; ++i, from += 3) {
+            quint32 bytes;
+            std::memcpy(&bytes, from, 4);
+            to[i] = 0xff000000u | (qFromBigEndian(bytes) >> 8);
+        }
+        to[width - 1] = qRgb(from[0], from[1], from[2]);
     }
 }
 
@@ -189,9 +223,15 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
         }
         changed.notify_all();
     };
+    // Finished band and level row images, each kept for the next one of its
+    // kind: their memory is reused rather than given back and asked for again.
+    std::shared_ptr<const QImage> spareBand;
+    std::shared_ptr<QImage> spareLevel[LEVEL_COUNT];
     auto levelImage = [&](int level) {
-        auto image = std::make_shared<QImage>(levelColumns[level] * TILE_SIZE, TILE_SIZE,
-                                              QImage::Format_RGB888);
+        std::shared_ptr<QImage> image = std::move(spareLevel[level]);
+        if (!image)
+            image = std::make_shared<QImage>(levelColumns[level] * TILE_SIZE, TILE_SIZE,
+                                             QImage::Format_RGB888);
         image->fill(Qt::white);
         return image;
     };
@@ -228,8 +268,11 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
     };
     // Drops the bands nothing more is to be done with, with mutex held.
     auto dropFinished = [&]() {
-        std::erase_if(bands, [&](const CBand& band) {
-            return band.cutsLeft == 0 && (!levels || band.shrunk);
+        std::erase_if(bands, [&](CBand& band) {
+            const bool finished = band.cutsLeft == 0 && (!levels || band.shrunk);
+            if (finished && !spareBand)
+                spareBand = std::move(band.image);
+            return finished;
         });
         changed.notify_all();
     };
@@ -294,8 +337,11 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
                     std::lock_guard guard(mutex);
                     job.levelImage.reset();
                     auto& byIndex = levelRowsOf[job.level];
-                    if (--byIndex[job.row].cutsLeft == 0)
+                    if (CLevelRow& row = byIndex[job.row]; --row.cutsLeft == 0) {
+                        if (!spareLevel[job.level])
+                            spareLevel[job.level] = std::move(row.image);
                         byIndex.erase(job.row);
+                    }
                 }
                 // After every map tile, level by level in row order.
                 at = (qint64(1) << 40) + (qint64(job.level) << 32) + qint64(job.row) * 65536 +
@@ -309,6 +355,7 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
             }
             lock.lock();
             if (job.kind == CJob::Shrink) {
+                job.band.reset(); // before the band may become the spare
                 for (int level = 0; level < LEVEL_COUNT; ++level)
                     --levelRowsOf[level][job.row / factors[level]].bandsLeft;
                 for (CBand& band : bands)
@@ -338,16 +385,19 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
     const QImage whole = request.readRows ? QImage() : request.picture;
     for (int index = 0; index < rows; ++index) {
         int doneNow;
+        QImage band;
         {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return failedAt >= 0 || int(bands.size()) + 1 <= maxBands; });
             if (failedAt >= 0)
                 break;
             doneNow = done;
+            if (spareBand && spareBand.use_count() == 1)
+                band = *spareBand; // its only holder from here on
+            spareBand.reset();
         }
         report(doneNow);
         const int height = std::min(TILE_SIZE, size.height() - index * TILE_SIZE);
-        QImage band;
         QString readError;
         bool ok;
         if (request.readRows) {
