@@ -11,7 +11,7 @@ seconds=${1:-3}
 shift || true
 all=(fuzz_compressed_tile fuzz_encrypted_tile fuzz_calibration fuzz_index_search
      fuzz_side_index fuzz_place_file fuzz_registry_file fuzz_device_paths fuzz_geo_reference
-     fuzz_gpx fuzz_osm_extract)
+     fuzz_gpx fuzz_osm_extract fuzz_png_bands)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is not installed"; exit 1; }

@@ -350,9 +350,8 @@ QImage CutTile(const QImage& picture, int row, int col) {
         QRect(TILE_SIZE * (col - 1), TILE_SIZE * (row - 1), TILE_SIZE, TILE_SIZE) & picture.rect();
     if (source.isEmpty())
         return tile;
-    const QImage part = OpaqueOnWhite(picture.format() == QImage::Format_RGB32
-                                          ? picture
-                                          : picture.copy(source));
+    const QImage part =
+        OpaqueOnWhite(picture.format() == QImage::Format_RGB32 ? picture : picture.copy(source));
     const QPoint from = picture.format() == QImage::Format_RGB32 ? source.topLeft() : QPoint();
     for (int y = 0; y < source.height(); ++y)
         std::memcpy(tile.scanLine(y), part.constScanLine(from.y() + y) + 4 * from.x(),
@@ -695,7 +694,7 @@ bool PrepareStaging(const PackageRequest& request, const CInstallPlace& place, Q
 // workers; progress is reported on the calling thread. On failure the error
 // of the first failing tile in row order among those tried is given.
 bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QString& staging,
-                const PackageProgress& progress, QString& error) {
+                     const PackageProgress& progress, QString& error) {
     const int cols = (size.width() + TILE_SIZE - 1) / TILE_SIZE;
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const int total = rows * cols;

@@ -53,8 +53,8 @@ struct PackageRequest {
     std::function<QImage(const QRect& part)> drawPart;
     // Instead of picture or drawPart: the picture's size and a function that
     // reads its next rows (at most TILE_SIZE, top to bottom) as a
-    // Format_RGB888 image of the picture's width, made opaque (OpaqueOnWhite); false, with error, when it
-    // cannot. The picture is then read a band at a time as its tiles are made.
+    // Format_RGB888 image of the picture's width, made opaque (OpaqueOnWhite); false, with error,
+    // when it cannot. The picture is then read a band at a time as its tiles are made.
     std::function<bool(int rows, QImage& band, QString& error)> readRows;
     // Draws part of an overview level (0 or 1, see LEVEL_ZOOMS in
     // store/map_folder.h), part in the level's pixels, as an image of part's

@@ -60,8 +60,7 @@ namespace {
 
 // ShrinkByAverage for a factor known when compiling, so that the loops over
 // a cell unroll.
-template <int Factor>
-void ShrinkBy(const QImage& image, uchar* level, qsizetype bytesPerLine) {
+template <int Factor> void ShrinkBy(const QImage& image, uchar* level, qsizetype bytesPerLine) {
     const int width = image.width(), height = image.height();
     const int whole = width / Factor, levelWidth = (width + Factor - 1) / Factor;
     std::vector<uint32_t> sums(size_t(3) * size_t(levelWidth));
@@ -201,7 +200,7 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<CBand> bands;                        // read and not yet finished with
+    std::deque<CBand> bands;                           // read and not yet finished with
     std::map<int, CLevelRow> levelRowsOf[LEVEL_COUNT]; // by level row index
     int done = 0;
     bool readingDone = false;
@@ -284,7 +283,10 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
             CJob job;
             changed.wait(lock, [&] {
                 job = failedAt >= 0 ? CJob() : takeJob();
-                return job.kind != CJob::None || failedAt >= 0 || (readingDone && bands.empty() && std::all_of(std::begin(levelRowsOf), std::end(levelRowsOf), [](const auto& m) { return m.empty(); }));
+                return job.kind != CJob::None || failedAt >= 0 ||
+                       (readingDone && bands.empty() &&
+                        std::all_of(std::begin(levelRowsOf), std::end(levelRowsOf),
+                                    [](const auto& m) { return m.empty(); }));
             });
             if (job.kind == CJob::None)
                 return;
@@ -305,9 +307,9 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
                     }
                     // Bands of one level row fill rows of their own, so
                     // workers may write into its pixels at once.
-                    ShrinkByAverage(*job.band, factor,
-                                    bits + stride * ((job.row - index * factor) * TILE_SIZE / factor),
-                                    stride);
+                    ShrinkByAverage(
+                        *job.band, factor,
+                        bits + stride * ((job.row - index * factor) * TILE_SIZE / factor), stride);
                 }
             } else if (job.kind == CJob::MapTile) {
                 CopyTile(*job.band, job.column, tile);
@@ -322,15 +324,20 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
                 }
                 QByteArray png;
                 at = qint64(job.row) * columns + job.column - 1;
-                const QString name = TileName(prefix, job.row + 1, job.column) + QStringLiteral(".map");
+                const QString name =
+                    TileName(prefix, job.row + 1, job.column) + QStringLiteral(".map");
                 if (!EncodeTileImage(tile, png, jobError))
                     ok = false;
                 else if (!folder.Write(QFile::encodeName(name), EncryptTileImage(png))) {
                     ok = false;
-                    jobError = QStringLiteral("cannot write %1").arg(HostPath(JoinDevicePath(staging, name)));
+                    jobError = QStringLiteral("cannot write %1")
+                                   .arg(HostPath(JoinDevicePath(staging, name)));
                 }
                 if (!ok)
-                    jobError = QStringLiteral("tile %1_%2: %3").arg(job.row + 1).arg(job.column).arg(jobError);
+                    jobError = QStringLiteral("tile %1_%2: %3")
+                                   .arg(job.row + 1)
+                                   .arg(job.column)
+                                   .arg(jobError);
             } else {
                 CopyTile(*job.levelImage, job.column, tile);
                 {
@@ -346,11 +353,15 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
                 // After every map tile, level by level in row order.
                 at = (qint64(1) << 40) + (qint64(job.level) << 32) + qint64(job.row) * 65536 +
                      job.column;
-                const QString name = TileName(prefix, job.row + 1, job.column) + QStringLiteral(".cbm");
-                if (!levelFolders[job.level].Write(QFile::encodeName(name),
-                                                   EncodeCompressedTile(tile.convertToFormat(kDisplayFormat)))) {
+                const QString name =
+                    TileName(prefix, job.row + 1, job.column) + QStringLiteral(".cbm");
+                if (!levelFolders[job.level].Write(
+                        QFile::encodeName(name),
+                        EncodeCompressedTile(tile.convertToFormat(kDisplayFormat)))) {
                     ok = false;
-                    jobError = QStringLiteral("cannot write %1").arg(HostPath(JoinDevicePath(LevelFolder(staging, job.level), name)));
+                    jobError =
+                        QStringLiteral("cannot write %1")
+                            .arg(HostPath(JoinDevicePath(LevelFolder(staging, job.level), name)));
                 }
             }
             lock.lock();

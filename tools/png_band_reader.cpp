@@ -147,8 +147,8 @@ QString CheckChunks(QIODevice* device) {
             problem = QStringLiteral("the file ends early");
             break;
         }
-        const quint32 length = quint32(head[0]) << 24 | quint32(head[1]) << 16 |
-                               quint32(head[2]) << 8 | head[3];
+        const quint32 length =
+            quint32(head[0]) << 24 | quint32(head[1]) << 16 | quint32(head[2]) << 8 | head[3];
         if (length > 0x7fffffffu) {
             problem = QStringLiteral("a chunk is longer than a PNG allows");
             break;
@@ -195,7 +195,8 @@ QSize CPngBandReader::Size() const {
 CPngBandReader::Opened CPngBandReader::Open(QIODevice* device, QString& error) {
     m_state.reset();
     char signature[8];
-    if (device->peek(signature, 8) != 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(signature), 0, 8) != 0)
+    if (device->peek(signature, 8) != 8 ||
+        png_sig_cmp(reinterpret_cast<png_const_bytep>(signature), 0, 8) != 0)
         return Opened::Other;
     if (device->isSequential())
         return Opened::Other;
@@ -213,9 +214,8 @@ CPngBandReader::Opened CPngBandReader::Open(QIODevice* device, QString& error) {
         return Opened::Failed;
     }
     png_set_read_fn(state->png, device, ReadData);
-    // QImageReader's limits are those of the picture's own size; the
-    // packager checks the tile count.
-    png_set_user_limits(state->png, 0x7fffffff, 0x7fffffff);
+    // libpng's own limits stand (a million pixels a side), as they do for
+    // QImageReader; the packager checks the tile count.
     if (!Trap(state.get(), ReadInfo)) {
         error = QString::fromLatin1(state->message);
         return Opened::Failed;
@@ -284,7 +284,8 @@ bool CPngBandReader::ReadRows(int rows, QImage& band, QString& error) {
     if (band.size() != QSize(s->width, rows) || band.format() != QImage::Format_RGB888)
         band = QImage(s->width, rows, QImage::Format_RGB888);
     if (band.isNull() && rows > 0) {
-        error = QStringLiteral("out of memory for a band of %1 x %2 pixels").arg(s->width).arg(rows);
+        error =
+            QStringLiteral("out of memory for a band of %1 x %2 pixels").arg(s->width).arg(rows);
         return false;
     }
     for (int done = 0; done < rows;) {

@@ -41,8 +41,8 @@ public:
     // The picture's size in pixels.
     QSize Size() const;
     // The next rows (at most the rows left) as a Format_RGB888 image of the
-    // picture's width (opaque: 3 bytes a pixel keep a band small). False, with error, when the file is damaged or
-    // ends early; the reader reads no further then.
+    // picture's width (opaque: 3 bytes a pixel keep a band small). False, with error, when the file
+    // is damaged or ends early; the reader reads no further then.
     bool ReadRows(int rows, QImage& band, QString& error);
 
     struct State; // libpng's structures and the rows read so far

@@ -10,9 +10,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// A folder the packager made (the staging folder or a level's folder), opened once from the device root without following a
-// link, so that each tile is made inside it by its leaf name: a folder that
-// gains thousands of files is never searched again for each one.
+// A folder the packager made (the staging folder or a level's folder), opened once from the device
+// root without following a link, so that each tile is made inside it by its leaf name: a folder
+// that gains thousands of files is never searched again for each one.
 class CTileFolder {
 public:
     CTileFolder() = default;

@@ -43,7 +43,10 @@ make   Installs the picture FILE (PNG, JPEG, BMP, GIF; any size) as the map TITL
        tile is stored as a PNG (an 8-bit palette PNG where a straight one is too
        big) encrypted with the tile key, at most 131072 bytes; a tile that still
        does not fit is an error. The overview levels for zoom 0.5 and 0.25 are
-       the picture shrunk smoothly (see "Overview levels" below). The map
+       the picture shrunk by averaging each 2 x 2 and 4 x 4 pixels (see
+       "Overview levels" below). A PNG is read a band of 500 rows at a time
+       as the tiles are made, so memory holds a few bands, not the picture;
+       an interlaced PNG and other formats are read whole. The map
        folder is DEVICEPATH, by default
        \Veldra\Maps\TITLE; it may be at most 49 characters long. The shared
        template tile \Veldra\Maps\tpl.map is written when it is missing. When

@@ -18,8 +18,8 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QtTest>
 #include <QtEndian>
+#include <QtTest>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -68,9 +68,9 @@ QByteArray Chunk(const char* type, const QByteArray& data) {
     const QByteArray body = QByteArray(type, 4) + data;
     QByteArray chunk(4, 0), crc(4, 0);
     qToBigEndian(quint32(data.size()), chunk.data());
-    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                               uInt(body.size()))),
-                 crc.data());
+    qToBigEndian(
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))),
+        crc.data());
     return chunk + body + crc;
 }
 
@@ -249,29 +249,37 @@ private slots:
     void pngReadInBands_data() {
         QTest::addColumn<QByteArray>("png");
         QTest::addColumn<bool>("banded"); // else read whole
-        const QByteArray palette = Chunk("PLTE", QByteArray::fromHex("ff0000 00ff00 0000ff 123456 fedcba"));
+        const QByteArray palette =
+            Chunk("PLTE", QByteArray::fromHex("ff0000 00ff00 0000ff 123456 fedcba"));
         auto row = [](const char* tag, const QByteArray& png, bool banded) {
             QTest::newRow(tag) << png << banded;
         };
         row("grey 1-bit", MadePng(37, 40, 1, 0), true);
-        row("grey 1-bit, white transparent", MadePng(37, 40, 1, 0, Chunk("tRNS", Words({1}))), true);
+        row("grey 1-bit, white transparent", MadePng(37, 40, 1, 0, Chunk("tRNS", Words({1}))),
+            true);
         row("grey 2-bit", MadePng(37, 40, 2, 0), true);
-        row("grey 4-bit, one grey transparent", MadePng(37, 40, 4, 0, Chunk("tRNS", Words({3}))), true);
+        row("grey 4-bit, one grey transparent", MadePng(37, 40, 4, 0, Chunk("tRNS", Words({3}))),
+            true);
         row("grey 8-bit", MadePng(37, 40, 8, 0), true);
-        row("grey 8-bit, one grey transparent", MadePng(37, 40, 8, 0, Chunk("tRNS", Words({71}))), true);
+        row("grey 8-bit, one grey transparent", MadePng(37, 40, 8, 0, Chunk("tRNS", Words({71}))),
+            true);
         row("grey 16-bit", MadePng(37, 40, 16, 0), true);
         row("grey + alpha 8-bit", MadePng(37, 40, 8, 4), true);
         row("grey + alpha 16-bit", MadePng(37, 40, 16, 4), true);
-        row("RGB 8-bit, gamma 1.0", MadePng(37, 40, 8, 2, Chunk("gAMA", QByteArray::fromHex("000186a0"))), true);
-        row("RGB 8-bit, one colour transparent", MadePng(37, 40, 8, 2, Chunk("tRNS", Words({0, 29, 58}))), true);
+        row("RGB 8-bit, gamma 1.0",
+            MadePng(37, 40, 8, 2, Chunk("gAMA", QByteArray::fromHex("000186a0"))), true);
+        row("RGB 8-bit, one colour transparent",
+            MadePng(37, 40, 8, 2, Chunk("tRNS", Words({0, 29, 58}))), true);
         row("RGB 16-bit", MadePng(37, 40, 16, 2), true);
         row("RGBA 8-bit", MadePng(37, 40, 8, 6), true);
         row("RGBA 16-bit", MadePng(37, 40, 16, 6), true);
         row("palette 2-bit, an index beyond it", MadePng(37, 40, 2, 3, palette), true);
-        row("palette 8-bit with alpha", MadePng(37, 40, 8, 3, palette + Chunk("tRNS", QByteArray::fromHex("00ff80"))), true);
+        row("palette 8-bit with alpha",
+            MadePng(37, 40, 8, 3, palette + Chunk("tRNS", QByteArray::fromHex("00ff80"))), true);
         // Left to the whole-picture reader.
         row("palette 1-bit", MadePng(37, 40, 1, 3, palette), false);
-        row("grey 16-bit, one grey transparent", MadePng(37, 40, 16, 0, Chunk("tRNS", Words({1000}))), false);
+        row("grey 16-bit, one grey transparent",
+            MadePng(37, 40, 16, 0, Chunk("tRNS", Words({1000}))), false);
         row("interlaced", MadePng(1, 1, 8, 2, {}, true), false);
     }
 
@@ -302,7 +310,8 @@ private slots:
                 QVERIFY2(request.readRows(rows, band, error), qPrintable(error));
                 QCOMPARE(band.size(), QSize(whole.width(), rows));
                 for (int i = 0; i < rows; ++i)
-                    std::memcpy(read.scanLine(y++), band.constScanLine(i), size_t(band.bytesPerLine()));
+                    std::memcpy(read.scanLine(y++), band.constScanLine(i),
+                                size_t(band.bytesPerLine()));
             }
         }
         QCOMPARE(OpaqueOnWhite(read).convertToFormat(QImage::Format_RGB32), OpaqueOnWhite(whole));
@@ -390,8 +399,9 @@ private slots:
                             const QRgb c = picture.pixel(u, v);
                             sum[0] += qRed(c), sum[1] += qGreen(c), sum[2] += qBlue(c);
                         }
-                    expected.setPixel(x, y, qRgb((sum[0] + n / 2) / n, (sum[1] + n / 2) / n,
-                                                 (sum[2] + n / 2) / n));
+                    expected.setPixel(
+                        x, y,
+                        qRgb((sum[0] + n / 2) / n, (sum[1] + n / 2) / n, (sum[2] + n / 2) / n));
                 }
             expected = expected.convertToFormat(kDisplayFormat);
             for (int column = 1; column <= 4 / factor; ++column) {

@@ -92,16 +92,17 @@ private slots:
                  qPrintable(osm.out));
         files = QDir(root.Host(u"Veldra/Maps/Kirchberg"_s)).entryList(QDir::Files);
         files.sort();
-        QCOMPARE(files, QStringList({"Addresses.idx", "Addresses.names", "Addresses.search", "Map.dat", "Map.geo",
-                                     "Streets.idx", "Streets.names", "Streets.search",
-                                     "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
+        QCOMPARE(files,
+                 QStringList({"Addresses.idx", "Addresses.names", "Addresses.search", "Map.dat",
+                              "Map.geo", "Streets.idx", "Streets.names", "Streets.search",
+                              "kir1_1.map", "kir1_2.map", "kir2_1.map", "kir2_2.map"}));
         // The viewer's search lists the name as it is written.
         const auto wagner = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Streets"_s, u"wagner"_s);
         QVERIFY(wagner && wagner->matches.size() == 1);
         QCOMPARE(wagner->matches[0].name, u"Richard-Wagner-Straße"_s);
         // A house is found by its street and number.
-        const auto door = SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Addresses"_s,
-                                      u"goethestraße 13"_s);
+        const auto door =
+            SearchIndex(u"\\Veldra\\Maps\\Kirchberg"_s, u"Addresses"_s, u"goethestraße 13"_s);
         QVERIFY(door && door->matches.size() == 1);
         QCOMPARE(door->matches[0].name, u"Goethestraße 13"_s);
 
@@ -113,12 +114,13 @@ private slots:
                                "<way id=\"3\"><nd ref=\"1\"/><nd ref=\"2\"/><nd ref=\"1\"/></way>"
                                "<relation id=\"4\"><member type=\"way\" ref=\"3\" role=\"outer\"/>"
                                "<tag k=\"boundary\" v=\"administrative\"/></relation></osm>"));
-        const Run blank = PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Karl"_s,
-                                    u"--input"_s, root.Host(u"boundary.osm"_s),
-                                    u"--metres-per-pixel"_s, u"20"_s});
-        QVERIFY2(blank.status == 0 && blank.err.contains(u"warning: boundary.osm holds nothing "
-                                                         "the map style draws (read: nodes 2, "
-                                                         "ways 1, relations 1"_s) &&
+        const Run blank =
+            PackTool({u"osm"_s, u"--root"_s, root.Path(), u"--title"_s, u"Karl"_s, u"--input"_s,
+                      root.Host(u"boundary.osm"_s), u"--metres-per-pixel"_s, u"20"_s});
+        QVERIFY2(blank.status == 0 &&
+                     blank.err.contains(u"warning: boundary.osm holds nothing "
+                                        "the map style draws (read: nodes 2, "
+                                        "ways 1, relations 1"_s) &&
                      blank.out.contains(u" tiles, about "_s),
                  qPrintable(blank.err + blank.out));
     }
@@ -131,8 +133,8 @@ private slots:
         const QString good = u"@dir/good.png"_s, places = u"--places"_s;
         QTest::newRow("unreadable picture")
             << make + QStringList{u"@dir/garbage.png"_s} << 1 << "cannot read the picture";
-        QTest::newRow("truncated picture") << make + QStringList{u"@dir/cut.png"_s} << 1
-                                           << "cut.png: the file ends early";
+        QTest::newRow("truncated picture")
+            << make + QStringList{u"@dir/cut.png"_s} << 1 << "cut.png: the file ends early";
         QTest::newRow("damaged picture") << make + QStringList{u"@dir/damaged.png"_s} << 1
                                          << "damaged.png: the IDAT chunk is damaged";
         QTest::newRow("bad title")
