@@ -22,6 +22,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <memory>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -95,12 +96,11 @@ QString DeviceLeaf(const QString& devicePath) {
 
 } // namespace
 
-// Writes a new file in a folder the tool made (never through a link) and
-// flushes it to disk, so that a map moved into place is complete on disk.
+// Writes a new file in a folder the tool made (never through a link); the
+// staging folder is flushed to disk as a whole before it is moved into place.
 bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
     CFileHandle file = CreateFileAlways(devicePath);
-    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
-        ::fsync(file.Descriptor()) != 0) {
+    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size())) {
         error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
         return false;
     }
@@ -532,16 +532,21 @@ QImage ToPaletteImage(const QImage& image) {
 bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
     // Unfiltered rows at a middle level suit drawn maps, and take a fraction
     // of the time of the adaptive filter; a tile that does not fit that way
-    // (a photograph, say) gets the adaptive filter and the strongest level.
-    thread_local CPngWriter fast(6), strong(12);
+    // (a photograph, say) gets the adaptive filter and a stronger level,
+    // whose compressor (about a megabyte) is made when first needed.
+    thread_local CPngWriter fast(6);
+    thread_local std::unique_ptr<CPngWriter> strong;
     const QImage rgb = tile.convertToFormat(QImage::Format_RGB32);
     QByteArray png = fast.Write(rgb, CPngWriter::Filter::None);
     if (png.isEmpty()) {
         error = QStringLiteral("the tile could not be encoded as PNG");
         return false;
     }
-    if (png.size() > MAX_TILE_IMAGE_BYTES)
-        png = strong.Write(rgb, CPngWriter::Filter::Adaptive);
+    if (png.size() > MAX_TILE_IMAGE_BYTES) {
+        if (!strong)
+            strong = std::make_unique<CPngWriter>(9);
+        png = strong->Write(rgb, CPngWriter::Filter::Adaptive);
+    }
     const qsizetype straight = png.size();
     if (png.size() > MAX_TILE_IMAGE_BYTES)
         png = WritePng(ToPaletteImage(rgb), 0);
@@ -707,8 +712,8 @@ public:
         return m_fd >= 0;
     }
 
-    // Makes the new file name (which must not exist) with bytes and flushes it
-    // to disk. Safe to call from several threads at once.
+    // Makes the new file name (which must not exist) with bytes. Safe to call
+    // from several threads at once.
     bool Write(const QByteArray& name, const QByteArray& bytes) const {
         const int fd = ::openat(m_fd, name.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -723,12 +728,14 @@ public:
                 break;
             done += n;
         }
-        const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-        return ::close(fd) == 0 && ok;
+        return ::close(fd) == 0 && done == bytes.size();
     }
 
-    // Flushes the folder's entries to disk.
-    bool Sync() const { return ::fsync(m_fd) == 0; }
+    // Flushes the file system that holds the folder to disk: the files and
+    // entries written in it are then on disk. One flush for the whole map
+    // instead of one a file, each of which would leave a core idle while it
+    // waits for the disk.
+    bool FlushFileSystem() const { return ::syncfs(m_fd) == 0; }
 
 private:
     int m_fd = -1;
@@ -860,8 +867,15 @@ bool WriteTiles(const PackageRequest& request, const QSize& size, const QString&
         error = failure;
         return false;
     }
-    if (!folder.Sync()) {
-        error = QStringLiteral("cannot flush the folder %1").arg(HostPath(staging));
+    return true;
+}
+
+// Flushes what was written into the staging folder to disk, so that a map
+// moved into place is complete on disk whatever happens next.
+bool FlushStaging(const QString& staging, QString& error) {
+    CTileFolder folder;
+    if (!folder.Open(staging) || !folder.FlushFileSystem()) {
+        error = QStringLiteral("cannot flush the folder %1 to disk").arg(HostPath(staging));
         return false;
     }
     return true;
@@ -955,7 +969,8 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     };
     if (!WriteTiles(request, size, place.staging, tileProgress, error) ||
         !WriteLevels(request, size, place.staging, progress, error) ||
-        !WriteMapFiles(request, indexFiles, place.staging, error)) {
+        !WriteMapFiles(request, indexFiles, place.staging, error) ||
+        !FlushStaging(place.staging, error)) {
         DeleteTree(place.staging);
         return false;
     }
