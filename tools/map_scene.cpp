@@ -1,8 +1,10 @@
 #include "map_scene.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainterPath>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -589,14 +591,27 @@ void DrawLabel(QPainter& p, const LabelRun& run) {
         p.rotate(g.angle * 180 / kPi);
         const QPointF origin(-g.advance / 2, rise);
         if (run.halo) {
+            // Shaped once and drawn nine times: shaping is most of the cost
+            // of a glyph drawn as text.
+            QTextLayout layout(g.text, run.font);
+            layout.beginLayout();
+            const QTextLine line = layout.createLine();
+            layout.endLayout();
+            const QList<QGlyphRun> shaped = layout.glyphRuns();
+            const QPointF top = origin - QPointF(0, line.ascent()); // the glyphs sit on line.ascent()
             p.setPen(QColor(255, 255, 255, 200));
             for (const QPointF& d :
                  {QPointF(-1.2, 0), QPointF(1.2, 0), QPointF(0, -1.2), QPointF(0, 1.2),
                   QPointF(-0.9, -0.9), QPointF(0.9, 0.9), QPointF(-0.9, 0.9), QPointF(0.9, -0.9)})
-                p.drawText(origin + d, g.text);
+                for (const QGlyphRun& glyphs : shaped)
+                    p.drawGlyphRun(top + d, glyphs);
+            p.setPen(run.colour);
+            for (const QGlyphRun& glyphs : shaped)
+                p.drawGlyphRun(top, glyphs);
+        } else {
+            p.setPen(run.colour);
+            p.drawText(origin, g.text);
         }
-        p.setPen(run.colour);
-        p.drawText(origin, g.text);
         p.restore();
     }
 }
