@@ -45,29 +45,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString error;
     if (reader.Open(&buffer, error) != CPngBandReader::Opened::Banded)
         return 0;
-    const QSize size = reader.Size();
+    const QSize picture = reader.Size();
     // A picture too large for a quick run is read only in part.
-    const int rows = std::min(size.height(), int((64 << 20) / (3 * qint64(size.width()) + 1)));
-    QImage read(size.width(), rows, QImage::Format_RGB888);
+    const int rows =
+        std::min(picture.height(), int((64 << 20) / (3 * qint64(picture.width()) + 1)));
+    QImage read(picture.width(), rows, QImage::Format_RGB888);
     if (read.isNull())
         return 0;
     for (int y = 0; y < rows;) {
         QImage band;
         if (!reader.ReadRows(7, band, error))
             return 0;
-        if (band.width() != size.width() || band.height() != std::min(7, size.height() - y) ||
+        if (band.width() != picture.width() || band.height() != std::min(7, picture.height() - y) ||
             band.format() != QImage::Format_RGB888)
             Fail("a band of the wrong size or format");
         for (int i = 0; i < band.height() && y < rows; ++i, ++y)
             std::memcpy(read.scanLine(y), band.constScanLine(i), size_t(band.bytesPerLine()));
     }
-    if (rows < size.height())
+    if (rows < picture.height())
         return 0;
     QImage whole = QImage::fromData(bytes, "png");
     if (whole.isNull())
         return 0; // QImage refuses what libpng read: a matter of its own limits
     whole.setColorSpace({});
-    if (whole.size() != size || OpaqueOnWhite(whole) != read.convertToFormat(QImage::Format_RGB32))
+    if (whole.size() != picture ||
+        OpaqueOnWhite(whole) != read.convertToFormat(QImage::Format_RGB32))
         Fail("the picture read in bands differs from the whole picture");
     return 0;
 }

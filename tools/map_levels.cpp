@@ -7,6 +7,7 @@
 #include "store/tile_cache.h"
 
 #include <QPainter>
+#include <QRegion>
 #include <QThread>
 
 #include <algorithm>
@@ -112,15 +113,17 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
                               int(std::ceil(size.height() * zoom)));
         auto makeRow = [&](int index) {
             const QRect strip(0, index * TILE_SIZE, levelColumns * TILE_SIZE, TILE_SIZE);
-            QImage image(strip.size(), QImage::Format_RGB32);
-            image.fill(Qt::white);
+            // The whole row is drawn into one image, so that a worker holds
+            // one row's pixels; beyond the picture it is made white, as the
+            // map's padded tiles are.
+            QImage image = request.drawLevelPart(level, strip);
+            if (image.size() != strip.size())
+                return LevelRow(size_t(levelColumns));
             const QRect part = strip.intersected(drawnArea);
-            if (!part.isEmpty()) {
-                const QImage picture = request.drawLevelPart(level, part);
-                if (picture.size() != part.size())
-                    return LevelRow(size_t(levelColumns));
+            if (part != strip) {
                 QPainter painter(&image);
-                painter.drawImage(part.topLeft() - strip.topLeft(), picture);
+                for (const QRect& outside : QRegion(strip).subtracted(QRegion(part)))
+                    painter.fillRect(outside.translated(-strip.topLeft()), Qt::white);
             }
             LevelRow tiles;
             for (int c = 0; c < levelColumns; ++c)

@@ -30,6 +30,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -97,12 +98,11 @@ QString DeviceLeaf(const QString& devicePath) {
 
 } // namespace
 
-// Writes a new file in a folder the tool made (never through a link) and
-// flushes it to disk, so that a map moved into place is complete on disk.
+// Writes a new file in a folder the tool made (never through a link); the
+// staging folder is flushed to disk as a whole before it is moved into place.
 bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error) {
     CFileHandle file = CreateFileAlways(devicePath);
-    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size()) ||
-        ::fsync(file.Descriptor()) != 0) {
+    if (!file.IsValid() || !file.Write(bytes.constData(), bytes.size())) {
         error = QStringLiteral("cannot write %1").arg(HostPath(devicePath));
         return false;
     }
@@ -543,16 +543,21 @@ QImage ToPaletteImage(const QImage& image) {
 bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error) {
     // Unfiltered rows at a middle level suit drawn maps, and take a fraction
     // of the time of the adaptive filter; a tile that does not fit that way
-    // (a photograph, say) gets the adaptive filter and the strongest level.
-    thread_local CPngWriter fast(6), strong(12);
+    // (a photograph, say) gets the adaptive filter and a stronger level,
+    // whose compressor (about a megabyte) is made when first needed.
+    thread_local CPngWriter fast(6);
+    thread_local std::unique_ptr<CPngWriter> strong;
     const QImage rgb = tile.convertToFormat(QImage::Format_RGB32);
     QByteArray png = fast.Write(rgb, CPngWriter::Filter::None);
     if (png.isEmpty()) {
         error = QStringLiteral("the tile could not be encoded as PNG");
         return false;
     }
-    if (png.size() > MAX_TILE_IMAGE_BYTES)
-        png = strong.Write(rgb, CPngWriter::Filter::Adaptive);
+    if (png.size() > MAX_TILE_IMAGE_BYTES) {
+        if (!strong)
+            strong = std::make_unique<CPngWriter>(9);
+        png = strong->Write(rgb, CPngWriter::Filter::Adaptive);
+    }
     const qsizetype straight = png.size();
     if (png.size() > MAX_TILE_IMAGE_BYTES)
         png = WritePng(ToPaletteImage(rgb), 0);
@@ -795,8 +800,15 @@ bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QSt
         error = failure;
         return false;
     }
-    if (!folder.Sync()) {
-        error = QStringLiteral("cannot flush the folder %1").arg(HostPath(staging));
+    return true;
+}
+
+// Flushes what was written into the staging folder to disk, so that a map
+// moved into place is complete on disk whatever happens next.
+bool FlushStaging(const QString& staging, QString& error) {
+    CTileFolder folder;
+    if (!folder.Open(staging) || !folder.FlushFileSystem()) {
+        error = QStringLiteral("cannot flush the folder %1 to disk").arg(HostPath(staging));
         return false;
     }
     return true;
@@ -892,7 +904,8 @@ bool PackageMap(const PackageRequest& request, QString& error, const PackageProg
     if (!(drawn ? WriteDrawnTiles(request, size, place.staging, tileProgress, error)
                 : WritePictureBands(request, size, place.staging, progress, error)) ||
         !WriteLevels(request, size, place.staging, progress, error) ||
-        !WriteMapFiles(request, indexFiles, place.staging, error)) {
+        !WriteMapFiles(request, indexFiles, place.staging, error) ||
+        !FlushStaging(place.staging, error)) {
         DeleteTree(place.staging);
         return false;
     }

@@ -145,9 +145,9 @@ bool EncodeTileImage(const QImage& tile, QByteArray& image, QString& error);
 // colours exactly when it has no more than 256.
 QImage ToPaletteImage(const QImage& image);
 
-// Writes a new file in a folder the tool made (never through a link) and
-// flushes it to disk, so that a map moved into place is complete on disk.
-// False, with error, when it cannot be written.
+// Writes a new file in a folder the tool made (never through a link); the map
+// folder is flushed to disk as a whole before it is moved into place. False,
+// with error, when it cannot be written.
 bool WriteNewFile(const QString& devicePath, const QByteArray& bytes, QString& error);
 
 // Writes the shared template tile tpl.map (a white 500 x 500 tile) in

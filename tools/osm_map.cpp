@@ -30,8 +30,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <map>
 #include <numeric>
+#include <thread>
 #include <unordered_map>
 
 bool ParseGeoBox(const QString& text, GeoBox& box, QString& error) {
@@ -90,8 +92,10 @@ namespace {
 void ClipPolyline(const QPolygonF& in, const QRectF& r, std::vector<QPolygonF>& out) {
     QPolygonF run;
     auto flush = [&]() {
-        if (run.size() >= 2)
+        if (run.size() >= 2) {
             out.push_back(run);
+            out.back().squeeze(); // kept for the whole run: no spare capacity
+        }
         run.clear();
     };
     for (int i = 0; i + 1 < in.size(); ++i) {
@@ -499,6 +503,7 @@ private:
 
     QPolygonF ProjectRing(const osmium::NodeRefList& ring) const {
         QPolygonF poly;
+        poly.reserve(qsizetype(ring.size()));
         for (const osmium::NodeRef& n : ring) {
             if (!n.location().valid())
                 continue;
@@ -1060,7 +1065,17 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     osmium::area::Assembler::config_type config;
     osmium::area::MultipolygonManager<osmium::area::Assembler> manager(config, filter);
     Report(progress, QStringLiteral("reading the relations"), -1);
-    osmium::relations::read_relations(file, manager);
+    // Pass 1 runs beside the start of pass 2, which handles the nodes at the
+    // head of the file meanwhile and waits for pass 1 at its first way or
+    // relation: only ways can be members of the areas pass 1 collects.
+    std::exception_ptr firstFailure;
+    std::jthread first([&] {
+        try {
+            osmium::relations::read_relations(file, manager);
+        } catch (...) {
+            firstFailure = std::current_exception();
+        }
+    });
 
     // Pass 2: everything else, in file order.
     // Negative ids (objects an editor has made but not uploaded) are kept in
@@ -1074,10 +1089,22 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
                                         osmium::osm_entity_bits::relation);
     const size_t total = reader.file_size();
     int shown = -1;
-    auto& second =
-        manager.handler([&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
+    decltype(&manager.handler()) second = nullptr; // pass 2's handler, once pass 1 is done
     while (osmium::memory::Buffer buffer = reader.read()) {
-        osmium::apply(buffer, locations, handler, second);
+        if (!second && std::all_of(buffer.begin(), buffer.end(), [](const osmium::memory::Item& i) {
+                return i.type() == osmium::item_type::node;
+            })) {
+            osmium::apply(buffer, locations, handler);
+        } else {
+            if (!second) {
+                first.join();
+                if (firstFailure)
+                    std::rethrow_exception(firstFailure);
+                second = &manager.handler(
+                    [&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
+            }
+            osmium::apply(buffer, locations, handler, *second);
+        }
         const int percent = total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
         if (percent != shown) {
             shown = percent;

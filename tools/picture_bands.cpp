@@ -460,12 +460,5 @@ bool WritePictureBands(const PackageRequest& request, const QSize& size, const Q
         error = failure;
         return false;
     }
-    bool synced = folder.Sync();
-    for (int level = 0; levels && level < LEVEL_COUNT; ++level)
-        synced = levelFolders[level].Sync() && synced;
-    if (!synced) {
-        error = QStringLiteral("cannot flush the folder %1").arg(HostPath(staging));
-        return false;
-    }
-    return true;
+    return true; // the caller flushes the staging folder to disk
 }

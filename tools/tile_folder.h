@@ -42,8 +42,8 @@ public:
         return m_fd >= 0;
     }
 
-    // Makes the new file name (which must not exist) with bytes and flushes it
-    // to disk. Safe to call from several threads at once.
+    // Makes the new file name (which must not exist) with bytes. Safe to call
+    // from several threads at once.
     bool Write(const QByteArray& name, const QByteArray& bytes) const {
         const int fd = ::openat(m_fd, name.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -58,12 +58,14 @@ public:
                 break;
             done += n;
         }
-        const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-        return ::close(fd) == 0 && ok;
+        return ::close(fd) == 0 && done == bytes.size();
     }
 
-    // Flushes the folder's entries to disk.
-    bool Sync() const { return ::fsync(m_fd) == 0; }
+    // Flushes the file system that holds the folder to disk: the files and
+    // entries written in it are then on disk. One flush for the whole map
+    // instead of one a file, each of which would leave a core idle while it
+    // waits for the disk.
+    bool FlushFileSystem() const { return ::syncfs(m_fd) == 0; }
 
 private:
     int m_fd = -1;

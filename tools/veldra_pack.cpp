@@ -404,6 +404,9 @@ int RunOsm(const QCommandLineParser& parser) {
                 progress.Step(QStringLiteral("%1: %2").arg(request.title, step));
         }))
         return Fail(error);
+    // Reading leaves much freed memory between what it keeps; give it back
+    // before the tiles take theirs.
+    malloc_trim(0);
     if (map.Features() == 0)
         std::fprintf(stderr,
                      "veldra-pack: warning: %s holds nothing the map style draws (read: "

@@ -235,6 +235,27 @@ private slots:
             }
     }
 
+    // A building's outline lies just outside it whichever way its ring winds;
+    // the fill covers the rest.
+    void buildingOutlines() {
+        const QPolygonF square({{10, 10}, {30, 10}, {30, 30}, {10, 30}});
+        for (const bool reversed : {false, true}) {
+            MapScene scene;
+            scene.width = scene.height = 60;
+            scene.background = Qt::white;
+            QPolygonF ring = square;
+            if (reversed)
+                std::reverse(ring.begin(), ring.end());
+            scene.AddArea(AreaKind::Building, {ring});
+            const QImage image = RenderMapScene(scene);
+            const QRgb edge = qRgb(0xc4, 0xb3, 0xa1), fill = qRgb(0xe2, 0xd7, 0xcb);
+            for (const QPoint outside : {QPoint(20, 9), QPoint(30, 20), QPoint(20, 30)})
+                QVERIFY(Near(image, outside, edge, 0, 40));
+            QVERIFY(Near(image, QPoint(20, 20), fill, 0));
+            QCOMPARE(image.pixel(20, 7), qRgb(255, 255, 255));
+        }
+    }
+
     // The overview levels: at 0.5 the streets keep their names, at 0.25 only
     // the town, the main road and the water are named; each level's labels
     // are inked where the map shrunk to that zoom shows next to no ink, in
