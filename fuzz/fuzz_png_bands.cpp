@@ -1,6 +1,8 @@
-// Fuzz target: reading a PNG picture in bands of rows. The input is the file.
-// A picture read to its end must hold the pixels QImage decodes from the same
-// bytes (made opaque on white), and whatever is read never goes past the
+// Fuzz target: reading a PNG picture in bands of rows. The input's first byte
+// chooses whether the chunks' CRCs are made right first (odd: so that damage
+// reaches the decoder rather than the check of the chunks), the rest is the
+// file. A picture read to its end must hold the pixels QImage decodes from the
+// same bytes (made opaque on white), and whatever is read never goes past the
 // picture's size.
 
 #include "fuzz_support.h"
@@ -13,8 +15,28 @@
 #include <QPainter>
 
 #include <cstring>
+#include <zlib.h>
 
 void SetUp(const QString&) {}
+
+namespace {
+
+// Makes each whole chunk's CRC right.
+void FixChunkCrcs(QByteArray& bytes) {
+    for (qsizetype at = 8; at + 12 <= bytes.size();) {
+        auto* p = reinterpret_cast<uchar*>(bytes.data()) + at;
+        const quint32 length =
+            quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        if (length > quint32(bytes.size() - at - 12))
+            return;
+        const uLong crc = crc32(0L, p + 4, uInt(length + 4));
+        for (int i = 0; i < 4; ++i)
+            p[8 + length + i] = uchar(crc >> (24 - 8 * i));
+        at += 12 + qsizetype(length);
+    }
+}
+
+} // namespace
 
 // Small pictures of each kind QImage writes as PNG.
 void MakeSeeds(const QString&, const QString& outDir) {
@@ -32,13 +54,18 @@ void MakeSeeds(const QString&, const QString& outDir) {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         colours.convertToFormat(format).save(&buffer, "png");
+        bytes.prepend(char(1));
         WriteHost(outDir + QStringLiteral("/png%1").arg(n++), bytes.constData(),
                   size_t(bytes.size()));
     }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (size == 0)
+        return 0;
+    QByteArray bytes(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1));
+    if (data[0] % 2)
+        FixChunkCrcs(bytes);
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     CPngBandReader reader;
