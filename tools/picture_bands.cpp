@@ -23,6 +23,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 bool OpenPicture(const QString& hostPath, PackageRequest& request, QString& error) {
     if (!CheckInputFile(hostPath, QStringLiteral("the picture"), error))
@@ -58,35 +61,61 @@ bool OpenPicture(const QString& hostPath, PackageRequest& request, QString& erro
 
 namespace {
 
-// ShrinkByAverage for a factor known when compiling, so that the loops over
-// a cell unroll.
+// ShrinkByAverage for a factor known when compiling. The rows of a cell are
+// first added column by column (a loop the compiler turns into vector
+// instructions), then the columns of each cell; a whole cell's divisor is a
+// constant.
 template <int Factor> void ShrinkBy(const QImage& image, uchar* level, qsizetype bytesPerLine) {
-    const int width = image.width(), height = image.height();
+    const int width = image.width(), height = image.height(), samples = 3 * width;
     const int whole = width / Factor, levelWidth = (width + Factor - 1) / Factor;
-    std::vector<uint32_t> sums(size_t(3) * size_t(levelWidth));
+    std::vector<uint16_t> columns(static_cast<size_t>(samples));
     for (int y0 = 0; y0 < height; y0 += Factor, level += bytesPerLine) {
-        std::fill(sums.begin(), sums.end(), 0u);
-        const int y1 = std::min(height, y0 + Factor);
-        for (int y = y0; y < y1; ++y) {
-            const uchar* pixel = image.constScanLine(y);
-            uint32_t* sum = sums.data();
-            for (int x = 0; x < whole; ++x, sum += 3)
-                for (int i = 0; i < Factor; ++i, pixel += 3) {
-                    sum[0] += pixel[0];
-                    sum[1] += pixel[1];
-                    sum[2] += pixel[2];
-                }
-            for (int x = whole * Factor; x < width; ++x, pixel += 3) { // the edge cell
-                sum[0] += pixel[0];
-                sum[1] += pixel[1];
-                sum[2] += pixel[2];
+        const int rows = std::min(Factor, height - y0);
+        std::fill(columns.begin(), columns.end(), uint16_t(0));
+        for (int y = y0; y < y0 + rows; ++y) {
+            const uchar* __restrict row = image.constScanLine(y);
+            uint16_t* __restrict sum = columns.data();
+            int i = 0;
+#ifdef __SSE2__
+            // Sixteen samples a step, widened to 16 bits and added.
+            const __m128i zero = _mm_setzero_si128();
+            for (; i + 16 <= samples; i += 16) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+                auto* low = reinterpret_cast<__m128i*>(sum + i);
+                auto* high = reinterpret_cast<__m128i*>(sum + i + 8);
+                _mm_storeu_si128(
+                    low, _mm_add_epi16(_mm_loadu_si128(low), _mm_unpacklo_epi8(bytes, zero)));
+                _mm_storeu_si128(
+                    high, _mm_add_epi16(_mm_loadu_si128(high), _mm_unpackhi_epi8(bytes, zero)));
             }
+#endif
+            for (; i < samples; ++i)
+                sum[i] = uint16_t(sum[i] + row[i]);
         }
-        const uint32_t rows = uint32_t(y1 - y0);
-        for (int x = 0; x < levelWidth; ++x) {
-            const uint32_t n = rows * uint32_t(x < whole ? Factor : width - whole * Factor);
-            for (int c = 0; c < 3; ++c)
-                level[3 * x + c] = uchar((sums[size_t(3 * x + c)] + n / 2) / n);
+        const uint16_t* column = columns.data();
+        uchar* out = level;
+        if (rows == Factor) {
+            constexpr uint32_t n = Factor * Factor;
+            for (int x = 0; x < whole; ++x, column += 3 * Factor, out += 3)
+                for (int c = 0; c < 3; ++c) {
+                    uint32_t sum = 0;
+                    for (int i = 0; i < Factor; ++i)
+                        sum += column[3 * i + c];
+                    out[c] = uchar((sum + n / 2) / n);
+                }
+        }
+        // The cells the image's edge cuts (and every cell of a short last
+        // row of cells): the mean of what they cover.
+        for (int x = rows == Factor ? whole : 0; x < levelWidth; ++x) {
+            const int cellWidth = std::min(Factor, width - x * Factor);
+            const uint32_t n = uint32_t(rows * cellWidth);
+            const uint16_t* cell = columns.data() + size_t(3 * Factor) * size_t(x);
+            for (int c = 0; c < 3; ++c) {
+                uint32_t sum = 0;
+                for (int i = 0; i < cellWidth; ++i)
+                    sum += cell[3 * i + c];
+                level[3 * x + c] = uchar((sum + n / 2) / n);
+            }
         }
     }
 }
@@ -140,11 +169,11 @@ struct CJob {
 // Copies the TILE_SIZE square at column (from 1) of image (Format_RGB888 or
 // Format_RGB32) into tile (Format_RGB32), white where image ends.
 void CopyTile(const QImage& image, int column, QImage& tile) {
-    tile.fill(Qt::white);
     const int x = (column - 1) * TILE_SIZE;
     const int width = std::min(TILE_SIZE, image.width() - x);
     const int height = std::min(TILE_SIZE, image.height());
     const bool packed = image.format() == QImage::Format_RGB888;
+    tile.fill(Qt::white);
     for (int y = 0; y < height && width > 0; ++y) {
         auto* to = reinterpret_cast<QRgb*>(tile.scanLine(y));
         if (!packed) {
