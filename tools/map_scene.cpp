@@ -7,6 +7,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -443,7 +444,7 @@ QPolygonF GrownRing(const QPolygonF& ring, double d) {
     const double side = area2 >= 0 ? 1 : -1; // turns an edge's normal outwards
     auto normal = [&](const QPointF& a, const QPointF& b) {
         const QPointF e = b - a;
-        const double length = std::hypot(e.x(), e.y());
+        const double length = std::sqrt(e.x() * e.x() + e.y() * e.y());
         return length > 0 ? QPointF(e.y(), -e.x()) * (side / length) : QPointF();
     };
     QPolygonF grown;
@@ -452,7 +453,7 @@ QPolygonF GrownRing(const QPolygonF& ring, double d) {
         const QPointF& at = ring[i];
         const QPointF n1 = normal(ring[(i + n - 1) % n], at), n2 = normal(at, ring[(i + 1) % n]);
         QPointF mitre = n1 + n2;
-        const double length = std::hypot(mitre.x(), mitre.y());
+        const double length = std::sqrt(QPointF::dotProduct(mitre, mitre));
         if (length < 1e-9) {
             grown << at + (n1.isNull() ? n2 : n1) * d;
             continue;
@@ -517,16 +518,39 @@ void DrawSymbol(QPainter& p, const DrawLayer& layer, const MapPoint& pt, double 
     p.restore();
 }
 
-// The features of one layer that reach into area.
-void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& p,
-                       const QRectF& area, int level) {
+// The features of each kind that reach into an area, in scene order: one
+// pass over the scene for a part of the picture instead of one a layer.
+struct CVisibleFeatures {
+    static constexpr size_t KINDS = 16; // more than any kind enumeration holds
+    std::array<std::vector<uint32_t>, KINDS> areas, lines, points;
+
+    void Collect(const MapScene& scene, const QRectF& area) {
+        for (auto* byKind : {&areas, &lines, &points})
+            for (std::vector<uint32_t>& kind : *byKind)
+                kind.clear();
+        for (size_t i = 0; i < scene.areas.size(); ++i)
+            if (size_t(scene.areas[i].kind) < KINDS && Visible(scene.areas[i].bounds, area))
+                areas[size_t(scene.areas[i].kind)].push_back(uint32_t(i));
+        for (size_t i = 0; i < scene.lines.size(); ++i)
+            if (size_t(scene.lines[i].kind) < KINDS && Visible(scene.lines[i].bounds, area))
+                lines[size_t(scene.lines[i].kind)].push_back(uint32_t(i));
+        for (size_t i = 0; i < scene.points.size(); ++i) {
+            const QPointF at = scene.points[i].at;
+            if (size_t(scene.points[i].kind) < KINDS && Visible(QRectF(at, at), area))
+                points[size_t(scene.points[i].kind)].push_back(uint32_t(i));
+        }
+    }
+};
+
+// The features of one layer among those that reach into the area drawn.
+void DrawLayerFeatures(const MapScene& scene, const CVisibleFeatures& visible,
+                       const DrawLayer& layer, QPainter& p, int level) {
     if (layer.font)
         p.setFont(*layer.font);
     switch (layer.source) {
     case DrawLayer::AREAS:
-        for (const MapArea& a : scene.areas) {
-            if (a.kind != AreaKind(layer.kind) || !Visible(a.bounds, area))
-                continue;
+        for (const uint32_t i : visible.areas[layer.kind]) {
+            const MapArea& a = scene.areas[i];
             const QPen& outline = layer.pens.front();
             if (layer.grownOutline && a.rings.size() == 1) {
                 p.setPen(Qt::NoPen);
@@ -541,9 +565,9 @@ void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& 
         break;
     case DrawLayer::LINES:
         p.setBrush(Qt::NoBrush);
-        for (const MapLine& l : scene.lines) {
-            if (l.kind != LineKind(layer.kind) || (layer.road >= 0 && int(l.road) != layer.road) ||
-                !Visible(l.bounds, area))
+        for (const uint32_t i : visible.lines[layer.kind]) {
+            const MapLine& l = scene.lines[i];
+            if (layer.road >= 0 && int(l.road) != layer.road)
                 continue;
             for (QPen pen : layer.pens) {
                 const double unscale = level < 0 ? 1 : 1 / LEVEL_ZOOMS[level];
@@ -559,12 +583,10 @@ void DrawLayerFeatures(const MapScene& scene, const DrawLayer& layer, QPainter& 
         }
         break;
     case DrawLayer::POINTS:
-        for (const MapPoint& pt : scene.points) {
-            if (pt.kind != PointKind(layer.kind) || !Visible(QRectF(pt.at, pt.at), area))
-                continue;
+        for (const uint32_t i : visible.points[layer.kind]) {
             p.setPen(layer.pens.front());
             p.setBrush(layer.brush);
-            DrawSymbol(p, layer, pt,
+            DrawSymbol(p, layer, scene.points[i],
                        level < 0 ? 1 : kLevelSymbolSize[level] / LEVEL_ZOOMS[level]);
         }
         break;
@@ -626,8 +648,10 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area, int le
     p.save();
     p.scale(zoom, zoom);
     const QRectF features(area.topLeft() / zoom, area.size() / zoom);
+    thread_local CVisibleFeatures visible; // its lists keep their room between parts
+    visible.Collect(scene, features);
     for (const DrawLayer& layer : DrawLayers(level))
-        DrawLayerFeatures(scene, layer, p, features, level);
+        DrawLayerFeatures(scene, visible, layer, p, level);
     p.restore();
     for (const LabelRun& run : level < 0 ? scene.labels : scene.levelRuns[level])
         if (Visible(run.bounds, area))
