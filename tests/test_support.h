@@ -16,8 +16,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A fresh device root for one test: a temporary directory that becomes the
-// device root for the object's lifetime and is removed afterwards.
+// A temporary directory that is the device root for the object's lifetime.
 class CTestRoot {
 public:
     CTestRoot() {
@@ -67,9 +66,8 @@ inline QByteArray TilePng(int edge, QRgb colour) {
     return EncodeImage(image);
 }
 
-// A .map tile file around an image file: a 4-byte plain header, 52 filler
-// bytes and the image, bytes 4 onward RC4-encrypted with the tile key from
-// key-stream position 0.
+// A .map tile file: a 4-byte plain header, 52 filler bytes and the image,
+// bytes 4 onward encrypted with the tile key.
 inline QByteArray EncryptTile(const QByteArray& imageFile) {
     QByteArray file = "VTL1" + QByteArray(52, '\xA0') + imageFile;
     const auto material = MakeTileKeyMaterial();
@@ -78,16 +76,31 @@ inline QByteArray EncryptTile(const QByteArray& imageFile) {
     return file;
 }
 
-// The template tile every drawing needs, already decoded: a white 500 x 500
-// PNG kept as Veldra/Maps/tpl.tmp.
+// The template tile every drawing needs: a white 500 x 500 PNG as tpl.tmp.
 inline bool WriteTemplate(const CTestRoot& root) {
     return root.WriteFile(QStringLiteral("Veldra/Maps/tpl.tmp"), TilePng(500, qRgb(255, 255, 255)));
+}
+
+// A gazetteer index record: "|name|extra1|extra2|x|y|#".
+inline QByteArray Rec(const QByteArray& name, const QByteArray& e1 = "", const QByteArray& e2 = "",
+                      const QByteArray& x = "10", const QByteArray& y = "20") {
+    return "|" + name + "|" + e1 + "|" + e2 + "|" + x + "|" + y + "|#";
+}
+inline QByteArray Rec(const QByteArray& name, const QByteArray& e1, const QByteArray& e2, int x,
+                      int y) {
+    return Rec(name, e1, e2, QByteArray::number(x), QByteArray::number(y));
 }
 
 // Installed maps: registry keys (named by MapKey, store/map_folder.h, whose
 // spelling test_installed_maps pins) and converted map folders.
 
 inline const QString kAppsKey = QStringLiteral("Software\\Apps");
+
+// A map folder Veldra/Maps/<name> holding one file of the given size; its device path.
+inline QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) {
+    root.WriteFile(QStringLiteral("Veldra/Maps/%1/tile.cbm").arg(name), QByteArray(bytes, 'x'));
+    return QStringLiteral("\\Veldra\\Maps\\") + name;
+}
 
 // Registers a map: its key with InstallDir (and Current when given).
 inline void RegisterMap(const QString& title, const QString& installDir, int current = -1) {
@@ -101,8 +114,8 @@ inline int CurrentValue(const QString& title) {
     return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
 }
 
-// A map of rows x columns converted 500 x 500 tiles "<tla><row>_<column>.cbm"
-// under Veldra/Maps/<name>, registered as <title>. Returns its device path.
+// A registered map of converted tiles "<tla><row>_<column>.cbm" in
+// Veldra/Maps/<name>; its device path.
 inline QString MakeConvertedMap(const CTestRoot& root, const QString& title, const QString& name,
                                 int rows = 2, int columns = 2) {
     const QString folder = QStringLiteral("\\Veldra\\Maps\\") + name;

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QMap>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
@@ -23,6 +24,24 @@ inline QTreeWidgetItem* RowOf(const CMapLibraryDlg& library, const QString& titl
     return rows.isEmpty() ? nullptr : rows.first();
 }
 
+// The texts of a list's rows in its first column, in list order.
+inline QStringList RowTexts(const QTreeWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts.append(list->topLevelItem(i)->text(0));
+    return texts;
+}
+
+// A mouse event as the platform delivers it: the button held down from the
+// press until the release, a move naming no button.
+inline void SendMouse(QWidget& widget, QEvent::Type type, QPoint at,
+                      Qt::MouseButton button = Qt::LeftButton) {
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+    QMouseEvent event(type, QPointF(at), widget.mapToGlobal(QPointF(at)),
+                      type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
 // A double tap as the platform delivers it: press, release, press, double
 // click, release. (QTest's own double click sends the double click alone.)
 inline void DoubleTap(QWidget* widget, QPoint at) {
@@ -32,10 +51,8 @@ inline void DoubleTap(QWidget* widget, QPoint at) {
     QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
 }
 
-// Scripted message boxes and modal runs. Message boxes are recorded and
-// answered from a queue (OK / Yes when it is empty); modal runs go to the
-// handler queued for the dialog's class, which acts on the dialog and returns
-// its result. A dialog without a handler is recorded and rejected.
+// Scripted message boxes (recorded, answered from a queue, else OK / Yes)
+// and modal runs (to the handler queued for the class, else rejected).
 class CScriptedUi {
 public:
     struct Message {
@@ -96,9 +113,8 @@ private:
     QList<int> m_answers;
 };
 
-// A main frame with its view and command bar. The splash that the view posts
-// at creation is dropped unless keepStartup is set. CloseApplication deletes
-// the frame later, so tests hold it in a QPointer.
+// A main frame, without the start-up splash unless keepStartup is set.
+// CloseApplication deletes it later: tests hold it in a QPointer.
 inline CMainFrame* MakeFrame(bool keepStartup = false) {
     auto* frame = new CMainFrame();
     if (frame->OnCreate() != 0) {
@@ -115,9 +131,8 @@ inline void FlushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// The view over the synthetic map in a device root of its own, without the
-// splash it queues at creation; its canvas has a 240 x 268 client area until
-// the widget is shown.
+// The view over the synthetic map, without the start-up splash; 240 x 268
+// until the widget is shown.
 struct CSyntheticView {
     CTestRoot root;
     CSyntheticMap map{root};

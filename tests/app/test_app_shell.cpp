@@ -1,5 +1,4 @@
-// The application shell: the frame's menus and command bar, closing, the
-// start-up splash, Help and About, and the application object.
+// The frame's menus and command bar, the splash, Help, About and the application.
 
 #include "app/command_line.h"
 #include "app/veldra_app.h"
@@ -39,9 +38,7 @@ private slots:
         QVERIFY(frame->isFullScreen());
         frame->ToggleFullScreen();
         QVERIFY(!frame->isFullScreen());
-        // Each menu's title, then its entries (separators as "-"); every entry
-        // reaches a handler, so none is disabled but those that need the map's
-        // place on Earth (no map is open).
+        // Menus and entries; only those that need a geo-referenced map are off.
         QStringList menus;
         for (const QAction* menu : frame->menuBar()->actions()) {
             menus.append(menu->text() + u':');
@@ -51,44 +48,20 @@ private slots:
                          menus.indexOf(QStringLiteral("Go to Coordinates...")) < 0);
             }
         }
-        QCOMPARE(menus, QStringList({"Map:",
-                                     "Open...",
-                                     "Exit",
-                                     "-",
-                                     "Help...",
-                                     "-",
-                                     "About...",
-                                     "Tools:",
-                                     "Search...",
-                                     "-",
-                                     "Add to Favourite Places...",
-                                     "Show Favourite Places...",
-                                     "Set as Home",
-                                     "Go to Home",
-                                     "-",
-                                     "Show Direction to Flag",
-                                     "Show Distance to Flag",
-                                     "-",
-                                     "Go to Coordinates...",
-                                     "Export Places to GPX...",
-                                     "Import Places from GPX...",
-                                     "Follow My Position"}));
+        QCOMPARE(menus.join(u'|'),
+                 "Map:|Open...|Exit|-|Help...|-|About...|Tools:|Search...|-|Add to Favourite "
+                 "Places...|Show Favourite Places...|Set as Home|Go to Home|-|Show Direction to "
+                 "Flag|Show Distance to Flag|-|Go to Coordinates...|Export Places to GPX...|Import "
+                 "Places from GPX...|Follow My Position");
 
-        // The toolbar's buttons; only the blank one has no handler, and Follow
-        // My Position needs a map that knows where it lies.
+        // The toolbar: the blank button and Follow My Position are off.
         const QList<QAction*> buttons = frame->CommandBar()->actions();
         const int ids[] = {ID_ZOOM_IN,   ID_ZOOM_OUT,  ID_MARK_ME, ID_GOTO_ME,
                            ID_MARK_FLAG, ID_GOTO_FLAG, ID_BLANK,   ID_TOOLS_FOLLOW_POSITION};
-        const QStringList tooltips = {
-            "Zoom in",
-            "Zoom out",
-            "Mark me",
-            "Goto me",
-            "Mark flag",
-            "Goto flag",
-            "",
-            "Not available: this map "
-            "does not say where on Earth it lies (it has no geo-reference)"};
+        const QStringList tooltips =
+            QStringLiteral("Zoom in|Zoom out|Mark me|Goto me|Mark flag|Goto flag||Not available: "
+                           "this map does not say where on Earth it lies (it has no geo-reference)")
+                .split(u'|');
         QCOMPARE(buttons.size(), 8);
         for (int i = 0; i < 8; ++i) {
             const QWidget* button = frame->CommandBar()->widgetForAction(buttons[i]);
@@ -100,8 +73,7 @@ private slots:
                 frame->CommandAction(ID_FILE_SAVE_AS)->isEnabled());
     }
 
-    // The marking buttons show what the view's markers are, whatever a click
-    // on a checkable button would make of them.
+    // The marking buttons show the markers' state, whatever a click would make.
     void markingButtonsFollowTheMarkers() {
         CTestRoot root;
         CMainFrame bare; // before the command bar exists the calls are ignored
@@ -168,8 +140,7 @@ private slots:
             QCOMPARE(aboutResult, int(QDialog::Accepted));
     }
 
-    // Help shows the device root's page, else the installed one; after its
-    // message it warns when there is neither or no browser takes the page.
+    // Help shows the root's page, else the installed one, else warns.
     void helpFindsThePageOrWarns_data() {
         QTest::addColumn<QString>("page"); // under the root, installed beside the program, none
         QTest::addColumn<bool>("browser");

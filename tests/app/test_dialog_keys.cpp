@@ -1,5 +1,4 @@
-// The dialogs from the keyboard: Escape cancels each; the map library opens a
-// map by arrows and Enter, or by a double click.
+// Escape cancels each dialog; the library opens by keys or a double click.
 
 #include "gazetteer/search_dlg.h"
 #include "places/add_favourite_dlg.h"

@@ -1,6 +1,4 @@
-// The search dialog and the view's "Search...": what a search lists and
-// counts, which columns it shows, what a tap chooses, what the view shows and
-// remembers.
+// The search dialog and the view's "Search...".
 
 #include "gazetteer/search_dlg.h"
 #include "ui/input_panel.h"
@@ -15,41 +13,26 @@
 
 namespace {
 
-// The synthetic map's folder also holds the index files.
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Synthetic");
 
-QByteArray Record(const QByteArray& name, const char* extra1, const char* extra2, int x, int y) {
-    return "|" + name + '|' + extra1 + '|' + extra2 + '|' + QByteArray::number(x) + '|' +
-           QByteArray::number(y) + "|#";
-}
-
-// The map folder kFolder with four index files; "Many" holds 41 names with
-// "lane", "Forty" 40.
+// Four index files beside the synthetic map's tiles; "Many" holds 41 "lane"s, "Forty" 40.
 void MakeIndexes(const CTestRoot& root) {
     QByteArray lanes;
     for (int i = 1; i <= 41; ++i)
-        lanes += Record("lane " + QByteArray::number(i), "", "", 100 + i, 200 + i);
+        lanes += Rec("lane " + QByteArray::number(i), "", "", 100 + i, 200 + i);
     const QByteArray streets =
-        Record("high street", "NC1 2AB", "", 1200, 900) +
-        Record("high!nhs lane", "NC12 3CD", "", 1300, 950) +
-        Record("church road", "", "", 2000, 1500) + Record("station walk", "", "north", 700, 400) +
-        Record("mill lane", "", "", 0, 3000) + Record("edge row", "", "", 30, 40) +
-        Record("caf\xe9 corner", "", "", 900, 900);
+        Rec("high street", "NC1 2AB", "", 1200, 900) +
+        Rec("high!nhs lane", "NC12 3CD", "", 1300, 950) + Rec("church road", "", "", 2000, 1500) +
+        Rec("station walk", "", "north", 700, 400) + Rec("mill lane", "", "", 0, 3000) +
+        Rec("edge row", "", "", 30, 40) + Rec("caf\xe9 corner", "", "", 900, 900);
     const auto write = [&](const char* name, const QByteArray& bytes) {
         root.WriteFile(QStringLiteral("Veldra/Maps/Synthetic/%1.idx").arg(QLatin1String(name)),
                        bytes);
     };
     write("Streets", streets);
-    write("Towns", Record("northcombe", "Downshire", "", 2500, 2500));
+    write("Towns", Rec("northcombe", "Downshire", "", 2500, 2500));
     write("Many", lanes);
     write("Forty", lanes.left(lanes.indexOf("|lane 41|")));
-}
-
-QStringList ListedNames(const CSearchDlg& dialog) {
-    QStringList names;
-    for (int i = 0; i < dialog.MatchList()->topLevelItemCount(); ++i)
-        names.append(dialog.MatchList()->topLevelItem(i)->text(0));
-    return names;
 }
 
 // Headings of the columns the list shows (not hidden, wider than 0).
@@ -71,19 +54,10 @@ QPoint RowCentre(const CSearchDlg& dialog, int row) {
     return dialog.MatchList()->visualItemRect(dialog.MatchList()->topLevelItem(row)).center();
 }
 
-// One search typed in a category: the box afterwards, the names listed (all,
-// or the first of rows), the count text and the shown headings ('|' between).
-struct SearchRow {
-    const char* tag;
-    const char* category;
-    const char* typed;
-    const char* prepared;
-    const char* names;
-    int rows;
-    const char* count;
-    const char* headings;
-};
+// A search typed in a category: the box after it, the names (the first of
+// rows), the count text and the shown headings.
 // clang-format off
+struct SearchRow { const char *tag, *category, *typed, *prepared, *names; int rows; const char *count, *headings; };
 const SearchRow kSearches[] = {
     {"capitals, spaces; postcodes", "Streets", "  HIGH ", "high", "High Street|High NHS Lane", 2, "2 matches\nfound", "Name|PC"},
     {"one match, no extra text", "Streets", "church", "church", "Church Road", 1, "1 match\nfound", "Name"},
@@ -96,8 +70,7 @@ const SearchRow kSearches[] = {
 };
 // clang-format on
 
-// A search, as a scripted modal run: type, "Go!", tap the first match, then
-// "Show on Map" or "Cancel".
+// A scripted run: type, "Go!", tap the first match, "Show on Map" or "Cancel".
 std::function<int(CSearchDlg&)> Search(const QString& typed, bool cancel = false) {
     return [typed, cancel](CSearchDlg& dialog) {
         dialog.TextBox()->setText(typed);
@@ -111,13 +84,11 @@ std::function<int(CSearchDlg&)> Search(const QString& typed, bool cancel = false
 
 } // namespace
 
-// Every test has a device root with the index files and a dialog on them.
 class TestSearchDlg : public QObject {
     Q_OBJECT
     std::unique_ptr<CTestRoot> m_root;
     std::unique_ptr<CSearchDlg> m_dialog;
 
-    // The dialog initialised and shown, active.
     CSearchDlg& Shown() {
         m_dialog->OnInitDialog();
         m_dialog->show();
@@ -154,7 +125,7 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Pocket Veldra Search"));
         QCOMPARE(dialog.CategoryList()->count(), 4);
         QCOMPARE(dialog.CategoryList()->currentText(), QString(first ? "Streets" : ""));
-        QCOMPARE(ListedNames(dialog), first ? QStringList() : QStringList{"No matches"});
+        QCOMPARE(RowTexts(dialog.MatchList()), first ? QStringList() : QStringList{"No matches"});
         QCOMPARE(ShownHeadings(dialog), QStringList{"Name"});
         QCOMPARE(dialog.CountText()->text(), QString(first ? "" : "No matches\nfound"));
         QCOMPARE(dialog.ShowButton()->isEnabled(), first);
@@ -178,8 +149,8 @@ private slots:
         TypeAndEnter(dialog, want.typed);
         const QStringList names = QString(want.names).split(u'|');
         QCOMPARE(dialog.TextBox()->text(), QString(want.prepared));
-        QCOMPARE(ListedNames(dialog).size(), want.rows);
-        QCOMPARE(ListedNames(dialog).mid(0, names.size()), names);
+        QCOMPARE(RowTexts(dialog.MatchList()).size(), want.rows);
+        QCOMPARE(RowTexts(dialog.MatchList()).mid(0, names.size()), names);
         QCOMPARE(dialog.CountText()->text(), QString(want.count));
         QCOMPARE(ShownHeadings(dialog).join(u'|'), QString(want.headings));
         QCOMPARE(dialog.Notice()->isVisible(), QString(want.tag).startsWith("loose"));
@@ -222,8 +193,7 @@ private slots:
         QCOMPARE(chosen(), QPoint(1200, 900));
         QVERIFY(dialog.isVisible());
 
-        // Spaces alone search nothing; a category change empties the list;
-        // neither touches the count, "Show on Map" or the choice.
+        // Spaces alone or a category change touch no count, button or choice.
         TypeAndEnter(dialog, "   ");
         dialog.CategoryList()->setCurrentText("Towns");
         QCOMPARE(dialog.MatchList()->topLevelItemCount(), 0);
@@ -232,8 +202,7 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(chosen(), QPoint(1200, 900));
 
-        // Keys alone: Enter searches, Tab reaches the list, the arrows move
-        // (choosing nothing), Enter there shows the match.
+        // Keys alone: Enter searches, Tab and arrows move, Enter there shows.
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         dialog.CategoryList()->setCurrentText("Streets");
@@ -249,9 +218,8 @@ private slots:
         QCOMPARE(chosen(), QPoint(1300, 950));
     }
 
-    // The view at zoom 2.0 centred on (3000, 3000): a search is made, its
-    // first match tapped and "Show on Map" or "Cancel" pressed; then the
-    // dialog is opened again, with the search the view remembered.
+    // From zoom 2.0 at (3000, 3000) a search is shown or cancelled; then the
+    // dialog opens again with what the view remembered.
     void viewShowsTheMatchAndRemembersTheSearch_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("cancel");
@@ -283,8 +251,8 @@ private slots:
         ui.OnDialog<CSearchDlg>(Search(typed, cancel));
         QString reopened;
         ui.OnDialog<CSearchDlg>([&](CSearchDlg& dialog) {
-            reopened = dialog.TextBox()->text() + u'|' + ListedNames(dialog).value(0) + u'|' +
-                       QString::number(dialog.ShowButton()->isEnabled());
+            reopened = dialog.TextBox()->text() + u'|' + RowTexts(dialog.MatchList()).value(0) +
+                       u'|' + QString::number(dialog.ShowButton()->isEnabled());
             return Search(typed, true)(dialog);
         });
         w.view.OnSearch();

@@ -1,7 +1,5 @@
-// The side files beside an index file: the side index answers every search
-// exactly as the scan does, is made in the background and dropped when stale,
-// and a lying one never lists a wrong record; display spellings; the map
-// library's size and deletion; a file that shrinks while it is searched.
+// The side files beside an index file: the side index, its making and
+// staleness; the map library; a file that shrinks while it is searched.
 
 #include "gazetteer/byte_source.h"
 #include "gazetteer/index_search.h"
@@ -26,31 +24,13 @@ namespace {
 
 const QString kFolder = QStringLiteral("\\Veldra\\Maps\\Sidemoor");
 
-QByteArray Rec(const QByteArray& name, const QByteArray& e1 = "", const QByteArray& e2 = "",
-               int x = 10, int y = 20) {
-    return "|" + name + "|" + e1 + "|" + e2 + "|" + QByteArray::number(x) + "|" +
-           QByteArray::number(y) + "|#";
-}
-
 // Well-formed records from a few words, some with accents, "!" or a number in
 // the extra fields; then 40 names with "quokka" and one more only in extra2.
 QByteArray Gazetteer(int records, quint32 seed) {
-    static const char* const kWords[] = {"oak",
-                                         "elm",
-                                         "mill",
-                                         "high",
-                                         "stra\xdf"
-                                         "e",
-                                         "caf\xe9",
-                                         "m\xfcller",
-                                         "lane",
-                                         "road",
-                                         "!nhs",
-                                         "wood",
-                                         "strasse",
-                                         "mueller",
-                                         "cafe",
-                                         "st john's"};
+    static const QList<QByteArray> kWords = QByteArray("oak/elm/mill/high/stra\xdf"
+                                                       "e/caf\xe9/m\xfcller/lane/road/!nhs/wood/"
+                                                       "strasse/mueller/cafe/st john's")
+                                                .split('/');
     QRandomGenerator random(seed);
     QByteArray bytes;
     for (int i = 0; i < records; ++i) {
@@ -66,24 +46,11 @@ QByteArray Gazetteer(int records, quint32 seed) {
     return bytes + Rec("ash", "", "quokka") + Rec("elm", "", "", 5, 5);
 }
 
-const char* const kQueries[] = {"oak",
-                                "quokka",
-                                "quokka lane 3",
-                                "stra\xdf"
-                                "e",
-                                "strasse",
-                                "muller",
-                                "mueller",
-                                "cafe",
-                                "caf\xe9",
-                                "1234",
-                                "wood nhs",
-                                "nhs",
-                                "e m",
-                                "zebra",
-                                "oa",
-                                "|oak",
-                                "m\xfcller road"};
+const QList<QByteArray> kQueries =
+    QByteArray(
+        "oak/quokka/quokka lane 3/stra\xdf"
+        "e/strasse/muller/mueller/cafe/caf\xe9/1234/wood nhs/nhs/e m/zebra/oa/|oak/m\xfcller road")
+        .split('/');
 
 // Offsets and names of a result, and its flags.
 QStringList Listed(const SearchResult& result) {
@@ -127,19 +94,19 @@ class TestSideFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    // Every query, exact and loose, gives through the side index what the
-    // scan gives; a text of fewer than three letters or with '|' is left to
-    // the scan.
+    // Exact and loose, the side index answers as the scan does; a text of
+    // fewer than three letters or with '|' is left to the scan.
     void sideIndexAnswersAsTheScanDoes() {
         const QByteArray idx = Gazetteer(8000, 7); // more than one window of the scan
         const QByteArray side = SideIndexOf(idx);
         QVERIFY(!side.isEmpty());
         QVERIFY(side.size() < idx.size() * 3 / 2);
-        for (const char* query : kQueries) {
+        for (const QByteArray& query : kQueries) {
             const QByteArray text = EncodeSearchText(QString::fromLatin1(query));
             for (bool loose : {false, true}) {
                 const std::optional<SearchResult> indexed = ViaSideIndex(idx, side, text, loose);
-                QVERIFY2(indexed.has_value() == (text.size() >= 3 && !text.contains('|')), query);
+                QVERIFY2(indexed.has_value() == (text.size() >= 3 && !text.contains('|')),
+                         query.data());
                 if (indexed)
                     QCOMPARE(Listed(*indexed), Listed(Scan(idx, text, loose)));
             }
@@ -168,11 +135,8 @@ private slots:
         QCOMPARE(!SideIndexOf(idx).isEmpty(), indexed);
     }
 
-    // A side index is used only while it belongs to the index file as it is:
-    // one that lies (made from other records, with the right stamp) is used,
-    // and its candidates are checked, so it loses a match but lists nothing
-    // wrong; once the index file changes, or when it is cut short or not a
-    // side index, the search scans.
+    // A fresh lying side index (other records, right stamp) loses a match but
+    // lists nothing wrong; a stale, cut or foreign one is left for the scan.
     void staleOrLyingSideIndexes_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QStringList>("names");
@@ -208,9 +172,8 @@ private slots:
         QCOMPARE(found, names);
     }
 
-    // The viewer makes a missing side index in the background (the search
-    // scans meanwhile), through the file layer (a planted link is replaced,
-    // not written through), and a changed index file is scanned again.
+    // Made in the background (the search scans meanwhile), never through a
+    // planted link; a changed index file is scanned again.
     void madeInTheBackgroundAndDroppedWhenStale() {
         CTestRoot root;
         const QByteArray idx = Gazetteer(40000, 3);
@@ -237,8 +200,7 @@ private slots:
         QVERIFY(HasFreshSideIndex(kFolder, "Streets"));
     }
 
-    // The map library counts the side files in a map's size and deletes them
-    // with it: they are plain files of the map folder.
+    // The map library counts the side files in a map's size and deletes them.
     void mapLibraryCountsAndDeletesThem() {
         CTestRoot root;
         root.WriteFile("Veldra/Maps/Sidemoor/Streets.idx", Rec("oak lane"));
@@ -251,11 +213,8 @@ private slots:
         QVERIFY(!root.Exists("Veldra/Maps/Sidemoor"));
     }
 
-    // An index file rewritten in place while it is searched (cut to a few
-    // bytes, then written whole again, over and over): every search ends with
-    // the matches of what it could read, and the process never dies of the
-    // fault that reading past the new end raises. Run in a child process,
-    // which would die of it.
+    // An index file cut and rewritten over and over while it is searched: the
+    // process (a child) never dies of reading past the new end.
     void fileShrinkingUnderTheSearchNeverKills() {
         CTestRoot root;
         QByteArray bytes = QByteArray(16 << 20, '#') + Rec("zephyr quay");

@@ -1,6 +1,4 @@
-// The Favourite Places dialogs and the view's two commands: the name rule of
-// "Add", the sorted list, deleting after a question, and the view centred on
-// a place at the zoom in use.
+// The Favourite Places dialogs and the view's two commands.
 
 #include "places/add_favourite_dlg.h"
 #include "places/favourites_dlg.h"
@@ -15,13 +13,6 @@
 namespace {
 
 const QString kTitle = QStringLiteral("Northcombe");
-
-QStringList ListedPlaces(const CFavouritesDlg& dialog) {
-    QStringList names;
-    for (int i = 0; i < dialog.PlaceList()->topLevelItemCount(); ++i)
-        names.append(dialog.PlaceList()->topLevelItem(i)->text(0));
-    return names;
-}
 
 QTreeWidgetItem* PlaceRow(const CFavouritesDlg& dialog, const QString& name) {
     const auto rows = dialog.PlaceList()->findItems(name, Qt::MatchExactly);
@@ -102,8 +93,7 @@ private slots:
             QCOMPARE(LoadPlace(kTitle, "market"), std::optional<QPoint>(QPoint(11, 12)));
     }
 
-    // Saved at zoom 2.0, shown at zoom 0.5: the same spot of the map, and the
-    // target cross as it was.
+    // Saved at zoom 2.0, shown at 0.5: the same spot, the cross as it was.
     void viewSavesTheMiddleAndCentresOnAPlace_data() {
         QTest::addColumn<bool>("cross");
         QTest::newRow("cross off stays off") << false;
@@ -166,7 +156,7 @@ private slots:
         CFavouritesDlg dialog;
         dialog.m_strMapTitle = kTitle;
         dialog.OnInitDialog();
-        QCOMPARE(ListedPlaces(dialog), QStringList({"Abbey", "Home", "market", "zoo"}));
+        QCOMPARE(RowTexts(dialog.PlaceList()), QStringList({"Abbey", "Home", "market", "zoo"}));
         for (const QString& name : selected)
             PlaceRow(dialog, name)->setSelected(true);
         dialog.OnClickPlace();
@@ -176,7 +166,7 @@ private slots:
                  QStringList{QStringLiteral("Are you sure you want to delete ") + first + "?"});
         QCOMPARE(ui.m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
-        QCOMPARE(ListedPlaces(dialog), left);
+        QCOMPARE(RowTexts(dialog.PlaceList()), left);
         QCOMPARE(ListPlaces(kTitle).size(), left.size());
         if (answer == QMessageBox::Yes)
             QVERIFY(dialog.PlaceList()->selectedItems().isEmpty());

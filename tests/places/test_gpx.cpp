@@ -14,8 +14,6 @@ class TestGpx : public QObject {
     Q_OBJECT
 
 private slots:
-    // Written points read back with their names, kinds and coordinates to
-    // the written precision.
     void roundTrip() {
         const std::vector<GpxPoint> points = {
             {"Home & <garden>", CGpxKind::Place, 37.8108, -122.3011},
@@ -33,9 +31,7 @@ private slots:
         }
     }
 
-    // GPX 1.0, a route and a track with two segments: their points named
-    // after them and numbered; points without coordinates or beyond the globe
-    // refused; extensions and a point's other elements passed over.
+    // GPX 1.0 routes and tracks: points named after them; bad points refused.
     void routesAndTracks() {
         const QByteArray body =
             "<wpt lat='1' lon='2'><ele>5</ele><name> Spring\n well </name><type>me</type></wpt>"

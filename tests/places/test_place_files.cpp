@@ -83,7 +83,6 @@ private slots:
         QVERIFY(!SavePlace(title, name, QPoint(5, 6)));
         if (title != kMap) // a refused title is not listed either
             QVERIFY(ListPlaces(title).isEmpty());
-        // Nothing written, no folder made.
         QVERIFY(QDir(root.Path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
         // A file that the refused address would reach is neither read nor deleted.
         root.WriteFile("Veldra/My Places/Other.plc", Utf16("7 8"));
@@ -94,8 +93,7 @@ private slots:
                 root.Exists("Veldra/My Places/Pier.plc"));
     }
 
-    // Whole UTF-16LE characters of the first 50 bytes, up to a zero character:
-    // two words by the C library's rules, a missing one read as 0.
+    // Two words (C rules, 0 when missing) in the first 50 bytes' UTF-16LE.
     void malformed_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QPoint>("position");
@@ -118,8 +116,7 @@ private slots:
         QCOMPARE(LoadPlace(kMap, "Odd"), std::optional<QPoint>(position));
     }
 
-    // The old place stays whole when the new one cannot be written, and a
-    // half-written new file left behind by a crash does not matter.
+    // A failed write keeps the old place; a crash's leftover does not matter.
     void replacementIsWhole() {
         CTestRoot root;
         const QString tmp = PlaceHost(kMap, "Home") + ".part";

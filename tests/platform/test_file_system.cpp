@@ -19,8 +19,7 @@ QStringList Names(const std::vector<FindData>& found) {
     return names;
 }
 
-// Veldra/Maps with files, a hidden file, a folder, a link to the folder and
-// a link to a file.
+// Veldra/Maps with files, a hidden file, a folder and links to both.
 bool MakeMaps(const CTestRoot& root) {
     return root.WriteFile("Veldra/Maps/a.map", QByteArray(1234, 'a')) &&
            root.WriteFile("Veldra/Maps/B.MAP", "b") && root.WriteFile("Veldra/Maps/c.cbm", "c") &&
@@ -118,8 +117,7 @@ private slots:
         CTestRoot root;
         const int64_t before = (QDateTime::currentSecsSinceEpoch() - 2) * 1'000'000'000;
         QVERIFY(MakeMaps(root));
-        // Modified "an hour ago": the creation time is the birth time where the
-        // file system keeps one, else the modification time.
+        // Creation time: the birth time where kept, else the modification time.
         timespec times[2];
         clock_gettime(CLOCK_REALTIME, &times[0]);
         times[0].tv_sec -= 3600;
@@ -240,9 +238,8 @@ private slots:
 
     void treeWithRawNames() {
         CTestRoot root;
-        // Names that are not valid UTF-8 or read as a path out, a read-only
-        // sub-folder, a link to a file out and one to a folder that holds the
-        // tree (followed, it would never end).
+        // Raw names, one reading as a path out, a read-only sub-folder, a link
+        // out and a link loop.
         QVERIFY(root.MakeDir("Veldra/Maps/Town"));
         const QByteArray town = QFile::encodeName(root.Host("Veldra/Maps/Town"));
         const QByteArray rawDir = town + "/d\xff\xfe";

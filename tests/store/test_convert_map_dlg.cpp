@@ -55,8 +55,7 @@ private:
 class TestConvertMap : public QObject {
     Q_OBJECT
 private slots:
-    // Cancel first, then Convert failing at a bad tile, then Convert again
-    // once that tile is mended.
+    // Cancel, then Convert failing at a bad tile, then again once it is mended.
     void cancelThenFailureInTheMiddleThenRetry() {
         CTestRoot root;
         const QStringList tiles = {"con1_1", "con1_2", "con2_1", "con2_2", "con3_1"};
@@ -97,8 +96,7 @@ private slots:
         QCOMPARE(Files(root, "cbm"), before);
         QCOMPARE(Files(root, "map"), after);
 
-        // The bad tile mended (its decrypted image is kept and reused, so it
-        // goes too), Convert again finishes the rest.
+        // Mended (its kept decrypted image removed too), the rest converts.
         WriteTiles(root, {"con2_1"});
         QFile::remove(root.Host("Veldra/Maps/conv/con2_1.tmp"));
         QCOMPARE(dialog.CountMapTiles(), after.size());
@@ -114,8 +112,7 @@ private slots:
                  QByteArray("calibration"));
     }
 
-    // Shown, the dialog converts on every core and its progress bar moves and
-    // is painted tile by tile; closing it is refused until the end.
+    // Progress painted tile by tile; closing refused until the end.
     void progressPaintedTileByTile() {
         CTestRoot root;
         const QStringList tiles = {"con1_1", "con1_2", "con1_3", "con2_1", "con2_2", "con2_3"};
@@ -146,9 +143,7 @@ private slots:
         QCOMPARE(Files(root, "cbm"), tiles);
     }
 
-    // Every tile's writes and deletes are the conversion's own: the folder is
-    // not read again for them, so a map four times as large causes no more
-    // folder listings for name lookups.
+    // The folder is not read again per tile: four times the map, no more listings.
     void listingsDoNotGrowWithTheMap() {
         CScriptedUi ui;
         TileCache cache;

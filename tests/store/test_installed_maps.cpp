@@ -1,6 +1,4 @@
-// Installed maps without a window: which maps are listed, preselection at
-// start-up, marking the current map, and deleting a map without ever reaching
-// beyond it (how a folder is measured and deleted is the file layer's test).
+// Installed maps without a window: listing, preselection, the current map, deletion.
 
 #include "platform/file_system.h"
 #include "store/installed_maps.h"
@@ -8,15 +6,7 @@
 
 #include <QTest>
 
-namespace {
-
-// A map folder Veldra/Maps/<name> holding one file of the given size.
-QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) {
-    root.WriteFile(QStringLiteral("Veldra/Maps/%1/tile.cbm").arg(name), QByteArray(bytes, 'x'));
-    return QStringLiteral("\\Veldra\\Maps\\") + name;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestInstalledMaps : public QObject {
     Q_OBJECT
@@ -86,8 +76,7 @@ private slots:
             return;
         QCOMPARE(result->title, chosen);
         QCOMPARE(result->folder, chosen.isEmpty() ? QString() : "\\Veldra\\Maps\\" + chosen);
-        // The chosen map is marked current and every other map released; a
-        // key without InstallDir is no map and keeps what it had.
+        // The chosen map is current, others released; a key without InstallDir keeps its value.
         for (const QString& map : maps) {
             const QString title = map.section(u'=', 0, 0);
             if (!chosen.isEmpty())
@@ -103,8 +92,7 @@ private slots:
         RegisterMap("Elsewhere", MakeFolder(root, "else"), 1);
         // Same folder spelled in another case: not the same text, not marked.
         RegisterMap("Town Upper", "\\Veldra\\Maps\\SHARED");
-        // One replacement of the registry file for the whole change (the file
-        // and its folder flushed), none when nothing changes.
+        // One registry write (two flushes) for the change, none when nothing changes.
         for (const uint64_t flushes : {2, 0}) {
             const uint64_t before = DiskSyncCount();
             QVERIFY(MarkCurrentMap(shared));

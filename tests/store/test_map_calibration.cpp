@@ -31,10 +31,8 @@ class TestMapCalibration : public QObject {
     Q_OBJECT
 
 private slots:
-    // The folder's Map.dat (bytes in file order: scale, north, east, south,
-    // west) wins over the table even when the title is in it; without Map.dat
-    // the title is looked up exactly, and a miss gives all zero and false.
-    // MakeMapDat writes what is read.
+    // Map.dat (scale, north, east, south, west) wins over the table; else the
+    // title is looked up exactly, a miss giving zeros and false.
     void readCalibration_data() {
         QTest::addColumn<bool>("withMapDat");
         QTest::addColumn<QByteArray>("mapDat");

@@ -1,5 +1,4 @@
-// The conversion engine: the one-tile-at-a-time rules, under parallel work,
-// files that vanish and a kill at any moment.
+// The conversion engine: its rules, under parallel work, vanishing files and kills.
 
 #include "platform/file_system.h"
 #include "store/map_conversion.h"
@@ -56,9 +55,8 @@ bool WriteInTurn(const CTestRoot& root, const QStringList& folders, const QStrin
     return true;
 }
 
-// A map of 13 tiles "map<row>_<column>.map" in the given folders, the same in
-// each, written in the same order, so that each folder lists its files in the
-// same order. Returns each tile's colour.
+// A map of 13 tiles "map<row>_<column>.map" written alike into each folder (so
+// each lists them in the same order). Returns each tile's colour.
 QMap<QString, QRgb> MakeMaps(const CTestRoot& root, const QStringList& folders) {
     QMap<QString, QRgb> colours;
     for (int i = 0; i < 13; ++i) {
@@ -91,11 +89,9 @@ class TestMapConversion : public QObject {
     Q_OBJECT
 
 private slots:
-    // Tiles are converted in listing order. A tile without a .tmp first
-    // prunes the oldest .tmp files while more than 16 are left, five at most;
-    // a .tmp is decoded as it is, unless it was pruned before its tile's turn;
-    // the run stops at a tile that cannot be decoded, which keeps its
-    // decrypted image as its .tmp. Workers change none of it.
+    // Listing order; a tile without a .tmp first prunes the oldest .tmp files
+    // (five at most, while over 16); a .tmp is decoded as it is; the run stops
+    // at a tile that cannot be decoded, keeping its .tmp. Workers change none of it.
     void convertsInListingOrder_data() {
         QTest::addColumn<int>("workers");
         QTest::newRow("on the calling thread") << 0;
@@ -163,9 +159,7 @@ private slots:
             QCOMPARE(root.ReadFile(name), QByteArray("outside"));
     }
 
-    // Two .map names that differ only in letter case name one tile: once one
-    // is converted the other counts as a .map left behind, which the next run
-    // converts.
+    // Case twins name one tile: the one left behind is converted by the next run.
     void caseTwins() {
         CTestRoot root;
         for (const char* name : {"map1_1.map", "MAP1_1.MAP"})
@@ -177,8 +171,7 @@ private slots:
         QVERIFY(MapOrder(kFolders[1]).isEmpty());
     }
 
-    // A tile removed by another process during the run is skipped; one that
-    // appears is converted after the listed ones.
+    // A tile removed during the run is skipped; one that appears is converted.
     void filesVanishAndAppear_data() {
         QTest::addColumn<int>("workers");
         QTest::newRow("on the calling thread") << 0;
@@ -208,8 +201,7 @@ private slots:
         QCOMPARE(converted, expected);
     }
 
-    // Killed at any moment, a parallel conversion leaves a folder that a
-    // second run finishes with the files a one-thread run writes, byte for byte.
+    // Killed at any moment, a second run finishes as a one-thread run would.
     void killedConversionFinishedBySecondRun_data() {
         QTest::addColumn<int>("killAfterMs");
         for (int ms : {2, 15, 40, 80})

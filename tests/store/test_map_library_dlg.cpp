@@ -1,6 +1,4 @@
-// The map library dialog: the list it shows, the buttons a click enables, the
-// question before a deletion and the map it leaves chosen. What is listed and
-// what a deletion removes is tested without a window in test_installed_maps.
+// The map library dialog (what is listed and deleted: test_installed_maps).
 
 #include "store/map_library_dlg.h"
 #include "ui_test_support.h"
@@ -8,23 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 
-namespace {
-
-// Titles of the list's rows in list order.
-QStringList ListedTitles(const CMapLibraryDlg& dialog) {
-    QStringList titles;
-    for (int i = 0; i < dialog.MapList()->topLevelItemCount(); ++i)
-        titles.append(dialog.MapList()->topLevelItem(i)->text(0));
-    return titles;
-}
-
-// A map folder Veldra/Maps/<name> holding one file of the given size.
-QString MakeFolder(const CTestRoot& root, const QString& name, int bytes = 100) {
-    root.WriteFile(QStringLiteral("Veldra/Maps/%1/tile.cbm").arg(name), QByteArray(bytes, 'x'));
-    return QStringLiteral("\\Veldra\\Maps\\") + name;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestMapLibraryDlg : public QObject {
     Q_OBJECT
@@ -34,11 +16,10 @@ private slots:
         RegisterMap("Zeta Vale", MakeFolder(root, "z"));
         RegisterMap("alder Cross", MakeFolder(root, "a"));
         RegisterMap("Mill End", MakeFolder(root, "m", 1234567));
-        RegisterMap("Missing Folder", "\\Veldra\\Maps\\gone");
         CMapLibraryDlg dialog;
         dialog.OnInitDialog();
         // Sorted without regard to letter case; the size beside each title.
-        QCOMPARE(ListedTitles(dialog), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
+        QCOMPARE(RowTexts(dialog.MapList()), QStringList({"alder Cross", "Mill End", "Zeta Vale"}));
         QCOMPARE(RowOf(dialog, "Mill End")->text(1), QStringLiteral("1.23 MB"));
     }
 
@@ -95,13 +76,12 @@ private slots:
         QCOMPARE(ui.m_messages[0].icon, QMessageBox::NoIcon);
         QCOMPARE(RegKeyExists(MapKey("Doomed")), !yes);
         QCOMPARE(root.Exists(QStringLiteral("Veldra/Maps/doomed")), !yes);
-        QCOMPARE(ListedTitles(dialog),
+        QCOMPARE(RowTexts(dialog.MapList()),
                  yes ? QStringList({"Doomed Too"}) : QStringList({"Doomed", "Doomed Too"}));
     }
 
-    // A folder standing at the registry lock's name: choosing a map (with
-    // "Open Map", or preselected at start-up) cannot be saved, and the
-    // warning names what is in the way. The map is chosen all the same.
+    // A folder at the registry lock's name: the choice (opened or preselected)
+    // stands, unsaved, and the warning names what is in the way.
     void choiceThatCannotBeSavedIsExplained() {
         for (const bool preselect : {false, true}) {
             CTestRoot root;

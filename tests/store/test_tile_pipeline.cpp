@@ -1,5 +1,4 @@
-// The tile formats with their readers and writers (.map and .tmp, .cbm) and
-// the tile cache that draws from converted tiles.
+// The tile files (.map, .tmp, .cbm) and the tile cache that draws from .cbm.
 
 #include "platform/file_system.h"
 #include "platform/image_codec.h"
@@ -33,8 +32,7 @@ QImage TestPicture(int width, int height, int seed) {
     return image;
 }
 
-// A .cbm file of raw pixels: a 4-byte little-endian length (by default the
-// zlib stream's), then the stream.
+// A .cbm file: a 4-byte little-endian length (by default the stream's), then the zlib stream.
 QByteArray CbmFile(const QByteArray& stream, int64_t lengthField = -1) {
     QByteArray file(4, '\0');
     qToLittleEndian(uint32_t(lengthField < 0 ? stream.size() : lengthField), file.data());
@@ -85,12 +83,10 @@ class TestTilePipeline : public QObject {
 
 private slots:
     // The .tmp holds the decrypted bytes 56 .. min(n, 131072) - 1; shorter
-    // files hold no image and write no .tmp. Every row decrypts from key-stream
-    // position 0 again. What EncryptTileImage writes decrypts to its image.
+    // files write none. EncryptTileImage's output decrypts to its image.
     void decryptTileFile_data() {
         QTest::addColumn<int>("fileSize");
         QTest::addColumn<bool>("ownWriter"); // EncryptTileImage, else the test's own
-        QTest::newRow("empty") << 0 << false;
         QTest::newRow("56 bytes, no image") << 56 << false;
         QTest::newRow("57 bytes") << 57 << false;
         QTest::newRow("131072 bytes") << 131072 << false;
@@ -116,8 +112,7 @@ private slots:
             QCOMPARE(Listing(root), QStringList{"a1_1.map"});
     }
 
-    // Writes that fail part-way (file-size limit) leave no .tmp and no .cbm;
-    // a later decryption succeeds.
+    // Writes that fail part-way leave no .tmp and no .cbm.
     void failedWritesLeaveNothing() {
         CTestRoot root;
         const QByteArray image(20000, '\x5a');
@@ -132,8 +127,7 @@ private slots:
         QCOMPARE(root.ReadFile(kHostFolder + "a1_1.tmp"), image);
     }
 
-    // A square display-format tile of at most 500000 raw bytes is written as
-    // a .cbm (length field, then the zlib stream); anything else writes nothing.
+    // Only a square display-format tile of at most 500000 raw bytes is written.
     void writeCompressedTile_data() {
         QTest::addColumn<QImage>("bitmap");
         QTest::addColumn<bool>("ok");
@@ -157,8 +151,7 @@ private slots:
             QCOMPARE(file, CbmFile(file.mid(4)));
     }
 
-    // What kills leave: a .tmp whose .map went, side files. A .tmp with its
-    // .map is still of use.
+    // What kills leave goes: a .tmp whose .map went, side files.
     void removeTileLeftovers() {
         CTestRoot root;
         for (const char* name : {"a1_1.cbm", "a1_2.map", "a1_3.cbm", "A1_3.TMP", "a1_2.tmp",
@@ -168,10 +161,9 @@ private slots:
         QCOMPARE(Listing(root), (QStringList{"a1_1.cbm", "a1_2.map", "a1_2.tmp", "a1_3.cbm"}));
     }
 
-    // Without kept tiles every fetch fills the one template image with that
-    // tile and returns it; with them, a tile drawn again is not read again.
-    // Either way a missing or malformed .cbm is refused and leaves nothing
-    // behind that a later fetch would show.
+    // Without kept tiles every fetch fills the one template image; with them
+    // a tile is read once. A missing or malformed .cbm is refused and leaves
+    // nothing that a later fetch would show.
     void getTileBitmap_data() {
         QTest::addColumn<QByteArray>("cbm");
         QTest::addColumn<bool>("ok");
@@ -231,8 +223,8 @@ private slots:
         }
     }
 
-    // Kept tiles: the least recently used goes first when the limit is
-    // reached, and a tile changed on disk is shown once its folder is forgotten.
+    // The least recently used kept tile goes first; a changed tile shows once
+    // its folder is forgotten.
     void keptTiles() {
         CTestRoot root;
         QVERIFY(InstallTemplate(root));
@@ -258,8 +250,7 @@ private slots:
         QCOMPARE(*bitmap, TestPicture(500, 500, 9));
     }
 
-    // Without a usable template no tile is returned; once a good template is
-    // in place the next fetch loads it. A template's .tmp is used as it is.
+    // Without a usable template no tile is returned, until a good one is in place.
     void unusableTemplate_data() {
         QTest::addColumn<QByteArray>("tplMap");
         QTest::addColumn<QByteArray>("tplTmp");

@@ -1,6 +1,4 @@
-// A map that knows where on Earth it lies, in the view: the status line, Go
-// to Coordinates, places to and from GPX files, the commands of a map that
-// does not know, and Follow My Position replaying an NMEA log.
+// A map that knows where on Earth it lies, in the view.
 
 #include "places/place_files.h"
 #include "res/resource.h"
@@ -11,16 +9,14 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-// The synthetic map drawn with latitude and longitude straight, 0.0001
-// degree a pixel from 10.0 E and 48.4 N, with 1 metre a pixel for the
-// distance read-out.
+// The synthetic map in latitude and longitude, 0.0001 degree a pixel from
+// 10.0 E and 48.4 N; 1 metre a pixel for the read-out.
 struct CGeoView : CSyntheticView {
     explicit CGeoView(const QString& title = QStringLiteral("Testmap")) : CSyntheticView(9141) {
         OpenedMap opened = map.Map(9141);
@@ -31,13 +27,6 @@ struct CGeoView : CSyntheticView {
     }
     CPoint Me() const { return view.Overlays().MarkerPosition(COverlays::MARKER_ME); }
 };
-
-void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-    QMouseEvent event(type, QPointF(at), widget.mapToGlobal(QPointF(at)),
-                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(&widget, &event);
-}
 
 // An NMEA RMC sentence of a fix at 12:00 plus seconds, with its checksum.
 QByteArray Rmc(double seconds, double lat, double lon) {
@@ -63,8 +52,8 @@ private slots:
     // this test replays a log through the real NMEA plugin.
     void initTestCase() { qunsetenv("QT_QTESTLIB_RUNNING"); }
 
-    // Larger than the handheld size, the status line tells the latitude and
-    // longitude under the pointer, else of the middle, and the scale.
+    // Beyond handheld size the status line shows where the pointer (else the
+    // middle) lies, and the scale.
     void statusLine() {
         CGeoView w;
         w.view.resize(240, 268);
@@ -82,8 +71,7 @@ private slots:
         QCOMPARE(w.view.StatusLine()->Text(), QStringLiteral("48.19995° N, 10.25005° E"));
     }
 
-    // Go to Coordinates refuses a point off the map and centres on one on it
-    // at the zoom in use.
+    // Go to Coordinates refuses a point off the map, centres on one on it.
     void goToCoordinates() {
         CGeoView w;
         w.canvas.OnZoomIn();
@@ -101,9 +89,8 @@ private slots:
         QCOMPARE(w.view.Viewport().Centre(), (CPoint{4000, 3000})); // (2000, 1500) at zoom 2
     }
 
-    // The places, Home, "me" and the flag go to a GPX file and come back
-    // into another map of the same place; a file's points off the map are
-    // skipped and malformed ones refused; a hostile file changes nothing.
+    // Places and markers go through a GPX file into another map of the same
+    // place; points off the map skipped, malformed refused, hostile files ignored.
     void gpxRoundTrip() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("places.gpx"));
@@ -150,8 +137,7 @@ private slots:
         SetFileNameHandler({});
     }
 
-    // On a map that does not say where it lies, the commands that need it are
-    // off and say why; on one that does, they are on.
+    // Without a geo-reference its commands are off and say why.
     void commandsNeedAGeoReference() {
         CTestRoot root;
         CSyntheticMap map(root);
@@ -179,9 +165,8 @@ private slots:
         delete frame;
     }
 
-    // A replayed log moves "me" through its fixes on the map with the view
-    // and the distance read-out following, keeps "me" on the map when a fix
-    // lies off it, and stops centring once the user drags the map.
+    // A replayed log moves "me", the view and the read-out follow; a fix off
+    // the map keeps "me"; a drag stops the centring.
     void followReplayedLog() {
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("walk.nmea"));
@@ -214,9 +199,9 @@ private slots:
         QCOMPARE(w.view.Viewport().Centre(), (CPoint{2600, 1500}));
 
         w.view.resize(240, 268);
-        SendMouse(w.view, QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
-        SendMouse(w.view, QEvent::MouseMove, {110, 100}, Qt::LeftButton);
-        SendMouse(w.view, QEvent::MouseButtonRelease, {110, 100}, Qt::NoButton);
+        SendMouse(w.view, QEvent::MouseButtonPress, {100, 100});
+        SendMouse(w.view, QEvent::MouseMove, {110, 100});
+        SendMouse(w.view, QEvent::MouseButtonRelease, {110, 100});
         w.view.Follower().OnPosition({48.20995, 10.20005});
         QCOMPARE(w.Me(), (CPoint{2000, 1900}));
         QCOMPARE(w.view.Viewport().Centre(), (CPoint{2590, 1500}));

@@ -4,7 +4,6 @@
 #include "ui_test_support.h"
 #include "view/status_line.h"
 
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QTest>
 
@@ -42,13 +41,8 @@ private slots:
                 QCOMPARE(shown.pixel(x, y), composed.pixel(x / scale, y / scale));
         // A drag of (10, 5) logical pixels moves the map by the map pixels under it.
         const CPoint centre = viewport.Centre();
-        for (const auto& [type, at] : {std::pair{QEvent::MouseButtonPress, QPointF(100, 100)},
-                                       {QEvent::MouseButtonRelease, QPointF(90, 95)}}) {
-            QMouseEvent event(type, at, view.mapToGlobal(at), Qt::LeftButton,
-                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                              Qt::NoModifier);
-            QCoreApplication::sendEvent(&view, &event);
-        }
+        SendMouse(view, QEvent::MouseButtonPress, {100, 100});
+        SendMouse(view, QEvent::MouseButtonRelease, {90, 95});
         QCOMPARE(viewport.Centre(), (CPoint{centre.x + 20 / scale, centre.y + 10 / scale}));
     }
 };

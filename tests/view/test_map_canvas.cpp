@@ -1,7 +1,5 @@
-// The map canvas on a synthetic map whose every pixel tells its map position:
-// which tiles a redraw fetches, what the back buffer and the client image
-// hold after moves, drags and zooms, markers and Home; and on a converted map
-// on disk, drawn through the tile cache.
+// The map canvas on the synthetic map (tiles fetched, buffer and client image
+// after moves, zooms, markers, Home) and on converted maps on disk.
 
 #include "places/place_files.h"
 #include "platform/file_system.h"
@@ -38,10 +36,8 @@ const Move kMoves[] = {
 class TestMapCanvas : public QObject {
     Q_OBJECT
 private slots:
-    // A key step, a tap or a drag redraws reusing the buffer: only the cells
-    // the old buffer did not hold are fetched, on a handheld-sized or a large
-    // client area (1280 x 800: the buffer spans x 1000-3000, y 750-2250). A
-    // drag itself fetches nothing and shows the old buffer, white beyond it.
+    // A redraw fetches only the cells the old buffer did not hold (1280 x 800:
+    // it spans x 1000-3000, y 750-2250); a drag fetches nothing.
     void movesFetchOnlyTheUncoveredCells_data() {
         QTest::addColumn<int>("row");
         for (size_t i = 0; i < std::size(kMoves); ++i)
@@ -75,8 +71,7 @@ private slots:
         QVERIFY2(t.Mismatch().isEmpty(), qPrintable(t.Mismatch()));
     }
 
-    // The grid comes from the converted files; without a first row it is
-    // empty and draws nothing. A tile exists as .cbm or as .map.
+    // No first row of converted files: no grid. A tile exists as .cbm or .map.
     void tileGridFromTheFolder() {
         CTestCanvas t;
         for (const char* name : {"tes2_1.cbm", "tes2_2.cbm", "tes1_1.map"})
@@ -90,10 +85,8 @@ private slots:
         QCOMPARE(QSize(t.viewport.TileColumns(), t.viewport.TileRows()), QSize(10, 8));
     }
 
-    // Zoom steps keep the middle's and the markers' map spots between 0.25
-    // and 2.0, each full redraw stretching the tiles (2 x 2 pixels for one at
-    // 2.0); a wheel notch keeps the spot under the pointer; neither acts at a
-    // limit or during a drag.
+    // Zoom steps (0.25 to 2.0) keep the middle's and markers' map spots, a
+    // wheel notch the spot under the pointer; none at a limit or in a drag.
     void zoomStepsKeepTheMapSpots() {
         CTestCanvas t;
         t.Open();
@@ -126,9 +119,8 @@ private slots:
         QCOMPARE(t.viewport.Zoom(), 2.0);
     }
 
-    // Each script runs on the map centred at (2000, 1500): M / F are "Mark
-    // me" / "Mark flag", T a tap at client (10, 20), which is zoomed position
-    // (1890, 1386), O a tap one past the right edge.
+    // Scripts: M / F "Mark me" / "Mark flag", T a tap at client (10, 20),
+    // zoomed (1890, 1386), O a tap one past the right edge.
     void markerStates_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<P>("me");
@@ -142,8 +134,7 @@ private slots:
         QTest::newRow("removed, armed again") << "MTMM" << none << none << "00 10 10";
         QTest::newRow("flag placed") << "FT" << none << tapped << "01 00 01";
         QTest::newRow("tap outside places nothing") << "FO" << none << none << "01 00 01";
-        // Both armed: the tap places "me" only, the release counts both as
-        // placed, so the next "Mark flag" releases its button.
+        // Both armed: the tap places "me", the release counts both as placed.
         QTest::newRow("me then flag armed") << "MFT" << tapped << none << "11 00 11";
         QTest::newRow("then Mark flag") << "MFTF" << tapped << none << "10 00 10";
     }
@@ -186,9 +177,8 @@ private slots:
         QCOMPARE(t.overlays.MarkerPosition(FLAG), (P{-20, -20}));
     }
 
-    // "Goto flag" and "Goto me" centre on the marker as near as the map's
-    // edge allows, at the zoom in use; without the marker the view stays.
-    // (Markers at zoomed positions at zoom 0.5; (0, 0): none placed.)
+    // "Goto flag" / "Goto me" centre on the marker, clamped, at the zoom in
+    // use; without one the view stays. (Zoom 0.5; (0, 0): none placed.)
     void gotoMarkerClampsAndKeepsTheZoom() {
         for (const auto& [marker, centre] : {std::pair{P{1200, 900}, P{1200, 900}},
                                              {P{30, 40}, P{120, 134}},
@@ -214,11 +204,9 @@ private slots:
         }
     }
 
-    // "Go to Home" centres on the saved map position at the zoom in force;
-    // "Set as Home" saves the map position at the middle, and a failed write
-    // (a folder stands where the side file goes) keeps the old Home.
+    // "Go to Home" at the zoom in force; "Set as Home" saves the middle, and
+    // a failed write keeps the old Home. (0, 0): no Home file.
     void home() {
-        // (0, 0): no Home file.
         for (const auto& [saved, found] : {std::pair{QPoint(3000, 2000), true},
                                            {QPoint(), false},
                                            {QPoint(0, 2000), false},
@@ -244,8 +232,7 @@ private slots:
         }
     }
 
-    // The buffer follows the client size; back at 240 x 268 the view is what
-    // it was.
+    // The buffer follows the client size; back at 240 x 268 nothing changed.
     void resizeSizesTheBufferAndKeepsTheCentre() {
         CTestCanvas t, fresh;
         t.Open();
@@ -262,10 +249,8 @@ private slots:
         QCOMPARE(t.canvas.BackBuffer(), fresh.canvas.BackBuffer());
     }
 
-    // A map smaller than a window beyond handheld size sits in its middle on
-    // each axis where it is smaller, white around it (never the buffer's stale
-    // pixels beyond the map), also through a drag; a tap marks the map pixel
-    // under it, and none in the white beside it.
+    // A map smaller than a large window sits in its middle, white around it
+    // (not stale buffer pixels), through a drag too; a tap on the white marks nothing.
     void smallMapSitsInTheMiddleOfALargeWindow() {
         for (const auto& [w, h, origin] :
              {std::tuple{1600, 1200, P{-175, -100}}, {1280, 800, P{-15, 0}}}) {
@@ -291,14 +276,11 @@ private slots:
         }
     }
 
-    // A picture cut into 3 x 2 converted tiles, drawn through the tile cache
-    // with and without kept tiles: the client image shows the picture's
-    // pixels bit for bit; both draw alike at every zoom, fetching by the same
-    // rules, but with kept tiles each file is read only once.
+    // A picture in 3 x 2 converted tiles shows bit for bit; with kept tiles it
+    // draws alike at every zoom, fetching alike, reading each file once.
     void convertedMapOnDisk() {
         CTestRoot root;
         const QString folder = QStringLiteral("\\Veldra\\Maps\\Harbour");
-        // A smooth colour ramp with a few sharp shapes.
         QImage picture(1500, 1000, kDisplayFormat);
         for (int y = 0; y < picture.height(); ++y)
             for (int x = 0; x < picture.width(); ++x)
@@ -348,11 +330,9 @@ private slots:
         QCOMPARE(kept.canvas.Tiles().m_nTileReads, uint64_t(tiles.size()));
     }
 
-    // A map of 3 x 2 tiles with overview levels whose pictures differ from
-    // the shrunk map: 0.5 and 0.25 show the level's pixel at each zoomed
-    // position, 1.0 and 2.0 the map's own tiles. A level that misses a tile,
-    // holds a damaged one or is reached through a link is left for the
-    // shrunk tiles. Going back to a zoom reads no file again.
+    // Overview levels unlike the shrunk map show at 0.5 and 0.25; one missing
+    // a tile, damaged or reached through a link is left for the shrunk tiles.
+    // Going back to a zoom reads no file again.
     void overviewLevels_data() {
         QTest::addColumn<QString>("damage");
         QTest::newRow("complete") << "";
@@ -415,8 +395,7 @@ private slots:
                     QCOMPARE(client.copy((map & shown).translated(-shown.topLeft())),
                              levels[level].copy(map & shown));
                 } else {
-                    // The pixel a plain stretch picks: at 0.25 the map's
-                    // (4x + 1, 4y + 1), else the one at x / zoom.
+                    // A plain stretch: at 0.25 the map's (4x + 1, 4y + 1).
                     const int x = shown.x() + 37, y = shown.y() + 61;
                     const QPoint from = zoom == 0.25 ? QPoint(4 * x + 1, 4 * y + 1)
                                                      : QPoint(int(x / zoom), int(y / zoom));

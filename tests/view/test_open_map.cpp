@@ -1,5 +1,4 @@
-// Opening a map: at start-up and through "Open...", with the library, the
-// conversion, cancelling, and the open map deleted under the view.
+// Opening a map at start-up and through "Open...".
 
 #include "places/place_files.h"
 #include "res/resource.h"
@@ -12,8 +11,7 @@
 
 namespace {
 
-// A library run that selects the map of this title, then opens it or (with
-// remove) deletes it and cancels.
+// A library run that selects a title, then opens it or deletes it and cancels.
 std::function<int(CMapLibraryDlg&)> Choose(const QString& title, bool remove = false) {
     return [title, remove](CMapLibraryDlg& library) {
         RowOf(library, title)->setSelected(true);
@@ -158,9 +156,7 @@ private slots:
         QCOMPARE(view->Viewport().Zoom(), 0.5);
         QCOMPARE(view->Overlays().MarkerPosition(COverlays::MARKER_FLAG), flag);
 
-        // Choosing the same map again opens it afresh, with its tiles as
-        // they are now (one was replaced since it was drawn) and the number
-        // of kept tiles that the registry gives.
+        // The same map again opens afresh: a replaced tile, the registry's cache size.
         QImage replaced(500, 500, kDisplayFormat);
         replaced.fill(QColor(200, 10, 10));
         QVERIFY(WriteCompressedTile("\\Veldra\\Maps\\north", "nor2_2", replaced));

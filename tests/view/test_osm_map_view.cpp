@@ -1,9 +1,6 @@
-// Maps of real places, as a user meets them: made by the packaging tool from
-// real OpenStreetMap extracts (Kirchberg an der Iller, West Oakland),
-// installed, converted after the start-up splash and shown in the view, at
-// zoom 0.5 and 0.25 from their overview levels; and the distance read-out's
-// scale gives the great-circle distance between two nodes of the extract,
-// and its geo-reference places every node where the tool drew it.
+// Maps of real places packaged from OpenStreetMap extracts, installed,
+// converted at start-up and shown (overview levels too); the read-out's
+// scale and the geo-reference agree with the extract's nodes.
 
 #include "platform/image_codec.h"
 #include "store/convert_map_dlg.h"
@@ -22,10 +19,8 @@ namespace {
 
 const QString kExtract = QStringLiteral(VELDRA_TEST_DATA "/kirchberg.osm");
 
-// The picture of a level (-1: the map itself) inside shown (zoomed
-// positions) as the display shows it: drawn a row of tiles at a time as the
-// packager draws it (a dash's phase depends on the part drawn), white beyond
-// the map's picture.
+// A level's picture (-1: the map) inside shown, drawn a row of tiles at a
+// time as the packager draws it, white beyond the map.
 QImage LevelPicture(const MapScene& scene, int level, const QRect& shown) {
     const double zoom = level < 0 ? 1.0 : LEVEL_ZOOMS[level];
     QImage picture(shown.size(), QImage::Format_RGB32);
@@ -122,18 +117,15 @@ private slots:
         CVeldraViewerView* view = frame->GetActiveView();
         CMapCanvas& canvas = view->Canvas();
         const CViewport& viewport = view->Viewport();
-        // Start-up goes on by itself: the splash, then the open of the only
-        // installed map, without the library, after its conversion.
+        // Start-up: the splash, the conversion, the only map opened.
         QTRY_VERIFY(canvas.IsMapOpen());
         QCOMPARE(ui.m_events, QStringList({"CSplashDlg", "CConvertMapDlg", "message"}));
         QCOMPARE(ui.MessageTexts(), QStringList{"Conversion process complete"});
         QCOMPARE(canvas.MapTitle(), title);
         QCOMPARE(canvas.Calibration().nScale, scale); // metres a pixel
 
-        // The converted map shows the picture, drawn a row of tiles at a time,
-        // pixel for pixel, padded white to whole tiles; at 0.5 and 0.25 the
-        // levels' pictures, on which nearly every street's gazetteer position
-        // times the zoom lies on a road.
+        // The picture pixel for pixel; at 0.5 and 0.25 the levels', with nearly
+        // every street's gazetteer position on a road.
         const QSize client(viewport.ClientWidth(), viewport.ClientHeight());
         for (double zoom : {1.0, 0.5, 0.25}) {
             const int level = LevelOf(zoom);
@@ -164,8 +156,7 @@ private slots:
             return;
         }
 
-        // Two nodes of the extract some hundred metres apart: the distance
-        // read-out between them shows metres within 1 % of the great circle.
+        // Nodes some hundred metres apart: the read-out within 1 % of the great circle.
         QFile file(kExtract);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString xml = QString::fromUtf8(file.readAll());
@@ -198,8 +189,7 @@ private slots:
         }
         QVERIFY2(pairs > 20, qPrintable(QString::number(pairs)));
 
-        // The viewer knows where the map lies: every node converts to where the
-        // tool drew it, and back, within a millimetre.
+        // Every node converts to where the tool drew it, and back, within 1 mm.
         const std::optional<CGeoReference>& geo = canvas.GeoReference();
         QVERIFY(geo);
         for (const QPointF& n : nodes) {

@@ -1,5 +1,4 @@
-// The overlays over a presented client image: markers, the target cross, the
-// direction arrow and the distance read-out, and the arithmetic of the last two.
+// The overlays: markers, target cross, direction arrow and distance read-out.
 
 #include "view/readouts.h"
 #include "view_test_support.h"
@@ -12,9 +11,8 @@ namespace {
 using P = CPoint;
 const QRgb kCyan = qRgb(0, 255, 255), kWhite = qRgb(255, 255, 255);
 
-// A 240 x 268 client area over a map of 10 x 8 tiles (or of one tile at zoom
-// 0.25, smaller than the client area), presented centred on a requested
-// zoomed position (clamped).
+// A 240 x 268 client area over 10 x 8 tiles (or one at zoom 0.25), presented
+// centred on a requested zoomed position (clamped).
 CViewport Screen(P request, bool small = false) {
     CViewport viewport;
     viewport.SetTileGrid(small ? 1 : 10, small ? 1 : 8, 500);
@@ -61,10 +59,9 @@ const Flag kFlags[] = {
 class TestOverlays : public QObject {
     Q_OBJECT
 private slots:
-    // A marker is drawn while its centre lies on the screen, edges included,
-    // and only when it is placed: beside a small map the screen origin is
-    // negative and the absent marker's (-20, -20) lies on the screen. The
-    // cross only where the clamp kept the requested centre off the middle.
+    // A placed marker is drawn while its centre is on the screen (beside a
+    // small map the absent one's (-20, -20) is too); the cross only where the
+    // clamp kept the requested centre off the middle.
     void markersAndCross() {
         for (const auto& [me, flag, request, onScreen, cross] :
              {std::tuple{P{2120, 1466}, P{1980, 1634}, P{2000, 1500}, true, false},
@@ -94,9 +91,8 @@ private slots:
         }
     }
 
-    // The read-out shows only with its switch on and a flag placed, and
-    // follows the presented middle; the arrow is cyan over a black shadow 2
-    // pixels right and down.
+    // The read-out needs its switch and a flag, and follows the presented
+    // middle; the arrow is cyan over a black shadow.
     void arrowAndReadoutFollowTheMiddle() {
         COverlays overlays;
         CViewport viewport = Screen({2000, 1500}); // screen origin (1880, 1366)
@@ -123,9 +119,8 @@ private slots:
         QVERIFY(!overlays.IsReadoutVisible() && image.pixel(140, 134) == kWhite);
     }
 
-    // The arrow from the middle (120, 134) to the flag, none within 50
-    // pixels; the distance in yards and metres up to 500 metres (inclusive),
-    // else in miles and kilometres, the same for a map spot at any zoom.
+    // No arrow within 50 pixels; yards and metres up to 500 metres, else
+    // miles and kilometres, alike for a map spot at any zoom.
     void arrowAndDistance_data() {
         QTest::addColumn<int>("row");
         for (size_t i = 0; i < std::size(kFlags); ++i)

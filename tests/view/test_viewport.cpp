@@ -1,6 +1,4 @@
-// The viewport alone: clamping, zooming about a point, the back buffer's
-// window and size, the spans of a present, and the conversions between client
-// points, zoomed and map positions.
+// The viewport alone: clamping, zooming, the back buffer, conversions.
 
 #include "view_test_support.h"
 
@@ -10,8 +8,7 @@ namespace {
 
 using P = CPoint;
 
-// A viewport over a map of 10 x 8 tiles (5000 x 4000 at zoom 1.0), or of
-// one tile, with a 240 x 268 client area, centred on a map position at zoom.
+// A 240 x 268 client area over 10 x 8 tiles (or one), centred on a map position.
 CViewport Viewport(P mapCentre, double zoom = 1.0, bool oneTile = false) {
     CViewport viewport;
     viewport.SetTileGrid(oneTile ? 1 : 10, oneTile ? 1 : 8, 500);
@@ -20,20 +17,10 @@ CViewport Viewport(P mapCentre, double zoom = 1.0, bool oneTile = false) {
     return viewport;
 }
 
-// From a map position at the middle at zoom 1.0: a zoom to newZoom about a
-// client offset from the middle, then a centre requested; the centres after
-// each and the back buffer's window (x0, y0, x1, y1) after the second.
-struct Step {
-    const char* tag;
-    P start;
-    double newZoom;
-    P about;
-    P zoomed;
-    P request;
-    P centre;
-    CArea window;
-};
+// From zoom 1.0 a zoom about a client offset from the middle, then a centre
+// requested: the centres after each, and the buffer's window.
 // clang-format off
+struct Step { const char* tag; P start; double newZoom; P about, zoomed, request, centre; CArea window; };
 const Step kSteps[] = {
     {"top-left", {2000, 1500}, 1.0, {}, {2000, 1500}, {0, 0}, {120, 134}, {0, 0, 500, 500}},
     {"bottom-right", {2000, 1500}, 1.0, {}, {2000, 1500}, {6000, 6000}, {4880, 3866}, {4500, 3500, 5000, 4000}},
@@ -51,10 +38,8 @@ const Step kSteps[] = {
 class TestViewport : public QObject {
     Q_OBJECT
 private slots:
-    // The zoomed position at about from the middle stays there unless the
-    // map's edge holds the centre; SetCentre clamps lower bounds first, then
-    // upper bounds; the window is the buffer's size around the centre, held
-    // inside the map.
+    // The spot under the offset stays unless the edge holds the centre;
+    // clamping takes lower bounds, then upper; the window stays in the map.
     void zoomAndClamp_data() {
         QTest::addColumn<int>("row");
         for (size_t i = 0; i < std::size(kSteps); ++i)
@@ -86,9 +71,8 @@ private slots:
             QCOMPARE(CViewport::BufferEdgeFor(client), edge);
     }
 
-    // Client points to zoomed and map positions (truncated), and the client
-    // area held to the back buffer. (Drags and the present's spans are
-    // checked pixel for pixel on the canvas.)
+    // Client points to zoomed and map positions (truncated); the client area
+    // held to the back buffer.
     void conversions() {
         CViewport viewport = Viewport({1501, 1203}, 2.0); // centre (3002, 2406)
         QCOMPARE(viewport.MapPositionAtMiddle(), (P{1501, 1203}));

@@ -16,10 +16,8 @@ inline char* toString(const CPoint& p) {
     return QTest::toString(QStringLiteral("(%1, %2)").arg(p.x).arg(p.y));
 }
 
-// Every pixel of the synthetic map holds a value computed from its map
-// position (zoom 1.0), so that a pixel of the back buffer or of the composed
-// image tells where it came from. Never 0 (black) or 0xFFFF (white);
-// neighbours always differ.
+// The synthetic map's pixel at a map position: never black or white,
+// neighbours differ, so a drawn pixel tells where it came from.
 inline quint16 MapPixel(int x, int y) {
     return quint16((x * 31 + y * 17) % 0xFFF0 + 8);
 }
@@ -28,11 +26,9 @@ inline quint16 RawPixel(const QImage& image, int x, int y) {
     return reinterpret_cast<const quint16*>(image.constScanLine(y))[x];
 }
 
-// The synthetic map "Testmap": 10 x 8 tiles of 500 x 500 named
-// "tes<row>_<column>", drawn on demand from MapPixel, every fetch recorded. Its
-// folder in the device root holds empty files of those names, so that its
-// tile grid is measured like a real map's. A fetched tile is valid until the
-// next fetch.
+// The synthetic map "Testmap": 10 x 8 tiles "tes<row>_<column>" drawn on
+// demand, every fetch recorded; its folder holds empty files of those names
+// for the grid. A fetched tile is valid until the next fetch.
 class CSyntheticMap {
 public:
     explicit CSyntheticMap(const CTestRoot& root) {
@@ -89,8 +85,7 @@ struct CTestCanvas {
             qWarning("no drawing surfaces");
         canvas.Resize(240, 268);
     }
-    // Shows the map centred on a map position at a zoom, then forgets the
-    // fetches and presents.
+    // Shows the map centred on a map position, then forgets fetches and presents.
     void Open(CPoint centre = {2000, 1500}, double zoom = 1.0, int32_t scale = 0) {
         canvas.ShowMap(map.Map(scale));
         canvas.CentreOnMapPosition(centre, zoom, CTargetCross::Keep);
@@ -110,15 +105,13 @@ struct CTestCanvas {
         canvas.OnLButtonDown(x, y);
         canvas.OnLButtonUp(x, y);
     }
-    // The map pixel at a zoomed position: at 0.25 the second of each 4 x 4
-    // block is taken.
+    // The map pixel at a zoomed position (at 0.25 the second of each 4 x 4).
     quint16 Zoomed(int x, int y) const {
         const int skip = viewport.Zoom() == 0.25 ? 1 : 0;
         return MapPixel(int(x / viewport.Zoom()) + skip, int(y / viewport.Zoom()) + skip);
     }
-    // The first pixel of the back buffer's map part not showing its map
-    // position, else the first client pixel not showing what that part holds
-    // at its zoomed position (white beyond it); empty when there is none.
+    // The first buffer pixel, else client pixel (white beyond the map), that
+    // does not show its map position; empty when there is none.
     QString Mismatch() const {
         const CPoint buffer = viewport.BufferOrigin(), screen = viewport.ScreenOrigin();
         const QSize size(std::min(viewport.BufferWidth(), viewport.MapWidth() - buffer.x),
