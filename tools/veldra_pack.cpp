@@ -347,6 +347,10 @@ int RunMake(const QCommandLineParser& parser) {
     if (parser.isSet(QStringLiteral("places")) &&
         !ReadPlacesFile(parser.value(QStringLiteral("places")), request.places, error))
         return Fail(error);
+    // A band of a large picture (tens of megabytes) goes back to the system
+    // when it is freed, rather than staying in a worker's heap: a fixed
+    // threshold stops the allocator from raising it after such a free.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
     if (!OpenPicture(parser.value(QStringLiteral("picture")), request, error))
         return Fail(error);
     const QSize size = request.picture.isNull() ? request.pictureSize : request.picture.size();
@@ -471,10 +475,6 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(ReportQtMessage);
-    // A band of a large picture (tens of megabytes) goes back to the system
-    // when it is freed, rather than staying in a worker's heap: a fixed
-    // threshold stops the allocator from raising it after such a free.
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("veldra-pack"));
 
