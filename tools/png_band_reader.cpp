@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -19,7 +20,6 @@
 struct CPngBandReader::State {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    QIODevice* device = nullptr;
     char message[160] = {};
     int width = 0, height = 0, rowsRead = 0;
     QImage::Format format = QImage::Format_Invalid;
@@ -205,7 +205,6 @@ CPngBandReader::Opened CPngBandReader::Open(QIODevice* device, QString& error) {
         return Opened::Failed;
     }
     auto state = std::make_unique<State>();
-    state->device = device;
     state->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, state->message, OnError, OnWarning);
     if (state->png)
         state->info = png_create_info_struct(state->png);
