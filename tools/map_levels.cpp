@@ -98,64 +98,69 @@ bool WriteLevels(const PackageRequest& request, const QSize& size, const QString
     const int rows = (size.height() + TILE_SIZE - 1) / TILE_SIZE;
     const QString prefix = TilePrefix(request.title);
     const int levelTiles = CountLevelTiles(request, size);
-    int written = 0;
+    // Every row of both levels is one job in one run, so that no core waits
+    // for the last row of one level while the next could start.
+    struct Level {
+        QString folder;
+        int columns = 0;
+        QRect drawnArea; // the picture's own pixels at this zoom; the rest is white
+    } levels[LEVEL_COUNT];
+    std::vector<std::pair<int, int>> jobs; // (level, row from 0) in writing order
     for (int level = 0; level < LEVEL_COUNT; ++level) {
         const double zoom = LEVEL_ZOOMS[level];
-        const QString folder = LevelFolder(staging, level);
-        if (!CreateDirectoryAt(folder)) {
-            error = QStringLiteral("cannot create the folder %1").arg(HostPath(folder));
+        levels[level] = {
+            LevelFolder(staging, level), LevelTiles(columns, zoom),
+            QRect(0, 0, int(std::ceil(size.width() * zoom)), int(std::ceil(size.height() * zoom)))};
+        if (!CreateDirectoryAt(levels[level].folder)) {
+            error =
+                QStringLiteral("cannot create the folder %1").arg(HostPath(levels[level].folder));
             return false;
         }
-        const int levelColumns = LevelTiles(columns, zoom), levelRows = LevelTiles(rows, zoom);
-        // The picture's own pixels at this zoom; the rest of the grid is
-        // white, as the map's padded tiles are.
-        const QRect drawnArea(0, 0, int(std::ceil(size.width() * zoom)),
-                              int(std::ceil(size.height() * zoom)));
-        auto makeRow = [&](int index) {
-            const QRect strip(0, index * TILE_SIZE, levelColumns * TILE_SIZE, TILE_SIZE);
-            // The whole row is drawn into one image, so that a worker holds
-            // one row's pixels; beyond the picture it is made white, as the
-            // map's padded tiles are.
-            QImage image = request.drawLevelPart(level, strip);
-            if (image.size() != strip.size())
-                return LevelRow(size_t(levelColumns));
-            const QRect part = strip.intersected(drawnArea);
-            if (part != strip) {
-                QPainter painter(&image);
-                for (const QRect& outside : QRegion(strip).subtracted(QRegion(part)))
-                    painter.fillRect(outside.translated(-strip.topLeft()), Qt::white);
-            }
-            LevelRow tiles;
-            for (int c = 0; c < levelColumns; ++c)
-                tiles.push_back(
-                    EncodeCompressedTile(image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE)
-                                             .convertToFormat(kDisplayFormat)));
-            return tiles;
-        };
-        const int workers =
-            std::clamp(request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1,
-                       std::max(1, levelRows));
-        const bool ok =
-            RunInOrder(levelRows, workers, makeRow, [&](int index, const LevelRow& tiles) {
-                for (int c = 0; c < levelColumns; ++c) {
-                    if (tiles[size_t(c)].isEmpty()) {
-                        error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")
-                                    .arg(index + 1)
-                                    .arg(c + 1)
-                                    .arg(zoom);
-                        return false;
-                    }
-                    const QString name =
-                        TileName(prefix, index + 1, c + 1) + QStringLiteral(".cbm");
-                    if (!WriteNewFile(JoinDevicePath(folder, name), tiles[size_t(c)], error))
-                        return false;
-                    if (progress)
-                        progress(rows * columns + ++written, rows * columns + levelTiles);
-                }
-                return true;
-            });
-        if (!ok)
-            return false;
+        for (int row = 0; row < LevelTiles(rows, zoom); ++row)
+            jobs.emplace_back(level, row);
     }
-    return true;
+    auto makeRow = [&](int index) {
+        const auto [level, row] = jobs[size_t(index)];
+        const Level& l = levels[level];
+        const QRect strip(0, row * TILE_SIZE, l.columns * TILE_SIZE, TILE_SIZE);
+        // The whole row is drawn into one image, so that a worker holds one
+        // row's pixels; beyond the picture it is made white, as the map's
+        // padded tiles are.
+        QImage image = request.drawLevelPart(level, strip);
+        if (image.size() != strip.size())
+            return LevelRow(size_t(l.columns));
+        const QRect part = strip.intersected(l.drawnArea);
+        if (part != strip) {
+            QPainter painter(&image);
+            for (const QRect& outside : QRegion(strip).subtracted(QRegion(part)))
+                painter.fillRect(outside.translated(-strip.topLeft()), Qt::white);
+        }
+        LevelRow tiles;
+        for (int c = 0; c < l.columns; ++c)
+            tiles.push_back(EncodeCompressedTile(image.copy(c * TILE_SIZE, 0, TILE_SIZE, TILE_SIZE)
+                                                     .convertToFormat(kDisplayFormat)));
+        return tiles;
+    };
+    const int count = int(jobs.size());
+    const int workers = std::clamp(
+        request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1, std::max(1, count));
+    int written = 0;
+    return RunInOrder(count, workers, makeRow, [&](int index, const LevelRow& tiles) {
+        const auto [level, row] = jobs[size_t(index)];
+        for (int c = 0; c < levels[level].columns; ++c) {
+            if (tiles[size_t(c)].isEmpty()) {
+                error = QStringLiteral("cannot draw tile %1_%2 of the level for zoom %3")
+                            .arg(row + 1)
+                            .arg(c + 1)
+                            .arg(LEVEL_ZOOMS[level]);
+                return false;
+            }
+            const QString name = TileName(prefix, row + 1, c + 1) + QStringLiteral(".cbm");
+            if (!WriteNewFile(JoinDevicePath(levels[level].folder, name), tiles[size_t(c)], error))
+                return false;
+            if (progress)
+                progress(rows * columns + ++written, rows * columns + levelTiles);
+        }
+        return true;
+    });
 }
