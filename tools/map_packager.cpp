@@ -693,8 +693,8 @@ bool PrepareStaging(const PackageRequest& request, const CInstallPlace& place, Q
 
 // The tiles of a picture drawn part by part, into the staging folder, on
 // request.workers threads (one per core by default). A worker takes the next
-// row of tiles, draws it (so memory holds one row of tiles per worker), and
-// cuts, encodes, encrypts and writes its tiles. Each file depends only on its
+// part of a row of tiles (at most 8 tiles), draws it (so memory holds one
+// such part per worker), and cuts, encodes, encrypts and writes its tiles. Each file depends only on its
 // own tile, so the map is the same byte for byte whatever the number of
 // workers; progress is reported on the calling thread. On failure the error
 // of the first failing tile in row order among those tried is given.
@@ -709,7 +709,11 @@ bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QSt
         error = QStringLiteral("cannot open the folder %1").arg(HostPath(staging));
         return false;
     }
-    const int jobs = rows;
+    // A job draws part of a row of tiles, at most kChunkTiles wide: a worker
+    // holds that part's pixels only, and the parts share out evenly.
+    constexpr int kChunkTiles = 8;
+    const int chunks = (cols + kChunkTiles - 1) / kChunkTiles;
+    const int jobs = rows * chunks;
     const int workers = std::clamp(
         request.workers > 0 ? request.workers : QThread::idealThreadCount(), 1, std::max(1, jobs));
 
@@ -720,10 +724,10 @@ bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QSt
     QString failure;
 
     // Encodes, encrypts and writes tile (row, col), both from 1, cut from image
-    // whose top-left is that of tile row firstRow.
-    auto makeTile = [&](const QImage& image, int firstRow, int row, int col, QString& tileError) {
+    // whose top-left is that of tile (row, firstCol).
+    auto makeTile = [&](const QImage& image, int firstCol, int row, int col, QString& tileError) {
         QByteArray png;
-        if (!EncodeTileImage(CutTile(image, row - firstRow + 1, col), png, tileError))
+        if (!EncodeTileImage(CutTile(image, 1, col - firstCol + 1), png, tileError))
             return false;
         const QString name = TileName(prefix, row, col) + QStringLiteral(".map");
         if (!folder.Write(QFile::encodeName(name), EncryptTileImage(png))) {
@@ -742,18 +746,20 @@ bool WriteDrawnTiles(const PackageRequest& request, const QSize& size, const QSt
                     break;
                 job = nextJob++;
             }
-            const int row = job + 1;
+            const int row = job / chunks + 1, firstCol = job % chunks * kChunkTiles + 1;
+            const int lastCol = std::min(cols, firstCol + kChunkTiles - 1);
             QString tileError;
             int failedAt = -1;
-            const QRect part(0, (row - 1) * TILE_SIZE, size.width(),
-                             std::min(TILE_SIZE, size.height() - (row - 1) * TILE_SIZE));
+            const int left = (firstCol - 1) * TILE_SIZE, top = (row - 1) * TILE_SIZE;
+            const QRect part(left, top, std::min(lastCol * TILE_SIZE, size.width()) - left,
+                             std::min(TILE_SIZE, size.height() - top));
             const QImage strip = OpaqueOnWhite(request.drawPart(part));
             if (strip.size() != part.size()) {
                 tileError = QStringLiteral("cannot draw row %1 of the picture").arg(row);
-                failedAt = 1;
+                failedAt = firstCol;
             }
-            for (int col = 1; col <= cols && failedAt < 0; ++col) {
-                if (!makeTile(strip, row, row, col, tileError)) {
+            for (int col = firstCol; col <= lastCol && failedAt < 0; ++col) {
+                if (!makeTile(strip, firstCol, row, col, tileError)) {
                     failedAt = col;
                     tileError = QStringLiteral("tile %1_%2: %3").arg(row).arg(col).arg(tileError);
                     break;

@@ -542,9 +542,65 @@ struct CVisibleFeatures {
     }
 };
 
-// The features of one layer among those that reach into the area drawn.
+// A dashed line, drawn as its pieces inside area (picture pixels, with room
+// for a cut end), each piece's pattern carried on from the line's start. Qt
+// skips the parts of a long line well outside the image and loses the
+// pattern's place there, which would misalign the dashes where two parts of
+// the map meet; pieces that stay this close to the image give it nothing to
+// skip.
+void DrawDashedLine(QPainter& p, QPen pen, const QPolygonF& line, const QRectF& area) {
+    const double width = pen.widthF() > 0 ? pen.widthF() : 1; // the unit of the dashes
+    const double margin = pen.widthF() / 2 + 0.5;
+    const QRectF r = area.adjusted(-margin, -margin, margin, margin);
+    QPolygonF piece;
+    double along = 0, pieceStart = 0; // distances along the line
+    auto flush = [&] {
+        if (piece.size() >= 2) {
+            pen.setDashOffset(pieceStart / width);
+            p.setPen(pen);
+            p.drawPolyline(piece);
+        }
+        piece.clear();
+    };
+    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
+        const QPointF a = line[i], d = line[i + 1] - a;
+        const double length = std::sqrt(QPointF::dotProduct(d, d));
+        // The part of the segment inside r, from t0 to t1 (Liang-Barsky).
+        double t0 = 0, t1 = 1;
+        const double pv[4] = {-d.x(), d.x(), -d.y(), d.y()};
+        const double qv[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(),
+                              r.bottom() - a.y()};
+        bool inside = true;
+        for (int k = 0; k < 4 && inside; ++k) {
+            if (pv[k] == 0) {
+                inside = qv[k] >= 0;
+            } else if (pv[k] < 0) {
+                t0 = std::max(t0, qv[k] / pv[k]);
+            } else {
+                t1 = std::min(t1, qv[k] / pv[k]);
+            }
+            inside = inside && t0 <= t1;
+        }
+        if (inside) {
+            if (piece.isEmpty() || t0 > 0) {
+                flush();
+                pieceStart = along + t0 * length;
+                piece << a + d * t0;
+            }
+            piece << a + d * t1;
+            if (t1 < 1)
+                flush();
+        } else {
+            flush();
+        }
+        along += length;
+    }
+    flush();
+}
+
+// The features of one layer among those that reach into area (picture pixels).
 void DrawLayerFeatures(const MapScene& scene, const CVisibleFeatures& visible,
-                       const DrawLayer& layer, QPainter& p, int level) {
+                       const DrawLayer& layer, QPainter& p, const QRectF& area, int level) {
     if (layer.font)
         p.setFont(*layer.font);
     switch (layer.source) {
@@ -577,8 +633,12 @@ void DrawLayerFeatures(const MapScene& scene, const CVisibleFeatures& visible,
                     pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).casingWidth * unscale);
                 else if (layer.width == DrawLayer::PLUS_FILL)
                     pen.setWidthF(pen.widthF() + RoadStyleOf(l.road, level).fillWidth * unscale);
-                p.setPen(pen);
-                p.drawPolyline(l.points);
+                if (pen.style() == Qt::CustomDashLine) {
+                    DrawDashedLine(p, pen, l.points, area);
+                } else {
+                    p.setPen(pen);
+                    p.drawPolyline(l.points);
+                }
             }
         }
         break;
@@ -651,7 +711,7 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area, int le
     thread_local CVisibleFeatures visible; // its lists keep their room between parts
     visible.Collect(scene, features);
     for (const DrawLayer& layer : DrawLayers(level))
-        DrawLayerFeatures(scene, visible, layer, p, level);
+        DrawLayerFeatures(scene, visible, layer, p, features, level);
     p.restore();
     for (const LabelRun& run : level < 0 ? scene.labels : scene.levelRuns[level])
         if (Visible(run.bounds, area))
