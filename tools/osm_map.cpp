@@ -464,8 +464,9 @@ public:
         NamedFeature(tags, bounds.center(), kind, bounds);
     }
 
-    // After the pass: the gazetteer, the symbols and the labels.
-    void Finish();
+    // After the pass: the gazetteer, the symbols and the labels (the overview
+    // levels' labels too when levelLabels).
+    void Finish(bool levelLabels);
     size_t Nodes() const { return m_nodes; }
     size_t Ways() const { return m_ways; }
     size_t Relations() const { return m_relations; }
@@ -655,7 +656,7 @@ void CFeatureHandler::NamedFeature(const osmium::TagList& tags, QPointF at,
         }
 }
 
-void CFeatureHandler::Finish() {
+void CFeatureHandler::Finish(bool levelLabels) {
     // An area's name where a place of that name is already named is left out.
     QSet<QString> placeNames;
     for (const NamedPoint& n : m_named)
@@ -677,7 +678,8 @@ void CFeatureHandler::Finish() {
     PlaceLabels(labeller);
     PlaceStreetLabels(labeller);
     PlacePoiLabels(labeller);
-    PlaceLevelLabels(m_map.scene);
+    if (levelLabels)
+        PlaceLevelLabels(m_map.scene);
 }
 
 QPoint CFeatureHandler::ClampToPicture(QPointF p) const {
@@ -1126,7 +1128,7 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
         return false;
     }
     Report(progress, QStringLiteral("placing the labels"), -1);
-    handler.Finish();
+    handler.Finish(request.levelLabels);
     return true;
 }
 

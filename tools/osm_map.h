@@ -72,6 +72,9 @@ struct OsmMapRequest {
     double metresPerPixel = 1.0; // MIN_METRES_PER_PIXEL to MAX_METRES_PER_PIXEL
     std::optional<GeoBox> bbox;  // else the extract's bounds
     bool large = false;          // allow more than MAX_MAP_TILES tiles
+    // Place the overview levels' labels too; false leaves them to the caller
+    // (PlaceLevelLabels), which may place them while it draws the map's tiles.
+    bool levelLabels = true;
 };
 
 // A map made from an extract: its scene (labels placed), gazetteer and calibration.

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -383,6 +384,7 @@ int RunOsm(const QCommandLineParser& parser) {
         return status;
     QString error;
     OsmMapRequest osm;
+    osm.levelLabels = false; // placed below, beside the drawing
     osm.input = parser.value(QStringLiteral("input"));
     if (parser.isSet(QStringLiteral("metres-per-pixel"))) {
         bool ok = false;
@@ -431,7 +433,12 @@ int RunOsm(const QCommandLineParser& parser) {
                       .arg(map.places.size()));
     request.pictureSize = QSize(map.scene.width, map.scene.height);
     request.drawPart = [&](const QRect& part) { return RenderMapScenePart(map.scene, part); };
+    // The levels' labels are placed while the map's own tiles are drawn (which
+    // do not read them); the levels are drawn once they are in place.
+    const std::shared_future<void> levelLabels =
+        std::async(std::launch::async, [&] { PlaceLevelLabels(map.scene); }).share();
     request.drawLevelPart = [&](int level, const QRect& part) {
+        std::shared_future<void>(levelLabels).wait();
         return RenderMapScenePart(map.scene, part, level);
     };
     request.calibration = map.calibration;
