@@ -551,51 +551,12 @@ struct CVisibleFeatures {
 void DrawDashedLine(QPainter& p, QPen pen, const QPolygonF& line, const QRectF& area) {
     const double width = pen.widthF() > 0 ? pen.widthF() : 1; // the unit of the dashes
     const double margin = pen.widthF() / 2 + 0.5;
-    const QRectF r = area.adjusted(-margin, -margin, margin, margin);
-    QPolygonF piece;
-    double along = 0, pieceStart = 0; // distances along the line
-    auto flush = [&] {
-        if (piece.size() >= 2) {
-            pen.setDashOffset(pieceStart / width);
-            p.setPen(pen);
-            p.drawPolyline(piece);
-        }
-        piece.clear();
-    };
-    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
-        const QPointF a = line[i], d = line[i + 1] - a;
-        const double length = std::sqrt(QPointF::dotProduct(d, d));
-        // The part of the segment inside r, from t0 to t1 (Liang-Barsky).
-        double t0 = 0, t1 = 1;
-        const double pv[4] = {-d.x(), d.x(), -d.y(), d.y()};
-        const double qv[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(),
-                              r.bottom() - a.y()};
-        bool inside = true;
-        for (int k = 0; k < 4 && inside; ++k) {
-            if (pv[k] == 0) {
-                inside = qv[k] >= 0;
-            } else if (pv[k] < 0) {
-                t0 = std::max(t0, qv[k] / pv[k]);
-            } else {
-                t1 = std::min(t1, qv[k] / pv[k]);
-            }
-            inside = inside && t0 <= t1;
-        }
-        if (inside) {
-            if (piece.isEmpty() || t0 > 0) {
-                flush();
-                pieceStart = along + t0 * length;
-                piece << a + d * t0;
-            }
-            piece << a + d * t1;
-            if (t1 < 1)
-                flush();
-        } else {
-            flush();
-        }
-        along += length;
-    }
-    flush();
+    ForEachRunInside(line, area.adjusted(-margin, -margin, margin, margin),
+                     [&](QPolygonF&& piece, double start) {
+                         pen.setDashOffset(start / width);
+                         p.setPen(pen);
+                         p.drawPolyline(piece);
+                     });
 }
 
 // The features of one layer among those that reach into area (picture pixels).
@@ -716,6 +677,50 @@ void DrawMapScene(const MapScene& scene, QPainter& p, const QRectF& area, int le
     for (const LabelRun& run : level < 0 ? scene.labels : scene.levelRuns[level])
         if (Visible(run.bounds, area))
             DrawLabel(p, run);
+}
+
+void ForEachRunInside(const QPolygonF& line, const QRectF& r,
+                      const std::function<void(QPolygonF&& points, double start)>& piece) {
+    QPolygonF run;
+    double along = 0, start = 0; // distances along the line
+    auto flush = [&] {
+        if (run.size() >= 2)
+            piece(std::move(run), start);
+        run = QPolygonF();
+    };
+    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
+        const QPointF a = line[i], d = line[i + 1] - a;
+        // The part of the segment inside r, from t0 to t1 (Liang-Barsky).
+        double t0 = 0, t1 = 1;
+        const double pv[4] = {-d.x(), d.x(), -d.y(), d.y()};
+        const double qv[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(),
+                              r.bottom() - a.y()};
+        bool inside = true;
+        for (int k = 0; k < 4 && inside; ++k) {
+            if (pv[k] == 0)
+                inside = qv[k] >= 0;
+            else if (pv[k] < 0)
+                t0 = std::max(t0, qv[k] / pv[k]);
+            else
+                t1 = std::min(t1, qv[k] / pv[k]);
+            inside = inside && t0 <= t1;
+        }
+        const double length = std::sqrt(QPointF::dotProduct(d, d));
+        if (inside) {
+            if (run.isEmpty() || t0 > 0) {
+                flush();
+                start = along + t0 * length;
+                run << a + d * t0;
+            }
+            run << a + d * t1;
+            if (t1 < 1)
+                flush();
+        } else {
+            flush();
+        }
+        along += length;
+    }
+    flush();
 }
 
 QImage RenderMapScenePart(const MapScene& scene, const QRect& rect, int level) {

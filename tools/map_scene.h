@@ -257,6 +257,12 @@ void DrawMapScene(const MapScene& scene, QPainter& painter, const QRectF& area, 
 // The whole scene as a picture of scene.width x scene.height (Format_RGB32).
 QImage RenderMapScene(const MapScene& scene);
 
+// Calls piece(points, start) for each run of the polyline line inside r, in
+// order along it, start being the distance along line (pixels) at which the
+// run begins; a run is cut where line leaves r.
+void ForEachRunInside(const QPolygonF& line, const QRectF& r,
+                      const std::function<void(QPolygonF&& points, double start)>& piece);
+
 // The part of the scene inside rect as an image of rect's size (Format_RGB32);
 // with a level, rect is in that level's pixels (zoomed positions).
 QImage RenderMapScenePart(const MapScene& scene, const QRect& rect, int level = -1);

@@ -90,47 +90,10 @@ namespace {
 
 // Keeps the parts of a polyline inside r, each a separate run.
 void ClipPolyline(const QPolygonF& in, const QRectF& r, std::vector<QPolygonF>& out) {
-    QPolygonF run;
-    auto flush = [&]() {
-        if (run.size() >= 2) {
-            out.push_back(run);
-            out.back().squeeze(); // kept for the whole run: no spare capacity
-        }
-        run.clear();
-    };
-    for (int i = 0; i + 1 < in.size(); ++i) {
-        const QPointF p = in[i], d = in[i + 1] - in[i];
-        double t0 = 0, t1 = 1;
-        const double pv[4] = {-d.x(), d.x(), -d.y(), d.y()};
-        const double qv[4] = {p.x() - r.left(), r.right() - p.x(), p.y() - r.top(),
-                              r.bottom() - p.y()};
-        bool visible = true;
-        for (int k = 0; k < 4 && visible; ++k) {
-            if (pv[k] == 0) {
-                visible = qv[k] >= 0;
-            } else {
-                const double t = qv[k] / pv[k];
-                if (pv[k] < 0)
-                    t0 = std::max(t0, t);
-                else
-                    t1 = std::min(t1, t);
-                visible = t0 <= t1;
-            }
-        }
-        if (!visible) {
-            flush();
-            continue;
-        }
-        const QPointF a = p + d * t0, b = p + d * t1;
-        if (t0 > 0 || run.isEmpty()) {
-            flush();
-            run << a;
-        }
-        run << b;
-        if (t1 < 1)
-            flush();
-    }
-    flush();
+    ForEachRunInside(in, r, [&](QPolygonF&& run, double) {
+        out.push_back(std::move(run));
+        out.back().squeeze(); // kept for the whole run: no spare capacity
+    });
 }
 
 // A ring cut to r (Sutherland-Hodgman; r is convex, so the result is the
