@@ -110,6 +110,15 @@ inline void RegisterMap(const QString& title, const QString& installDir, int cur
 }
 
 // A map's "Current" value; -1 when it has none.
+// The dark pixels (grey below threshold) of image inside box: a label's ink.
+inline int Ink(const QImage& image, const QRect& box, int threshold = 110) {
+    int ink = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            ink += qGray(image.pixel(x, y)) < threshold;
+    return ink;
+}
+
 inline int CurrentValue(const QString& title) {
     return int(RegQueryDword(MapKey(title), QStringLiteral("Current")).value_or(-1));
 }

@@ -1055,19 +1055,21 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
     const size_t total = reader.file_size();
     int shown = -1;
     decltype(&manager.handler()) second = nullptr; // pass 2's handler, once pass 1 is done
+    auto awaitFirstPass = [&] { // throws what pass 1 threw
+        first.join();
+        if (firstFailure)
+            std::rethrow_exception(firstFailure);
+        second = &manager.handler(
+            [&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
+    };
     while (osmium::memory::Buffer buffer = reader.read()) {
         if (!second && std::all_of(buffer.begin(), buffer.end(), [](const osmium::memory::Item& i) {
                 return i.type() == osmium::item_type::node;
             })) {
             osmium::apply(buffer, locations, handler);
         } else {
-            if (!second) {
-                first.join();
-                if (firstFailure)
-                    std::rethrow_exception(firstFailure);
-                second = &manager.handler(
-                    [&](osmium::memory::Buffer&& areas) { osmium::apply(areas, handler); });
-            }
+            if (!second)
+                awaitFirstPass();
             osmium::apply(buffer, locations, handler, *second);
         }
         const int percent = total ? int(std::min<size_t>(100, reader.offset() * 100 / total)) : -1;
@@ -1077,6 +1079,8 @@ bool ReadFeatures(const osmium::io::File& file, const CMercatorProjection& proje
         }
     }
     reader.close();
+    if (!second) // an extract of nodes only
+        awaitFirstPass();
     map.nodes = handler.Nodes();
     map.ways = handler.Ways();
     map.relations = handler.Relations();

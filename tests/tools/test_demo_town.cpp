@@ -3,6 +3,7 @@
 // same town drawn every time.
 
 #include "demo_town.h"
+#include "test_support.h"
 
 #include <QtTest>
 
@@ -81,13 +82,8 @@ private slots:
         int readable = 0;
         for (const LabelRun& run : town.scene.levelRuns[1]) {
             QVERIFY(run.font.pixelSize() >= 11);
-            int ink = 0, shrunkInk = 0;
             const QRect box = run.bounds.toAlignedRect() & quarter;
-            for (int y = box.top(); y <= box.bottom(); ++y)
-                for (int x = box.left(); x <= box.right(); ++x) {
-                    ink += qGray(level.pixel(x, y)) < 110;
-                    shrunkInk += qGray(shrunk.pixel(x, y)) < 110;
-                }
+            const int ink = Ink(level, box), shrunkInk = Ink(shrunk, box);
             readable += ink >= 12 && ink > 2 * shrunkInk;
         }
         QVERIFY2(readable >= 8, qPrintable(QString::number(readable)));

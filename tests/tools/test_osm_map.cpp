@@ -222,12 +222,8 @@ private slots:
         QStringList texts;
         for (const LabelRun& run : map.scene.labels) {
             texts << Text(run);
-            int ink = 0;
-            const QRect box = run.bounds.toAlignedRect() & image.rect();
-            for (int y = box.top(); y <= box.bottom(); ++y)
-                for (int x = box.left(); x <= box.right(); ++x)
-                    ink += qGray(image.pixel(x, y)) < 140;
-            QVERIFY2(ink >= 10, qPrintable(Text(run)));
+            QVERIFY2(Ink(image, run.bounds.toAlignedRect() & image.rect(), 140) >= 10,
+                     qPrintable(Text(run)));
             for (const Glyph& g : run.glyphs)
                 QVERIFY2(std::abs(g.angle) <= kPi / 2 + 0.1, qPrintable(Text(run)));
         }
@@ -303,13 +299,8 @@ private slots:
             for (const LabelRun& run : map.scene.levelRuns[level]) {
                 texts << Text(run);
                 QVERIFY2(run.font.pixelSize() >= 11, qPrintable(Text(run)));
-                int ink = 0, shrunkInk = 0;
                 const QRect box = run.bounds.toAlignedRect() & rect;
-                for (int y = box.top(); y <= box.bottom(); ++y)
-                    for (int x = box.left(); x <= box.right(); ++x) {
-                        ink += qGray(picture.pixel(x, y)) < 110;
-                        shrunkInk += qGray(shrunk.pixel(x, y)) < 110;
-                    }
+                const int ink = Ink(picture, box), shrunkInk = Ink(shrunk, box);
                 QVERIFY2(ink >= 12 && ink > 2 * shrunkInk,
                          qPrintable(u"%1: %2 / %3"_s.arg(Text(run)).arg(ink).arg(shrunkInk)));
             }
